@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those missing.
+#   scripts/deps.sh run    what building and running the editor needs
+#   scripts/deps.sh test   the above plus what the tests and sanitizer runs need
+#   scripts/deps.sh bench  the above plus the benchmarks' peers
+set -euo pipefail
+
+run_pkgs=(
+  build-essential cmake ninja-build pkg-config ccache git
+  libsdl2-dev libcairo2-dev libpango1.0-dev libfontconfig-dev libglib2.0-dev
+  libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev libswscale-dev libswresample-dev
+  libraw-dev libsodium-dev libheif-dev
+  fonts-dejavu-core fonts-noto-core fonts-noto-cjk fonttools
+)
+test_pkgs=(
+  libgtest-dev libgmock-dev clang libclang-rt-14-dev
+  ffmpeg imagemagick libimage-exiftool-perl
+  xvfb xdotool x11-utils dbus python3-gi gir1.2-glib-2.0
+)
+bench_pkgs=(libbenchmark-dev libvips-dev hyperfine time)
+
+want=("${run_pkgs[@]}")
+case "${1:-run}" in
+  run) ;;
+  test) want+=("${test_pkgs[@]}") ;;
+  bench) want+=("${test_pkgs[@]}" "${bench_pkgs[@]}") ;;
+  *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${want[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

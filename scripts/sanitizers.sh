@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Sanitizer runs, each in its own build tree:
+#  - every fuzz/<name>_fuzz.cpp target for a bounded time under ASan + UBSan,
+#    starting from its seed corpus in fuzz/corpus/<name>/ when there is one;
+#  - the tests labelled "threads" under ThreadSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+fuzz_seconds="${KORVELLE_FUZZ_SECONDS:-20}"
+
+CC=clang CXX=clang++ KORVELLE_TARGETS=korvelle_fuzzers scripts/build.sh build-fuzz \
+  -DKORVELLE_TESTS=OFF -DKORVELLE_FUZZ=ON -DKORVELLE_SANITIZE=address
+for fuzzer in build-fuzz/fuzz_*; do
+  [ -x "$fuzzer" ] || continue
+  name="${fuzzer##*/fuzz_}"
+  work="build-fuzz/corpus-$name"
+  mkdir -p "$work"
+  seeds=()
+  [ -d "fuzz/corpus/$name" ] && seeds+=("fuzz/corpus/$name")
+  echo "fuzz: $name for ${fuzz_seconds}s"
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=0 "$work" "${seeds[@]}" 2>"build-fuzz/$name.log" \
+    || { tail -60 "build-fuzz/$name.log"; exit 1; }
+done
+
+# ThreadSanitizer needs address-space randomisation within what its shadow
+# map expects; newer kernels randomise more, so run without it.
+CC=clang CXX=clang++ KORVELLE_TARGETS=korvelle_tests scripts/build.sh build-tsan \
+  -DKORVELLE_TESTS=ON -DKORVELLE_SANITIZE=thread -DKORVELLE_TEST_LABEL=threads
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  setarch "$(uname -m)" -R ctest --test-dir build-tsan -L threads --output-on-failure -j"$(nproc)" \
+  --no-tests=ignore

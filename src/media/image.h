@@ -1,0 +1,77 @@
+// image: the RGBA picture every still in the program is held in, and the pure
+// operations the edit sheets use (scale, crop, fit, flip/turn, free rotation,
+// colour and detail adjustments).
+//
+// All functions are thread-safe (no shared state) and never throw; an invalid
+// input yields an empty image. Results are exact and deterministic whatever
+// the number of threads used inside.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace media {
+
+// 8-bit RGBA, rows top to bottom, stride width * 4, no row padding. The buffer
+// holds 128 zero bytes past the last row for the scaler's wide loads/stores.
+struct Image {
+  int32_t width = 0;
+  int32_t height = 0;
+  bool hasAlpha = false;
+  std::vector<uint8_t> pixels;
+
+  // Zero-filled (transparent black) image with the tail margin.
+  static Image create(int width, int height, bool hasAlpha);
+
+  bool valid() const { return width > 0 && height > 0 && !pixels.empty(); }
+  uint8_t* row(int y) { return pixels.data() + static_cast<size_t>(y) * width * 4; }
+  const uint8_t* row(int y) const { return pixels.data() + static_cast<size_t>(y) * width * 4; }
+};
+
+// Bytes past the last row that every buffer carries.
+inline constexpr int kImageTailMargin = 128;
+
+enum class FitMode : int { Cover = 0, Contain = 1, Stretch = 2 };
+enum class PadMode : int { Black = 0, White = 1, Blur = 2 };
+enum class TransformOp : int { FlipH = 0, FlipV = 1, RotateCW = 2, Rotate180 = 3, RotateCCW = 4 };
+
+// Slider values in -100 … +100; 0 means no change.
+struct Adjust {
+  double brightness = 0;
+  double contrast = 0;
+  double saturation = 0;
+  double warmth = 0;
+  double clarity = 0;
+  double sharpness = 0;
+};
+
+struct Size {
+  int width = 0;
+  int height = 0;
+};
+
+// --- Scaling and fitting ---------------------------------------------------
+// Resample to exactly w × h (Lanczos when shrinking, bicubic otherwise).
+Image scaleExact(const Image& src, int w, int h);
+// Shrink so the longer side equals longEdge; never enlarges (copy instead).
+Image resizeLongEdge(const Image& src, int longEdge);
+// Copy a rectangle; origins outside the image are clamped.
+Image cropTo(const Image& src, int x, int y, int w, int h);
+// Bring to exactly w × h by cover, contain (with a border) or stretch.
+Image resizeTo(const Image& src, int w, int h, FitMode fit, PadMode pad);
+
+// --- Geometry --------------------------------------------------------------
+// Lossless flip or quarter turn.
+Image transform(const Image& src, TransformOp op);
+// Free rotation, clockwise for positive angles, cropped to the inner rectangle.
+Image rotate(const Image& src, double degrees);
+// Largest axis-aligned rectangle inside a w × h image rotated by degrees.
+Size insideCrop(int w, int h, double degrees);
+
+// --- Colour and detail -----------------------------------------------------
+// Brightness, contrast, saturation, warmth, then clarity and sharpness; in place.
+void applyAdjust(Image& img, const Adjust& a);
+// Luminance unsharp mask with a box blur of the given radius; in place.
+void unsharpLuma(Image& img, int radius, double amount);
+
+}  // namespace media
