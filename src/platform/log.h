@@ -1,0 +1,40 @@
+// log: the diagnostics log, one plain-text file per run in the data
+// directory ("Korvelle.log", the previous run's kept as ".1"). Lines are
+// written synchronously so the file is complete up to a crash.
+//
+// Every writer is thread-safe and does nothing while the log is not running;
+// none reports an error. Texts are German developer messages, never shown to
+// the user.
+#pragma once
+
+#include <string>
+
+namespace diag {
+
+// Starts the log and writes its header; a second call while running does nothing.
+void init();
+// Writes the closing line and closes the file.
+void shutdown();
+
+// One event line: "[hh:mm:ss +    ms.sms] cat    text".
+void write(const char* category, const std::string& text);
+// A user action; also becomes the crash report's last-action context.
+void action(const std::string& text);
+// One duration line ("zeit   name: 12.3 ms").
+void timing(const char* name, double ms);
+
+// Scope timer: logs a timing line on destruction when at least thresholdMs passed.
+class Timed {
+ public:
+  Timed(const char* name, double thresholdMs);
+  ~Timed();
+  Timed(const Timed&) = delete;
+  Timed& operator=(const Timed&) = delete;
+
+ private:
+  const char* name_;
+  double thresholdMs_;
+  double startMs_;
+};
+
+}  // namespace diag
