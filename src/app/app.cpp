@@ -50,12 +50,18 @@ const std::string& dumpPath() {
 Dialog g_dialog;
 BusyState g_busy;
 
-// Cuts text to at most maxBytes without splitting a UTF-8 sequence.
-void truncateUtf8(std::string& text, size_t maxBytes) {
-  if (text.size() <= maxBytes) return;
-  size_t cut = maxBytes;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  text.resize(cut);
+// Removes a UTF-8 sequence that a byte limit cut short at the end of text.
+void dropIncompleteTail(std::string& text) {
+  size_t lead = text.size();
+  for (int back = 0; back < 4 && lead > 0; ++back) {
+    unsigned char c = static_cast<unsigned char>(text[lead - 1]);
+    --lead;
+    if ((c & 0xC0) != 0x80) {
+      size_t need = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+      if (lead + need > text.size()) text.resize(lead);
+      return;
+    }
+  }
 }
 
 // The base screens and the secondary screens are drawn by their own modules
@@ -246,7 +252,7 @@ std::string busyInfoLine(const BusyState& b) {
               : std::snprintf(buf, sizeof buf, "%.0f %%  ·  %s  ·  %s", b.progress, b.detail.c_str(), time.c_str());
   std::string line = buf;
   // A cut-off line must still be valid UTF-8 (pango rejects broken text).
-  if (n >= static_cast<int>(sizeof buf)) truncateUtf8(line, sizeof buf - 1);
+  if (n >= static_cast<int>(sizeof buf)) dropIncompleteTail(line);
   return line;
 }
 
@@ -289,20 +295,26 @@ App& App::instance() {
   return app;
 }
 
+bool App::baseScreenGetsInput() const { return !g_busy.active && screen == Main; }
+
+void drawWithInputWithheld(Ctx& ctx, const std::function<void(Ctx&)>& draw) {
+  Input kept = std::move(ctx.in);
+  ctx.in = Input{};
+  ctx.in.mx = kNowhere;
+  ctx.in.my = kNowhere;
+  draw(ctx);
+  ctx.in = std::move(kept);
+  ctx.clickTaken = false;
+}
+
 void App::update(Ctx& ctx) {
   handleDroppedFiles(ctx);
   bool documentOpen = doc::Document::instance().kind != media::MediaKind::Unknown;
 
-  if (!g_busy.active && screen == Main) {
+  if (baseScreenGetsInput()) {
     drawBaseScreen(ctx, documentOpen);
   } else {
-    Input kept = std::move(ctx.in);
-    ctx.in = Input{};
-    ctx.in.mx = kNowhere;
-    ctx.in.my = kNowhere;
-    drawBaseScreen(ctx, documentOpen);
-    ctx.in = std::move(kept);
-    ctx.clickTaken = false;
+    drawWithInputWithheld(ctx, [documentOpen](Ctx& c) { drawBaseScreen(c, documentOpen); });
   }
 
   // Read again: the base screen may have opened a secondary screen just now.

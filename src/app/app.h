@@ -9,6 +9,7 @@
 
 #include <cairo.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,12 @@ std::string busyInfoLine(const BusyState& b);
 
 // --- Router ------------------------------------------------------------------
 
+// Runs draw with the context's input withheld — an empty input whose mouse
+// lies far outside every widget — then puts the input back and clears
+// clickTaken. The router draws the base screen this way under the busy
+// overlay or a secondary screen.
+void drawWithInputWithheld(Ctx& ctx, const std::function<void(Ctx&)>& draw);
+
 class App {
  public:
   // Values of screen: which secondary screen is drawn over the base screen.
@@ -161,6 +168,9 @@ class App {
 
   // The single router.
   static App& instance();
+  // Whether the base screen receives the frame's input: not while the busy
+  // overlay is up or a secondary screen is open.
+  bool baseScreenGetsInput() const;
   // Draws one frame of the whole interface: drops, base screen (input
   // withheld while busy or under a secondary screen), secondary screen, busy
   // overlay, dialog.
