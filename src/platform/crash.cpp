@@ -28,6 +28,9 @@ constexpr size_t kContextMax = 120;  // bytes of the last action kept for the re
 constexpr int kFatalSignals[] = {SIGSEGV, SIGABRT, SIGFPE, SIGILL, SIGBUS, SIGTRAP};
 
 std::atomic<bool> g_ready{false};
+// Set by the first handler to run: a second fault (another thread crashing at
+// the same moment, or a fault while writing) must not truncate the report.
+std::atomic<bool> g_reporting{false};
 char g_path[512];
 char g_header[512];
 int g_headerLen = 0;
@@ -89,7 +92,7 @@ constexpr char kFooterTail[] = " — daraus laesst sich der Fehler finden.\n";
 
 // Only async-signal-safe calls from here on: open, write, close, sigaction, raise.
 void onFatalSignal(int sig) {
-  if (g_ready.load(std::memory_order_acquire)) {
+  if (g_ready.load(std::memory_order_acquire) && !g_reporting.exchange(true)) {
     const int fd = ::open(g_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
       writeAll(fd, g_header, static_cast<size_t>(g_headerLen));
