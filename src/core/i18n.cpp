@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string_view>
@@ -114,7 +115,9 @@ std::string tr(const std::string& key,
   std::string text = tr(key);
   for (const auto& [name, value] : values) {
     if (name == nullptr) continue;
-    const std::string placeholder = std::string("{{") + name + "}}";
+    std::string placeholder;
+    placeholder.reserve(std::strlen(name) + 4);
+    placeholder.append("{{").append(name).append("}}");
     // Each search resumes after the value just inserted, so a value holding
     // its own placeholder cannot loop.
     for (size_t at = text.find(placeholder); at != std::string::npos;

@@ -107,7 +107,10 @@ bool eachLine(std::string_view content, Take take) {
 std::string joined(const std::vector<std::string>& names) {
   if (names.empty()) return "none";
   std::string out;
-  for (const std::string& n : names) out += (out.empty() ? "" : " ") + ("{{" + n + "}}");
+  for (const std::string& n : names) {
+    if (!out.empty()) out += ' ';
+    out.append("{{").append(n).append("}}");
+  }
   return out;
 }
 
