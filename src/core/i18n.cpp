@@ -1,6 +1,5 @@
 #include "core/i18n.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -41,9 +40,13 @@ void buildLookup(State& s) {
   }
 }
 
+// ASCII only: std::tolower would follow the process locale (a Turkish one
+// lower-cases 'I' to a dotless i).
 std::string lowerCase(std::string_view text) {
   std::string out(text);
-  for (char& ch : out) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  for (char& ch : out) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
   return out;
 }
 
