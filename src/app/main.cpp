@@ -65,7 +65,7 @@ constexpr double kMinFrameInterval = 1.0 / 62.0;
 constexpr double kMaxIdleWait = 0.1;
 // Frames drawn after the last input, so that answers a screen collects on the
 // next frame (dialog results, screen switches) appear without further input.
-constexpr int kFramesAfterInput = 2;
+constexpr int kFramesAfterInput = 1;
 // The window manager settles the restored geometry before sampling starts.
 constexpr double kGeometrySettle = 0.4;
 
