@@ -7,6 +7,7 @@
 
 #include "platform/fs.h"
 #include "support/e2e_harness.h"
+#include "support/xdnd_source.h"
 
 using namespace testing_support;
 
@@ -31,6 +32,25 @@ TEST(Lifecycle, F9TreatsTheDropVariableAsDroppedFiles) {
   ExitStatus s = app.waitExit();
   EXPECT_TRUE(s.exited);
   EXPECT_EQ(s.exitCode, 0);
+}
+
+// A file manager drops "file://" URIs with escapes and a CR LF; the program
+// receives the plain path.
+TEST(Lifecycle, ADroppedFileUriArrivesDecoded) {
+  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  std::string path = profile.root() + "/My Photo \xC3\xA4.jpg";
+  ASSERT_TRUE(writeFile(path, "not really a photo"));
+  std::string uri = "file://" + profile.root() + "/My%20Photo%20%C3%A4.jpg\r\n";
+  AppProcess app(x, profile, {});
+  ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  ASSERT_TRUE(xdndDrop(x.name(), app.windowId(), uri, 200, 200, kE2ETimeout));
+  EXPECT_TRUE(waitUntil([&] { return app.logHas("hereingezogen: " + path + "\n"); })) << readFile(profile.logPath());
+  app.signal(SIGTERM);
+  EXPECT_EQ(app.waitExit().exitCode, 0);
 }
 
 TEST(Lifecycle, SigtermEndsCleanlyAndSavesTheSettings) {
