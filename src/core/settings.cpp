@@ -219,14 +219,6 @@ bool writeSynced(const std::string& path, const std::string& bytes, std::string*
   return ok;
 }
 
-// Makes a completed rename in dir durable; best effort.
-void syncDir(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 const Data& get() {
@@ -277,8 +269,7 @@ void load() {
 }
 
 bool save() {
-  const std::string& dir = paths::dataDir();
-  paths::ensureDir(dir);
+  paths::ensureDir(paths::dataDir());
   const std::string path = settingsPath();
   const std::string tmp = path + ".tmp";
 
@@ -298,7 +289,9 @@ bool save() {
     ::unlink(tmp.c_str());
     return false;
   }
-  syncDir(dir);
+  // The directory is not synced: a rename lost in a power cut leaves the
+  // previous, complete file, and the extra flush would cost the interface
+  // thread several milliseconds per change.
   return true;
 }
 
