@@ -1,5 +1,7 @@
 #include "support/e2e_harness.h"
 
+#include "core/save_crypt.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -298,6 +300,23 @@ bool AppProcess::waitForNextFrame(double timeoutSeconds) {
   return waitUntil([&] { return running() && !(stampOf(profile_.dumpPath()) == before); }, timeoutSeconds, 0.01);
 }
 
+bool AppProcess::waitForFrameAfterStart(double settleSeconds, double timeoutSeconds) {
+  FileStamp first = stampOf(profile_.dumpPath());
+  if (!first.exists) return false;
+  const long long target = first.mtimeNs + static_cast<long long>(settleSeconds * 1e9);
+  int nudge = 0;
+  return waitUntil(
+      [&] {
+        std::string win = windowId();
+        std::string pos = std::to_string(10 + 10 * (nudge++ % 2));
+        if (!win.empty()) display_.xdotool({"mousemove", "--window", win, pos, pos});
+        waitForNextFrame(2.0);
+        FileStamp now = stampOf(profile_.dumpPath());
+        return now.exists && now.mtimeNs >= target;
+      },
+      timeoutSeconds, 0.1);
+}
+
 std::string AppProcess::windowId() const {
   RunResult r = display_.xdotool({"search", "--pid", std::to_string(pid_)});
   std::istringstream ids(r.out);
@@ -354,6 +373,11 @@ bool AppProcess::logHas(const std::string& text) const {
   return readFile(profile_.logPath()).find(text) != std::string::npos;
 }
 
-std::string E2EProfile::settingsText() const { return readFile(settingsPath()); }
+std::string E2EProfile::settingsText() const {
+  std::string sealed = readFile(settingsPath());
+  std::string plain;
+  if (sealed.empty() || platform::saveDecrypt(sealed, &plain) != 0) return "";
+  return plain;
+}
 
 }  // namespace testing_support

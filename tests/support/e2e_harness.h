@@ -109,6 +109,10 @@ class AppProcess {
   // Waits until the program has drawn a frame after this call (the dump
   // file is replaced by every frame that registers widgets).
   bool waitForNextFrame(double timeoutSeconds = kE2ETimeout);
+  // Waits until the program has drawn a frame at least settleSeconds after
+  // the first one seen, nudging the pointer so that frames keep coming (the
+  // window geometry is sampled into the settings only after a settling time).
+  bool waitForFrameAfterStart(double settleSeconds, double timeoutSeconds = kE2ETimeout);
 
   // --- The window, through xdotool ------------------------------------------------
   // The program's X11 window id ("" until it is mapped).
