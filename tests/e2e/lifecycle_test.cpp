@@ -69,6 +69,7 @@ TEST(Lifecycle, SigtermEndsCleanlyAndSavesTheSettings) {
   std::string log = readFile(profile.logPath());
   EXPECT_NE(log.find("---- Ende ----"), std::string::npos) << log;
   EXPECT_NE(app.out().find("[video] Treiber: x11"), std::string::npos) << app.out();
+  EXPECT_NE(log.find("Elternfenster fuer Dialoge: x11:"), std::string::npos) << log;
 }
 
 // A second SIGTERM while the first is still being honoured ends the program
