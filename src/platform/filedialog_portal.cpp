@@ -303,9 +303,10 @@ BusPtr connectSessionBus(GCancellable* cancel, GError** error) {
 
 // Tells the desktop to take down a dialog whose answer nobody waits for anymore.
 void closeRequest(GDBusConnection* bus, const std::string& path) {
-  g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-      bus, kPortalName, path.c_str(), kRequest, "Close", nullptr, nullptr,
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, kCloseTimeoutMs, nullptr, nullptr);
+  GVariant* reply = g_dbus_connection_call_sync(bus, kPortalName, path.c_str(), kRequest, "Close",
+                                                nullptr, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                                                kCloseTimeoutMs, nullptr, nullptr);
+  if (reply != nullptr) g_variant_unref(reply);
 }
 
 std::string joined(const std::vector<std::string>& paths) {
