@@ -114,6 +114,14 @@ class Child {
     posix_spawn_file_actions_destroy(&actions);
     return ok;
   }
+  // Waits up to `seconds` for the process to end on its own; its exit code,
+  // or -1 when it was killed by a signal or is still running.
+  int wait(int seconds) {
+    int status = 0;
+    if (!waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, seconds)) return -1;
+    pid_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   ~Child() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
@@ -443,6 +451,32 @@ TEST_F(PortalTest, RequestPathChosenByThePortalIsFollowed) {
   ASSERT_TRUE(writeFile(file("go"), "go"));
   EXPECT_EQ(waitForOutcome(&path), platform::kDialogChosen);
   EXPECT_EQ(path, "/tmp/x.jpg");
+}
+
+TEST_F(PortalTest, ProgramEndingWithADialogOpenStopsItAndJoinsTheWorker) {
+  ASSERT_NO_FATAL_FAILURE(startBus());
+  ASSERT_NO_FATAL_FAILURE(startPortal(R"([{"never": true}])"));
+  // This very program, running only the case below, which returns while its
+  // dialog is still open and so ends the process with the worker waiting.
+  ScopedEnv recordEnv("KORVELLE_TEST_PORTAL_RECORD", file("record").c_str());
+  Child child;
+  ASSERT_TRUE(child.start({"/proc/self/exe", "--gtest_also_run_disabled_tests",
+                           "--gtest_filter=PortalAtExit.DISABLED_ReturnsWithTheDialogOpen"},
+                          file("child.log")));
+  // Far below the 180 s a dialog may stay open: the end of the program does not wait for it.
+  EXPECT_EQ(child.wait(120), 0) << readFile(file("child.log"));
+  EXPECT_TRUE(contains(readFile(file("child.log")), "[  PASSED  ] 1 test."));
+  EXPECT_TRUE(contains(record(), "close /org/freedesktop/portal/desktop/request/")) << record();
+}
+
+// Run only as the child of the case above.
+TEST(PortalAtExit, DISABLED_ReturnsWithTheDialogOpen) {
+  const char* record = std::getenv("KORVELLE_TEST_PORTAL_RECORD");
+  ASSERT_NE(record, nullptr);
+  platform::startOpenDialog("Offen bis zum Ende", {}, "", false);
+  ASSERT_TRUE(waitUntil([&] { return contains(readFile(record), "\nend\n"); }));
+  std::vector<std::string> paths;
+  EXPECT_EQ(platform::pollDialog(&paths), platform::kDialogOpen);
 }
 
 TEST(LocalPathFromUri, DecodesLocalFilesAndRejectsTheRest) {
