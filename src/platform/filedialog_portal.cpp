@@ -72,6 +72,8 @@ gboolean quitLoop(gpointer loop) {
   return G_SOURCE_REMOVE;
 }
 
+void unrefLoop(gpointer loop) { g_main_loop_unref(static_cast<GMainLoop*>(loop)); }
+
 void Job::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -81,8 +83,7 @@ void Job::stop() {
     // a quit issued just before the loop starts running would be lost.
     if (loop != nullptr) {
       GSource* idle = g_idle_source_new();
-      g_source_set_callback(idle, quitLoop, g_main_loop_ref(loop),
-                            reinterpret_cast<GDestroyNotify>(g_main_loop_unref));
+      g_source_set_callback(idle, quitLoop, g_main_loop_ref(loop), unrefLoop);
       g_source_attach(idle, g_main_loop_get_context(loop));
       g_source_unref(idle);
     }
