@@ -24,9 +24,9 @@ const std::string kDataDir = std::string(KORVELLE_SOURCE_DIR) + "/src/core/i18n"
 // The allow-list: (language or "*", key) pairs.
 using AllowList = std::set<std::pair<std::string, std::string>>;
 
-// Parses identical_ok.txt. Each fault (a line without exactly two words) is
-// appended to *faults as "line N: ...". Repeated lines are harmless: two
-// translators may add the same one.
+// Parses identical_ok.txt. Each fault (an entry that is not exactly two
+// words) is appended to *faults as "line N: ...". Repeated lines are harmless:
+// two translators may add the same one.
 AllowList parseAllowList(const std::string& content, std::vector<std::string>* faults) {
   AllowList allow;
   std::istringstream in(content);
@@ -34,9 +34,9 @@ AllowList parseAllowList(const std::string& content, std::vector<std::string>* f
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == '#') continue;
+    // "#" starts a comment, on its own line or after an entry; keys have none.
+    line = line.substr(0, line.find('#'));
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     std::istringstream words(line);
     std::string lang, key, extra;
     words >> lang >> key;
@@ -110,7 +110,7 @@ TEST(I18nIdentical, CheckFindsLeftoversAndHonoursTheAllowList) {
 
   std::vector<std::string> faults;
   const AllowList allow = parseAllowList(
-      "# comment\n\n* a.name\r\nde a.pause\n  fr   a.ok  \nde a.pause\n  # indented comment\n", &faults);
+      "# comment\n\n* a.name\r\nde a.pause\n  fr   a.ok  # \"OK\" is French too\r\nde a.pause\n  # indented\n", &faults);
   EXPECT_TRUE(faults.empty()) << joinLines(faults);
   EXPECT_EQ(allow, (AllowList{{"*", "a.name"}, {"de", "a.pause"}, {"fr", "a.ok"}}));
 
