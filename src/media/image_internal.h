@@ -68,4 +68,14 @@ struct BoxDivider {
   }
 };
 
+// --- Kernels -------------------------------------------------------------------
+// One row of luma, lround(0.2126·R + 0.7152·G + 0.0722·B) evaluated in doubles,
+// computed exactly without them: with N = 2126·R + 7152·G + 722·B the value
+// lies within 2e-13 of N / 10000, so it rounds like (N + 5000) / 10000 unless
+// N / 10000 ends in exactly .5; those ties (about 1 in 5000 colours) are
+// redone in doubles. The division is a float multiply that stays exact:
+// (x + 0.5) / 10000 is at least 5e-5 from an integer, the float error below
+// 256·2^-23 ≈ 3.1e-5. Integer and float lanes let the loop vectorise.
+void lumaRow(const uint8_t* rgba, uint8_t* out, int width);
+
 }  // namespace media::detail

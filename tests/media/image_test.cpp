@@ -340,6 +340,25 @@ TEST(ImageBuffer, BoxDividerIsExactUpToItsLargestDivisor) {
   }
 }
 
+TEST(ImageBuffer, IntegerLumaMatchesTheDoubleFormulaForEveryColour) {
+  // All 16.7 million colours, 256 to a row; ties are what the row must redo.
+  std::vector<uint8_t> row(256 * 4 + media::kImageTailMargin, 255);
+  std::vector<uint8_t> luma(256);
+  for (int r = 0; r < 256; ++r) {
+    for (int g = 0; g < 256; ++g) {
+      for (int b = 0; b < 256; ++b) {
+        row[b * 4] = static_cast<uint8_t>(r);
+        row[b * 4 + 1] = static_cast<uint8_t>(g);
+        row[b * 4 + 2] = static_cast<uint8_t>(b);
+      }
+      media::detail::lumaRow(row.data(), luma.data(), 256);
+      for (int b = 0; b < 256; ++b) {
+        ASSERT_EQ(luma[b], byteOf(0.2126 * r + 0.7152 * g + 0.0722 * b)) << r << "," << g << "," << b;
+      }
+    }
+  }
+}
+
 // --- Scaling -------------------------------------------------------------------------
 
 TEST(ImageScale, MatchesOneScalerCallBitForBit) {
