@@ -61,12 +61,6 @@ bool allocateZeroed(std::vector<uint8_t>& buf, size_t bytes) noexcept {
   return true;
 }
 
-bool allocateCopy(std::vector<uint8_t>& buf, const uint8_t* data, size_t bytes) noexcept {
-  if (!reserveBuffer(buf, bytes)) return false;
-  buf.assign(data, data + bytes);
-  return true;
-}
-
 Image duplicate(const Image& src) {
   Image out;
   const size_t rows = pixelBytes(src.width, src.height);

@@ -16,12 +16,9 @@ namespace media::detail {
 // pages before their first touch, which makes faulting them in many times
 // cheaper. False (buf left empty) when memory runs out; never throws.
 bool allocateZeroed(std::vector<uint8_t>& buf, size_t bytes) noexcept;
-// Makes buf empty with room for exactly `bytes` bytes (same page advice), to
+// Makes buf empty with room for `bytes` bytes (same page advice), to
 // be filled by appending; false when memory runs out.
 bool reserveBuffer(std::vector<uint8_t>& buf, size_t bytes) noexcept;
-// Makes buf a copy of `bytes` bytes at data, in one pass and with the same
-// page advice; false when memory runs out.
-bool allocateCopy(std::vector<uint8_t>& buf, const uint8_t* data, size_t bytes) noexcept;
 
 // Bytes of pixel rows, without the tail margin.
 inline size_t pixelBytes(int width, int height) {
@@ -34,7 +31,8 @@ inline bool usable(const Image& img) {
   return img.valid() && img.pixels.size() >= pixelBytes(img.width, img.height);
 }
 
-// A copy of a usable image (empty when memory runs out).
+// A copy of a usable image, written once into reserved space (empty when
+// memory runs out).
 Image duplicate(const Image& src);
 
 // --- Pixels ----------------------------------------------------------------
