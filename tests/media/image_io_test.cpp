@@ -350,6 +350,25 @@ TEST(ImageIoLoad, HugeJpegIsShrunkToTheLongEdgeLimit) {
   EXPECT_NEAR(p[2], 0xcc, 3);
 }
 
+TEST(ImageIoLoad, FileNamesAreTakenLiterally) {
+  // A sequence pattern, a protocol-like prefix, spaces and percent signs.
+  TempDir dir;
+  const std::string plain = dir.file("plain.jpg");
+  shell("convert -size 24x16 xc:'#2040c0' '" + plain + "'");
+  for (const char* name : {"IMG_%04d.jpg", "http:photo.jpg", "a b 100%.jpg", "concat:x.jpg"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.file(name);
+    ASSERT_TRUE(writeFile(path, readFile(plain)));
+    Image img;
+    ImageInfo info;
+    std::string err;
+    ASSERT_TRUE(media::probeImage(path, &info, &err)) << err;
+    ASSERT_TRUE(media::loadImage(path, &img, &info, &err)) << err;
+    EXPECT_EQ(img.width, 24);
+    EXPECT_NEAR(pixel(img, 5, 5)[2], 0xc0, 3);
+  }
+}
+
 TEST(ImageIoLoad, NonImagesAndBrokenFilesAreUnsupported) {
   TempDir dir;
   const std::string text = dir.file("notes.jpg");
