@@ -40,7 +40,8 @@ struct ImageInfo {
   std::string format;          // "JPEG", "PNG", "HEIC", "RAW", …
   std::string mime;            // "image/jpeg", …, "application/octet-stream"
   bool hasAlpha = false;       // the decoded pixel format carries alpha
-  int32_t orientation = 1;     // EXIF 1 … 8 still to apply to the stored pixels
+  int32_t orientation = 1;     // EXIF 1 … 8 of the stored pixels; 1 when absent
+                               // and for HEIF (its container turns the picture)
   std::string dateTime, make, model, software;
   double exposureTime = 0;     // seconds
   double fNumber = 0;

@@ -225,6 +225,16 @@ TEST(ImageIoLoad, TurnedCameraJpegProbesAndLoadsPortrait) {
   EXPECT_GT(topRight[0], 200);
   EXPECT_LT(topRight[1], 60);
   EXPECT_LT(pixel(img, 100, 100)[0], 160);  // the top left is grey now
+
+  // A TIFF carries the same tag in its first IFD.
+  const std::string tiff = dir.file("turned.tif");
+  shell("convert -size 40x20 xc:'#808080' -fill red -draw 'rectangle 0,0 9,4' '" + tiff +
+        "' && exiftool -q -overwrite_original -n -Orientation=6 '" + tiff + "'");
+  ASSERT_TRUE(media::loadImage(tiff, &img, &info, &err)) << err;
+  ASSERT_EQ(img.width, 20);
+  ASSERT_EQ(img.height, 40);
+  EXPECT_GT(pixel(img, 17, 3)[0], 200);
+  EXPECT_LT(pixel(img, 17, 3)[1], 60);
 }
 
 TEST(ImageIoLoad, CommonFormatsLoadWithTheirNames) {
