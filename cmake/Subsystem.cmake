@@ -4,7 +4,7 @@
 # folder is enough.
 function(korvelle_subsystem name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp)
   list(FILTER _srcs EXCLUDE REGEX "/main\\.cpp$")
   if(NOT _srcs)
     # A folder whose modules have not been written yet still yields a library,
