@@ -176,6 +176,9 @@ struct DecodeState {
   double videoSkipMs = -1;    // frames before this are dropped (after a seek)
   double audioSkipMs = -1;
   bool inputDone = false;     // every packet read, decoders told the end
+  // The latest frame dropped before the skip mark: shown when the file ends
+  // before the mark, so a seek to the very end still shows the last frame.
+  av::FramePtr skipped = av::makeFrame();
   std::vector<int16_t> samples;  // conversion scratch
   // Colour set-up the scaler was last given.
   const SwsContext* colourFor = nullptr;
@@ -221,7 +224,7 @@ bool skipBefore(double tMs, double* skipMs) {
 
 void Player::Impl::run() {
   DecodeState ds;
-  if (!ds.packet || !ds.frame) return;
+  if (!ds.packet || !ds.frame || !ds.skipped) return;
   const AVRational videoTb = format->streams[videoStream]->time_base;
   const AVRational audioTb = audioStream >= 0 ? format->streams[audioStream]->time_base : AVRational{1, 1};
 
@@ -233,7 +236,13 @@ void Player::Impl::run() {
       ds.serial = seekSerial.load();
       frames.clear();
     }
-    av_seek_frame(format.get(), -1, static_cast<int64_t>(target * 1000.0), AVSEEK_FLAG_BACKWARD);
+    if (av_seek_frame(format.get(), -1, static_cast<int64_t>(target * 1000.0),
+                      AVSEEK_FLAG_BACKWARD) < 0 &&
+        target <= 0) {
+      // Streams without timestamps cannot seek by time, but their start is
+      // still reachable by position.
+      av_seek_frame(format.get(), -1, 0, AVSEEK_FLAG_BYTE);
+    }
     avcodec_flush_buffers(videoCodec.get());
     if (audioCodec) {
       avcodec_flush_buffers(audioCodec.get());
@@ -248,14 +257,13 @@ void Player::Impl::run() {
     basePositionMs = target;
     baseWallMs = wallMs();
     eof = false;
+    av_frame_unref(ds.skipped.get());
     ds.videoSkipMs = target - 1.0;
     ds.audioSkipMs = target - 1.0;
     ds.inputDone = false;
   };
 
-  auto handleVideo = [&](AVFrame* f) {
-    const double t = av::tsToMs(av::framePts(f), videoTb, 0);
-    if (skipBefore(t, &ds.videoSkipMs) || stop) return;
+  auto showVideo = [&](AVFrame* f, double t) {
     SwsContext* sws = sws_getCachedContext(scaler.release(), f->width, f->height,
                                            static_cast<AVPixelFormat>(f->format), outWidth,
                                            outHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
@@ -276,6 +284,17 @@ void Player::Impl::run() {
     if (uprightTurn(rotation, &op)) img = transform(img, op);
     std::lock_guard<std::mutex> lock(framesMutex);
     if (ds.serial == seekSerial.load()) frames.push_back(VFrame{std::move(img), t});
+  };
+
+  auto handleVideo = [&](AVFrame* f) {
+    const double t = av::tsToMs(av::framePts(f), videoTb, 0);
+    if (skipBefore(t, &ds.videoSkipMs)) {
+      av_frame_unref(ds.skipped.get());
+      av_frame_move_ref(ds.skipped.get(), f);
+      return;
+    }
+    av_frame_unref(ds.skipped.get());
+    if (!stop) showVideo(f, t);
   };
 
   auto handleAudio = [&](AVFrame* f) {
@@ -329,6 +348,11 @@ void Player::Impl::run() {
         handleVideo(ds.frame.get());
         av_frame_unref(ds.frame.get());
         continue;
+      }
+      if (ds.videoSkipMs >= 0 && ds.skipped->buf[0]) {
+        ds.videoSkipMs = -1;
+        showVideo(ds.skipped.get(), av::tsToMs(av::framePts(ds.skipped.get()), videoTb, 0));
+        av_frame_unref(ds.skipped.get());
       }
       eof = true;
       std::unique_lock<std::mutex> lock(framesMutex);
