@@ -47,23 +47,18 @@ double msSince(Clock::time_point t) {
 class PlayerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir();
     // 3 s at 25 fps, frame N shows N; one with a tone, one without sound.
-    ASSERT_TRUE(video_fixtures::makeIndexClip(file("sound.mp4"), 3, "aac"));
-    ASSERT_TRUE(video_fixtures::makeIndexClip(file("mute.mp4"), 3, ""));
-    ASSERT_TRUE(video_fixtures::makeIndexClip(file("short.mp4"), 1, "aac"));
-    // A raw H.264 stream has no duration.
-    ASSERT_TRUE(video_fixtures::ffmpeg("-i '" + file("short.mp4") +
-                                       "' -an -c:v copy -bsf:v h264_mp4toannexb -f h264 '" +
-                                       file("raw.h264") + "'"));
-    ASSERT_TRUE(video_fixtures::ffmpeg("-f lavfi -i \"sine=duration=1\" -c:a aac '" +
-                                       file("sound_only.m4a") + "'"));
+    sound_ = video_fixtures::indexClip("sound.mp4", 3, "aac");
+    mute_ = video_fixtures::indexClip("mute.mp4", 3, "");
+    short_ = video_fixtures::indexClip("short.mp4", 1, "aac");
+    // A raw H.264 stream has neither a duration nor timestamps.
+    raw_ = video_fixtures::clip("raw.h264", "-i '" + short_ +
+                                                "' -an -c:v copy -bsf:v h264_mp4toannexb -f h264");
+    soundOnly_ = video_fixtures::soundOnly();
+    for (const std::string* p : {&sound_, &mute_, &short_, &raw_, &soundOnly_}) {
+      ASSERT_FALSE(p->empty());
+    }
   }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  static std::string file(const std::string& name) { return dir_->file(name); }
 
   // Waits for the next frame the player hands out; its index, -2 on timeout.
   static int nextFrame(Player& p, double* pts = nullptr) {
@@ -74,22 +69,24 @@ class PlayerTest : public ::testing::Test {
 
   // Tests run with the dummy driver unless they pick another.
   ScopedEnv driver_{"SDL_AUDIODRIVER", "dummy"};
-  static TempDir* dir_;
+  static std::string sound_, mute_, short_, raw_, soundOnly_;
+  TempDir dir_;
 };
 
-TempDir* PlayerTest::dir_ = nullptr;
+std::string PlayerTest::sound_, PlayerTest::mute_, PlayerTest::short_, PlayerTest::raw_,
+    PlayerTest::soundOnly_;
 
 }  // namespace
 
 TEST_F(PlayerTest, OpensPausedAtTheFirstFrame) {
-  for (const char* name : {"sound.mp4", "mute.mp4"}) {
-    SCOPED_TRACE(name);
+  for (const std::string* clip : {&sound_, &mute_}) {
+    SCOPED_TRACE(*clip);
     Player p;
     std::string err = "stale";
-    ASSERT_TRUE(p.open(file(name), 160, &err)) << err;
+    ASSERT_TRUE(p.open(*clip, 160, &err)) << err;
     EXPECT_TRUE(p.isOpen);
     EXPECT_FALSE(p.isPlaying);
-    EXPECT_EQ(p.hasAudio.load(), std::string(name) == "sound.mp4");
+    EXPECT_EQ(p.hasAudio.load(), clip == &sound_);
     EXPECT_NEAR(p.durationMs, 3000, 60);
     EXPECT_EQ(p.positionMs(), 0.0);
 
@@ -110,9 +107,9 @@ TEST_F(PlayerTest, OpensPausedAtTheFirstFrame) {
 TEST_F(PlayerTest, OpenFailuresLeaveItClosed) {
   Player p;
   std::string err;
-  EXPECT_FALSE(p.open(file("missing.mp4"), 0, &err));
+  EXPECT_FALSE(p.open(dir_.file("missing.mp4"), 0, &err));
   EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
-  EXPECT_FALSE(p.open(file("sound_only.m4a"), 0, &err));
+  EXPECT_FALSE(p.open(soundOnly_, 0, &err));
   EXPECT_EQ(err, "NO_VIDEO_TRACK");
   EXPECT_FALSE(p.isOpen);
   EXPECT_FALSE(p.hasAudio);
@@ -126,15 +123,15 @@ TEST_F(PlayerTest, OpenFailuresLeaveItClosed) {
   EXPECT_FALSE(p.takeFrame(&img));
   p.close();
   // And it opens fine afterwards.
-  ASSERT_TRUE(p.open(file("mute.mp4"), 0, &err));
+  ASSERT_TRUE(p.open(mute_, 0, &err));
   EXPECT_EQ(nextFrame(p), 0);
 }
 
 TEST_F(PlayerTest, PausedSeekDeliversTheFrameAtOrAfterTheTarget) {
-  for (const char* name : {"sound.mp4", "mute.mp4"}) {
-    SCOPED_TRACE(name);
+  for (const std::string* clip : {&sound_, &mute_}) {
+    SCOPED_TRACE(*clip);
     Player p;
-    ASSERT_TRUE(p.open(file(name), 0, nullptr));
+    ASSERT_TRUE(p.open(*clip, 0, nullptr));
     ASSERT_EQ(nextFrame(p), 0);
 
     double pts = -1;
@@ -165,7 +162,7 @@ TEST_F(PlayerTest, PausedSeekDeliversTheFrameAtOrAfterTheTarget) {
 
 TEST_F(PlayerTest, PlaysOnTheWallClockWithoutSoundAndPausesAtTheEnd) {
   Player p;
-  ASSERT_TRUE(p.open(file("mute.mp4"), 0, nullptr));
+  ASSERT_TRUE(p.open(mute_, 0, nullptr));
   EXPECT_FALSE(p.hasAudio);
   ASSERT_EQ(nextFrame(p), 0);
   p.play();
@@ -199,7 +196,7 @@ TEST_F(PlayerTest, PlaysOnTheWallClockWithoutSoundAndPausesAtTheEnd) {
 
 TEST_F(PlayerTest, PlaysWithSoundAndPausesAtTheEnd) {
   Player p;
-  ASSERT_TRUE(p.open(file("short.mp4"), 0, nullptr));
+  ASSERT_TRUE(p.open(short_, 0, nullptr));
   ASSERT_TRUE(p.hasAudio);
   p.play();
   int frames = 0;
@@ -214,7 +211,7 @@ TEST_F(PlayerTest, PlaysWithSoundAndPausesAtTheEnd) {
 
 TEST_F(PlayerTest, UnknownDurationSeeksToZeroAndEndsWhenDecodingEnds) {
   Player p;
-  ASSERT_TRUE(p.open(file("raw.h264"), 0, nullptr));
+  ASSERT_TRUE(p.open(raw_, 0, nullptr));
   EXPECT_EQ(p.durationMs, 0.0);
   p.seek(500);
   EXPECT_EQ(p.positionMs(), 0.0);
@@ -235,7 +232,7 @@ TEST_F(PlayerTest, AudioDeviceDrivesTheClock) {
   ScopedEnv out("SDL_DISKAUDIOFILE", "/dev/null");
   ScopedEnv delay("SDL_DISKAUDIODELAY", "0");
   Player p;
-  ASSERT_TRUE(p.open(file("sound.mp4"), 0, nullptr));
+  ASSERT_TRUE(p.open(sound_, 0, nullptr));
   ASSERT_TRUE(p.hasAudio);
   const auto start = Clock::now();
   p.play();
@@ -250,7 +247,7 @@ TEST_F(PlayerTest, StalledDeviceFallsBackToTheWallClock) {
   ScopedEnv out("SDL_DISKAUDIOFILE", "/dev/null");
   ScopedEnv delay("SDL_DISKAUDIODELAY", "2000");
   Player p;
-  ASSERT_TRUE(p.open(file("sound.mp4"), 0, nullptr));
+  ASSERT_TRUE(p.open(sound_, 0, nullptr));
   ASSERT_TRUE(p.hasAudio);
   p.play();
   EXPECT_TRUE(eventually([&] { return p.positionMs() >= 1500; }));
@@ -273,14 +270,14 @@ TEST_F(PlayerTest, VolumeIsClampedAndZeroIsSilence) {
 
   // What the device played, read back from the disk driver's file.
   auto played = [&](double volume) {
-    const std::string raw = file("played_" + std::to_string(volume) + ".raw");
+    const std::string raw = dir_.file("played_" + std::to_string(volume) + ".raw");
     {
       ScopedEnv driver("SDL_AUDIODRIVER", "disk");
       ScopedEnv out("SDL_DISKAUDIOFILE", raw.c_str());
       ScopedEnv delay("SDL_DISKAUDIODELAY", nullptr);
       Player q;
       q.setVolume(volume);
-      EXPECT_TRUE(q.open(file("sound.mp4"), 0, nullptr));
+      EXPECT_TRUE(q.open(sound_, 0, nullptr));
       EXPECT_TRUE(q.hasAudio);
       q.play();
       EXPECT_TRUE(eventually([&] { return q.positionMs() >= 800; }));
@@ -297,10 +294,10 @@ TEST_F(PlayerTest, VolumeIsClampedAndZeroIsSilence) {
 }
 
 TEST_F(PlayerTest, ClosesWhileTheQueueIsFull) {
-  for (const char* name : {"sound.mp4", "mute.mp4"}) {
-    SCOPED_TRACE(name);
+  for (const std::string* clip : {&sound_, &mute_}) {
+    SCOPED_TRACE(*clip);
     Player p;
-    ASSERT_TRUE(p.open(file(name), 0, nullptr));
+    ASSERT_TRUE(p.open(*clip, 0, nullptr));
     // Nothing is taken: the decode thread fills the queue and waits.
     ASSERT_TRUE(eventually([&] { return p.queuedFrames() >= 6; }));
     p.close();
@@ -311,19 +308,19 @@ TEST_F(PlayerTest, ClosesWhileTheQueueIsFull) {
   }
   // Playing, mid-seek, and by the destructor alone.
   Player a;
-  ASSERT_TRUE(a.open(file("sound.mp4"), 0, nullptr));
+  ASSERT_TRUE(a.open(sound_, 0, nullptr));
   a.play();
   a.seek(1500);
   a.close();
   {
     Player b;
-    ASSERT_TRUE(b.open(file("sound.mp4"), 0, nullptr));
+    ASSERT_TRUE(b.open(sound_, 0, nullptr));
     b.play();
   }
   // Reopening replaces the file.
   Player c;
-  ASSERT_TRUE(c.open(file("sound.mp4"), 0, nullptr));
-  ASSERT_TRUE(c.open(file("mute.mp4"), 0, nullptr));
+  ASSERT_TRUE(c.open(sound_, 0, nullptr));
+  ASSERT_TRUE(c.open(mute_, 0, nullptr));
   EXPECT_FALSE(c.hasAudio);
   EXPECT_EQ(nextFrame(c), 0);
 }

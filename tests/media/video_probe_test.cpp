@@ -14,38 +14,34 @@ using media::MediaKind;
 using media::VideoInfo;
 using testing_support::fixture;
 using testing_support::TempDir;
-using video_fixtures::ffmpeg;
-using video_fixtures::makeIndexClip;
+using video_fixtures::indexClip;
+using video_fixtures::rotatedCopy;
 
 namespace {
 
-// Made once for the whole file: encoding is the slow part.
 class VideoProbe : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    ASSERT_TRUE(makeIndexClip(file("h264_aac.mp4"), 3, "aac"));
-    ASSERT_TRUE(makeIndexClip(file("vp9_opus.webm"), 2, "opus", "libvpx-vp9 -deadline realtime -cpu-used 8"));
-    ASSERT_TRUE(makeIndexClip(file("silent.mp4"), 2, ""));
-    // Display matrices: a "rotate" tag of 270 stores -90 degrees (a phone held
-    // upright), one of 90 stores +90.
-    ASSERT_TRUE(ffmpeg("-i '" + file("silent.mp4") + "' -c copy -metadata:s:v:0 rotate=270 '" +
-                       file("matrix_minus90.mp4") + "'"));
-    ASSERT_TRUE(ffmpeg("-i '" + file("silent.mp4") + "' -c copy -metadata:s:v:0 rotate=90 '" +
-                       file("matrix_plus90.mp4") + "'"));
-    ASSERT_TRUE(ffmpeg("-f lavfi -i \"sine=duration=1\" -c:a aac '" + file("sound_only.m4a") + "'"));
-    ASSERT_TRUE(testing_support::writeFile(file("notes.txt"), "just some words\nand more\n"));
+    h264_ = indexClip("h264_aac.mp4", 3, "aac");
+    vp9_ = indexClip("vp9_opus.webm", 2, "opus", video_fixtures::kVp9);
+    silent_ = indexClip("silent.mp4", 2, "");
+    minus90_ = rotatedCopy("matrix_minus90.mp4", silent_, 270);
+    plus90_ = rotatedCopy("matrix_plus90.mp4", silent_, 90);
+    sound_ = video_fixtures::soundOnly();
+    ASSERT_FALSE(h264_.empty() || vp9_.empty() || silent_.empty() || minus90_.empty() ||
+                 plus90_.empty() || sound_.empty());
+    text_ = dir_.file("notes.txt");
+    ASSERT_TRUE(testing_support::writeFile(text_, "just some words\nand more\n"));
   }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  static std::string file(const std::string& name) { return dir_->file(name); }
+  static std::string missing() { return dir_.file("does_not_exist.mp4"); }
 
-  static TempDir* dir_;
+  static TempDir dir_;
+  static std::string h264_, vp9_, silent_, minus90_, plus90_, sound_, text_;
 };
 
-TempDir* VideoProbe::dir_ = nullptr;
+TempDir VideoProbe::dir_;
+std::string VideoProbe::h264_, VideoProbe::vp9_, VideoProbe::silent_, VideoProbe::minus90_,
+    VideoProbe::plus90_, VideoProbe::sound_, VideoProbe::text_;
 
 std::vector<uint8_t> ftyp(const char* major, std::vector<const char*> compatible) {
   const uint32_t size = static_cast<uint32_t>(16 + 4 * compatible.size());
@@ -60,8 +56,8 @@ std::vector<uint8_t> ftyp(const char* major, std::vector<const char*> compatible
 }  // namespace
 
 TEST_F(VideoProbe, ClassifiesVideosStillsAndEverythingElse) {
-  EXPECT_EQ(media::classify(file("h264_aac.mp4")), MediaKind::Video);
-  EXPECT_EQ(media::classify(file("vp9_opus.webm")), MediaKind::Video);
+  EXPECT_EQ(media::classify(h264_), MediaKind::Video);
+  EXPECT_EQ(media::classify(vp9_), MediaKind::Video);
   EXPECT_EQ(media::classify(fixture("phone_rot90.mov")), MediaKind::Video);
   EXPECT_EQ(media::classify(fixture("muybridge.gif")), MediaKind::Image);
   EXPECT_EQ(media::classify(fixture("muybridge.apng")), MediaKind::Image);
@@ -70,15 +66,15 @@ TEST_F(VideoProbe, ClassifiesVideosStillsAndEverythingElse) {
   // HEIF stills would look like HEVC or AV1 video to the demuxer.
   EXPECT_EQ(media::classify(fixture("iphone11pro.heic")), MediaKind::Image);
   EXPECT_EQ(media::classify(fixture("irvine.avif")), MediaKind::Image);
-  EXPECT_EQ(media::classify(file("notes.txt")), MediaKind::Unknown);
-  EXPECT_EQ(media::classify(file("sound_only.m4a")), MediaKind::Unknown);
-  EXPECT_EQ(media::classify(file("does_not_exist.mp4")), MediaKind::Unknown);
+  EXPECT_EQ(media::classify(text_), MediaKind::Unknown);
+  EXPECT_EQ(media::classify(sound_), MediaKind::Unknown);
+  EXPECT_EQ(media::classify(missing()), MediaKind::Unknown);
 }
 
 TEST_F(VideoProbe, ReadsPropertiesOfCommonContainers) {
   VideoInfo info;
   std::string err = "stale";
-  ASSERT_TRUE(media::readVideoInfo(file("h264_aac.mp4"), &info, &err));
+  ASSERT_TRUE(media::readVideoInfo(h264_, &info, &err));
   EXPECT_EQ(err, "");
   EXPECT_EQ(info.width, 320);
   EXPECT_EQ(info.height, 240);
@@ -91,7 +87,7 @@ TEST_F(VideoProbe, ReadsPropertiesOfCommonContainers) {
   EXPECT_EQ(info.audioCodec, "AAC");
   EXPECT_EQ(info.container, "mov,mp4,m4a,3gp,3g2,mj2");
 
-  ASSERT_TRUE(media::readVideoInfo(file("vp9_opus.webm"), &info, &err));
+  ASSERT_TRUE(media::readVideoInfo(vp9_, &info, &err));
   EXPECT_EQ(info.width, 320);
   EXPECT_EQ(info.height, 240);
   EXPECT_NEAR(info.durationMs, 2000, 60);
@@ -101,7 +97,7 @@ TEST_F(VideoProbe, ReadsPropertiesOfCommonContainers) {
   EXPECT_EQ(info.audioCodec, "Opus");
   EXPECT_EQ(info.container, "matroska,webm");
 
-  ASSERT_TRUE(media::readVideoInfo(file("silent.mp4"), &info, &err));
+  ASSERT_TRUE(media::readVideoInfo(silent_, &info, &err));
   EXPECT_FALSE(info.hasAudio);
   EXPECT_EQ(info.audioCodec, "");
   EXPECT_EQ(info.videoCodec, "H.264");
@@ -117,12 +113,12 @@ TEST_F(VideoProbe, DisplayMatrixTurnsTheReportedSize) {
   EXPECT_TRUE(info.hasAudio);
   EXPECT_NEAR(info.durationMs, 4002, 5);
 
-  ASSERT_TRUE(media::readVideoInfo(file("matrix_minus90.mp4"), &info, nullptr));
+  ASSERT_TRUE(media::readVideoInfo(minus90_, &info, nullptr));
   EXPECT_EQ(info.rotation, 90);
   EXPECT_EQ(info.width, 240);
   EXPECT_EQ(info.height, 320);
 
-  ASSERT_TRUE(media::readVideoInfo(file("matrix_plus90.mp4"), &info, nullptr));
+  ASSERT_TRUE(media::readVideoInfo(plus90_, &info, nullptr));
   EXPECT_EQ(info.rotation, 270);
   EXPECT_EQ(info.width, 240);
   EXPECT_EQ(info.height, 320);
@@ -132,14 +128,14 @@ TEST_F(VideoProbe, ReportsWhyAFileIsNoVideo) {
   VideoInfo info;
   info.width = 77;
   std::string err;
-  EXPECT_FALSE(media::readVideoInfo(file("notes.txt"), &info, &err));
+  EXPECT_FALSE(media::readVideoInfo(text_, &info, &err));
   EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
-  EXPECT_FALSE(media::readVideoInfo(file("sound_only.m4a"), &info, &err));
+  EXPECT_FALSE(media::readVideoInfo(sound_, &info, &err));
   EXPECT_EQ(err, "NO_VIDEO_TRACK");
-  EXPECT_FALSE(media::readVideoInfo(file("missing.mp4"), &info, &err));
+  EXPECT_FALSE(media::readVideoInfo(missing(), &info, &err));
   EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
   EXPECT_EQ(info.width, 77) << "a failed read leaves the record alone";
-  EXPECT_FALSE(media::readVideoInfo(file("h264_aac.mp4"), nullptr, &err));
+  EXPECT_FALSE(media::readVideoInfo(h264_, nullptr, &err));
 }
 
 TEST(ResolutionToSize, ScalesTheShortSideDownToEvenSizesAndNeverUp) {
