@@ -12,7 +12,8 @@ bool remove(const std::string& path);
 bool isFile(const std::string& path);
 // A directory exists there (false for an empty path).
 bool isDir(const std::string& path);
-// Creates the directory and its parents; true when it exists afterwards.
+// Creates the directory and its parents (private to the user, 0700); true
+// when it exists afterwards.
 bool ensureDir(const std::string& path);
 // Names (not paths) of the directory's entries, sorted by byte value; empty on error.
 std::vector<std::string> listDir(const std::string& dir);

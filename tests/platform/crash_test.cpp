@@ -1,0 +1,244 @@
+// Crash reports: written from the fatal-signal handler of a dying child,
+// moved into the data directory by the next run.
+#include "platform/crash.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "build_info.h"
+#include "in_child.h"
+#include "platform/fs.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "support/test_support.h"
+
+using platform_test::ChildResult;
+using platform_test::inChild;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+namespace fs = platform::fs;
+
+namespace {
+
+// Where the child's report and data go; empty runtime means "unset".
+struct Dirs {
+  std::string runtime;
+  std::string data;
+};
+
+void useDirs(const Dirs& dirs) {
+  if (dirs.runtime.empty()) {
+    unsetenv("XDG_RUNTIME_DIR");
+  } else {
+    setenv("XDG_RUNTIME_DIR", dirs.runtime.c_str(), 1);
+  }
+  setenv("XDG_DATA_HOME", dirs.data.c_str(), 1);
+}
+
+enum class Crash { Segv, Abort, Raise, Overflow };
+
+// Recurses until the stack runs out; the volatile buffer and the work after
+// the call keep the compiler from turning it into a loop.
+int (*volatile g_recurse)(int);
+int recurse(int depth) {
+  volatile char frame[1024];
+  frame[0] = static_cast<char>(depth);
+  return g_recurse(depth + 1) + frame[0];
+}
+
+// A child that installs the handler (or not), records an action and dies.
+ChildResult crashChild(const Dirs& dirs, bool install, const char* action, Crash how,
+                       int sig = 0) {
+  return inChild([&]() -> std::string {
+    useDirs(dirs);
+    if (install) platform::installCrashHandler();
+    if (action) diag::action(action);  // the log is off; the context is still kept
+    switch (how) {
+      case Crash::Segv: *static_cast<volatile int*>(nullptr) = 1; break;
+      case Crash::Abort: std::abort();
+      case Crash::Raise: raise(sig); break;
+      case Crash::Overflow:
+        g_recurse = recurse;
+        return std::to_string(g_recurse(0));
+    }
+    return "survived";
+  });
+}
+
+// A later run: installs the handler, takes the report, logs while it does.
+std::string takeInChild(const Dirs& dirs) {
+  return inChild([&] {
+           useDirs(dirs);
+           diag::init();
+           platform::installCrashHandler();
+           std::string path = platform::takeLastCrashReport();
+           diag::shutdown();
+           return path;
+         })
+      .out;
+}
+
+std::string header() {
+  return std::string("Pelmora Media Editor 1.0.0 (Build 1079)\nportiert aus ") +
+         build::kSourceRevision + "\n-----------------------------------------\n";
+}
+
+const std::string kFooter =
+    "\nDiese Datei wird NICHT verschickt. Wenn du magst, schick sie an\n"
+    "support@pelmora.software — daraus laesst sich der Fehler finden.\n";
+
+const std::regex kMovedName(R"(.*/Korvelle/Korvelle_crash_\d{8}-\d{6}\.txt)");
+
+}  // namespace
+
+TEST(Crash, SegfaultLeavesAReportAndStillDiesBySignal) {
+  TempDir run;
+  TempDir data;
+  const std::string action = "Bild geoeffnet: " + std::string(200, 'a') + "ENDE";
+  const ChildResult child =
+      crashChild({run.path(), data.path()}, true, action.c_str(), Crash::Segv);
+  EXPECT_EQ(child.signal, SIGSEGV);
+  EXPECT_EQ(child.out, "");
+  // The last action is cut to its first 120 bytes.
+  EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")),
+            header() + "Signal: SIGSEGV (Zugriff auf fremden Speicher)\n" + "Zuletzt: " +
+                action.substr(0, 120) + "\n" + kFooter);
+  EXPECT_EQ(std::string(build::kSourceRevision).size(), 40u);
+}
+
+TEST(Crash, StackOverflowIsReportedFromTheHandlersOwnStack) {
+  TempDir run;
+  TempDir data;
+  const ChildResult child = crashChild({run.path(), data.path()}, true, "tief", Crash::Overflow);
+  EXPECT_EQ(child.signal, SIGSEGV);
+  EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")),
+            header() + "Signal: SIGSEGV (Zugriff auf fremden Speicher)\nZuletzt: tief\n" + kFooter);
+}
+
+TEST(Crash, AbortWithoutActionHasNoContextLine) {
+  TempDir run;
+  TempDir data;
+  const ChildResult child = crashChild({run.path(), data.path()}, true, nullptr, Crash::Abort);
+  EXPECT_EQ(child.signal, SIGABRT);
+  EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")),
+            header() + "Signal: SIGABRT (abgebrochen)\n" + kFooter);
+}
+
+TEST(Crash, EverySignalHasItsLine) {
+  const std::pair<int, std::string> table[] = {
+      {SIGILL, "SIGILL (unerlaubter Befehl)"},
+      {SIGTRAP, "SIGTRAP (fataler GLib-Fehler — fehlt eine Ressource?)"},
+      {SIGBUS, "SIGBUS (Busfehler)"},
+      {SIGFPE, "SIGFPE (Rechenfehler)"},
+  };
+  for (const auto& [sig, line] : table) {
+    TempDir run;
+    TempDir data;
+    const ChildResult child = crashChild({run.path(), data.path()}, true, "x", Crash::Raise, sig);
+    EXPECT_EQ(child.signal, sig);
+    EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")),
+              header() + "Signal: " + line + "\nZuletzt: x\n" + kFooter);
+  }
+}
+
+TEST(Crash, WithoutTheHandlerACrashLeavesNothing) {
+  TempDir run;
+  TempDir data;
+  const ChildResult child = crashChild({run.path(), data.path()}, false, "x", Crash::Segv);
+  EXPECT_EQ(child.signal, SIGSEGV);
+  EXPECT_TRUE(fs::listDir(run.path()).empty());
+}
+
+TEST(Crash, ClearedContextAndReportInDataDirWithoutRuntimeDir) {
+  TempDir data;
+  const ChildResult child = inChild([&]() -> std::string {
+    useDirs({"", data.path()});
+    platform::installCrashHandler();
+    diag::action("vergessen");
+    platform::setCrashContext(nullptr);
+    raise(SIGSEGV);
+    return "survived";
+  });
+  EXPECT_EQ(child.signal, SIGSEGV);
+  EXPECT_EQ(readFile(data.file("Korvelle/Korvelle_crash.txt")),
+            header() + "Signal: SIGSEGV (Zugriff auf fremden Speicher)\n" + kFooter);
+}
+
+TEST(Crash, NextRunMovesTheReportIntoTheDataDirOnce) {
+  TempDir run;
+  TempDir data;
+  const Dirs dirs{run.path(), data.path()};
+  EXPECT_EQ(takeInChild(dirs), "");  // nothing to take yet
+  // Without the handler installed there is no report path to look at.
+  EXPECT_EQ(inChild([&] {
+              useDirs(dirs);
+              return platform::takeLastCrashReport();
+            }).out,
+            "");
+
+  crashChild(dirs, true, "Zuschneiden", Crash::Abort);
+  const std::string report = readFile(run.file("Korvelle_crash.txt"));
+  ASSERT_FALSE(report.empty());
+
+  const std::string moved = takeInChild(dirs);
+  EXPECT_TRUE(std::regex_match(moved, kMovedName)) << moved;
+  EXPECT_EQ(moved.rfind(data.path() + "/Korvelle/", 0), 0u) << moved;
+  EXPECT_EQ(readFile(moved), report);
+  EXPECT_FALSE(fs::isFile(run.file("Korvelle_crash.txt")));
+  const std::string log = readFile(data.file("Korvelle/Korvelle.log"));
+  EXPECT_NE(log.find("] crash  Bericht vom letzten Lauf: " + moved + "\n"), std::string::npos)
+      << log;
+
+  EXPECT_EQ(takeInChild(dirs), "");  // taken once only
+}
+
+TEST(Crash, AReportInAnotherRuntimeDirIsNotFound) {
+  TempDir runA;
+  TempDir runB;
+  TempDir data;
+  crashChild({runA.path(), data.path()}, true, nullptr, Crash::Segv);
+  ASSERT_TRUE(fs::isFile(runA.file("Korvelle_crash.txt")));
+  EXPECT_EQ(takeInChild({runB.path(), data.path()}), "");
+  EXPECT_TRUE(fs::isFile(runA.file("Korvelle_crash.txt")));
+}
+
+TEST(Crash, AcrossFileSystemsTheReportIsCopied) {
+  // /dev/shm is a memory file system on Linux, the temp folder usually not.
+  char shmTemplate[] = "/dev/shm/korvelle-crash-XXXXXX";
+  if (!fs::isDir("/dev/shm") || !mkdtemp(shmTemplate)) GTEST_SKIP() << "no /dev/shm";
+  const std::string run = shmTemplate;
+  TempDir data;
+  struct stat a {}, b {};
+  ASSERT_EQ(stat(run.c_str(), &a), 0);
+  ASSERT_EQ(stat(data.path().c_str(), &b), 0);
+  if (a.st_dev == b.st_dev) {
+    fs::remove(run);
+    GTEST_SKIP() << "temp folder and /dev/shm share a file system";
+  }
+
+  crashChild({run, data.path()}, true, "Export gestartet", Crash::Segv);
+  const std::string report = readFile(run + "/Korvelle_crash.txt");
+  ASSERT_FALSE(report.empty());
+  const std::string moved = takeInChild({run, data.path()});
+  EXPECT_TRUE(std::regex_match(moved, kMovedName)) << moved;
+  EXPECT_EQ(readFile(moved), report);
+  EXPECT_FALSE(fs::isFile(run + "/Korvelle_crash.txt"));
+  EXPECT_TRUE(fs::remove(run));  // empty again
+}
+
+TEST(Crash, AReportThatCannotBeMovedIsDropped) {
+  TempDir run;
+  TempDir tmp;
+  // The data directory lies below a plain file, so it can never be created.
+  ASSERT_TRUE(writeFile(tmp.file("blocker"), "x"));
+  const Dirs dirs{run.path(), tmp.file("blocker")};
+  crashChild(dirs, true, nullptr, Crash::Abort);
+  ASSERT_TRUE(fs::isFile(run.file("Korvelle_crash.txt")));
+  EXPECT_EQ(takeInChild(dirs), "");
+  EXPECT_FALSE(fs::isFile(run.file("Korvelle_crash.txt")));
+}

@@ -1,0 +1,210 @@
+// diag: the per-run log file, its line formats, rotation and thread safety.
+// test-labels: threads
+#include "platform/log.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "platform/fs.h"
+#include "platform/paths.h"
+#include "support/test_support.h"
+
+using testing_support::readFile;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+namespace {
+
+// The data directory is fixed once per process, so the whole test program
+// shares one temporary one, set before any test asks for it.
+class LogDirEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    tmp_ = std::make_unique<TempDir>();
+    setenv("XDG_DATA_HOME", tmp_->path().c_str(), 1);
+  }
+  void TearDown() override { tmp_.reset(); }
+
+ private:
+  std::unique_ptr<TempDir> tmp_;
+};
+[[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new LogDirEnvironment);
+
+std::string logPath() { return paths::dataDir() + "/Korvelle.log"; }
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// The prefix every event line starts with: clock, then milliseconds in a
+// field of at least eight characters with one decimal.
+const std::string kStamp = R"(\[\d\d:\d\d:\d\d \+[ \d]{4,}\d\.\dms\] )";
+
+bool matches(const std::string& line, const std::string& rest) {
+  return std::regex_match(line, std::regex(kStamp + rest));
+}
+
+size_t count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+double nowMs() {
+  using namespace std::chrono;
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+TEST(Log, HeaderAndEveryLineFormat) {
+  ScopedEnv snap("SNAP", nullptr);
+  ScopedEnv appdir("APPDIR", nullptr);
+  ScopedEnv session("XDG_SESSION_TYPE", "wayland");
+  ScopedEnv display("DISPLAY", "");
+  ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-0");
+  diag::init();
+  diag::write("file", "geoeffnet: /tmp/a b.jpg");
+  diag::write("ui", "kurz");
+  diag::write("sehrlangekategorie", "Text");
+  diag::action("Drehen angewendet");
+  diag::timing("Export", 12.5);
+  diag::shutdown();
+
+  const auto l = lines(readFile(logPath()));
+  ASSERT_EQ(l.size(), 12u) << readFile(logPath());
+  EXPECT_EQ(l[0], "=== Pelmora Media Editor 1.0.0 (Build 1079) ===");
+  EXPECT_TRUE(std::regex_match(l[1], std::regex("portiert aus [0-9a-f]{40}"))) << l[1];
+  EXPECT_EQ(l[2], "Umgebung: nativ");
+  EXPECT_EQ(l[3], "Sitzung:  wayland, DISPLAY=-, WAYLAND=wayland-0");
+  EXPECT_EQ(l[4], "Daten:    " + paths::dataDir());
+  EXPECT_EQ(l[5], "Beigaben: " + paths::assetDir());
+  EXPECT_TRUE(matches(l[6], R"(file   geoeffnet: /tmp/a b\.jpg)")) << l[6];
+  EXPECT_TRUE(matches(l[7], R"(ui     kurz)")) << l[7];
+  // A long category shifts the text but is kept whole.
+  EXPECT_TRUE(matches(l[8], R"(sehrlangekategorie Text)")) << l[8];
+  EXPECT_TRUE(matches(l[9], R"(>      Drehen angewendet)")) << l[9];
+  EXPECT_TRUE(matches(l[10], R"(zeit   Export: 12\.5 ms)")) << l[10];
+  EXPECT_TRUE(matches(l[11], R"(---- Ende ----)")) << l[11];
+}
+
+TEST(Log, HeaderNamesThePackagingAndUnknownSession) {
+  ScopedEnv snap("SNAP", nullptr);
+  ScopedEnv appdir("APPDIR", "/tmp/appimage");
+  ScopedEnv session("XDG_SESSION_TYPE", nullptr);
+  ScopedEnv display("DISPLAY", ":0");
+  ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+  diag::init();
+  diag::shutdown();
+  std::string text = readFile(logPath());
+  EXPECT_NE(text.find("\nUmgebung: AppImage\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nSitzung:  ?, DISPLAY=:0, WAYLAND=-\n"), std::string::npos) << text;
+
+  ScopedEnv snapSet("SNAP", "");  // present, even empty, means Snap
+  diag::init();
+  diag::shutdown();
+  text = readFile(logPath());
+  EXPECT_NE(text.find("\nUmgebung: Snap\n"), std::string::npos) << text;
+}
+
+TEST(Log, EachRunKeepsThePreviousOneAsDotOne) {
+  diag::init();
+  diag::write("ui", "erster Lauf");
+  diag::init();  // already running: no second header, no rotation
+  diag::shutdown();
+  diag::init();
+  diag::write("ui", "zweiter Lauf");
+  diag::shutdown();
+
+  const std::string previous = readFile(logPath() + ".1");
+  const std::string current = readFile(logPath());
+  EXPECT_EQ(count(previous, "erster Lauf"), 1u);
+  EXPECT_EQ(count(previous, "=== Pelmora"), 1u);
+  EXPECT_EQ(count(previous, "zweiter Lauf"), 0u);
+  EXPECT_EQ(count(current, "zweiter Lauf"), 1u);
+  EXPECT_EQ(count(current, "erster Lauf"), 0u);
+}
+
+TEST(Log, LinesOutsideARunAreDropped) {
+  diag::shutdown();
+  diag::shutdown();  // not running: nothing happens
+  diag::write("file", "vor dem Start");
+  diag::action("vor dem Start");
+  diag::timing("vor dem Start", 1.0);
+  { diag::Timed t("vor dem Start", 0.0); }
+  diag::init();
+  diag::write("file", "im Lauf");
+  diag::shutdown();
+  diag::write("file", "nach dem Ende");
+
+  const std::string text = readFile(logPath());
+  EXPECT_EQ(count(text, "vor dem Start"), 0u) << text;
+  EXPECT_EQ(count(text, "nach dem Ende"), 0u) << text;
+  EXPECT_EQ(count(text, "im Lauf"), 1u) << text;
+}
+
+TEST(Log, TimedWritesOnlyOperationsAtOrAboveItsThreshold) {
+  diag::init();
+  // A busy machine may stretch the short operation past the threshold, so
+  // the "nothing written" half is only checked when it really stayed below.
+  const double before = nowMs();
+  {
+    diag::Timed t("kurz", 50.0);
+    sleepMs(20);
+  }
+  const double shortTook = nowMs() - before;
+  {
+    diag::Timed t("lang", 50.0);
+    sleepMs(80);
+  }
+  diag::shutdown();
+
+  const std::string text = readFile(logPath());
+  if (shortTook < 50.0) {
+    EXPECT_EQ(count(text, "kurz"), 0u) << text;
+  }
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(text, m, std::regex(R"(\] zeit   lang: (\d+\.\d) ms\n)"))) << text;
+  EXPECT_GE(std::stod(m[1]), 79.95);  // printed with one decimal
+  EXPECT_EQ(count(text, "zeit   lang"), 1u);
+}
+
+TEST(Log, LinesFromManyThreadsNeverInterleave) {
+  constexpr int kThreads = 4;
+  constexpr int kLines = 300;
+  diag::init();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) {
+        const std::string tag = "t" + std::to_string(t) + " n" + std::to_string(i);
+        switch (i % 3) {
+          case 0: diag::write("export", tag + " " + std::string(200, 'x')); break;
+          case 1: diag::action(tag); break;
+          default: diag::timing(tag.c_str(), i); break;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  diag::shutdown();
+
+  const auto l = lines(readFile(logPath()));
+  ASSERT_EQ(l.size(), 6u + kThreads * kLines + 1u);
+  const std::regex line(kStamp + R"((export t\d n\d+ x{200}|>      t\d n\d+|)"
+                                 R"(zeit   t\d n\d+: \d+\.0 ms|---- Ende ----))");
+  for (size_t i = 6; i < l.size(); ++i) {
+    ASSERT_TRUE(std::regex_match(l[i], line)) << "line " << i << ": " << l[i];
+  }
+  EXPECT_TRUE(matches(l.back(), "---- Ende ----"));
+}

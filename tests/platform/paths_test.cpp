@@ -1,0 +1,150 @@
+// paths: the data, cache and asset directories. Each is fixed once per
+// process, so every case runs in a child of its own.
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "in_child.h"
+#include "platform/fs.h"
+#include "support/test_support.h"
+
+using platform_test::inChild;
+using testing_support::TempDir;
+using testing_support::writeFile;
+namespace fs = platform::fs;
+
+namespace {
+
+// Sets (value non-null) or unsets a variable; for use inside a child.
+void setEnv(const char* name, const char* value) {
+  if (value) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+// The directory a fresh process reports for data (which) with the given
+// XDG variable, HOME and working directory.
+std::string dirInChild(bool data, const char* xdg, const char* home, const std::string& cwd) {
+  return inChild([&] {
+           setEnv(data ? "XDG_DATA_HOME" : "XDG_CACHE_HOME", xdg);
+           setEnv("HOME", home);
+           if (chdir(cwd.c_str()) != 0) return std::string("chdir failed");
+           const std::string& dir = data ? paths::dataDir() : paths::cacheDir();
+           // Created, and fixed for the run even when the environment changes.
+           setEnv(data ? "XDG_DATA_HOME" : "XDG_CACHE_HOME", "/elsewhere");
+           const std::string& again = data ? paths::dataDir() : paths::cacheDir();
+           if (&again != &dir || again != dir) return std::string("not cached");
+           return fs::isDir(dir) ? dir : "not created: " + dir;
+         })
+      .out;
+}
+
+// Makes dir look like an installation: dir/assets/fonts/DejaVuSans.ttf.
+void plantAssets(const std::string& dir) {
+  ASSERT_TRUE(fs::ensureDir(dir + "/assets/fonts"));
+  ASSERT_TRUE(writeFile(dir + "/assets/fonts/DejaVuSans.ttf", "font"));
+}
+
+struct AssetEnv {
+  const char* snap = nullptr;
+  const char* appdir = nullptr;
+  const char* own = nullptr;
+};
+
+std::string assetDirInChild(const AssetEnv& env) {
+  return inChild([&] {
+           setEnv("SNAP", env.snap);
+           setEnv("APPDIR", env.appdir);
+           setEnv("KORVELLE_ASSET_DIR", env.own);
+           const std::string& dir = paths::assetDir();
+           if (paths::asset("fonts/x.ttf") != dir + "/fonts/x.ttf") return std::string("asset()");
+           return dir;
+         })
+      .out;
+}
+
+}  // namespace
+
+TEST(Paths, DataDirFollowsXdgThenHomeThenWorkingDirectory) {
+  TempDir tmp;
+  const std::string xdg = tmp.file("xdg");
+  const std::string home = tmp.file("home");
+  EXPECT_EQ(dirInChild(true, xdg.c_str(), home.c_str(), tmp.path()), xdg + "/Korvelle");
+  EXPECT_EQ(dirInChild(true, nullptr, home.c_str(), tmp.path()),
+            home + "/.local/share/Korvelle");
+  // An empty variable counts as unset.
+  EXPECT_EQ(dirInChild(true, "", home.c_str(), tmp.path()), home + "/.local/share/Korvelle");
+  EXPECT_EQ(dirInChild(true, "", "", tmp.path()), "./.local/share/Korvelle");
+  EXPECT_EQ(dirInChild(true, nullptr, nullptr, tmp.path()), "./.local/share/Korvelle");
+  EXPECT_TRUE(fs::isDir(tmp.file(".local/share/Korvelle")));
+}
+
+TEST(Paths, CacheDirFollowsXdgThenHomeThenWorkingDirectory) {
+  TempDir tmp;
+  const std::string xdg = tmp.file("xdg");
+  const std::string home = tmp.file("home");
+  EXPECT_EQ(dirInChild(false, xdg.c_str(), home.c_str(), tmp.path()), xdg + "/Korvelle");
+  EXPECT_EQ(dirInChild(false, nullptr, home.c_str(), tmp.path()), home + "/.cache/Korvelle");
+  EXPECT_EQ(dirInChild(false, "", home.c_str(), tmp.path()), home + "/.cache/Korvelle");
+  EXPECT_EQ(dirInChild(false, nullptr, nullptr, tmp.path()), "./.cache/Korvelle");
+  EXPECT_TRUE(fs::isDir(tmp.file(".cache/Korvelle")));
+}
+
+TEST(Paths, AssetDirTakesTheFirstCandidateThatHoldsTheFonts) {
+  TempDir tmp;
+  const std::string own = tmp.file("own");
+  const std::string appdir = tmp.file("appimage");
+  const std::string snap = tmp.file("snap");
+  const std::string emptySnap = tmp.file("emptysnap");
+  const std::string noFont = tmp.file("nofont");
+  const std::string fontIsDir = tmp.file("fontisdir");
+  plantAssets(own);
+  plantAssets(appdir + "/usr/share/Korvelle");
+  plantAssets(snap + "/usr/share/Korvelle");
+  ASSERT_TRUE(fs::ensureDir(emptySnap + "/usr/share/Korvelle/assets/fonts"));
+  ASSERT_TRUE(fs::ensureDir(noFont + "/assets/fonts"));
+  ASSERT_TRUE(fs::ensureDir(fontIsDir + "/assets/fonts/DejaVuSans.ttf"));
+
+  // Whatever this machine's own layout yields with no hints at all.
+  const std::string natural = assetDirInChild({});
+  ASSERT_FALSE(natural.empty());
+
+  EXPECT_EQ(assetDirInChild({nullptr, nullptr, own.c_str()}), own);
+  // A hint without the marker font is passed over.
+  EXPECT_EQ(assetDirInChild({nullptr, nullptr, noFont.c_str()}), natural);
+  EXPECT_EQ(assetDirInChild({nullptr, nullptr, fontIsDir.c_str()}), natural);
+  EXPECT_EQ(assetDirInChild({nullptr, nullptr, ""}), natural);
+  // A Snap without the assets loses to a later candidate that has them.
+  EXPECT_EQ(assetDirInChild({emptySnap.c_str(), nullptr, own.c_str()}), own);
+  // Order: SNAP, APPDIR, KORVELLE_ASSET_DIR.
+  EXPECT_EQ(assetDirInChild({snap.c_str(), appdir.c_str(), own.c_str()}),
+            snap + "/usr/share/Korvelle");
+  EXPECT_EQ(assetDirInChild({emptySnap.c_str(), appdir.c_str(), own.c_str()}),
+            appdir + "/usr/share/Korvelle");
+}
+
+TEST(Paths, SplitPathListDropsEmptyItems) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(paths::splitPathList("a::b:"), (V{"a", "b"}));
+  EXPECT_EQ(paths::splitPathList("/usr/share:/usr/local/share"),
+            (V{"/usr/share", "/usr/local/share"}));
+  EXPECT_EQ(paths::splitPathList(":only"), (V{"only"}));
+  EXPECT_EQ(paths::splitPathList("a b"), (V{"a b"}));
+  EXPECT_TRUE(paths::splitPathList(":::").empty());
+  EXPECT_TRUE(paths::splitPathList("").empty());
+  EXPECT_TRUE(paths::splitPathList(nullptr).empty());
+}
+
+TEST(Paths, ExeDirHoldsTheRunningTestAndHasNoTrailingSlash) {
+  const std::string dir = paths::exeDir();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir[0], '/');
+  EXPECT_NE(dir.back(), '/');
+  EXPECT_TRUE(fs::isFile(dir + "/platform_paths_test"));
+  EXPECT_EQ(paths::ensureDir(dir), true);
+}

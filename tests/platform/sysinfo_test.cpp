@@ -1,0 +1,61 @@
+// Machine facts: total memory and the memory tier derived from it.
+#include "platform/sysinfo.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "in_child.h"
+#include "platform/log.h"
+#include "support/test_support.h"
+
+using platform_test::inChild;
+using testing_support::readFile;
+using testing_support::TempDir;
+
+TEST(Sysinfo, MemoryTiersFollowTheTable) {
+  constexpr uint64_t GiB = uint64_t{1} << 30;
+  const std::pair<uint64_t, int> table[] = {
+      {0, 2},                // unknown
+      {512ull << 20, 2},     // tiny machine: the safe middle
+      {GiB - 1, 2},
+      {GiB, 1},
+      {4 * GiB, 1},
+      {6 * GiB - 1, 1},
+      {6 * GiB, 2},
+      {8 * GiB, 2},
+      {12 * GiB - 1, 2},
+      {12 * GiB, 3},
+      {16 * GiB, 3},
+      {24 * GiB - 1, 3},
+      {24 * GiB, 4},
+      {32 * GiB, 4},
+      {UINT64_MAX, 4},
+  };
+  for (const auto& [bytes, tier] : table) {
+    EXPECT_EQ(platform::memoryTierFor(bytes), tier) << bytes;
+  }
+}
+
+TEST(Sysinfo, TotalRamComesFromMeminfoAndIsLoggedOnce) {
+  TempDir data;
+  const std::string out = inChild([&] {
+                            setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+                            diag::init();
+                            const uint64_t first = platform::totalRamBytes();
+                            const uint64_t second = platform::totalRamBytes();
+                            const int tier = platform::memoryTier();
+                            diag::shutdown();
+                            if (first != second) return std::string("changed");
+                            if (tier != platform::memoryTierFor(first)) return std::string("tier");
+                            return std::to_string(first);
+                          }).out;
+  const uint64_t bytes = std::stoull(out);
+  ASSERT_GT(bytes, 0u) << "Linux always has /proc/meminfo";
+  EXPECT_EQ(bytes % 1024, 0u);  // kilobytes from the kernel
+
+  const std::string log = readFile(data.file("Korvelle/Korvelle.log"));
+  const std::string line = "] sys    Arbeitsspeicher: " + std::to_string(bytes >> 20) + " MB\n";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find("Arbeitsspeicher", log.find(line) + line.size()), std::string::npos) << log;
+}
