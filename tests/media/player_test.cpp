@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -210,6 +212,8 @@ TEST_F(PlayerTest, PlaysWithSoundAndPausesAtTheEnd) {
   Player p;
   ASSERT_TRUE(p.open(short_, 0, nullptr));
   ASSERT_TRUE(p.hasAudio);
+  ASSERT_EQ(nextFrame(p), 0);
+  ASSERT_TRUE(eventually([&] { return p.queuedFrames() >= 6; }));
   p.play();
   int frames = 0;
   Image img;
@@ -303,6 +307,47 @@ TEST_F(PlayerTest, VolumeIsClampedAndZeroIsSilence) {
   const std::string loud = played(1.0);
   ASSERT_GT(loud.size(), 100000u);
   EXPECT_NE(loud.find_first_not_of('\0'), std::string::npos);
+}
+
+TEST_F(PlayerTest, SoundKeepsFlowingWhilePicturesWait) {
+  // The phone clip stores its sound about a second ahead of its pictures.
+  // Nobody takes pictures here, so the picture queue stays full: the sound
+  // must still arrive whole and in time, read ahead past the waiting video.
+  const std::string raw = dir_.file("phone.raw");
+  {
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv out("SDL_DISKAUDIOFILE", raw.c_str());
+    ScopedEnv delay("SDL_DISKAUDIODELAY", nullptr);  // real-time pace
+    Player p;
+    ASSERT_TRUE(p.open(testing_support::fixture("phone_rot90.mov"), 320, nullptr));
+    ASSERT_TRUE(p.hasAudio);
+    // The opening picture, then a full queue: the player is ready to go.
+    ASSERT_GE(nextFrame(p), -1);
+    ASSERT_TRUE(eventually([&] { return p.queuedFrames() >= 6; }));
+    p.play();
+    ASSERT_TRUE(eventually([&] { return p.positionMs() >= p.durationMs; }));
+  }
+  // Recorded sound has no stretch of digital silence; a starved device
+  // would have played whole buffers (1024 sample frames) of it.
+  const std::string bytes = testing_support::readFile(raw);
+  const size_t frames = bytes.size() / 4;
+  auto silent = [&](size_t i) { return std::memcmp(bytes.data() + i * 4, "\0\0\0\0", 4) == 0; };
+  size_t first = 0;
+  while (first < frames && silent(first)) ++first;
+  size_t last = frames;
+  while (last > first && silent(last - 1)) --last;
+  ASSERT_GT(last - first, 48000u * 3) << "at least three of the four seconds played";
+  size_t run = 0;
+  size_t longest = 0;
+  size_t longestEnd = 0;
+  for (size_t i = first; i < last; ++i) {
+    run = silent(i) ? run + 1 : 0;
+    if (run > longest) {
+      longest = run;
+      longestEnd = i;
+    }
+  }
+  EXPECT_LT(longest, 1024u) << "silence ending " << (longestEnd - first) / 48.0 << " ms into the sound";
 }
 
 TEST_F(PlayerTest, ClosesWhileTheQueueIsFull) {
