@@ -158,6 +158,7 @@ struct Player::Impl {
 
   // --- UI thread -------------------------------------------------------------
   bool openAudio(int streamIndex);
+  void closeAudio();
   void startClock(double positionMs);
   // Wakes the decode thread after a flag it waits on has changed. Taking the
   // mutex orders the change before the thread's next look at its predicate.
@@ -515,18 +516,22 @@ void Player::Impl::startClock(double positionMs) {
   baseWallMs = wallMs();
 }
 
-void Player::Impl::release() {
+void Player::Impl::closeAudio() {
   if (audioDevice != 0) SDL_CloseAudioDevice(audioDevice);  // joins SDL's audio thread
   audioDevice = 0;
   if (audioSubsystem) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   audioSubsystem = false;
-  scaler.reset();
   resampler.reset();
   audioCodec.reset();
+  audioStream = -1;
+}
+
+void Player::Impl::release() {
+  closeAudio();
+  scaler.reset();
   videoCodec.reset();
   format.reset();
   videoStream = -1;
-  audioStream = -1;
   rotation = 0;
   outWidth = outHeight = 0;
   {
@@ -586,16 +591,8 @@ bool Player::open(const std::string& path, int maxEdge, std::string* err) {
   }
 
   const int audioIndex = av::firstStream(m.format.get(), AVMEDIA_TYPE_AUDIO);
-  if (audioIndex >= 0 && !m.openAudio(audioIndex)) {
-    // Sound is optional: play the picture on the wall clock.
-    if (m.audioDevice != 0) SDL_CloseAudioDevice(m.audioDevice);
-    m.audioDevice = 0;
-    if (m.audioSubsystem) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    m.audioSubsystem = false;
-    m.resampler.reset();
-    m.audioCodec.reset();
-    m.audioStream = -1;
-  }
+  // Sound is optional: without it the picture plays on the wall clock.
+  if (audioIndex >= 0 && !m.openAudio(audioIndex)) m.closeAudio();
 
   durationMs = m.format->duration > 0 ? static_cast<double>(m.format->duration) / 1000.0 : 0;
   hasAudio = m.audioDevice != 0;

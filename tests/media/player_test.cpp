@@ -141,6 +141,17 @@ TEST_F(PlayerTest, OpenFailuresLeaveItClosed) {
   EXPECT_EQ(nextFrame(p), 0);
 }
 
+TEST_F(PlayerTest, WithoutASoundDeviceTheVideoPlaysSilently) {
+  ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
+  Player p;
+  std::string err;
+  ASSERT_TRUE(p.open(sound_, 0, &err)) << err;
+  EXPECT_FALSE(p.hasAudio);
+  EXPECT_EQ(nextFrame(p), 0);
+  p.seek(2000);
+  EXPECT_EQ(nextFrame(p), 50);
+}
+
 TEST_F(PlayerTest, PausedSeekDeliversTheFrameAtOrAfterTheTarget) {
   for (const std::string* clip : {&sound_, &mute_}) {
     SCOPED_TRACE(*clip);
