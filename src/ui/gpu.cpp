@@ -179,6 +179,7 @@ void gpuFillRect(double x, double y, double w, double h, uint32_t color, double 
   SDL_Renderer* r = st().renderer;
   if (!r || !(w > 0) || !(h > 0)) return;
   const SDL_Rect rect = physical(x, y, w, h);
+  if (rect.w <= 0 || rect.h <= 0) return;  // some renderers widen empty rectangles to one pixel
   SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_BLEND);
   SDL_SetRenderDrawColor(r, (color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF, gpuAlphaByte(alpha));
   SDL_RenderFillRect(r, &rect);
@@ -188,6 +189,7 @@ void gpuBlit(SDL_Texture* texture, double x, double y, double w, double h, doubl
   SDL_Renderer* r = st().renderer;
   if (!r || !texture) return;
   const SDL_Rect dst = physical(x, y, w, h);
+  if (dst.w <= 0 || dst.h <= 0) return;
   setFade(texture, alpha);
   SDL_RenderCopy(r, texture, nullptr, &dst);
 }
@@ -197,6 +199,7 @@ void gpuBlitRotated(SDL_Texture* texture, double cx, double cy, double w, double
   SDL_Renderer* r = st().renderer;
   if (!r || !texture) return;
   const SDL_Rect dst = physical(cx - w / 2, cy - h / 2, w, h);
+  if (dst.w <= 0 || dst.h <= 0) return;
   setFade(texture, alpha);
   SDL_RenderCopyEx(r, texture, nullptr, &dst, degrees, nullptr, SDL_FLIP_NONE);
 }
