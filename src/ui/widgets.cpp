@@ -119,6 +119,9 @@ cairo_surface_t* roundedMark(int px) {
               static_cast<double>(px) / cairo_image_surface_get_height(g_mark.full.get()));
   cairo_set_source_surface(cr, g_mark.full.get(), 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  // Padding keeps the filter from blending the edge pixels with the
+  // transparent outside of the image.
+  cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
   cairo_paint(cr);
   cairo_destroy(cr);
   g_mark.scaled = std::move(s);
