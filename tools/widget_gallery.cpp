@@ -21,7 +21,7 @@
 namespace {
 
 constexpr double kWidth = 1280;
-constexpr double kHeight = 1220;
+constexpr double kHeight = 1240;
 
 constexpr const char* kIconNames[ui::kIconCount] = {
     "Close", "UndoArc", "RedoArc", "Save",  "Info",    "More",     "Play",  "Pause",
