@@ -98,6 +98,7 @@ using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 
 // --- Informational run ------------------------------------------------------------
 
+// One line per encoder that opens on this machine, graphics card first.
 void printEncoders() {
   for (const media::EncoderInfo& e : media::availableEncoders()) {
     std::printf("%-14s %-24s %s\n", e.name.c_str(), e.device.c_str(), e.hardware ? "Grafikkarte" : "Software");
