@@ -1,11 +1,11 @@
 // Image loading and saving beside libvips in the same run: a 24-megapixel
 // camera-like JPEG (6000 × 4000, 4:2:0, quality 90, about 9 MB like a camera
 // file, generated once) and the 12-megapixel iPhone HEIC fixture. Each
-// benchmark reports its peak resident
-// memory above the level before it ("peak_MB") and the processor time of all
-// its threads per iteration ("cpu_ms"; libvips works on several threads, and
-// on a busy machine this is steadier than the wall time). Compare the rows
-// pairwise: Korvelle/X against Vips/X.
+// benchmark reports its peak resident memory above the level before it
+// ("peak_MB") and the processor time of all its threads per iteration
+// ("cpu_ms"; libvips works on several threads, and on a busy machine this is
+// steadier than the wall time). Compare the rows pairwise: Korvelle/X against
+// Vips/X.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
