@@ -60,7 +60,8 @@ struct Workspace {
             : "-f lavfi -i testsrc2=size=1280x720:rate=30 -f lavfi -i sine=frequency=440";
     ok = std::system(("ffmpeg -hide_banner -loglevel error -nostdin -y " + input +
                       " -t 10 -vf scale=1920:1080:flags=lanczos,fps=30 -c:v libx264 -preset fast "
-                      "-crf 18 -pix_fmt yuv420p -c:a aac -b:a 128k '" + src + "'")
+                      "-crf 18 -pix_fmt yuv420p -c:a aac -b:a 128k '" +
+                      src + "'")
                          .c_str()) == 0;
   }
   ~Workspace() {
@@ -77,9 +78,9 @@ Workspace& workspace() {
 // Average PSNR of a's pictures against the reference picture chain built
 // from the source by refFilter (e.g. scaling, cutting and joining).
 double psnr(const std::string& a, const std::string& src, const std::string& refFilter) {
-  const std::string out = shell("ffmpeg -hide_banner -nostdin -i '" + a + "' -i '" + src +
-                                "' -filter_complex \"[1:v]" + refFilter +
-                                "[ref];[0:v][ref]psnr\" -f null - 2>&1");
+  const std::string out =
+      shell("ffmpeg -hide_banner -nostdin -i '" + a + "' -i '" + src + "' -filter_complex \"[1:v]" +
+            refFilter + "[ref];[0:v][ref]psnr\" -f null - 2>&1");
   const size_t at = out.find("average:");
   return at == std::string::npos ? 0 : std::atof(out.c_str() + at + 8);
 }
@@ -104,7 +105,8 @@ std::string commandLine720(const std::string& src, const std::string& out) {
          "' -vf \"scale=1280:720:force_original_aspect_ratio=decrease,"
          "pad=1280:720:(ow-iw)/2:(oh-ih)/2:color=black,setsar=1,format=yuv420p\""
          " -c:v libvpx-vp9 -deadline good -cpu-used 2 -row-mt 1 -b:v 3686400 -g 60"
-         " -c:a libopus -b:a 96k -ar 48000 -ac 2 '" + out + "'";
+         " -c:a libopus -b:a 96k -ar 48000 -ac 2 '" +
+         out + "'";
 }
 
 bool exportNow(const std::string& src, const std::string& out, const media::ExportOptions& o) {
@@ -228,7 +230,8 @@ void BM_BlendFrame1080(benchmark::State& state) {
     for (int p = 0; p < 2; ++p) {
       const int rows = p == 0 ? 1080 : 540;
       for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < f->linesize[p]; ++x) f->data[p][y * f->linesize[p] + x] = (x * 7 + y) & 255;
+        for (int x = 0; x < f->linesize[p]; ++x)
+          f->data[p][y * f->linesize[p] + x] = (x * 7 + y) & 255;
       }
     }
   }

@@ -251,10 +251,10 @@ std::vector<FadePiece> fadePieces(const std::vector<Fade>& fades, const PlannedS
 void logSegment(size_t index, const PlannedSegment& s, const std::vector<FadePiece>& pieces,
                 bool crossfades) {
   char line[256];
-  std::snprintf(line, sizeof line, "Abschnitt %d: Quelle %.2f-%.2f s (Ausgabe ab %.2f s), %d Blende(n)%s",
-                static_cast<int>(index) + 1, s.inMs / 1000.0, s.outMs / 1000.0,
-                s.outStartMs / 1000.0, static_cast<int>(pieces.size()),
-                crossfades ? ", Ueberblendung" : "");
+  std::snprintf(
+      line, sizeof line, "Abschnitt %d: Quelle %.2f-%.2f s (Ausgabe ab %.2f s), %d Blende(n)%s",
+      static_cast<int>(index) + 1, s.inMs / 1000.0, s.outMs / 1000.0, s.outStartMs / 1000.0,
+      static_cast<int>(pieces.size()), crossfades ? ", Ueberblendung" : "");
   diag::write("export", line);
   for (const FadePiece& p : pieces) {
     std::snprintf(line, sizeof line, "    %s ab %.2f s, %.2f s lang", p.in ? "auf" : "ab", p.fromS,
@@ -468,8 +468,8 @@ bool Exporter::openOutput(const std::string& outPath) {
   // The container comes from the real name; the bytes go to the temporary.
   const AVOutputFormat* format = av_guess_format(nullptr, outPath.c_str(), nullptr);
   AVFormatContext* raw = nullptr;
-  if (!format ||
-      avformat_alloc_output_context2(&raw, format, nullptr, temp_.path().c_str()) < 0 || !raw) {
+  if (!format || avformat_alloc_output_context2(&raw, format, nullptr, temp_.path().c_str()) < 0 ||
+      !raw) {
     return fail("WRITE_FAILED");
   }
   out_.reset(raw);
@@ -482,7 +482,8 @@ void Exporter::configureVp9(AVCodecContext* c) const {
   av_opt_set_int(c->priv_data, "cpu-used", fast ? kVp9IntermediateCpuUsed : kVp9CpuUsed, 0);
   av_opt_set_int(c->priv_data, "row-mt", 1, 0);
   c->thread_count = 0;
-  compat::setNominalFrameTicks(c, std::max(1, static_cast<int>(std::lround(kClock90k / plan_.fps))));
+  compat::setNominalFrameTicks(c,
+                               std::max(1, static_cast<int>(std::lround(kClock90k / plan_.fps))));
 }
 
 bool Exporter::openHardwareFrames(AVCodecContext* c) {
@@ -520,8 +521,8 @@ bool Exporter::openVideoEncoder() {
   c->time_base = AVRational{1, kClock90k};
   c->framerate = av_d2q(plan_.fps, 1000);
   c->gop_size = static_cast<int>(std::lround(2.0 * plan_.fps));  // a key frame every 2 s
-  c->bit_rate = opts_.bitRate >= 1 ? opts_.bitRate
-                                   : static_cast<int64_t>(plan_.width) * plan_.height * 4;
+  c->bit_rate =
+      opts_.bitRate >= 1 ? opts_.bitRate : static_cast<int64_t>(plan_.width) * plan_.height * 4;
   if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (e.codec == "vp9") configureVp9(c);
   if (hardwareUpload()) {
@@ -629,7 +630,9 @@ void Exporter::prepareChains(const PlannedSegment& s) {
   logSegment(static_cast<size_t>(seg_ - plan_.segments.data()), s, pieces, plan_.hasCrossfades);
 
   ChainEnd end = ChainEnd::Software;
-  if (hardwareUpload()) end = plan_.hasCrossfades ? ChainEnd::HardwareNv12 : ChainEnd::HardwareUpload;
+  if (hardwareUpload()) {
+    end = plan_.hasCrossfades ? ChainEnd::HardwareNv12 : ChainEnd::HardwareUpload;
+  }
   const char* pixelFormat = av_get_pix_fmt_name(venc_->pix_fmt);
   int64_t shift = 0;
   const std::vector<FadePiece> videoPieces =
@@ -670,13 +673,13 @@ bool Exporter::runSegment(size_t index) {
   if (splicer_) {
     // Sample positions from the output time line, so rounding never adds up.
     const auto at = [&](double ms) { return std::llround(ms * sampleRate_ / 1000.0); };
+    const auto endOf = [&](const PlannedSegment& p) { return at(p.outStartMs + p.lengthMs); };
     const int64_t start = at(s.outStartMs);
-    const int64_t end = at(s.outStartMs + s.lengthMs);
-    const int64_t head = index > 0 && s.headMs > 0
-                             ? at(plan_.segments[index - 1].outStartMs + plan_.segments[index - 1].lengthMs) - start
-                             : 0;
-    const int64_t tail =
-        index + 1 < plan_.segments.size() && s.tailMs > 0 ? end - at(plan_.segments[index + 1].outStartMs) : 0;
+    const int64_t end = endOf(s);
+    const bool first = index == 0;
+    const bool last = index + 1 == plan_.segments.size();
+    const int64_t head = !first && s.headMs > 0 ? endOf(plan_.segments[index - 1]) - start : 0;
+    const int64_t tail = !last && s.tailMs > 0 ? end - at(plan_.segments[index + 1].outStartMs) : 0;
     splicer_->beginSegment(end - start, head, tail);
   }
   if (!readSegment() || !flushSegment()) return false;
@@ -871,8 +874,9 @@ bool Exporter::onFilteredAudio(const AVFrame* f) {
   const AVRational tb = av_buffersink_get_time_base(agraph_.sink);
   const double ms = av::tsToMs(f->pts, tb, seg_->inMs) - seg_->inMs;
   const int64_t at = std::llround(ms * sampleRate_ / 1000.0);
-  const float* planes[2] = {reinterpret_cast<const float*>(f->extended_data[0]),
-                            reinterpret_cast<const float*>(f->extended_data[channels_ > 1 ? 1 : 0])};
+  const float* planes[2] = {
+      reinterpret_cast<const float*>(f->extended_data[0]),
+      reinterpret_cast<const float*>(f->extended_data[channels_ > 1 ? 1 : 0])};
   return splicer_->add(planes, f->nb_samples, at) || failEncoding();
 }
 

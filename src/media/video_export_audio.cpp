@@ -20,7 +20,9 @@ float clampSample(float v) {
   return v > 1.0f ? 1.0f : v;
 }
 
-int16_t toS16(float v) { return static_cast<int16_t>(std::lrintf(clampSample(v) * 32767.0f)); }
+int16_t toS16(float v) {
+  return static_cast<int16_t>(std::lrintf(clampSample(v) * 32767.0f));
+}
 
 }  // namespace
 

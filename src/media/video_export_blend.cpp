@@ -14,7 +14,6 @@ extern "C" {
 #include <emmintrin.h>
 #endif
 
-
 namespace media::exporter {
 
 // ============================================================================
@@ -26,8 +25,8 @@ bool canBlend(const AVFrame* a, const AVFrame* b) {
     return false;
   }
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(a->format));
-  if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM |
-                               AV_PIX_FMT_FLAG_PAL))) {
+  if (!desc ||
+      (desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL))) {
     return false;
   }
   for (int c = 0; c < desc->nb_components; ++c) {
@@ -46,14 +45,14 @@ void blendRow(uint8_t* head, const uint8_t* tail, int n, int w) {
   for (; i + 16 <= n; i += 16) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(head + i));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tail + i));
-    const __m128i lo = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), wNew),
-                      _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wOld)),
-        8);
-    const __m128i hi = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), wNew),
-                      _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wOld)),
-        8);
+    const __m128i lo =
+        _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), wNew),
+                                     _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wOld)),
+                       8);
+    const __m128i hi =
+        _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), wNew),
+                                     _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wOld)),
+                       8);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(head + i), _mm_packus_epi16(lo, hi));
   }
 #endif
@@ -73,8 +72,7 @@ void blendFrames(AVFrame* head, const AVFrame* tail, int w) {
     if (bytes <= 0) continue;
     // Run whole 16-byte steps over the row padding when both rows have it.
     const int padded = (bytes + 15) & ~15;
-    const int n =
-        head->linesize[p] >= padded && tail->linesize[p] >= padded ? padded : bytes;
+    const int n = head->linesize[p] >= padded && tail->linesize[p] >= padded ? padded : bytes;
     for (int y = 0; y < rows; ++y) {
       blendRow(head->data[p] + static_cast<ptrdiff_t>(y) * head->linesize[p],
                tail->data[p] + static_cast<ptrdiff_t>(y) * tail->linesize[p], n, w);

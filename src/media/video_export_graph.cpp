@@ -16,7 +16,6 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 
-
 namespace media::exporter {
 
 namespace {
@@ -29,7 +28,9 @@ std::string fixed3(double v) {
   return std::string(buf, res.ec == std::errc() ? res.ptr : buf);
 }
 
-std::string sizeText(int w, int h) { return std::to_string(w) + ":" + std::to_string(h); }
+std::string sizeText(int w, int h) {
+  return std::to_string(w) + ":" + std::to_string(h);
+}
 
 // "t=in:st=1.000:d=0.500".
 std::string fadeCore(const FadePiece& f) {
@@ -125,7 +126,8 @@ std::string videoChain(int rotation, FitMode fit, int width, int height,
       break;
     case FitMode::Stretch: chain += "scale=" + size + ",setsar=1,"; break;
     case FitMode::Cover:
-      chain += "scale=" + size + ":force_original_aspect_ratio=increase,crop=" + size + ",setsar=1,";
+      chain +=
+          "scale=" + size + ":force_original_aspect_ratio=increase,crop=" + size + ",setsar=1,";
       break;
   }
   chain += fadeFilters(fades, shiftTicks, false);

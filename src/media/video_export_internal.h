@@ -62,8 +62,8 @@ struct FadePiece {
 
 // How the video chain ends for the encoder in use.
 enum class ChainEnd {
-  Software,      // "format=<encoder pixel format>"
-  HardwareNv12,  // NV12 in memory, uploaded later (cross fades need the pixels)
+  Software,        // "format=<encoder pixel format>"
+  HardwareNv12,    // NV12 in memory, uploaded later (cross fades need the pixels)
   HardwareUpload,  // NV12 uploaded to the graphics card inside the graph
 };
 

@@ -54,20 +54,21 @@ TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorker) {
   Job job;
   std::thread worker([&] {
     std::string err;
-    const bool ok = media::exportVideo(src, out, opts, &job.cancel,
-                                       [&](const media::ExportProgress& p) {
-                                         std::unique_lock lock(job.mutex);
-                                         job.percent = p.percent;
-                                         // Hold still at a quarter until the other
-                                         // thread has cancelled, so the test never
-                                         // races the end of a short clip.
-                                         if (p.percent >= 25 && !job.cancel) {
-                                           job.waitingForCancel = true;
-                                           job.changed.notify_all();
-                                           job.changed.wait(lock, [&] { return job.cancel.load(); });
-                                         }
-                                       },
-                                       &err);
+    const bool ok = media::exportVideo(
+        src, out, opts, &job.cancel,
+        [&](const media::ExportProgress& p) {
+          std::unique_lock lock(job.mutex);
+          job.percent = p.percent;
+          // Hold still at a quarter until the other
+          // thread has cancelled, so the test never
+          // races the end of a short clip.
+          if (p.percent >= 25 && !job.cancel) {
+            job.waitingForCancel = true;
+            job.changed.notify_all();
+            job.changed.wait(lock, [&] { return job.cancel.load(); });
+          }
+        },
+        &err);
     std::lock_guard lock(job.mutex);
     job.ok = ok;
     job.err = err;

@@ -55,12 +55,13 @@ inline bool makeClip(const std::string& path, double seconds, int w = 320, int h
 // the frame nearest to it at other rates).
 // An export keeps picture and sound in step when the flashes and the beep
 // onsets still agree.
-inline bool makeSyncClip(const std::string& path, double seconds, int fps = 25,
-                         int rate = 48000) {
+inline bool makeSyncClip(const std::string& path, double seconds, int fps = 25, int rate = 48000) {
   std::ostringstream a;
   a << "-f lavfi -i \"color=black:size=320x240:rate=" << fps << ":duration=" << seconds
     << ",drawbox=color=white:t=fill:enable='between(mod(t\\,1)\\,0.48-0.5/" << fps
-    << "\\,0.48+0.499/" << fps << ")'\" -f lavfi -i \"aevalsrc='if(between(mod(t\\,1)\\,0.48\\,0.53)\\,0.5*sin(2*PI*1000*t)\\,0)'"
+    << "\\,0.48+0.499/" << fps
+    << ")'\" -f lavfi -i "
+       "\"aevalsrc='if(between(mod(t\\,1)\\,0.48\\,0.53)\\,0.5*sin(2*PI*1000*t)\\,0)'"
     << ":s=" << rate << ":d=" << seconds << "\""
     << " -c:v libx264 -preset ultrafast -g 12 -pix_fmt yuv420p -c:a aac -b:a 96k -shortest "
     << q(path);
@@ -183,8 +184,10 @@ inline double meanVolumeDb(const std::string& path, double from, double to) {
 
 // Length of the sound in seconds: the end of its last packet.
 inline double audioSeconds(const std::string& path) {
-  const auto run = runShell("ffprobe -v error -select_streams a:0 -show_entries "
-                            "packet=pts_time,duration_time -of csv=p=0 " + q(path));
+  const auto run = runShell(
+      "ffprobe -v error -select_streams a:0 -show_entries "
+      "packet=pts_time,duration_time -of csv=p=0 " +
+      q(path));
   double end = 0;
   std::stringstream lines(run.out);
   std::string line;

@@ -8,8 +8,8 @@
 #include <memory>
 #include <random>
 
-#include "media/video_export_internal.h"
 #include "media/video_export_fixtures.h"
+#include "media/video_export_internal.h"
 #include "platform/fs.h"
 
 using namespace export_fixtures;
@@ -112,8 +112,8 @@ TEST_F(VideoExport, WholeSourceWithUserSettingsTagsAndProgress) {
   const std::string out = out_.file("whole.webm");
   std::vector<ExportProgress> steps;
   std::string err = "stale";
-  ASSERT_TRUE(media::exportVideo(clips().plain, out, o, nullptr,
-                                 [&](const ExportProgress& p) { steps.push_back(p); }, &err));
+  ASSERT_TRUE(media::exportVideo(
+      clips().plain, out, o, nullptr, [&](const ExportProgress& p) { steps.push_back(p); }, &err));
   EXPECT_EQ(err, "");
 
   ProbeResult p = probe(out);
@@ -235,12 +235,13 @@ TEST_F(VideoExport, CancelLeavesNoFileAndKeepsWhatWasThere) {
   std::atomic<bool> cancel{false};
   double lastSeen = 0;
   std::string err;
-  const bool ok = media::exportVideo(clips().plain, out, quick(), &cancel,
-                                     [&](const ExportProgress& p) {
-                                       lastSeen = p.percent;
-                                       if (p.percent >= 20) cancel = true;
-                                     },
-                                     &err);
+  const bool ok = media::exportVideo(
+      clips().plain, out, quick(), &cancel,
+      [&](const ExportProgress& p) {
+        lastSeen = p.percent;
+        if (p.percent >= 20) cancel = true;
+      },
+      &err);
   EXPECT_FALSE(ok);
   EXPECT_EQ(err, "CANCELLED");
   EXPECT_LT(lastSeen, 50);
@@ -257,13 +258,14 @@ TEST_F(VideoExport, ExportOverItsOwnSourceReplacesItOnlyAtTheEnd) {
   o.segments = {{"", 0, 1000}, {"", 2000, 3000}};
   bool intactWhileRunning = true;
   std::string err;
-  ASSERT_TRUE(media::exportVideo(src, src, o, nullptr,
-                                 [&](const ExportProgress& p) {
-                                   if (p.percent < 100 && testing_support::readFile(src) != before) {
-                                     intactWhileRunning = false;
-                                   }
-                                 },
-                                 &err))
+  ASSERT_TRUE(media::exportVideo(
+      src, src, o, nullptr,
+      [&](const ExportProgress& p) {
+        if (p.percent < 100 && testing_support::readFile(src) != before) {
+          intactWhileRunning = false;
+        }
+      },
+      &err))
       << err;
   EXPECT_TRUE(intactWhileRunning);
   EXPECT_NEAR(videoSeconds(src), 2.0, kFrame);
@@ -323,10 +325,10 @@ TEST_F(VideoExport, FadesReachBlackAndSilenceAtTheirAnchors) {
   };
   const double full = lumaAt(1.6);
   EXPECT_GT(full, 60);
-  EXPECT_LT(lumaAt(0.0), 18);    // the fade in starts black
+  EXPECT_LT(lumaAt(0.0), 18);  // the fade in starts black
   EXPECT_NEAR(lumaAt(1.2), full, 8);
-  EXPECT_LT(lumaAt(2.96), 22);   // nearly black just before the anchor
-  EXPECT_LT(lumaAt(3.0), 18);    // black at the fade out's anchor
+  EXPECT_LT(lumaAt(2.96), 22);        // nearly black just before the anchor
+  EXPECT_LT(lumaAt(3.0), 18);         // black at the fade out's anchor
   EXPECT_NEAR(lumaAt(3.5), full, 8);  // the effect ends there
   // Half way through the fade in, about half the brightness above black.
   EXPECT_NEAR(lumaAt(0.5) - 16, (full - 16) / 2, 10);
@@ -493,9 +495,9 @@ TEST(VideoExportGraph, FadesBeforeTheSourcesZeroAreShifted) {
   EXPECT_EQ(shift, 500);
   EXPECT_DOUBLE_EQ(moved[0].startS, 0.0);
   EXPECT_DOUBLE_EQ(moved[0].toS, 1.0);
-  const std::string chain = media::exporter::videoChain(
-      90, media::FitMode::Stretch, 640, 360, moved, shift, media::exporter::ChainEnd::Software,
-      "yuv420p");
+  const std::string chain =
+      media::exporter::videoChain(90, media::FitMode::Stretch, 640, 360, moved, shift,
+                                  media::exporter::ChainEnd::Software, "yuv420p");
   EXPECT_EQ(chain,
             "transpose=clock,scale=640:360,setsar=1,setpts=PTS+500,"
             "fade=t=out:st=0.000:d=1.000:alpha=0:enable='between(t\\,0.500\\,1.000)',"
