@@ -187,8 +187,8 @@ void placeCrossfades(const std::vector<Fade>& fades, Plan* plan) {
   plan->outputMs = std::max(1.0, total - sum);
 }
 
-bool makePlan(const std::string& srcPath, const std::string& outPath, const ExportOptions& opts,
-              Plan* plan, std::string* err) {
+bool makePlan(const std::vector<EncoderInfo>& encoders, const std::string& srcPath,
+              const std::string& outPath, const ExportOptions& opts, Plan* plan, std::string* err) {
   if (!readVideoInfo(srcPath, &plan->main, err)) return false;
   const std::vector<Segment> list = readableSegments(srcPath, opts, plan);
   if (list.empty()) return fail(err, "UNSUPPORTED_FORMAT");
@@ -215,7 +215,6 @@ bool makePlan(const std::string& srcPath, const std::string& outPath, const Expo
   if (plan->width < 2 || plan->height < 2) return fail(err, "BAD_SIZE");
   plan->fps = plan->main.fps > 0 ? plan->main.fps : 30.0;
 
-  const std::vector<EncoderInfo>& encoders = availableEncoders();
   if (encoders.empty()) return fail(err, "NO_ENCODER");
   plan->encoder = encoders.front();
   for (const EncoderInfo& e : encoders) {
@@ -935,11 +934,13 @@ bool Exporter::run(const std::string& outPath, std::string* word) {
 
 }  // namespace
 
-bool exportVideo(const std::string& srcPath, const std::string& outPath, const ExportOptions& opts,
-                 std::atomic<bool>* cancel,
-                 const std::function<void(const ExportProgress&)>& progress, std::string* err) {
+namespace exporter {
+
+bool exportWith(const std::vector<EncoderInfo>& encoders, const std::string& srcPath,
+                const std::string& outPath, const ExportOptions& opts, std::atomic<bool>* cancel,
+                const std::function<void(const ExportProgress&)>& progress, std::string* err) {
   Plan plan;
-  if (!makePlan(srcPath, outPath, opts, &plan, err)) return false;
+  if (!makePlan(encoders, srcPath, outPath, opts, &plan, err)) return false;
   char line[256];
   std::snprintf(line, sizeof line, "Export: %zu Abschnitt(e), %dx%d, %s%s -> %s",
                 plan.segments.size(), plan.width, plan.height, plan.encoder.name.c_str(),
@@ -953,6 +954,14 @@ bool exportVideo(const std::string& srcPath, const std::string& outPath, const E
   }
   if (err) err->clear();
   return true;
+}
+
+}  // namespace exporter
+
+bool exportVideo(const std::string& srcPath, const std::string& outPath, const ExportOptions& opts,
+                 std::atomic<bool>* cancel,
+                 const std::function<void(const ExportProgress&)>& progress, std::string* err) {
+  return exporter::exportWith(availableEncoders(), srcPath, outPath, opts, cancel, progress, err);
 }
 
 }  // namespace media

@@ -20,6 +20,7 @@ extern "C" {
 
 #include "media/av_util.h"
 #include "media/image.h"
+#include "media/video_export.h"
 
 namespace media::exporter {
 
@@ -40,6 +41,13 @@ struct DictFreer {
 using GraphPtr = std::unique_ptr<AVFilterGraph, GraphFreer>;
 using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFreer>;
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
+
+// --- The export ----------------------------------------------------------------
+// exportVideo choosing from the given encoder list instead of the probed one
+// (tests reach the MP4 path with a software H.264 encoder through it).
+bool exportWith(const std::vector<EncoderInfo>& encoders, const std::string& srcPath,
+                const std::string& outPath, const ExportOptions& opts, std::atomic<bool>* cancel,
+                const std::function<void(const ExportProgress&)>& progress, std::string* err);
 
 // --- Encoding ----------------------------------------------------------------
 // Writes every packet the encoder has ready (after sending the end-of-stream

@@ -76,6 +76,8 @@ struct ProbeResult {
   std::string audioCodec;
   int width = 0;
   int height = 0;
+  int sampleRate = 0;
+  int channels = 0;
   std::map<std::string, std::string> tags;  // container tags, keys lower-cased
 };
 
@@ -94,7 +96,8 @@ inline ProbeResult probe(const std::string& path) {
   ProbeResult r;
   const auto run = runShell(
       "ffprobe -v error -show_entries "
-      "format=format_name:format_tags:stream=codec_type,codec_name,width,height -of compact " +
+      "format=format_name:format_tags:stream=codec_type,codec_name,width,height,sample_rate,"
+      "channels -of compact " +
       q(path));
   std::stringstream lines(run.out);
   std::string line;
@@ -107,6 +110,8 @@ inline ProbeResult probe(const std::string& path) {
         r.height = std::atoi(f["height"].c_str());
       } else if (f["codec_type"] == "audio" && r.audioCodec.empty()) {
         r.audioCodec = f["codec_name"];
+        r.sampleRate = std::atoi(f["sample_rate"].c_str());
+        r.channels = std::atoi(f["channels"].c_str());
       }
     } else if (line.rfind("format", 0) == 0) {
       r.format = f["format_name"];

@@ -272,6 +272,48 @@ TEST_F(VideoExport, ExportOverItsOwnSourceReplacesItOnlyAtTheEnd) {
   EXPECT_EQ(platform::fs::listDir(out_.path()), std::vector<std::string>{"self.webm"});
 }
 
+TEST_F(VideoExport, Mp4WithAacKeepsTheSourcesRateAndTags) {
+  // The graphics-card encoders write MP4; a software H.264 encoder takes
+  // their place here to run the same container and sound path.
+  const std::vector<media::EncoderInfo> h264 = {{"libx264", "", false, "h264", "mp4"}};
+  ExportOptions o;
+  o.software = "Korvelle Test 1.0";
+  o.comment = "bearbeitet";
+  o.segments = {{"", 0, 1500}};
+  const std::string out = out_.file("wide.mp4");
+  std::string err;
+  ASSERT_TRUE(media::exporter::exportWith(h264, clips().wide, out, o, nullptr, {}, &err)) << err;
+  ProbeResult p = probe(out);
+  EXPECT_NE(p.format.find("mp4"), std::string::npos);
+  EXPECT_EQ(p.videoCodec, "h264");
+  EXPECT_EQ(p.audioCodec, "aac");
+  EXPECT_EQ(p.width, 640);
+  EXPECT_EQ(p.height, 360);
+  EXPECT_EQ(p.sampleRate, 44100);  // one source: its own rate and channels
+  EXPECT_EQ(p.channels, 1);
+  EXPECT_EQ(p.tags["software"], "Korvelle Test 1.0");
+  EXPECT_EQ(p.tags["comment"], "bearbeitet");
+  EXPECT_EQ(p.tags["description"], "bearbeitet");
+  EXPECT_NEAR(videoSeconds(out, 30), 1.5, 1.0 / 30);
+  // The index sits in front of the data, so playback starts at once.
+  const std::string bytes = testing_support::readFile(out);
+  EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
+
+  // Two sources: 48 kHz stereo; picture and sound in step across the cut.
+  ExportOptions cut;
+  cut.segments = {{"", 0, 1000}, {clips().sync30, 2000, 4000}};
+  const std::string synced = out_.file("sync.mp4");
+  ASSERT_TRUE(media::exporter::exportWith(h264, clips().sync, synced, cut, nullptr, {}, &err));
+  p = probe(synced);
+  EXPECT_EQ(p.sampleRate, 48000);
+  EXPECT_EQ(p.channels, 2);
+  expectInSync(synced, {0.48, 1.0 + 14.0 / 30, 2.0 + 14.0 / 30});
+
+  EXPECT_FALSE(
+      media::exporter::exportWith(h264, clips().wide, out_.file("x.webm"), o, nullptr, {}, &err));
+  EXPECT_EQ(err, "CONTAINER_MISMATCH");
+}
+
 // ---------------------------------------------------------------------------
 // Pictures
 // ---------------------------------------------------------------------------
