@@ -78,10 +78,14 @@ constexpr int kHwPoolSize = 20;
 // Best-quality VP9 for files the user keeps.
 constexpr const char* kVp9Deadline = "good";
 constexpr int kVp9CpuUsed = 2;
-// Working copies: real-time mode, measured at least 4x faster than the above
-// at the same bit rate for at most 0.5 dB less PSNR (bench/video_export_bench).
+// Working copies: real-time mode, measured over 4x faster than the above at
+// the same bit rate for under 0.5 dB less PSNR (bench/vp9_working_copy_settings.sh),
+// at a constant quality instead of a bit rate: every edit re-encodes the last
+// copy, and only near-transparent copies keep four generations within 0.6 dB
+// of a single encode (bench/video_export_bench.cpp, BM_GenerationLoss).
 constexpr const char* kVp9IntermediateDeadline = "realtime";
 constexpr int kVp9IntermediateCpuUsed = 8;
+constexpr int kVp9IntermediateCrf = 4;
 
 // ============================================================================
 // Preparation
@@ -497,6 +501,11 @@ void Exporter::configureVp9(AVCodecContext* c) const {
   av_opt_set(c->priv_data, "deadline", fast ? kVp9IntermediateDeadline : kVp9Deadline, 0);
   av_opt_set_int(c->priv_data, "cpu-used", fast ? kVp9IntermediateCpuUsed : kVp9CpuUsed, 0);
   av_opt_set_int(c->priv_data, "row-mt", 1, 0);
+  if (fast) {
+    // No bit rate: libvpx then holds the quality constant.
+    av_opt_set_int(c->priv_data, "crf", kVp9IntermediateCrf, 0);
+    c->bit_rate = 0;
+  }
   c->thread_count = 0;
   compat::setNominalFrameTicks(c,
                                std::max(1, static_cast<int>(std::lround(kClock90k / plan_.fps))));
