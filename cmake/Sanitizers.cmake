@@ -7,3 +7,10 @@ elseif(KORVELLE_SANITIZE STREQUAL "thread")
 elseif(NOT KORVELLE_SANITIZE STREQUAL "")
   message(FATAL_ERROR "KORVELLE_SANITIZE must be empty, address or thread")
 endif()
+
+# Fuzz builds give every library libFuzzer's coverage instrumentation, so the
+# fuzzer is guided by the branches of the parsers it drives and not only by
+# its own entry point.
+if(KORVELLE_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -24,8 +24,17 @@ namespace {
 constexpr size_t kQueueFrames = 6;
 // Converted sound: 48000 Hz × 2 channels × 2 bytes.
 constexpr double kAudioBytesPerSecond = 192000.0;
-// At most one second of converted sound waits for the device.
-constexpr size_t kAudioBufferLimit = 192000;
+// Below half a second of converted sound the decoder reads ahead for more,
+// even with a full picture queue.
+constexpr size_t kAudioLowBytes = 96000;
+// Four seconds: room for the sound of badly interleaved files. Only beyond
+// this is sound dropped.
+constexpr size_t kAudioBufferLimit = 4 * 192000;
+// Compressed video held back while reading ahead for sound: two seconds of a
+// 60 Mbit/s phone clip.
+constexpr size_t kStashBytes = 16u << 20;
+// How often the decoder looks at the sound level while sound plays.
+constexpr auto kSoundPoll = std::chrono::milliseconds(10);
 // Ahead of the played sound by more than this, the device counts as stalled
 // and the wall clock takes over.
 constexpr double kAudioStallMs = 500.0;
@@ -118,6 +127,7 @@ struct Player::Impl {
   int rotation = 0;
   int outWidth = 0;
   int outHeight = 0;
+  double durationMs = 0;  // 0 when unknown
   av::SwsPtr scaler;     // decode thread
   av::SwrPtr resampler;  // decode thread
   const std::atomic<double>* volume = nullptr;
@@ -149,6 +159,7 @@ struct Player::Impl {
 
   // --- UI thread -------------------------------------------------------------
   bool openAudio(int streamIndex);
+  void closeAudio();
   void startClock(double positionMs);
   // Wakes the decode thread after a flag it waits on has changed. Taking the
   // mutex orders the change before the thread's next look at its predicate.
@@ -165,25 +176,6 @@ struct Player::Impl {
   }
   static void audioCallback(void* self, Uint8* stream, int len);
 };
-
-namespace {
-
-// State the decode thread keeps between loop turns.
-struct DecodeState {
-  av::PacketPtr packet = av::makePacket();
-  av::FramePtr frame = av::makeFrame();
-  uint64_t serial = 0;        // the seek request being served
-  double videoSkipMs = -1;    // frames before this are dropped (after a seek)
-  double audioSkipMs = -1;
-  bool inputDone = false;     // every packet read, decoders told the end
-  std::vector<int16_t> samples;  // conversion scratch
-  // Colour set-up the scaler was last given.
-  const SwsContext* colourFor = nullptr;
-  int colourSpace = -1;
-  int colourRange = -1;
-};
-
-}  // namespace
 
 // ============================================================================
 // Audio callback (SDL's audio thread): copies what is ready, nothing more.
@@ -208,8 +200,8 @@ void Player::Impl::audioCallback(void* self, Uint8* stream, int len) {
 
 namespace {
 
-// Frame time in ms and whether it falls before the skip mark, which the first
-// frame at or after the mark clears.
+// Whether a time falls before a skip mark (set by a seek); the first time at
+// or after the mark clears it.
 bool skipBefore(double tMs, double* skipMs) {
   if (*skipMs < 0) return false;
   if (tMs < *skipMs) return true;
@@ -217,149 +209,267 @@ bool skipBefore(double tMs, double* skipMs) {
   return false;
 }
 
-}  // namespace
+// The decode thread's work. It reads packets while the picture queue has room
+// or the sound runs low; video packets read ahead for the sound's sake wait
+// compressed in a stash until the picture queue has room. Files interleave
+// sound up to a second or more away from the pictures it belongs to (phones
+// write one-second chunks), so without the read-ahead the sound would run dry
+// or overflow while the picture queue is full.
+class DecodeLoop {
+ public:
+  explicit DecodeLoop(Player::Impl& m) : m_(m) {}
 
-void Player::Impl::run() {
-  DecodeState ds;
-  if (!ds.packet || !ds.frame) return;
-  const AVRational videoTb = format->streams[videoStream]->time_base;
-  const AVRational audioTb = audioStream >= 0 ? format->streams[audioStream]->time_base : AVRational{1, 1};
+  void run() {
+    if (!packet_ || !frame_ || !skipped_) return;
+    videoTb_ = m_.format->streams[m_.videoStream]->time_base;
+    if (m_.audioStream >= 0) audioTb_ = m_.format->streams[m_.audioStream]->time_base;
+    while (!m_.stop) {
+      if (m_.seekPending.exchange(false)) carryOutSeek();
+      const bool room = pictureRoom();
+      if (soundWanted()) {
+        // Sound first: a gap in it is worse than a late picture.
+        readPacket(false);
+      } else if (room && !stash_.empty()) {
+        decodeVideo(stash_.front().get());
+        stashBytes_ -= static_cast<size_t>(stash_.front()->size);
+        stash_.pop_front();
+      } else if (room && !inputDone_) {
+        readPacket(true);
+      } else if (room && inputDone_ && !videoDrained_) {
+        drainVideo();
+      } else {
+        waitForWork();
+      }
+    }
+  }
 
-  auto carryOutSeek = [&] {
+ private:
+  bool pictureRoom() {
+    std::lock_guard<std::mutex> lock(m_.framesMutex);
+    return m_.frames.size() < kQueueFrames;
+  }
+
+  bool soundWanted() {
+    if (!m_.audioCodec || inputDone_ || stashBytes_ >= kStashBytes) return false;
+    std::lock_guard<std::mutex> lock(m_.audioMutex);
+    return m_.audioBuffer.size() < kAudioLowBytes;
+  }
+
+  // Sleeps until the UI takes a frame, seeks, plays, pauses or closes. While
+  // sound plays it also looks again every few milliseconds, as the device
+  // drains the sound buffer without telling anyone.
+  void waitForWork() {
+    std::unique_lock<std::mutex> lock(m_.framesMutex);
+    const bool playing = m_.playing;
+    auto ready = [&] {
+      return m_.stop || m_.seekPending || m_.playing != playing ||
+             (m_.frames.size() < kQueueFrames && !(inputDone_ && stash_.empty() && videoDrained_));
+    };
+    if (playing && m_.audioCodec) {
+      m_.framesCond.wait_for(lock, kSoundPoll, ready);
+    } else {
+      m_.framesCond.wait(lock, ready);
+    }
+  }
+
+  void carryOutSeek() {
     double target = 0;
     {
-      std::lock_guard<std::mutex> lock(framesMutex);
-      target = seekTargetMs.load();
-      ds.serial = seekSerial.load();
-      frames.clear();
+      std::lock_guard<std::mutex> lock(m_.framesMutex);
+      target = m_.seekTargetMs.load();
+      serial_ = m_.seekSerial.load();
+      m_.frames.clear();
     }
-    av_seek_frame(format.get(), -1, static_cast<int64_t>(target * 1000.0), AVSEEK_FLAG_BACKWARD);
-    avcodec_flush_buffers(videoCodec.get());
-    if (audioCodec) {
-      avcodec_flush_buffers(audioCodec.get());
-      // Drops the resampler's buffered tail from before the jump.
-      swr_init(resampler.get());
+    if (av_seek_frame(m_.format.get(), -1, static_cast<int64_t>(target * 1000.0),
+                      AVSEEK_FLAG_BACKWARD) < 0 &&
+        target <= 0) {
+      // Streams without timestamps cannot seek by time, but their start is
+      // still reachable by position.
+      av_seek_frame(m_.format.get(), -1, 0, AVSEEK_FLAG_BYTE);
+    }
+    avcodec_flush_buffers(m_.videoCodec.get());
+    if (m_.audioCodec) {
+      avcodec_flush_buffers(m_.audioCodec.get());
+      swr_init(m_.resampler.get());  // drops the resampler's tail from before the jump
     }
     {
-      std::lock_guard<std::mutex> lock(audioMutex);
-      audioBuffer.clear();
+      std::lock_guard<std::mutex> lock(m_.audioMutex);
+      m_.audioBuffer.clear();
     }
-    audioPlayedMs = 0;
-    basePositionMs = target;
-    baseWallMs = wallMs();
-    eof = false;
-    ds.videoSkipMs = target - 1.0;
-    ds.audioSkipMs = target - 1.0;
-    ds.inputDone = false;
-  };
+    m_.audioPlayedMs = 0;
+    m_.basePositionMs = target;
+    m_.baseWallMs = wallMs();
+    m_.eof = false;
+    stash_.clear();
+    stashBytes_ = 0;
+    av_frame_unref(skipped_.get());
+    videoSkipMs_ = target - 1.0;
+    audioSkipMs_ = target - 1.0;
+    // The last second is decoded in full: a seek to the end shows the very
+    // last frame even when nothing refers to it.
+    skipDecodeUntilMs_ = std::min(videoSkipMs_, m_.durationMs - 1000.0);
+    inputDone_ = false;
+    videoDrained_ = false;
+  }
 
-  auto handleVideo = [&](AVFrame* f) {
-    const double t = av::tsToMs(av::framePts(f), videoTb, 0);
-    if (skipBefore(t, &ds.videoSkipMs) || stop) return;
-    SwsContext* sws = sws_getCachedContext(scaler.release(), f->width, f->height,
-                                           static_cast<AVPixelFormat>(f->format), outWidth,
-                                           outHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
-                                           nullptr, nullptr);
-    scaler.reset(sws);
-    if (!sws) return;  // this frame cannot be shown; the next may
-    if (ds.colourFor != sws || ds.colourSpace != f->colorspace || ds.colourRange != f->color_range) {
-      av::setSourceColour(sws, f);
-      ds.colourFor = sws;
-      ds.colourSpace = f->colorspace;
-      ds.colourRange = f->color_range;
-    }
-    Image img = Image::create(outWidth, outHeight, false);
-    uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {outWidth * 4, 0, 0, 0};
-    if (sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return;
-    TransformOp op{};
-    if (uprightTurn(rotation, &op)) img = transform(img, op);
-    std::lock_guard<std::mutex> lock(framesMutex);
-    if (ds.serial == seekSerial.load()) frames.push_back(VFrame{std::move(img), t});
-  };
-
-  auto handleAudio = [&](AVFrame* f) {
-    const double t = av::tsToMs(av::framePts(f), audioTb, 0);
-    if (skipBefore(t, &ds.audioSkipMs)) return;
-    const int room = swr_get_out_samples(resampler.get(), f->nb_samples);
-    if (room <= 0) return;
-    ds.samples.resize(static_cast<size_t>(room) * 2);
-    auto* out = reinterpret_cast<uint8_t*>(ds.samples.data());
-    const int got = swr_convert(resampler.get(), &out, room,
-                                const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
-    if (got <= 0) return;
-    const size_t count = static_cast<size_t>(got) * 2;
-    const double v = volume->load();
-    if (v < 0.999) {
-      for (size_t i = 0; i < count; ++i) {
-        ds.samples[i] = static_cast<int16_t>(ds.samples[i] * v);  // truncates toward zero
-      }
-    }
-    std::lock_guard<std::mutex> lock(audioMutex);
-    if (ds.serial != seekSerial.load() || audioBuffer.size() >= kAudioBufferLimit) return;
-    audioBuffer.push(out, count * sizeof(int16_t));
-  };
-
-  // Hands every ready frame of a decoder to its handler; stops early on close.
-  auto receiveAll = [&](AVCodecContext* dec, bool video) {
-    while (!stop && avcodec_receive_frame(dec, ds.frame.get()) == 0) {
-      if (video) {
-        handleVideo(ds.frame.get());
-      } else {
-        handleAudio(ds.frame.get());
-      }
-      av_frame_unref(ds.frame.get());
-    }
-  };
-
-  while (!stop) {
-    if (seekPending.exchange(false)) carryOutSeek();
-
-    // Back-pressure: sleep until the UI takes a frame, a seek arrives or close.
-    {
-      std::unique_lock<std::mutex> lock(framesMutex);
-      framesCond.wait(lock, [&] { return stop || seekPending || frames.size() < kQueueFrames; });
-      if (stop || seekPending) continue;
-    }
-
-    if (ds.inputDone) {
-      // The end: drain the video decoder one frame per turn so the queue
-      // bound holds, then rest until a seek or close.
-      if (avcodec_receive_frame(videoCodec.get(), ds.frame.get()) == 0) {
-        handleVideo(ds.frame.get());
-        av_frame_unref(ds.frame.get());
-        continue;
-      }
-      eof = true;
-      std::unique_lock<std::mutex> lock(framesMutex);
-      framesCond.wait(lock, [&] { return stop || seekPending; });
-      continue;
-    }
-
-    AVPacket* pkt = ds.packet.get();
-    const int r = av_read_frame(format.get(), pkt);
-    if (r == AVERROR(EAGAIN)) continue;
+  // Reads one packet: sound is decoded at once, video too when pictureRoom
+  // (and nothing older waits in the stash), else it goes to the stash.
+  void readPacket(bool pictureRoom) {
+    AVPacket* pkt = packet_.get();
+    const int r = av_read_frame(m_.format.get(), pkt);
+    if (r == AVERROR(EAGAIN)) return;
     if (r < 0) {
-      // End of input (or a read error): flush the decoders so the frames
-      // they still hold come out too.
-      avcodec_send_packet(videoCodec.get(), nullptr);
-      if (audioCodec) {
-        avcodec_send_packet(audioCodec.get(), nullptr);
-        receiveAll(audioCodec.get(), false);
+      // End of input (or a read error). The sound decoder gives up what it
+      // holds now; the video decoder once the stash is decoded.
+      inputDone_ = true;
+      if (m_.audioCodec) {
+        avcodec_send_packet(m_.audioCodec.get(), nullptr);
+        receiveAudio();
       }
-      ds.inputDone = true;
-      continue;
+      return;
     }
-    if (pkt->stream_index == videoStream) {
-      avcodec_send_packet(videoCodec.get(), pkt);  // a damaged packet is skipped
-      receiveAll(videoCodec.get(), true);
-    } else if (pkt->stream_index == audioStream && audioCodec) {
-      avcodec_send_packet(audioCodec.get(), pkt);
-      receiveAll(audioCodec.get(), false);
+    if (pkt->stream_index == m_.videoStream) {
+      if (pictureRoom && stash_.empty()) {
+        decodeVideo(pkt);
+      } else {
+        av::PacketPtr kept = av::makePacket();
+        if (kept) {
+          av_packet_move_ref(kept.get(), pkt);
+          stashBytes_ += static_cast<size_t>(kept->size);
+          stash_.push_back(std::move(kept));
+        }
+      }
+    } else if (pkt->stream_index == m_.audioStream && m_.audioCodec) {
+      avcodec_send_packet(m_.audioCodec.get(), pkt);  // a damaged packet is skipped
+      receiveAudio();
     }
     av_packet_unref(pkt);
   }
-}
+
+  void decodeVideo(const AVPacket* pkt) {
+    // After a seek, frames before the target are dropped; those nothing
+    // refers to need no decoding at all.
+    av::skipUnneededFrames(m_.videoCodec.get(), pkt, videoTb_,
+                           videoSkipMs_ >= 0 ? skipDecodeUntilMs_ : -1e300);
+    avcodec_send_packet(m_.videoCodec.get(), pkt);  // a damaged packet is skipped
+    while (!m_.stop && avcodec_receive_frame(m_.videoCodec.get(), frame_.get()) == 0) {
+      handleVideo(frame_.get());
+      av_frame_unref(frame_.get());
+    }
+  }
+
+  // After the end of input: one frame per turn, so the queue bound holds.
+  void drainVideo() {
+    if (!videoFlushed_) {
+      avcodec_send_packet(m_.videoCodec.get(), nullptr);
+      videoFlushed_ = true;
+    }
+    if (avcodec_receive_frame(m_.videoCodec.get(), frame_.get()) == 0) {
+      handleVideo(frame_.get());
+      av_frame_unref(frame_.get());
+      return;
+    }
+    // A seek to or past the last frame still shows the last frame.
+    if (videoSkipMs_ >= 0 && skipped_->buf[0]) {
+      videoSkipMs_ = -1;
+      showVideo(skipped_.get(), av::tsToMs(av::framePts(skipped_.get()), videoTb_, 0));
+      av_frame_unref(skipped_.get());
+    }
+    videoDrained_ = true;
+    m_.eof = true;
+  }
+
+  void receiveAudio() {
+    while (!m_.stop && avcodec_receive_frame(m_.audioCodec.get(), frame_.get()) == 0) {
+      handleAudio(frame_.get());
+      av_frame_unref(frame_.get());
+    }
+  }
+
+  void handleVideo(AVFrame* f) {
+    const double t = av::tsToMs(av::framePts(f), videoTb_, 0);
+    if (skipBefore(t, &videoSkipMs_)) {
+      av_frame_unref(skipped_.get());
+      av_frame_move_ref(skipped_.get(), f);
+      return;
+    }
+    av_frame_unref(skipped_.get());
+    if (!m_.stop) showVideo(f, t);
+  }
+
+  // Scales, turns and queues one frame.
+  void showVideo(const AVFrame* f, double t) {
+    SwsContext* sws = sws_getCachedContext(
+        m_.scaler.release(), f->width, f->height, static_cast<AVPixelFormat>(f->format),
+        m_.outWidth, m_.outHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    m_.scaler.reset(sws);
+    if (!sws) return;  // this frame cannot be shown; the next may
+    if (colourFor_ != sws || colourSpace_ != f->colorspace || colourRange_ != f->color_range) {
+      av::setSourceColour(sws, f);
+      colourFor_ = sws;
+      colourSpace_ = f->colorspace;
+      colourRange_ = f->color_range;
+    }
+    Image img = Image::create(m_.outWidth, m_.outHeight, false);
+    uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {m_.outWidth * 4, 0, 0, 0};
+    if (sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return;
+    TransformOp op{};
+    if (uprightTurn(m_.rotation, &op)) img = transform(img, op);
+    std::lock_guard<std::mutex> lock(m_.framesMutex);
+    if (serial_ == m_.seekSerial.load()) m_.frames.push_back(Player::Impl::VFrame{std::move(img), t});
+  }
+
+  // Converts to 16-bit stereo at 48 kHz, applies the volume and queues it.
+  void handleAudio(const AVFrame* f) {
+    const double t = av::tsToMs(av::framePts(f), audioTb_, 0);
+    if (skipBefore(t, &audioSkipMs_)) return;
+    const int room = swr_get_out_samples(m_.resampler.get(), f->nb_samples);
+    if (room <= 0) return;
+    samples_.resize(static_cast<size_t>(room) * 2);
+    auto* out = reinterpret_cast<uint8_t*>(samples_.data());
+    const int got = swr_convert(m_.resampler.get(), &out, room,
+                                const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
+    if (got <= 0) return;
+    const size_t count = static_cast<size_t>(got) * 2;
+    const double v = m_.volume->load();
+    if (v < 0.999) {
+      for (size_t i = 0; i < count; ++i) {
+        samples_[i] = static_cast<int16_t>(samples_[i] * v);  // truncates toward zero
+      }
+    }
+    std::lock_guard<std::mutex> lock(m_.audioMutex);
+    if (serial_ != m_.seekSerial.load() || m_.audioBuffer.size() >= kAudioBufferLimit) return;
+    m_.audioBuffer.push(out, count * sizeof(int16_t));
+  }
+
+  Player::Impl& m_;
+  av::PacketPtr packet_ = av::makePacket();
+  av::FramePtr frame_ = av::makeFrame();
+  // The latest frame dropped before the skip mark: shown when the file ends
+  // before the mark.
+  av::FramePtr skipped_ = av::makeFrame();
+  std::deque<av::PacketPtr> stash_;  // video packets read ahead for the sound
+  size_t stashBytes_ = 0;
+  std::vector<int16_t> samples_;     // conversion scratch
+  AVRational videoTb_{1, 1};
+  AVRational audioTb_{1, 1};
+  uint64_t serial_ = 0;       // the seek request being served
+  double videoSkipMs_ = -1;   // frames before this are dropped (after a seek)
+  double audioSkipMs_ = -1;
+  double skipDecodeUntilMs_ = -1;  // unreferenced frames before this are not decoded
+  bool inputDone_ = false;    // every packet read
+  bool videoFlushed_ = false; // the video decoder was told the end
+  bool videoDrained_ = false; // ... and has given up every frame
+  // Colour set-up the scaler was last given.
+  const SwsContext* colourFor_ = nullptr;
+  int colourSpace_ = -1;
+  int colourRange_ = -1;
+};
+
+}  // namespace
+
+void Player::Impl::run() { DecodeLoop(*this).run(); }
 
 // ============================================================================
 // Opening and closing (UI thread)
@@ -404,7 +514,7 @@ bool Player::Impl::openAudio(int streamIndex) {
     diag::write("player", std::string("kein Klanggeraet: ") + SDL_GetError());
     return false;
   }
-  audioBuffer.reserve(kAudioBufferLimit * 2);
+  audioBuffer.reserve(kAudioBufferLimit + kAudioLowBytes);  // no growth while playing
   audioStream = streamIndex;
   return true;  // the device starts paused
 }
@@ -415,20 +525,25 @@ void Player::Impl::startClock(double positionMs) {
   baseWallMs = wallMs();
 }
 
-void Player::Impl::release() {
+void Player::Impl::closeAudio() {
   if (audioDevice != 0) SDL_CloseAudioDevice(audioDevice);  // joins SDL's audio thread
   audioDevice = 0;
   if (audioSubsystem) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   audioSubsystem = false;
-  scaler.reset();
   resampler.reset();
   audioCodec.reset();
+  audioStream = -1;
+}
+
+void Player::Impl::release() {
+  closeAudio();
+  scaler.reset();
   videoCodec.reset();
   format.reset();
   videoStream = -1;
-  audioStream = -1;
   rotation = 0;
   outWidth = outHeight = 0;
+  durationMs = 0;
   {
     std::lock_guard<std::mutex> lock(framesMutex);
     frames.clear();
@@ -486,18 +601,11 @@ bool Player::open(const std::string& path, int maxEdge, std::string* err) {
   }
 
   const int audioIndex = av::firstStream(m.format.get(), AVMEDIA_TYPE_AUDIO);
-  if (audioIndex >= 0 && !m.openAudio(audioIndex)) {
-    // Sound is optional: play the picture on the wall clock.
-    if (m.audioDevice != 0) SDL_CloseAudioDevice(m.audioDevice);
-    m.audioDevice = 0;
-    if (m.audioSubsystem) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    m.audioSubsystem = false;
-    m.resampler.reset();
-    m.audioCodec.reset();
-    m.audioStream = -1;
-  }
+  // Sound is optional: without it the picture plays on the wall clock.
+  if (audioIndex >= 0 && !m.openAudio(audioIndex)) m.closeAudio();
 
   durationMs = m.format->duration > 0 ? static_cast<double>(m.format->duration) / 1000.0 : 0;
+  m.durationMs = durationMs;
   hasAudio = m.audioDevice != 0;
   m.needFrame = true;
   m.playing = false;
@@ -549,6 +657,7 @@ void Player::play() {
   m.playing = true;
   isPlaying = true;
   if (m.audioDevice != 0) SDL_PauseAudioDevice(m.audioDevice, 0);
+  m.wake();  // the decoder now keeps an eye on the draining sound
   diag::action("Wiedergabe ab " + std::to_string(std::llround(positionMs())) + " ms");
 }
 

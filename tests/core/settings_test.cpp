@@ -1,0 +1,522 @@
+// The settings record and its file. The record is loaded once per process and
+// the data directory is fixed at its first use, so every scenario runs in a
+// forked child with its own XDG_DATA_HOME; this process only prepares and
+// inspects files.
+#include "core/settings.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/json.h"
+#include "core/save_crypt.h"
+#include "media/image.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+static_assert(settings::kFitCover == static_cast<int>(media::FitMode::Cover));
+static_assert(settings::kFitContain == static_cast<int>(media::FitMode::Contain));
+static_assert(settings::kFitStretch == static_cast<int>(media::FitMode::Stretch));
+static_assert(settings::kPadBlack == static_cast<int>(media::PadMode::Black));
+static_assert(settings::kPadWhite == static_cast<int>(media::PadMode::White));
+static_assert(settings::kPadBlur == static_cast<int>(media::PadMode::Blur));
+
+const char kBrokenSealLine[] =
+    "[settings] Siegel gebrochen \xE2\x80\x94 Datei als .manipuliert beiseitegelegt\n";
+
+struct ChildResult {
+  int exitCode = -1;  // -1 when killed by a signal
+  std::string out;    // what the body returned
+  std::string err;    // the child's standard error
+};
+
+using Env = std::vector<std::pair<const char*, const char*>>;  // nullptr value unsets
+
+// Runs body in a forked child with the given environment changes.
+ChildResult inChild(const Env& env, const std::string& errPath,
+                    const std::function<std::string()>& body) {
+  ChildResult result;
+  int fds[2];
+  if (pipe(fds) != 0) return result;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    for (const auto& [name, value] : env) {
+      if (value) {
+        setenv(name, value, 1);
+      } else {
+        unsetenv(name);
+      }
+    }
+    int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (errFd >= 0) {
+      dup2(errFd, 2);
+      close(errFd);
+    }
+    std::string out = body();
+    size_t done = 0;
+    while (done < out.size()) {
+      ssize_t n = write(fds[1], out.data() + done, out.size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n > 0) {
+      result.out.append(buf, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  result.err = readFile(errPath);
+  return result;
+}
+
+// The record as a JSON object with plain numbers, for comparing records
+// across the process boundary.
+std::string describe(const settings::Data& d) {
+  json::Value o;
+  o.kind = json::Kind::Object;
+  auto put = [&o](const char* key, double x) {
+    o.members[key].kind = json::Kind::Number;
+    o.members[key].number = x;
+  };
+  auto putText = [&o](const char* key, const std::string& s) {
+    o.members[key].kind = json::Kind::String;
+    o.members[key].text = s;
+  };
+  putText("language", d.language);
+  put("jpegQuality", d.jpegQuality);
+  put("imageFormat", d.imageFormat);
+  put("imageFitMode", d.imageFitMode);
+  put("imagePadMode", d.imagePadMode);
+  put("videoResolution", d.videoResolution);
+  putText("videoBitrate", std::to_string(d.videoBitrate));  // exact beyond 2^53
+  put("videoFitMode", d.videoFitMode);
+  putText("videoEncoder", d.videoEncoder);
+  put("videoFadeMs", d.videoFadeMs);
+  put("windowW", d.windowW);
+  put("windowH", d.windowH);
+  put("windowX", d.windowX);
+  put("windowY", d.windowY);
+  put("maximized", d.maximized);
+  put("fullscreen", d.fullscreen);
+  putText("lastOpenDir", d.lastOpenDir);
+  putText("lastSaveDir", d.lastSaveDir);
+  return o.dump();
+}
+
+std::string describeLoaded() { return describe(settings::get()); }
+
+// The JSON text inside a sealed file; "<broken>" when it does not open.
+std::string unseal(const std::string& bytes) {
+  std::string plain;
+  return platform::saveDecrypt(bytes, &plain) == platform::kUnsealOk ? plain : "<broken>";
+}
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  std::string dataDir() const { return home_.path() + "/Korvelle"; }
+  std::string path(const std::string& suffix = "") const {
+    return dataDir() + "/settings.dat" + suffix;
+  }
+  void SetUp() override { ASSERT_TRUE(fs::create_directories(dataDir())); }
+
+  ChildResult run(const std::function<std::string()>& body) {
+    return inChild({{"XDG_DATA_HOME", home_.path().c_str()}}, scratch_.file("stderr"), body);
+  }
+
+  void writeSettings(const std::string& bytes, const std::string& suffix = "") {
+    ASSERT_TRUE(writeFile(path(suffix), bytes));
+  }
+
+  // Names in the data directory, sorted.
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dataDir())) {
+      names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TempDir home_;
+  TempDir scratch_;
+};
+
+// A record differing from the defaults in every field.
+settings::Data everyFieldChanged() {
+  settings::Data d;
+  d.language = "pt-BR";
+  d.jpegQuality = 77;
+  d.imageFormat = settings::kFormatWebP;
+  d.imageFitMode = settings::kFitStretch;
+  d.imagePadMode = settings::kPadWhite;
+  d.videoResolution = 1080;
+  d.videoBitrate = 12000000000;  // beyond 32 bits
+  d.videoFitMode = settings::kFitCover;
+  d.videoEncoder = "h264_vaapi";
+  d.videoFadeMs = 750;
+  d.windowW = 1280;
+  d.windowH = 800;
+  d.windowX = 0;
+  d.windowY = 33;
+  d.maximized = true;
+  d.fullscreen = true;
+  d.lastOpenDir = "/home/j\xC3\xBCrgen/Bilder \"neu\"\t";
+  d.lastSaveDir = "/tmp";
+  return d;
+}
+
+TEST_F(SettingsFile, MissingFileKeepsTheDefaultsAndWritesNothing) {
+  ChildResult r = run([this] {
+    std::string first = describeLoaded();
+    // Loaded once per run: a file appearing later is not seen.
+    writeFile(path(), "{\"jpegQuality\":10}");
+    settings::load();
+    return first + "\n" + describeLoaded();
+  });
+  std::string defaults = describe(settings::Data{});
+  EXPECT_EQ(r.out, defaults + "\n" + defaults);
+  // Only the file the child wrote itself, untouched.
+  EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat"});
+  EXPECT_EQ(readFile(path()), "{\"jpegQuality\":10}");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(SettingsFile, SaveAndLoadKeepEveryField) {
+  const settings::Data want = everyFieldChanged();
+  ChildResult saved = run([&want] {
+    settings::mutableData() = want;
+    return settings::save() ? std::string("saved") : std::string("failed");
+  });
+  ASSERT_EQ(saved.out, "saved");
+  EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat"});
+
+  // The file holds the compact record with words for the enumerations.
+  std::string bytes = readFile(path());
+  EXPECT_TRUE(platform::looksSealed(bytes));
+  EXPECT_EQ(bytes.find("h264_vaapi"), std::string::npos);
+  std::string text = unseal(bytes);
+  json::Value stored = json::parse(text);
+  EXPECT_EQ(stored.dump(), text);
+  EXPECT_EQ(stored.size(), 18u);
+  EXPECT_EQ(stored["imageFormat"].text, "webp");
+  EXPECT_EQ(stored["imageFitMode"].text, "stretch");
+  EXPECT_EQ(stored["imagePadMode"].text, "white");
+  EXPECT_EQ(stored["videoFitMode"].text, "cover");
+  EXPECT_EQ(stored["videoBitrate"].number, 12000000000.0);
+  EXPECT_EQ(stored["maximized"].kind, json::Kind::Bool);
+
+  ChildResult loaded = run(describeLoaded);
+  EXPECT_EQ(loaded.out, describe(want));
+  EXPECT_EQ(loaded.err, "");
+}
+
+TEST_F(SettingsFile, EnumerationWordsMapExactlyAndUnknownOnesFallBack) {
+  struct Case {
+    const char* file;
+    int32_t format, imageFit, pad, videoFit;
+  } cases[] = {
+      {R"({"imageFormat":"jpeg","imageFitMode":"cover","imagePadMode":"black","videoFitMode":"stretch"})",
+       1, 0, 0, 2},
+      {R"({"imageFormat":"png","imageFitMode":"stretch","imagePadMode":"white","videoFitMode":"cover"})",
+       2, 2, 1, 0},
+      {R"({"imageFormat":"webp","imageFitMode":"contain","imagePadMode":"blur","videoFitMode":"contain"})",
+       3, 1, 2, 1},
+      {R"({"imageFormat":"auto","imageFitMode":"Cover","imagePadMode":"Black","videoFitMode":"STRETCH"})",
+       0, 1, 2, 1},
+      {R"({"imageFormat":"gif","imageFitMode":"","imagePadMode":" black","videoFitMode":"fill"})",
+       0, 1, 2, 1},
+      {R"({"imageFormat":1,"imageFitMode":0,"imagePadMode":true,"videoFitMode":null})", 0, 1, 2, 1},
+  };
+  for (const Case& c : cases) {
+    writeSettings(c.file);
+    ChildResult r = run([] {
+      const settings::Data& d = settings::get();
+      return std::to_string(d.imageFormat) + " " + std::to_string(d.imageFitMode) + " " +
+             std::to_string(d.imagePadMode) + " " + std::to_string(d.videoFitMode);
+    });
+    EXPECT_EQ(r.out, std::to_string(c.format) + " " + std::to_string(c.imageFit) + " " +
+                         std::to_string(c.pad) + " " + std::to_string(c.videoFit))
+        << c.file;
+  }
+
+  // Values outside the tables are written as the fallback words.
+  ChildResult r = run([] {
+    settings::Data& d = settings::mutableData();
+    d.imageFormat = 7;
+    d.imageFitMode = -1;
+    d.imagePadMode = 99;
+    d.videoFitMode = 3;
+    return settings::save() ? "saved" : "failed";
+  });
+  ASSERT_EQ(r.out, "saved");
+  json::Value stored = json::parse(unseal(readFile(path())));
+  EXPECT_EQ(stored["imageFormat"].text, "auto");
+  EXPECT_EQ(stored["imageFitMode"].text, "contain");
+  EXPECT_EQ(stored["imagePadMode"].text, "blur");
+  EXPECT_EQ(stored["videoFitMode"].text, "contain");
+}
+
+TEST_F(SettingsFile, PlainFileIsAdoptedAndKeptAsAlt) {
+  const std::string plain =
+      "{\"jpegQuality\":80.6, \"imageFitMode\":\"Cover\", \"language\":\"de\", \"windowX\":10,"
+      " \"maximized\":\"yes\", \"unknown\":[1]}\n";
+  writeSettings(plain);
+  settings::Data want;
+  want.jpegQuality = 80;
+  want.language = "de";
+  want.windowX = 10;
+
+  ChildResult first = run(describeLoaded);
+  EXPECT_EQ(first.out, describe(want));
+  EXPECT_EQ(first.err, "");
+  EXPECT_EQ(entries(), (std::vector<std::string>{"settings.dat", "settings.dat.alt"}));
+  EXPECT_EQ(readFile(path(".alt")), plain);
+  json::Value sealed = json::parse(unseal(readFile(path())));
+  EXPECT_EQ(sealed.size(), 18u);
+  EXPECT_EQ(sealed["jpegQuality"].number, 80);
+  EXPECT_FALSE(sealed.has("unknown"));
+
+  // The next start reads the sealed file and leaves everything as it is.
+  const std::string sealedBytes = readFile(path());
+  ChildResult second = run(describeLoaded);
+  EXPECT_EQ(second.out, describe(want));
+  EXPECT_EQ(readFile(path()), sealedBytes);
+  EXPECT_EQ(readFile(path(".alt")), plain);
+}
+
+TEST_F(SettingsFile, UnparsablePlainFilesChangeNothingButAreStillReplaced) {
+  // An empty file (as a crash during an unsynced write could leave), text that
+  // is not an object, garbage, a file too short to be sealed, one whose magic
+  // is damaged: defaults, the file kept as ".alt", a sealed file in its place.
+  std::string damagedMagic = platform::saveEncrypt("{\"language\":\"it\"}");
+  damagedMagic[1] = 'X';
+  const std::string files[] = {"", "[1,2]", "\"text\"", "{\"a\":", std::string("\x00\xff\x10", 3),
+                               platform::saveEncrypt("{}").substr(0, 44), damagedMagic};
+  for (const std::string& bytes : files) {
+    writeSettings(bytes);
+    ChildResult r = run(describeLoaded);
+    EXPECT_EQ(r.out, describe(settings::Data{})) << bytes;
+    EXPECT_EQ(readFile(path(".alt")), bytes);
+    EXPECT_EQ(json::parse(unseal(readFile(path()))).size(), 18u) << bytes;
+    fs::remove(path(".alt"));
+  }
+}
+
+TEST_F(SettingsFile, NumbersAreTruncatedAndTheBitRateResetsWhenMissing) {
+  struct Case {
+    const char* file;
+    const char* field;
+    std::string want;
+  } cases[] = {
+      {R"({"jpegQuality":80.6})", "jpegQuality", "80"},
+      {R"({"windowX":-3.9})", "windowX", "-3"},
+      {R"({"videoBitrate":2500000.9})", "videoBitrate", "2500000"},
+      {R"({"videoBitrate":"8000000"})", "videoBitrate", "0"},  // wrong kind: automatic
+      {R"({"videoBitrate":12345678901234567})", "videoBitrate", "12345678901234568"},
+      // Out of range for the field: saturated instead of an undefined conversion.
+      {R"({"jpegQuality":1e300})", "jpegQuality", "2147483647"},
+      {R"({"windowY":-1e300})", "windowY", "-2147483648"},
+      {R"({"videoBitrate":1e30})", "videoBitrate", "9223372036854775807"},
+      {R"({"videoBitrate":-inf})", "videoBitrate", "-9223372036854775808"},
+      {R"({"videoFadeMs":-nan})", "videoFadeMs", "500"},  // NaN keeps the value
+      {R"({"videoBitrate":-nan})", "videoBitrate", "0"},
+  };
+  for (const Case& c : cases) {
+    writeSettings(c.file);
+    ChildResult r = run(describeLoaded);
+    json::Value got = json::parse(r.out);
+    const json::Value& v = got[c.field];
+    std::string text = v.kind == json::Kind::String ? v.text : v.dump();
+    EXPECT_EQ(text, c.want) << c.file;
+  }
+
+  // A sealed file without the key resets the bit rate too.
+  writeSettings(platform::saveEncrypt("{\"jpegQuality\":70}"));
+  ChildResult r = run(describeLoaded);
+  settings::Data want;
+  want.jpegQuality = 70;
+  EXPECT_EQ(r.out, describe(want));
+}
+
+TEST_F(SettingsFile, BrokenSealIsSetAsideInEveryRegion) {
+  const std::string good = platform::saveEncrypt("{\"language\":\"it\",\"jpegQuality\":50}");
+  ASSERT_GT(good.size(), 46u);
+  struct Region {
+    const char* name;
+    size_t offset;
+  } regions[] = {{"version", 4},     {"nonce start", 5}, {"nonce end", 28},
+                 {"tag start", 29},  {"tag end", 44},    {"ciphertext start", 45},
+                 {"ciphertext end", good.size() - 1}};
+  for (const Region& region : regions) {
+    std::string bad = good;
+    bad[region.offset] = static_cast<char>(bad[region.offset] ^ 0x20);
+    writeSettings(bad);
+    writeSettings("older", ".manipuliert");
+
+    ChildResult first = run(describeLoaded);
+    EXPECT_EQ(first.out, describe(settings::Data{})) << region.name;
+    EXPECT_EQ(first.err, kBrokenSealLine) << region.name;
+    EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat.manipuliert"}) << region.name;
+    EXPECT_EQ(readFile(path(".manipuliert")), bad) << region.name;
+
+    // The next start finds no file: defaults, silence, nothing written.
+    ChildResult second = run(describeLoaded);
+    EXPECT_EQ(second.out, describe(settings::Data{}));
+    EXPECT_EQ(second.err, "");
+    EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat.manipuliert"});
+  }
+}
+
+TEST_F(SettingsFile, TruncatedAndOtherVersionSealsAreSetAside) {
+  const std::string good = platform::saveEncrypt("{\"language\":\"it\"}");
+  std::string otherVersion = good;
+  otherVersion[4] = 2;  // the tag still matches: the version is not authenticated
+  const std::string files[] = {good.substr(0, good.size() - 1), good.substr(0, 45), good + "\n",
+                               otherVersion};
+  for (const std::string& bad : files) {
+    writeSettings(bad);
+    ChildResult r = run(describeLoaded);
+    EXPECT_EQ(r.out, describe(settings::Data{})) << bad.size();
+    EXPECT_EQ(r.err, kBrokenSealLine);
+    EXPECT_EQ(readFile(path(".manipuliert")), bad);
+    EXPECT_FALSE(fs::exists(path()));
+  }
+}
+
+TEST_F(SettingsFile, HeaderOnlySealHoldsEmptyTextAndChangesNothing) {
+  const std::string empty = platform::saveEncrypt("");
+  ASSERT_EQ(empty.size(), 45u);
+  writeSettings(empty);
+  ChildResult r = run(describeLoaded);
+  EXPECT_EQ(r.out, describe(settings::Data{}));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat"});
+  EXPECT_EQ(readFile(path()), empty);
+}
+
+TEST_F(SettingsFile, TwoSavesOfTheSameRecordDifferAndBothOpen) {
+  ChildResult first = run([] { return settings::save() ? "saved" : "failed"; });
+  ASSERT_EQ(first.out, "saved");
+  const std::string a = readFile(path());
+  ChildResult second = run([] {
+    settings::load();
+    return settings::save() ? "saved" : "failed";
+  });
+  ASSERT_EQ(second.out, "saved");
+  const std::string b = readFile(path());
+  EXPECT_EQ(a.size(), b.size());
+  EXPECT_NE(a, b);
+  EXPECT_NE(a.substr(5, 24), b.substr(5, 24));
+  EXPECT_EQ(unseal(a), unseal(b));
+  EXPECT_EQ(unseal(a), json::parse(unseal(a)).dump());
+}
+
+TEST(SettingsDataDirectory, FollowsXdgDataHomeThenHome) {
+  TempDir xdg, home, scratch;
+  auto save = [] { return settings::save() ? "saved" : "failed"; };
+
+  ChildResult viaXdg =
+      inChild({{"XDG_DATA_HOME", xdg.path().c_str()}, {"HOME", home.path().c_str()}},
+              scratch.file("err1"), save);
+  EXPECT_EQ(viaXdg.out, "saved");
+  EXPECT_TRUE(platform::looksSealed(readFile(xdg.path() + "/Korvelle/settings.dat")));
+  EXPECT_FALSE(fs::exists(home.path() + "/.local"));
+
+  for (const char* xdgValue : {"", static_cast<const char*>(nullptr)}) {
+    ChildResult viaHome = inChild({{"XDG_DATA_HOME", xdgValue}, {"HOME", home.path().c_str()}},
+                                  scratch.file("err2"), save);
+    EXPECT_EQ(viaHome.out, "saved");
+    const std::string file = home.path() + "/.local/share/Korvelle/settings.dat";
+    EXPECT_TRUE(platform::looksSealed(readFile(file)));
+    fs::remove(file);
+  }
+}
+
+TEST_F(SettingsFile, FailedSaveReportsFalseAndKeepsTheOldFile) {
+  // Every obstacle below stops root too: nothing can be opened for writing,
+  // created or renamed over where a directory or file is in the way.
+  const std::string old = platform::saveEncrypt("{\"language\":\"sv\"}");
+  auto changeAndSave = [] {
+    settings::mutableData().language = "fi";
+    return std::string(settings::save() ? "saved" : "failed") + " " + settings::get().language;
+  };
+
+  // The temporary's name is taken by a directory.
+  writeSettings(old);
+  fs::create_directories(path(".tmp") + "/keep");
+  ChildResult blockedTemp = run(changeAndSave);
+  EXPECT_EQ(blockedTemp.out, "failed fi");
+  EXPECT_EQ(readFile(path()), old);
+  EXPECT_TRUE(fs::is_directory(path(".tmp") + "/keep"));
+  fs::remove_all(path(".tmp"));
+
+  // The settings file's name is taken by a directory: nothing to load, the
+  // rename fails, and no temporary is left behind.
+  fs::remove(path());
+  fs::create_directories(path() + "/keep");
+  ChildResult blockedTarget = run(changeAndSave);
+  EXPECT_EQ(blockedTarget.out, "failed fi");
+  EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat"});
+  EXPECT_TRUE(fs::is_directory(path() + "/keep"));
+
+  // The data directory cannot be created because a file has its name.
+  TempDir other;
+  ASSERT_TRUE(writeFile(other.file("Korvelle"), "not a directory"));
+  ChildResult noDir = inChild({{"XDG_DATA_HOME", other.path().c_str()}}, scratch_.file("err"),
+                              [] { return settings::save() ? "saved" : "failed"; });
+  EXPECT_EQ(noDir.out, "failed");
+  EXPECT_EQ(readFile(other.file("Korvelle")), "not a directory");
+}
+
+TEST_F(SettingsFile, PlainFileStaysWhenItsSealedReplacementCannotBeWritten) {
+  // Moving the only copy aside without a sealed file in its place would make
+  // the next start fall back to defaults.
+  const std::string plain = "{\"language\":\"de\"}";
+  writeSettings(plain);
+  fs::create_directories(path(".tmp") + "/keep");
+  ChildResult r = run(describeLoaded);
+  settings::Data want;
+  want.language = "de";
+  EXPECT_EQ(r.out, describe(want));
+  EXPECT_EQ(readFile(path()), plain);
+  EXPECT_FALSE(fs::exists(path(".alt")));
+
+  // Once writing works again, the next start adopts it.
+  fs::remove_all(path(".tmp"));
+  ChildResult again = run(describeLoaded);
+  EXPECT_EQ(again.out, describe(want));
+  EXPECT_EQ(readFile(path(".alt")), plain);
+  EXPECT_TRUE(platform::looksSealed(readFile(path())));
+}
+
+}  // namespace
