@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -306,10 +307,13 @@ class TempOutput {
     return false;
   }
 
-  // Makes the data durable, then puts the file in the target's place.
+  // Makes the data durable, then puts the file in the target's place; a file
+  // standing there passes on its permission bits.
   bool commit(const std::string& target) {
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
     if (!synced || !platform::fs::replaceAtomic(path_, target)) return false;

@@ -1,6 +1,7 @@
 #include "media/video_export.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -254,6 +255,7 @@ TEST_F(VideoExport, ExportOverItsOwnSourceReplacesItOnlyAtTheEnd) {
   const std::string src = out_.file("self.webm");
   ASSERT_TRUE(run(clips().plain, src, quick()));
   const std::string before = testing_support::readFile(src);
+  ASSERT_EQ(::chmod(src.c_str(), 0640), 0);
   ExportOptions o = quick();
   o.segments = {{"", 0, 1000}, {"", 2000, 3000}};
   bool intactWhileRunning = true;
@@ -269,6 +271,9 @@ TEST_F(VideoExport, ExportOverItsOwnSourceReplacesItOnlyAtTheEnd) {
       << err;
   EXPECT_TRUE(intactWhileRunning);
   EXPECT_NEAR(videoSeconds(src), 2.0, kFrame);
+  struct stat after {};
+  ASSERT_EQ(::stat(src.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 0777, 0640u);  // the replaced file's permissions carry over
   EXPECT_EQ(platform::fs::listDir(out_.path()), std::vector<std::string>{"self.webm"});
 }
 
