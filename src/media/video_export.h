@@ -40,7 +40,8 @@ struct ExportOptions {
   std::vector<Fade> fades;
   // A working copy the user never sees (every edit renders one): the
   // software encoder runs at a fast real-time setting instead of its best
-  // quality one.
+  // quality one, at a constant near-transparent quality (bitRate is then
+  // ignored) so that edit after edit loses next to nothing.
   bool intermediate = false;
 };
 
