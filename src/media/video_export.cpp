@@ -634,15 +634,13 @@ bool Exporter::writeHeader() {
       avio_open(&out_->pb, temp_.path().c_str(), AVIO_FLAG_WRITE) < 0) {
     return fail("WRITE_FAILED");
   }
-  AVDictionary* raw = nullptr;
+  DictGuard options;
   // Free-form tags need the metadata box; the index goes to the front so
   // players can start before the whole file is read.
   if (std::strcmp(out_->oformat->name, "mp4") == 0) {
-    av_dict_set(&raw, "movflags", "+use_metadata_tags+faststart", 0);
+    av_dict_set(&options.dict, "movflags", "+use_metadata_tags+faststart", 0);
   }
-  const int written = avformat_write_header(out_.get(), &raw);
-  av_dict_free(&raw);
-  if (written < 0) return fail("WRITE_FAILED");
+  if (avformat_write_header(out_.get(), &options.dict) < 0) return fail("WRITE_FAILED");
   if (hardwareUpload() && plan_.hasCrossfades) {
     upload_ = buildUploadGraph(plan_.width, plan_.height, hwDevice_.get());
     if (!upload_) return fail("FILTER_FAILED");

@@ -35,8 +35,13 @@ struct InOutFreer {
 struct OutputCloser {
   void operator()(AVFormatContext* oc) const;
 };
-struct DictFreer {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
+// An option dictionary handed to FFmpeg by address.
+struct DictGuard {
+  AVDictionary* dict = nullptr;
+  DictGuard() = default;
+  ~DictGuard() { av_dict_free(&dict); }
+  DictGuard(const DictGuard&) = delete;
+  DictGuard& operator=(const DictGuard&) = delete;
 };
 using GraphPtr = std::unique_ptr<AVFilterGraph, GraphFreer>;
 using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFreer>;
