@@ -9,6 +9,7 @@ pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0 glib-2.0)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
   libavformat libavcodec libavfilter libavutil libswscale libswresample)
-pkg_check_modules(LIBRAW REQUIRED IMPORTED_TARGET libraw)
+# The thread-safe build: photos are developed on worker threads.
+pkg_check_modules(LIBRAW REQUIRED IMPORTED_TARGET libraw_r)
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 pkg_check_modules(HEIF REQUIRED IMPORTED_TARGET libheif)

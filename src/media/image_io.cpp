@@ -1,0 +1,499 @@
+#include "media/image_io.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "media/exif.h"
+#include "media/ffmpeg_compat.h"
+#include "media/file_replace.h"
+#include "media/frame_convert.h"
+#include "media/heif.h"
+#include "media/raw.h"
+
+namespace media {
+namespace {
+
+// ---- Scope guards ----------------------------------------------------------
+
+struct FormatClose {
+  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatClose>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+
+// Options dictionaries, freed on every path.
+class Dict {
+ public:
+  Dict() = default;
+  ~Dict() { av_dict_free(&d_); }
+  Dict(const Dict&) = delete;
+  Dict& operator=(const Dict&) = delete;
+  void set(const char* key, const char* value) { av_dict_set(&d_, key, value, 0); }
+  AVDictionary** addr() { return &d_; }
+
+ private:
+  AVDictionary* d_ = nullptr;
+};
+
+bool fail(std::string* err, const char* word) {
+  if (err != nullptr) *err = word;
+  return false;
+}
+
+void succeed(std::string* err) {
+  if (err != nullptr) err->clear();
+}
+
+// ---- Opening ---------------------------------------------------------------
+
+// A demuxer with a decoder for the first video stream (a still image is a
+// one-picture video stream to FFmpeg).
+struct Source {
+  FormatPtr fmt;
+  CodecPtr dec;
+  int stream = -1;
+};
+
+bool tooLarge(int64_t w, int64_t h) { return w * h > kMaxSourcePixels; }
+
+int firstVideoStream(const AVFormatContext* fmt) {
+  for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+    if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return int(i);
+  }
+  return -1;
+}
+
+// Reads the stream parameters; decoders opened for that honour the pixel limit.
+bool findStreamInfo(AVFormatContext* fmt) {
+  std::vector<AVDictionary*> opts(fmt->nb_streams, nullptr);
+  const std::string limit = std::to_string(kMaxSourcePixels);
+  for (AVDictionary*& d : opts) av_dict_set(&d, "max_pixels", limit.c_str(), 0);
+  const int rc = avformat_find_stream_info(fmt, opts.empty() ? nullptr : opts.data());
+  for (AVDictionary*& d : opts) av_dict_free(&d);
+  return rc >= 0;
+}
+
+// withStreamInfo: probe the stream parameters (sizes of pipe-style formats
+// are only known after that). Loading skips it when the demuxer already named
+// the codec: the decoder reports the size itself, and the probe would parse
+// the file a second time.
+bool openImage(const std::string& path, bool withStreamInfo, Source* s, std::string* err) {
+  Dict opts;
+  // Local files only: a playlist or reference file must not reach elsewhere.
+  opts.set("protocol_whitelist", "file");
+  // A name such as "IMG_%04d.jpg" is one file, not a numbered sequence.
+  opts.set("pattern_type", "none");
+  AVFormatContext* raw = nullptr;
+  // "file:" so that a name containing a colon is never taken for a protocol.
+  if (avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, opts.addr()) < 0) {
+    return fail(err, "UNSUPPORTED_FORMAT");
+  }
+  s->fmt.reset(raw);
+  s->stream = firstVideoStream(raw);
+  const bool known = s->stream >= 0 && raw->streams[s->stream]->codecpar->codec_id != AV_CODEC_ID_NONE;
+  if (withStreamInfo || !known) {
+    if (!findStreamInfo(raw)) return fail(err, "UNSUPPORTED_FORMAT");
+    s->stream = firstVideoStream(raw);
+  }
+  if (s->stream < 0) return fail(err, "UNSUPPORTED_FORMAT");
+  const AVCodecParameters* par = raw->streams[s->stream]->codecpar;
+  if (tooLarge(par->width, par->height)) return fail(err, "UNSUPPORTED_FORMAT");
+  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+  if (codec == nullptr) return fail(err, "UNSUPPORTED_FORMAT");
+  s->dec.reset(avcodec_alloc_context3(codec));
+  if (!s->dec) return fail(err, "OUT_OF_MEMORY");
+  if (avcodec_parameters_to_context(s->dec.get(), par) < 0) return fail(err, "UNSUPPORTED_FORMAT");
+  // One picture: frame threading would only add start-up cost and delay.
+  s->dec->thread_count = 0;
+  s->dec->thread_type = FF_THREAD_SLICE;
+  s->dec->max_pixels = kMaxSourcePixels;
+  if (avcodec_open2(s->dec.get(), codec, nullptr) < 0) return fail(err, "UNSUPPORTED_FORMAT");
+  return true;
+}
+
+// The first picture of the chosen stream.
+bool decodeFirstFrame(Source& s, AVFrame* frame) {
+  PacketPtr pkt(av_packet_alloc());
+  if (!pkt) return false;
+  while (av_read_frame(s.fmt.get(), pkt.get()) >= 0) {
+    const bool ours = pkt->stream_index == s.stream;
+    const int rc = ours ? avcodec_send_packet(s.dec.get(), pkt.get()) : -1;
+    av_packet_unref(pkt.get());
+    if (rc >= 0 && avcodec_receive_frame(s.dec.get(), frame) >= 0) return true;
+  }
+  avcodec_send_packet(s.dec.get(), nullptr);
+  return avcodec_receive_frame(s.dec.get(), frame) >= 0;
+}
+
+// ---- Describing ------------------------------------------------------------
+
+void describeCodec(AVCodecID id, ImageInfo* info) {
+  struct Name {
+    AVCodecID id;
+    const char* format;
+    const char* mime;
+  };
+  static constexpr Name kNames[] = {
+      {AV_CODEC_ID_MJPEG, "JPEG", "image/jpeg"},
+      {AV_CODEC_ID_PNG, "PNG", "image/png"},
+      {AV_CODEC_ID_BMP, "BMP", "image/bmp"},
+      {AV_CODEC_ID_TARGA, "TGA", "application/octet-stream"},
+      {AV_CODEC_ID_TIFF, "TIFF", "image/tiff"},
+      {AV_CODEC_ID_GIF, "GIF", "image/gif"},
+      {AV_CODEC_ID_WEBP, "WebP", "image/webp"},
+      {AV_CODEC_ID_HEVC, "HEIC", "image/heic"},
+      {AV_CODEC_ID_APNG, "APNG", "application/octet-stream"},
+      {AV_CODEC_ID_AV1, "AVIF", "image/avif"},
+  };
+  for (const Name& n : kNames) {
+    if (n.id == id) {
+      info->format = n.format;
+      info->mime = n.mime;
+      return;
+    }
+  }
+  const AVCodecDescriptor* d = avcodec_descriptor_get(id);
+  info->format = d != nullptr && d->name != nullptr ? d->name : "";
+  info->mime = "application/octet-stream";
+}
+
+bool pixelFormatHasAlpha(int format) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+  return d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+}
+
+// Texts and numbers; the orientation only when it is a valid EXIF value.
+void copyExif(const ExifData& e, bool takeOrientation, ImageInfo* info) {
+  info->orientation = takeOrientation && e.orientation >= 1 && e.orientation <= 8 ? e.orientation : 1;
+  info->dateTime = e.dateTime;
+  info->make = e.make;
+  info->model = e.model;
+  info->software = e.software;
+  info->exposureTime = e.exposureTime;
+  info->fNumber = e.fNumber;
+  info->iso = e.iso;
+  info->focalLength = e.focalLength;
+}
+
+void describeRaw(int w, int h, ImageInfo* info) {
+  *info = ImageInfo();
+  info->width = w;
+  info->height = h;
+  info->format = "RAW";
+  info->mime = "image/x-dcraw";
+}
+
+void describeHeif(const HeifInfo& h, ImageInfo* info) {
+  *info = ImageInfo();
+  info->width = h.width;
+  info->height = h.height;
+  info->format = "HEIC";
+  info->mime = "image/heic";
+  info->hasAlpha = h.hasAlpha;
+  // libheif already applied the container's rotation and mirroring.
+  copyExif(h.exif, false, info);
+}
+
+// Turns the stored pixels upright for an EXIF orientation.
+Image orient(Image img, int orientation) {
+  switch (orientation) {
+    case 2: return transform(img, TransformOp::FlipH);
+    case 3: return transform(img, TransformOp::Rotate180);
+    case 4: return transform(img, TransformOp::FlipV);
+    case 5: return transform(transform(img, TransformOp::RotateCW), TransformOp::FlipH);
+    case 6: return transform(img, TransformOp::RotateCW);
+    case 7: return transform(transform(img, TransformOp::RotateCCW), TransformOp::FlipH);
+    case 8: return transform(img, TransformOp::RotateCCW);
+    default: return img;
+  }
+}
+
+// ---- Encoding --------------------------------------------------------------
+
+const AVCodec* findEncoder(OutFormat fmt) {
+  switch (fmt) {
+    case OutFormat::Png: return avcodec_find_encoder(AV_CODEC_ID_PNG);
+    case OutFormat::WebP: {
+      // The still-image wrapper; the animation one would write a one-frame animation.
+      const AVCodec* c = avcodec_find_encoder_by_name("libwebp");
+      return c != nullptr ? c : avcodec_find_encoder(AV_CODEC_ID_WEBP);
+    }
+    default: return avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+  }
+}
+
+AVPixelFormat choosePixelFormat(const AVCodec* codec, bool wantAlpha) {
+  static constexpr AVPixelFormat kWithAlpha[] = {AV_PIX_FMT_RGBA, AV_PIX_FMT_BGRA, AV_PIX_FMT_YUVA420P};
+  static constexpr AVPixelFormat kOpaque[] = {AV_PIX_FMT_RGB24,   AV_PIX_FMT_YUVJ444P,
+                                              AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV444P,
+                                              AV_PIX_FMT_YUV420P,  AV_PIX_FMT_BGRA};
+  const AVPixelFormat* supported = compat::encoderPixelFormats(codec);
+  if (supported == nullptr || supported[0] == AV_PIX_FMT_NONE) {
+    return wantAlpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
+  }
+  auto offers = [supported](AVPixelFormat f) {
+    for (const AVPixelFormat* p = supported; *p != AV_PIX_FMT_NONE; ++p) {
+      if (*p == f) return true;
+    }
+    return false;
+  };
+  if (wantAlpha) {
+    for (AVPixelFormat f : kWithAlpha) {
+      if (offers(f)) return f;
+    }
+  } else {
+    for (AVPixelFormat f : kOpaque) {
+      if (offers(f)) return f;
+    }
+  }
+  return supported[0];
+}
+
+// JPEG quality 0 … 100 as a fixed quantiser scale 31 … 1.
+int jpegQuantiser(int quality) {
+  const int q = int(std::lround(((100 - quality) * 30) / 100.0 + 1.0));
+  return std::clamp(q, 1, 31);
+}
+
+// Encodes one picture into the bytes of a complete file.
+bool encodeImage(const Image& img, OutFormat fmt, const OutOptions& o, std::vector<uint8_t>* bytes,
+                 std::string* err) {
+  const AVCodec* codec = findEncoder(fmt);
+  if (codec == nullptr) return fail(err, "UNSUPPORTED_FORMAT");
+  CodecPtr enc(avcodec_alloc_context3(codec));
+  if (!enc) return fail(err, "OUT_OF_MEMORY");
+  const bool wantAlpha = fmt != OutFormat::Jpeg && img.hasAlpha;
+  enc->width = img.width;
+  enc->height = img.height;
+  enc->time_base = AVRational{1, 25};
+  enc->pix_fmt = choosePixelFormat(codec, wantAlpha);
+  // One thread: JPEG slice threading gives up the optimised Huffman tables
+  // (files a fifth larger) and doubles the encoder's memory.
+  enc->thread_count = 1;
+  int lambda = 0;
+  if (fmt == OutFormat::Jpeg) {
+    lambda = jpegQuantiser(o.quality) * FF_QP2LAMBDA;
+    enc->flags |= AV_CODEC_FLAG_QSCALE;
+    enc->global_quality = lambda;
+    enc->qmin = 1;  // the encoder's default floor of 2 would cap quality 100
+    enc->qmax = 31;
+    enc->color_range = AVCOL_RANGE_JPEG;
+  } else if (fmt == OutFormat::WebP) {
+    // An automatic choice keeps transparent images lossless.
+    const bool lossless = wantAlpha && o.format == OutFormat::Auto;
+    av_opt_set_int(enc->priv_data, "lossless", lossless ? 1 : 0, 0);
+    av_opt_set_double(enc->priv_data, "quality", std::clamp(o.quality, 0, 100), 0);
+  }
+  if (avcodec_open2(enc.get(), codec, nullptr) < 0) return fail(err, "ENCODER_FAILED");
+
+  FramePtr frame(av_frame_alloc());
+  if (!frame) return fail(err, "OUT_OF_MEMORY");
+  frame->format = enc->pix_fmt;
+  frame->width = img.width;
+  frame->height = img.height;
+  frame->color_range = enc->color_range;
+  if (av_frame_get_buffer(frame.get(), 32) < 0) return fail(err, "OUT_OF_MEMORY");
+  if (!convertFromImage(img, frame.get())) return fail(err, "OUT_OF_MEMORY");
+  if (lambda > 0) frame->quality = lambda;
+
+  PacketPtr pkt(av_packet_alloc());
+  if (!pkt) return fail(err, "OUT_OF_MEMORY");
+  if (avcodec_send_frame(enc.get(), frame.get()) < 0 || avcodec_send_frame(enc.get(), nullptr) < 0 ||
+      avcodec_receive_packet(enc.get(), pkt.get()) < 0 || pkt->size <= 0) {
+    return fail(err, "ENCODER_FAILED");
+  }
+  bytes->assign(pkt->data, pkt->data + pkt->size);
+  return true;
+}
+
+bool readStart(const std::string& path, uint8_t* buf, size_t want, size_t* got) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  in.read(reinterpret_cast<char*>(buf), static_cast<std::streamsize>(want));
+  *got = static_cast<size_t>(in.gcount());
+  return true;
+}
+
+}  // namespace
+
+// ---- Formats ---------------------------------------------------------------
+
+OutFormat chooseFormat(const OutOptions& o, bool hasAlpha) {
+  switch (o.format) {
+    case OutFormat::Png:
+    case OutFormat::WebP: return o.format;
+    case OutFormat::Jpeg: return hasAlpha ? OutFormat::Png : OutFormat::Jpeg;
+    default:
+      if (hasAlpha || o.sourceFormat == "png") return OutFormat::Png;
+      return o.sourceFormat == "webp" ? OutFormat::WebP : OutFormat::Jpeg;
+  }
+}
+
+const char* extensionFor(OutFormat f) {
+  switch (f) {
+    case OutFormat::Png: return ".png";
+    case OutFormat::WebP: return ".webp";
+    default: return ".jpg";
+  }
+}
+
+const Capabilities& capabilities() {
+  static const Capabilities caps = [] {
+    Capabilities c;
+    struct Entry {
+      const char* name;
+      AVCodecID id;
+    };
+    static constexpr Entry kDecode[] = {
+        {"jpeg", AV_CODEC_ID_MJPEG}, {"png", AV_CODEC_ID_PNG},   {"webp", AV_CODEC_ID_WEBP},
+        {"gif", AV_CODEC_ID_GIF},    {"bmp", AV_CODEC_ID_BMP},   {"tiff", AV_CODEC_ID_TIFF},
+        {"heic", AV_CODEC_ID_HEVC},  {"avif", AV_CODEC_ID_AV1},
+    };
+    for (const Entry& e : kDecode) {
+      // HEIF stills are read through libheif, not FFmpeg's HEVC decoder.
+      const bool ok = e.id == AV_CODEC_ID_HEVC ? heifSupported() : avcodec_find_decoder(e.id) != nullptr;
+      if (ok) c.decode.emplace_back(e.name);
+    }
+    static constexpr std::pair<const char*, OutFormat> kEncode[] = {
+        {"jpeg", OutFormat::Jpeg}, {"png", OutFormat::Png}, {"webp", OutFormat::WebP}};
+    for (const auto& [name, fmt] : kEncode) {
+      if (findEncoder(fmt) != nullptr) c.encode.emplace_back(name);
+    }
+    c.raw = rawSupported();
+    return c;
+  }();
+  return caps;
+}
+
+bool isHeifFile(const std::string& path) {
+  uint8_t head[128];
+  size_t n = 0;
+  if (!readStart(path, head, sizeof head, &n) || n < 12 || std::memcmp(head + 4, "ftyp", 4) != 0) {
+    return false;
+  }
+  auto brandIs = [&](size_t at, const char* b) { return std::memcmp(head + at, b, 4) == 0; };
+  static constexpr const char* kBrands[] = {"heic", "heix", "heim", "heis",
+                                            "hevc", "hevx", "mif1", "msf1"};
+  bool heif = false;
+  for (const char* b : kBrands) heif = heif || brandIs(8, b);
+  if (!heif) return false;
+  if (!brandIs(8, "mif1") && !brandIs(8, "msf1")) return true;
+  // The generic brands are shared with AVIF, which FFmpeg reads.
+  const size_t boxSize = size_t(head[0]) << 24 | size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
+  const size_t end = std::min(boxSize, n);
+  for (size_t at = 16; at + 4 <= end; at += 4) {
+    if (brandIs(at, "avif") || brandIs(at, "avis")) return false;
+  }
+  return true;
+}
+
+// ---- Reading ---------------------------------------------------------------
+
+bool probeImage(const std::string& path, ImageInfo* info, std::string* err) {
+  if (info == nullptr) return false;
+  ImageInfo found;
+  if (isRawPath(path)) {
+    int w = 0, h = 0;
+    if (!rawSupported()) return fail(err, "UNSUPPORTED_FORMAT");
+    if (!probeRaw(path, &w, &h, err)) return false;
+    describeRaw(w, h, &found);
+  } else if (isHeifFile(path)) {
+    HeifInfo h;
+    if (!probeHeif(path, &h, err)) return false;
+    describeHeif(h, &found);
+  } else {
+    Source src;
+    if (!openImage(path, true, &src, err)) return false;
+    const AVCodecParameters* par = src.fmt->streams[src.stream]->codecpar;
+    describeCodec(par->codec_id, &found);
+    found.width = par->width;
+    found.height = par->height;
+    found.hasAlpha = pixelFormatHasAlpha(par->format);
+    copyExif(readExif(path), true, &found);
+    if (found.orientation > 4) std::swap(found.width, found.height);
+  }
+  if (found.width <= 0 || found.height <= 0) return fail(err, "UNSUPPORTED_FORMAT");
+  *info = std::move(found);
+  succeed(err);
+  return true;
+}
+
+bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string* err) {
+  if (out == nullptr) return fail(err, "EMPTY_IMAGE");
+  ImageInfo found;
+  Image img;
+  if (isRawPath(path)) {
+    if (!rawSupported()) return fail(err, "UNSUPPORTED_FORMAT");
+    if (!loadRaw(path, 0, &img, err)) return false;
+    describeRaw(img.width, img.height, &found);
+  } else if (isHeifFile(path)) {
+    HeifInfo h;
+    if (!loadHeif(path, kMaxLoadEdge, &img, &h, err)) return false;
+    describeHeif(h, &found);
+  } else {
+    Source src;
+    if (!openImage(path, false, &src, err)) return false;
+    FramePtr frame(av_frame_alloc());
+    if (!frame) return fail(err, "OUT_OF_MEMORY");
+    if (!decodeFirstFrame(src, frame.get()) || frame->width < 1 || frame->height < 1 ||
+        tooLarge(frame->width, frame->height)) {
+      return fail(err, "UNSUPPORTED_FORMAT");
+    }
+    describeCodec(src.dec->codec_id, &found);
+    found.hasAlpha = pixelFormatHasAlpha(frame->format);
+    copyExif(readExif(path), true, &found);
+    if (!convertToImage(*frame, kMaxLoadEdge, found.hasAlpha, &img, err)) return false;
+    frame.reset();
+    src = Source();
+    img = orient(std::move(img), found.orientation);
+    if (!img.valid()) return fail(err, "OUT_OF_MEMORY");
+  }
+  found.width = img.width;
+  found.height = img.height;
+  *out = std::move(img);
+  if (info != nullptr) *info = std::move(found);
+  succeed(err);
+  return true;
+}
+
+// ---- Writing ---------------------------------------------------------------
+
+bool saveImage(const std::string& path, const Image& img, const OutOptions& o, const Meta& meta,
+               std::string* err) {
+  if (!img.valid()) return fail(err, "EMPTY_IMAGE");
+  const OutFormat fmt = chooseFormat(o, img.hasAlpha);
+  std::vector<uint8_t> bytes;
+  if (!encodeImage(img, fmt, o, &bytes, err)) return false;
+  // The signature is a courtesy: a file that cannot carry it is still saved.
+  if (!meta.software.empty() || !meta.comment.empty()) {
+    addSignature(bytes, meta.software, meta.comment, exifNow());
+  }
+  if (!replaceFileContents(path, bytes.data(), bytes.size())) return fail(err, "WRITE_FAILED");
+  succeed(err);
+  return true;
+}
+
+}  // namespace media

@@ -1,0 +1,413 @@
+// EXIF reading (bounds, byte orders, text clean-up, real camera files against
+// exiftool) and the edit signature (files stay decodable and pixel-identical).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "media/exif.h"
+#include "support/test_support.h"
+
+using testing_support::fixture;
+using testing_support::readFile;
+using testing_support::runShell;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Writes a TIFF block by hand, in either byte order.
+class TiffWriter {
+ public:
+  explicit TiffWriter(bool bigEndian) : big_(bigEndian) {
+    bytes_ = big_ ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
+    u16(42);
+    u32(8);
+  }
+  void u16(uint32_t v) {
+    if (big_) {
+      bytes_.insert(bytes_.end(), {uint8_t(v >> 8), uint8_t(v)});
+    } else {
+      bytes_.insert(bytes_.end(), {uint8_t(v), uint8_t(v >> 8)});
+    }
+  }
+  void u32(uint32_t v) {
+    if (big_) {
+      u16(v >> 16);
+      u16(v & 0xFFFF);
+    } else {
+      u16(v & 0xFFFF);
+      u16(v >> 16);
+    }
+  }
+  void entry(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+    u16(tag);
+    u16(type);
+    u32(count);
+    u32(value);
+  }
+  // A SHORT stored inline sits in the first two bytes of the value field.
+  void shortEntry(uint16_t tag, uint16_t value) {
+    u16(tag);
+    u16(3);
+    u32(1);
+    u16(value);
+    u16(0);
+  }
+  void raw(const void* p, size_t n) {
+    auto* b = static_cast<const uint8_t*>(p);
+    bytes_.insert(bytes_.end(), b, b + n);
+  }
+  size_t size() const { return bytes_.size(); }
+  Bytes& bytes() { return bytes_; }
+
+ private:
+  bool big_;
+  Bytes bytes_;
+};
+
+// IFD0: Make, Model, Orientation 6, DateTime, EXIF pointer; EXIF IFD:
+// exposure 1/250, f/2.8, ISO 400, 50 mm, DateTimeOriginal.
+Bytes cameraBlock(bool big) {
+  TiffWriter w(big);
+  const uint32_t ifd0 = 8, n0 = 5;
+  const uint32_t exifIfd = ifd0 + 2 + 12 * n0 + 4, n1 = 5;
+  const uint32_t data = exifIfd + 2 + 12 * n1 + 4;
+  // data area: "Canon\0" (6) @data, "EOS 5D\0\0" (8) @+6, "2020:01:01 10:00:00\0" (20) @+14,
+  // "2019:06:30 12:34:56\0" (20) @+34, rationals @+54
+  w.u16(n0);
+  w.entry(271, 2, 6, data);
+  w.entry(272, 2, 8, data + 6);
+  w.shortEntry(274, 6);
+  w.entry(306, 2, 20, data + 14);
+  w.entry(34665, 4, 1, exifIfd);
+  w.u32(0);
+  w.u16(n1);
+  w.entry(33434, 5, 1, data + 54);
+  w.entry(33437, 5, 1, data + 62);
+  w.shortEntry(34855, 400);
+  w.entry(36867, 2, 20, data + 34);
+  w.entry(37386, 5, 1, data + 70);
+  w.u32(0);
+  EXPECT_EQ(w.size(), data);
+  w.raw("Canon\0", 6);
+  w.raw("EOS 5D\0\0", 8);
+  w.raw("2020:01:01 10:00:00\0", 20);
+  w.raw("2019:06:30 12:34:56\0", 20);
+  for (uint32_t v : {1u, 250u, 28u, 10u, 50u, 1u}) w.u32(v);
+  return w.bytes();
+}
+
+media::ExifData parse(const Bytes& b) { return media::parseExifBlock(b.data(), b.size()); }
+
+// Value of a key in exiftool's -j output; empty when absent.
+std::string jsonValue(const std::string& json, const std::string& key) {
+  const std::string k = "\"" + key + "\": ";
+  size_t at = json.find(k);
+  if (at == std::string::npos) return {};
+  at += k.size();
+  if (json[at] == '"') {
+    size_t end = json.find('"', at + 1);
+    return json.substr(at + 1, end - at - 1);
+  }
+  size_t end = json.find_first_of(",\n}", at);
+  return json.substr(at, end - at);
+}
+
+double jsonNumber(const std::string& json, const std::string& key) {
+  std::string v = jsonValue(json, key);
+  return v.empty() ? 0.0 : std::stod(v);
+}
+
+// Decoded RGBA bytes of an image file, through the ffmpeg tool.
+std::string decodedPixels(const std::string& path) {
+  auto r = runShell("ffmpeg -v error -i '" + path + "' -frames:v 1 -f rawvideo -pix_fmt rgba -");
+  return r.exitCode == 0 ? r.out : std::string();
+}
+
+std::string exiftoolJson(const std::string& args, const std::string& path) {
+  return runShell("exiftool -j -n " + args + " '" + path + "'").out;
+}
+
+}  // namespace
+
+TEST(ExifParse, IntelAndMotorolaOrderGiveTheSameFields) {
+  for (bool big : {false, true}) {
+    SCOPED_TRACE(big ? "MM" : "II");
+    media::ExifData e = parse(cameraBlock(big));
+    EXPECT_TRUE(e.valid);
+    EXPECT_EQ(e.make, "Canon");
+    EXPECT_EQ(e.model, "EOS 5D");
+    EXPECT_EQ(e.orientation, 6);
+    EXPECT_EQ(e.dateTime, "2019:06:30 12:34:56");  // the original date wins over DateTime
+    EXPECT_DOUBLE_EQ(e.exposureTime, 1.0 / 250);
+    EXPECT_DOUBLE_EQ(e.fNumber, 2.8);
+    EXPECT_EQ(e.iso, 400);
+    EXPECT_DOUBLE_EQ(e.focalLength, 50.0);
+  }
+}
+
+TEST(ExifParse, HeaderChecksAndEmptyInput) {
+  EXPECT_FALSE(media::parseExifBlock(nullptr, 0).valid);
+  Bytes b = cameraBlock(false);
+  EXPECT_FALSE(media::parseExifBlock(b.data(), 7).valid);
+  Bytes badOrder = b;
+  badOrder[1] = 'X';
+  EXPECT_FALSE(parse(badOrder).valid);
+  Bytes badMagic = b;
+  badMagic[2] = 43;
+  EXPECT_FALSE(parse(badMagic).valid);
+  // Header only: valid, every field at its default.
+  media::ExifData e = media::parseExifBlock(b.data(), 8);
+  EXPECT_TRUE(e.valid);
+  EXPECT_EQ(e.orientation, 1);
+  EXPECT_TRUE(e.make.empty());
+}
+
+TEST(ExifParse, TextsLoseTrailingNulsAndSpacesOnly) {
+  TiffWriter w(false);
+  const char text[] = "  Lake  at dusk \0 \0";  // 19 bytes + implicit NUL
+  w.u16(3);
+  w.entry(270, 2, sizeof text, 8 + 2 + 36 + 4);
+  w.entry(271, 2, 4, 0x00206241);  // "Ab " + NUL, stored inline
+  w.entry(272, 2, 6, 8 + 2 + 36 + 4 + sizeof text);
+  w.u32(0);
+  w.raw(text, sizeof text);
+  w.raw("Caf\xe9\0\0", 6);  // Latin-1 from an old camera
+  media::ExifData e = parse(w.bytes());
+  EXPECT_EQ(e.description, "  Lake  at dusk");
+  EXPECT_EQ(e.make, "Ab");
+  EXPECT_EQ(e.model, "Caf\xc3\xa9");
+}
+
+TEST(ExifParse, ZeroDenominatorAndWrongTypesGiveZero) {
+  TiffWriter w(true);
+  w.u16(3);
+  w.entry(33434, 5, 1, 8 + 2 + 36 + 4);  // 1/0
+  w.entry(33437, 3, 1, 0x00040000);      // f-number as SHORT: not a rational
+  w.entry(37386, 10, 1, 8 + 2 + 36 + 12);  // SRATIONAL -35/-10
+  w.u32(0);
+  for (uint32_t v : {1u, 0u, uint32_t(-35), uint32_t(-10)}) w.u32(v);
+  media::ExifData e = parse(w.bytes());
+  EXPECT_EQ(e.exposureTime, 0.0);
+  EXPECT_EQ(e.fNumber, 0.0);
+  EXPECT_DOUBLE_EQ(e.focalLength, 3.5);
+}
+
+TEST(ExifParse, OffsetsAndCountsOutsideTheBlockGiveDefaults) {
+  TiffWriter w(false);
+  w.u16(7);
+  w.entry(271, 2, 20, 0xFFFFFFF0u);          // text far outside
+  w.entry(272, 2, 0xFFFFFFFFu, 8 + 2 + 84 + 4);  // huge count: cut at the block end
+  w.entry(33434, 5, 1, 8 + 2 + 84 + 4 + 6 - 4);  // rational straddling the end
+  w.entry(34855, 3, 0x40000000u, 0x7FFFFFF0u); // SHORT array, offset outside
+  w.entry(274, 3, 0, 0);                       // no value at all
+  w.entry(37386, 5, 0x20000000u, 12);          // overflowing byte length
+  w.entry(34665, 4, 1, 0xFFFFFFFEu);           // EXIF IFD outside
+  w.u32(0);
+  w.raw("Model\0", 6);
+  media::ExifData e = parse(w.bytes());
+  EXPECT_TRUE(e.valid);
+  EXPECT_EQ(e.make, "");
+  EXPECT_EQ(e.model, "Model");
+  EXPECT_EQ(e.exposureTime, 0.0);
+  EXPECT_EQ(e.iso, 0);
+  EXPECT_EQ(e.orientation, 1);
+
+  // An entry count promising more entries than there are stops at the end.
+  Bytes b = cameraBlock(true);
+  b.resize(8 + 2 + 12 * 2 + 5);
+  media::ExifData cut = parse(b);
+  EXPECT_EQ(cut.make, "");  // its text lay beyond the cut
+  EXPECT_EQ(cut.orientation, 1);
+}
+
+TEST(ExifLocate, JpegApp1AfterJfifIsFoundButNotAfterTheScan) {
+  const Bytes block = cameraBlock(false);
+  auto segment = [](uint8_t marker, const Bytes& payload) {
+    Bytes s = {0xFF, marker, uint8_t((payload.size() + 2) >> 8), uint8_t(payload.size() + 2)};
+    s.insert(s.end(), payload.begin(), payload.end());
+    return s;
+  };
+  Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};
+  app1.insert(app1.end(), block.begin(), block.end());
+  const Bytes jfif = {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
+  const Bytes xmp = {'h', 't', 't', 'p', ':', '/', '/', 'n', 's'};
+
+  Bytes good = {0xFF, 0xD8};
+  for (const Bytes& s : {segment(0xE0, jfif), segment(0xE1, xmp), segment(0xE1, app1)}) {
+    good.insert(good.end(), s.begin(), s.end());
+  }
+  good.insert(good.end(), {0xFF, 0xDA, 0, 2, 0xFF, 0xD9});
+  EXPECT_EQ(media::readExifFromFileBytes(good.data(), good.size()).make, "Canon");
+
+  Bytes late = {0xFF, 0xD8};
+  Bytes app0 = segment(0xE0, jfif);
+  late.insert(late.end(), app0.begin(), app0.end());
+  late.insert(late.end(), {0xFF, 0xDA, 0, 2});
+  Bytes s = segment(0xE1, app1);
+  late.insert(late.end(), s.begin(), s.end());
+  EXPECT_FALSE(media::readExifFromFileBytes(late.data(), late.size()).valid);
+
+  // A segment length running past the data ends the search quietly.
+  Bytes truncated(good.begin(), good.begin() + 30);
+  EXPECT_FALSE(media::readExifFromFileBytes(truncated.data(), truncated.size()).valid);
+}
+
+TEST(ExifLocate, CameraFilesMatchExiftool) {
+  ASSERT_TRUE(testing_support::haveTool("exiftool"));
+  for (const char* name : {"camera_canon_1300d.jpg", "flower_exif.webp"}) {
+    SCOPED_TRACE(name);
+    const std::string path = fixture(name);
+    media::ExifData e = media::readExif(path);
+    const std::string j = exiftoolJson(
+        "-EXIF:Make -EXIF:Model -EXIF:DateTimeOriginal -EXIF:ExposureTime -EXIF:FNumber "
+        "-EXIF:ISO -EXIF:FocalLength -EXIF:Orientation",
+        path);
+    ASSERT_FALSE(jsonValue(j, "Make").empty()) << j;
+    EXPECT_TRUE(e.valid);
+    EXPECT_EQ(e.make, jsonValue(j, "Make"));
+    EXPECT_EQ(e.model, jsonValue(j, "Model"));
+    EXPECT_EQ(e.dateTime, jsonValue(j, "DateTimeOriginal"));
+    EXPECT_NEAR(e.exposureTime, jsonNumber(j, "ExposureTime"), 1e-9);
+    EXPECT_NEAR(e.fNumber, jsonNumber(j, "FNumber"), 1e-9);
+    EXPECT_EQ(e.iso, int(jsonNumber(j, "ISO")));
+    EXPECT_NEAR(e.focalLength, jsonNumber(j, "FocalLength"), 1e-9);
+    EXPECT_EQ(e.orientation, int(jsonNumber(j, "Orientation")));
+  }
+  // No EXIF in a PNG, nothing in a missing file.
+  EXPECT_FALSE(media::readExif(fixture("muybridge.apng")).valid);
+  EXPECT_FALSE(media::readExif("/nonexistent/file.jpg").valid);
+}
+
+TEST(ExifBuild, ShortTextsAreStoredInline) {
+  Bytes b = media::buildExif("abc", "", "");
+  // header 8, count 2, one entry 12, next-IFD 4, no data area
+  ASSERT_EQ(b.size(), 26u);
+  EXPECT_EQ(0, std::memcmp(b.data() + 10, "\x31\x01\x02\x00\x04\x00\x00\x00" "abc\0", 12));
+  EXPECT_TRUE(media::buildExif("", "", "").empty());
+
+  Bytes full = media::buildExif("Korvelle 1.0", "An odd text", "2024:02:03 04:05:06");
+  media::ExifData e = parse(full);
+  EXPECT_EQ(e.software, "Korvelle 1.0");
+  EXPECT_EQ(e.description, "An odd text");
+  EXPECT_EQ(e.dateTime, "2024:02:03 04:05:06");
+  // Texts start at even offsets.
+  for (size_t i = 0; i < 3; ++i) {
+    uint32_t off = full[10 + 12 * i + 8] | full[10 + 12 * i + 9] << 8;
+    EXPECT_EQ(off % 2, 0u);
+  }
+}
+
+TEST(ExifNow, HasTheExifDateShape) {
+  const std::string now = media::exifNow();
+  ASSERT_EQ(now.size(), 19u);
+  EXPECT_EQ(now[4], ':');
+  EXPECT_EQ(now[7], ':');
+  EXPECT_EQ(now[10], ' ');
+  EXPECT_EQ(now[13], ':');
+}
+
+class Signature : public ::testing::Test {
+ protected:
+  void make(const std::string& name, const std::string& command) {
+    path = dir.file(name);
+    auto r = runShell(command + " '" + path + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    pixelsBefore = decodedPixels(path);
+    ASSERT_FALSE(pixelsBefore.empty());
+  }
+  void signAndCheckPixels() {
+    ASSERT_TRUE(media::writeSignature(path, "Korvelle 1.0", "Edited with care", "2024:05:06 07:08:09"));
+    EXPECT_EQ(decodedPixels(path), pixelsBefore);
+  }
+  TempDir dir;
+  std::string path;
+  std::string pixelsBefore;
+};
+
+TEST_F(Signature, JpegCarriesExifAndKeepsItsPixels) {
+  make("a.jpg", "convert -size 64x48 gradient:red-blue -quality 90");
+  signAndCheckPixels();
+  const std::string j = exiftoolJson("-EXIF:Software -EXIF:ImageDescription -EXIF:ModifyDate", path);
+  EXPECT_EQ(jsonValue(j, "Software"), "Korvelle 1.0");
+  EXPECT_EQ(jsonValue(j, "ImageDescription"), "Edited with care");
+  EXPECT_EQ(jsonValue(j, "ModifyDate"), "2024:05:06 07:08:09");
+  EXPECT_EQ(media::readExif(path).software, "Korvelle 1.0");
+}
+
+TEST_F(Signature, PngGetsThreeTextChunksBeforeItsImageData) {
+  make("a.png", "convert -size 40x30 gradient:green-yellow -define png:exclude-chunk=date,time");
+  signAndCheckPixels();
+  const std::string j = exiftoolJson("-PNG:Software -PNG:Description -PNG:CreationTime -warning", path);
+  EXPECT_EQ(jsonValue(j, "Software"), "Korvelle 1.0");
+  EXPECT_EQ(jsonValue(j, "Description"), "Edited with care");
+  EXPECT_EQ(jsonValue(j, "CreationTime"), "2024:05:06 07:08:09");
+  EXPECT_EQ(jsonValue(j, "Warning"), "");
+  const std::string bytes = readFile(path);
+  EXPECT_EQ(bytes.compare(bytes.size() - 8, 4, "IEND"), 0);
+  EXPECT_LT(bytes.find("tEXtCreation Time"), bytes.find("IDAT"));
+
+  // A description beyond Latin-1 goes into an international text chunk.
+  ASSERT_TRUE(media::writeSignature(path, "", "\xe7\xbc\x96\xe8\xbe\x91 \xc2\xb7 ok", ""));
+  EXPECT_NE(readFile(path).find("iTXtDescription"), std::string::npos);
+  EXPECT_EQ(jsonValue(exiftoolJson("-PNG:Description", path), "Description"),
+            "\xe7\xbc\x96\xe8\xbe\x91 \xc2\xb7 ok");
+}
+
+TEST_F(Signature, PngWithoutIendIsLeftUnchanged) {
+  make("a.png", "convert -size 40x30 gradient:green-yellow -define png:exclude-chunk=date,time");
+  std::string bytes = readFile(path);
+  bytes.resize(bytes.size() - 12);
+  ASSERT_TRUE(writeFile(path, bytes));
+  EXPECT_FALSE(media::writeSignature(path, "Korvelle 1.0", "x", "2024:05:06 07:08:09"));
+  EXPECT_EQ(readFile(path), bytes);
+}
+
+TEST_F(Signature, WebPLossyLosslessAndExtendedCarryExif) {
+  struct Case {
+    const char* name;
+    const char* command;
+  };
+  for (Case c : {Case{"lossy.webp", "convert -size 64x48 gradient:red-blue -quality 80"},
+                 Case{"lossless.webp", "convert -size 64x48 gradient:red-blue -define webp:lossless=true"},
+                 Case{"alpha.webp", "convert -size 64x48 xc:none -fill 'rgba(255,0,0,0.5)' "
+                                   "-draw 'rectangle 0,0 31,47' -quality 80"}}) {
+    SCOPED_TRACE(c.name);
+    make(c.name, c.command);
+    signAndCheckPixels();
+    const std::string j =
+        exiftoolJson("-EXIF:Software -EXIF:ImageDescription -EXIF:ModifyDate -warning", path);
+    EXPECT_EQ(jsonValue(j, "Software"), "Korvelle 1.0");
+    EXPECT_EQ(jsonValue(j, "ImageDescription"), "Edited with care");
+    EXPECT_EQ(jsonValue(j, "ModifyDate"), "2024:05:06 07:08:09");
+    EXPECT_EQ(jsonValue(j, "Warning"), "");
+    const std::string bytes = readFile(path);
+    // The extended header announces the metadata and the RIFF size is the file's.
+    ASSERT_EQ(bytes.compare(12, 4, "VP8X"), 0);
+    EXPECT_TRUE(bytes[20] & 0x08);
+    uint32_t riff = uint8_t(bytes[4]) | uint8_t(bytes[5]) << 8 | uint8_t(bytes[6]) << 16 |
+                    uint32_t(uint8_t(bytes[7])) << 24;
+    EXPECT_EQ(riff + 8, bytes.size());
+    EXPECT_EQ(media::readExif(path).description, "Edited with care");
+  }
+}
+
+TEST_F(Signature, OtherFilesAreRefusedAndUntouched) {
+  make("a.bmp", "convert -size 8x8 xc:red");
+  const std::string before = readFile(path);
+  EXPECT_FALSE(media::writeSignature(path, "Korvelle 1.0", "x", "y"));
+  EXPECT_EQ(readFile(path), before);
+  EXPECT_FALSE(media::writeSignature(dir.file("missing.jpg"), "Korvelle 1.0", "x", "y"));
+
+  // A WebP with bytes after its RIFF end would turn into a broken file.
+  make("junk.webp", "convert -size 8x8 xc:red");
+  std::string webp = readFile(path) + "JUNK";
+  ASSERT_TRUE(writeFile(path, webp));
+  EXPECT_FALSE(media::writeSignature(path, "Korvelle 1.0", "x", "y"));
+  EXPECT_EQ(readFile(path), webp);
+}

@@ -1,0 +1,596 @@
+// Image file input and output: formats, EXIF orientation, the size limits,
+// the output format rules, encoder settings and safe saving.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "media/exif.h"
+#include "media/image_io.h"
+#include "support/test_support.h"
+
+using media::Image;
+using media::ImageInfo;
+using media::OutFormat;
+using media::OutOptions;
+using testing_support::fixture;
+using testing_support::readFile;
+using testing_support::runShell;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace {
+
+void shell(const std::string& command) {
+  auto r = runShell(command);
+  ASSERT_EQ(r.exitCode, 0) << command << "\n" << r.err;
+}
+
+// Mean absolute difference over R, G and B of two images of one size.
+double meanAbsDiff(const Image& a, const Image& b) {
+  if (a.width != b.width || a.height != b.height) return 1e9;
+  double sum = 0;
+  for (int y = 0; y < a.height; ++y) {
+    const uint8_t* p = a.row(y);
+    const uint8_t* q = b.row(y);
+    for (int x = 0; x < a.width * 4; ++x) {
+      if (x % 4 != 3) sum += std::abs(int(p[x]) - int(q[x]));
+    }
+  }
+  return sum / (double(a.width) * a.height * 3);
+}
+
+const uint8_t* pixel(const Image& img, int x, int y) { return img.row(y) + x * 4; }
+
+std::vector<std::string> listNames(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool isDir(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Incompressible pixels, so that an encoded file is large.
+Image noise(int w, int h) {
+  Image img = Image::create(w, h, false);
+  uint32_t state = 12345;
+  for (size_t i = 0; i < size_t(w) * h * 4; ++i) {
+    state = state * 1664525u + 1013904223u;
+    img.pixels[i] = i % 4 == 3 ? 255 : uint8_t(state >> 24);
+  }
+  return img;
+}
+
+// A test image with a ramp, so that flips and turns are visible.
+Image ramp(int w, int h, bool alpha) {
+  Image img = Image::create(w, h, alpha);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = img.row(y) + x * 4;
+      p[0] = uint8_t(x * 255 / std::max(1, w - 1));
+      p[1] = uint8_t(y * 255 / std::max(1, h - 1));
+      p[2] = 128;
+      p[3] = alpha ? uint8_t((x + y) % 256) : 255;
+    }
+  }
+  return img;
+}
+
+// Chunk fourcc following the RIFF header of a WebP file.
+std::string firstWebPChunk(const std::string& bytes) { return bytes.size() >= 16 ? bytes.substr(12, 4) : ""; }
+
+bool containsChunk(const std::string& bytes, const char* fourcc) {
+  return bytes.find(fourcc) != std::string::npos;
+}
+
+// The second value of the first quantisation table of a JPEG; FFmpeg writes
+// (16 × q) >> 3 there for quantiser scale q.
+int firstDqtValue(const std::string& jpeg) {
+  size_t at = jpeg.find("\xFF\xDB");
+  if (at == std::string::npos || at + 6 >= jpeg.size()) return -1;
+  return uint8_t(jpeg[at + 6]);
+}
+
+}  // namespace
+
+TEST(ImageIoFormats, ChooseFormatAndExtensions) {
+  auto choose = [](OutFormat f, const char* source, bool alpha) {
+    OutOptions o;
+    o.format = f;
+    o.sourceFormat = source;
+    return media::chooseFormat(o, alpha);
+  };
+  EXPECT_EQ(choose(OutFormat::Auto, "jpeg", false), OutFormat::Jpeg);
+  EXPECT_EQ(choose(OutFormat::Auto, "png", false), OutFormat::Png);
+  EXPECT_EQ(choose(OutFormat::Auto, "webp", false), OutFormat::WebP);
+  EXPECT_EQ(choose(OutFormat::Auto, "webp", true), OutFormat::Png);
+  EXPECT_EQ(choose(OutFormat::Auto, "", false), OutFormat::Jpeg);
+  EXPECT_EQ(choose(OutFormat::Jpeg, "png", false), OutFormat::Jpeg);
+  EXPECT_EQ(choose(OutFormat::Jpeg, "jpeg", true), OutFormat::Png);
+  EXPECT_EQ(choose(OutFormat::Png, "jpeg", false), OutFormat::Png);
+  EXPECT_EQ(choose(OutFormat::WebP, "jpeg", true), OutFormat::WebP);
+
+  EXPECT_STREQ(media::extensionFor(OutFormat::Auto), ".jpg");
+  EXPECT_STREQ(media::extensionFor(OutFormat::Jpeg), ".jpg");
+  EXPECT_STREQ(media::extensionFor(OutFormat::Png), ".png");
+  EXPECT_STREQ(media::extensionFor(OutFormat::WebP), ".webp");
+  EXPECT_STREQ(media::extensionFor(static_cast<OutFormat>(7)), ".jpg");
+}
+
+TEST(ImageIoFormats, CapabilitiesListTheBuiltInCodecs) {
+  const media::Capabilities& c = media::capabilities();
+  EXPECT_EQ(&c, &media::capabilities());
+  const std::vector<std::string> expectDecode = {"jpeg", "png", "webp", "gif", "bmp", "tiff", "heic", "avif"};
+  EXPECT_EQ(c.decode, expectDecode);
+  const std::vector<std::string> expectEncode = {"jpeg", "png", "webp"};
+  EXPECT_EQ(c.encode, expectEncode);
+  EXPECT_TRUE(c.raw);
+}
+
+TEST(ImageIoFormats, HeifIsRecognisedByItsBrandNotByItsName) {
+  TempDir dir;
+  EXPECT_TRUE(media::isHeifFile(fixture("iphone11pro.heic")));
+  EXPECT_FALSE(media::isHeifFile(fixture("irvine.avif")));
+  EXPECT_FALSE(media::isHeifFile(fixture("orient_1.jpg")));
+  EXPECT_FALSE(media::isHeifFile(dir.file("missing.heic")));
+
+  auto ftyp = [](const char* major, std::vector<std::string> compatible) {
+    std::string box = std::string(major) + std::string("\0\0\0\0", 4);
+    for (const auto& b : compatible) box += b;
+    uint32_t size = uint32_t(box.size() + 8);
+    std::string head = {char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
+    return head + "ftyp" + box + std::string(64, '\0');
+  };
+  struct Case {
+    std::string bytes;
+    bool heif;
+  };
+  for (const Case& c : {Case{ftyp("heic", {"mif1", "heic"}), true},
+                        Case{ftyp("mif1", {"mif1", "heic"}), true},
+                        Case{ftyp("msf1", {"msf1", "hevc"}), true},
+                        Case{ftyp("heix", {}), true},
+                        Case{ftyp("mif1", {"mif1", "avif"}), false},
+                        Case{ftyp("avif", {"mif1", "miaf"}), false},
+                        Case{ftyp("isom", {"iso2", "mp41"}), false}}) {
+    const std::string path = dir.file("x.bin");
+    ASSERT_TRUE(writeFile(path, c.bytes));
+    EXPECT_EQ(media::isHeifFile(path), c.heif) << c.bytes.substr(8, 4);
+  }
+}
+
+TEST(ImageIoLoad, EveryExifOrientationLoadsUpright) {
+  Image upright;
+  ImageInfo info;
+  std::string err = "stale";
+  ASSERT_TRUE(media::loadImage(fixture("orient_1.jpg"), &upright, &info, &err)) << err;
+  EXPECT_TRUE(err.empty());
+  ASSERT_EQ(upright.width, 1800);
+  ASSERT_EQ(upright.height, 1200);
+  for (int n = 2; n <= 8; ++n) {
+    SCOPED_TRACE(n);
+    const std::string path = fixture("orient_" + std::to_string(n) + ".jpg");
+    ImageInfo probed;
+    ASSERT_TRUE(media::probeImage(path, &probed, &err)) << err;
+    EXPECT_EQ(probed.orientation, n);
+    EXPECT_EQ(probed.width, 1800);
+    EXPECT_EQ(probed.height, 1200);
+    Image img;
+    ASSERT_TRUE(media::loadImage(path, &img, &info, &err)) << err;
+    EXPECT_EQ(info.width, 1800);
+    EXPECT_EQ(info.height, 1200);
+    EXPECT_EQ(info.orientation, n);
+    // The files hold the same photo re-encoded; a wrong turn differs by far more.
+    EXPECT_LT(meanAbsDiff(img, upright), 6.0);
+  }
+}
+
+TEST(ImageIoLoad, TurnedCameraJpegProbesAndLoadsPortrait) {
+  TempDir dir;
+  const std::string path = dir.file("turned.jpg");
+  // Stored landscape with a red block top left; orientation 6 turns it clockwise.
+  shell("convert -size 4000x3000 xc:'#808080' -fill red -draw 'rectangle 0,0 399,299' -quality 60 '" + path +
+        "' && exiftool -q -overwrite_original -n -Orientation=6 '" + path + "'");
+  ImageInfo info;
+  std::string err;
+  ASSERT_TRUE(media::probeImage(path, &info, &err)) << err;
+  EXPECT_EQ(info.width, 3000);
+  EXPECT_EQ(info.height, 4000);
+  EXPECT_EQ(info.orientation, 6);
+  Image img;
+  ASSERT_TRUE(media::loadImage(path, &img, &info, &err)) << err;
+  ASSERT_EQ(img.width, 3000);
+  ASSERT_EQ(img.height, 4000);
+  const uint8_t* topRight = pixel(img, 2900, 100);
+  EXPECT_GT(topRight[0], 200);
+  EXPECT_LT(topRight[1], 60);
+  EXPECT_LT(pixel(img, 100, 100)[0], 160);  // the top left is grey now
+
+  // A TIFF carries the same tag in its first IFD.
+  const std::string tiff = dir.file("turned.tif");
+  shell("convert -size 40x20 xc:'#808080' -fill red -draw 'rectangle 0,0 9,4' '" + tiff +
+        "' && exiftool -q -overwrite_original -n -Orientation=6 '" + tiff + "'");
+  ASSERT_TRUE(media::loadImage(tiff, &img, &info, &err)) << err;
+  ASSERT_EQ(img.width, 20);
+  ASSERT_EQ(img.height, 40);
+  EXPECT_GT(pixel(img, 17, 3)[0], 200);
+  EXPECT_LT(pixel(img, 17, 3)[1], 60);
+}
+
+TEST(ImageIoLoad, CommonFormatsLoadWithTheirNames) {
+  TempDir dir;
+  struct Case {
+    std::string file;
+    std::string make;  // shell command writing the file; empty for fixtures
+    const char* format;
+    const char* mime;
+    int width, height;
+    bool alpha;
+  };
+  const std::vector<Case> cases = {
+      {dir.file("a.jpg"), "convert -size 64x40 gradient:red-blue", "JPEG", "image/jpeg", 64, 40, false},
+      {dir.file("a.png"), "convert -size 64x40 xc:none -fill red -draw 'circle 32,20 32,5'", "PNG",
+       "image/png", 64, 40, true},
+      {dir.file("lossy.webp"), "convert -size 64x40 gradient:red-blue -quality 70", "WebP", "image/webp",
+       64, 40, false},
+      // FFmpeg decodes every lossless WebP into a pixel format with alpha.
+      {dir.file("lossless.webp"), "convert -size 64x40 gradient:red-blue -define webp:lossless=true",
+       "WebP", "image/webp", 64, 40, true},
+      {dir.file("a.bmp"), "convert -size 64x40 gradient:red-blue", "BMP", "image/bmp", 64, 40, false},
+      {dir.file("a.tif"), "convert -size 64x40 gradient:red-blue", "TIFF", "image/tiff", 64, 40, false},
+      {fixture("muybridge.gif"), "", "GIF", "image/gif", 30, 20, true},
+      {fixture("muybridge.apng"), "", "APNG", "application/octet-stream", 30, 20, true},
+      {fixture("irvine.avif"), "", "AVIF", "image/avif", 480, 640, false},
+      {fixture("iphone11pro.heic"), "", "HEIC", "image/heic", 3024, 4032, false},
+      {fixture("raw_lg_g4.dng"), "", "RAW", "image/x-dcraw", 600, 338, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    if (!c.make.empty()) shell(c.make + " '" + c.file + "'");
+    ImageInfo probed, loaded;
+    std::string err;
+    ASSERT_TRUE(media::probeImage(c.file, &probed, &err)) << err;
+    EXPECT_EQ(probed.format, c.format);
+    EXPECT_EQ(probed.mime, c.mime);
+    EXPECT_EQ(probed.width, c.width);
+    EXPECT_EQ(probed.height, c.height);
+    Image img;
+    ASSERT_TRUE(media::loadImage(c.file, &img, &loaded, &err)) << err;
+    EXPECT_EQ(img.width, c.width);
+    EXPECT_EQ(img.height, c.height);
+    EXPECT_EQ(img.hasAlpha, c.alpha);
+    EXPECT_EQ(loaded.format, c.format);
+    EXPECT_EQ(loaded.hasAlpha, c.alpha);
+    EXPECT_EQ(img.pixels.size(), size_t(img.width) * img.height * 4 + media::kImageTailMargin);
+  }
+}
+
+TEST(ImageIoLoad, AnimationsGiveTheirFirstFrame) {
+  TempDir dir;
+  for (const char* name : {"muybridge.gif", "muybridge.apng"}) {
+    SCOPED_TRACE(name);
+    const std::string first = dir.file("first.png");
+    shell("ffmpeg -v error -y -i '" + fixture(name) + "' -frames:v 1 -pix_fmt rgba '" + first + "'");
+    Image expected, img;
+    ASSERT_TRUE(media::loadImage(first, &expected, nullptr, nullptr));
+    ASSERT_TRUE(media::loadImage(fixture(name), &img, nullptr, nullptr));
+    EXPECT_LT(meanAbsDiff(img, expected), 1.0);
+  }
+}
+
+TEST(ImageIoLoad, HeicKeepsItsCameraFieldsAndIsNotTurnedTwice) {
+  ImageInfo info;
+  Image img;
+  std::string err;
+  ASSERT_TRUE(media::loadImage(fixture("iphone11pro.heic"), &img, &info, &err)) << err;
+  EXPECT_EQ(info.make, "Apple");
+  EXPECT_EQ(info.model, "iPhone 11 Pro");
+  EXPECT_EQ(info.dateTime, "2020:05:04 18:39:11");
+  EXPECT_EQ(info.iso, 32);
+  EXPECT_NEAR(info.fNumber, 1.8, 1e-9);
+  EXPECT_NEAR(info.focalLength, 4.25, 1e-9);
+  EXPECT_EQ(info.orientation, 1);
+
+  // libheif applies the container's rotation; an EXIF orientation in a HEIF
+  // file only describes it and must not turn the picture a second time.
+  TempDir dir;
+  const std::string tagged = dir.file("tagged.heic");
+  shell("cp '" + fixture("iphone11pro.heic") + "' '" + tagged +
+        "' && exiftool -q -overwrite_original -n -Orientation=6 '" + tagged + "'");
+  ASSERT_TRUE(media::probeImage(tagged, &info, &err)) << err;
+  EXPECT_EQ(info.width, 3024);
+  EXPECT_EQ(info.height, 4032);
+  Image again;
+  ASSERT_TRUE(media::loadImage(tagged, &again, &info, &err)) << err;
+  EXPECT_EQ(again.width, 3024);
+  EXPECT_EQ(info.orientation, 1);
+  EXPECT_EQ(again.pixels, img.pixels);
+}
+
+TEST(ImageIoLoad, CameraJpegAndWebPReportTheirExif) {
+  ImageInfo info;
+  std::string err;
+  ASSERT_TRUE(media::probeImage(fixture("camera_canon_1300d.jpg"), &info, &err)) << err;
+  EXPECT_EQ(info.make, "Canon");
+  EXPECT_EQ(info.model, "Canon EOS 1300D");
+  EXPECT_EQ(info.iso, 400);
+  EXPECT_EQ(info.width, 5184);
+  EXPECT_EQ(info.height, 3456);
+  ASSERT_TRUE(media::probeImage(fixture("flower_exif.webp"), &info, &err)) << err;
+  EXPECT_EQ(info.model, "Canon PowerShot S40");
+  EXPECT_EQ(info.dateTime, "2003:12:14 12:01:44");
+}
+
+TEST(ImageIoLoad, HugeJpegIsShrunkToTheLongEdgeLimit) {
+  TempDir dir;
+  const std::string path = dir.file("wide.jpg");
+  shell("ffmpeg -v error -f lavfi -i color=c=0x3366cc:s=12000x6000 -frames:v 1 -pix_fmt yuvj420p '" + path +
+        "'");
+  Image img;
+  ImageInfo info;
+  std::string err;
+  ASSERT_TRUE(media::loadImage(path, &img, &info, &err)) << err;
+  EXPECT_EQ(img.width, 8000);
+  EXPECT_EQ(img.height, 4000);
+  EXPECT_EQ(info.width, 8000);
+  EXPECT_EQ(info.height, 4000);
+  const uint8_t* p = pixel(img, 4000, 2000);
+  EXPECT_NEAR(p[0], 0x33, 3);
+  EXPECT_NEAR(p[1], 0x66, 3);
+  EXPECT_NEAR(p[2], 0xcc, 3);
+}
+
+TEST(ImageIoLoad, FileNamesAreTakenLiterally) {
+  // A sequence pattern, a protocol-like prefix, spaces and percent signs.
+  TempDir dir;
+  const std::string plain = dir.file("plain.jpg");
+  shell("convert -size 24x16 xc:'#2040c0' '" + plain + "'");
+  for (const char* name : {"IMG_%04d.jpg", "http:photo.jpg", "a b 100%.jpg", "concat:x.jpg"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.file(name);
+    ASSERT_TRUE(writeFile(path, readFile(plain)));
+    Image img;
+    ImageInfo info;
+    std::string err;
+    ASSERT_TRUE(media::probeImage(path, &info, &err)) << err;
+    ASSERT_TRUE(media::loadImage(path, &img, &info, &err)) << err;
+    EXPECT_EQ(img.width, 24);
+    EXPECT_NEAR(pixel(img, 5, 5)[2], 0xc0, 3);
+  }
+}
+
+TEST(ImageIoLoad, NonImagesAndBrokenFilesAreUnsupported) {
+  TempDir dir;
+  const std::string text = dir.file("notes.jpg");
+  ASSERT_TRUE(writeFile(text, "This is a shopping list, not a photo.\n"));
+  std::string empty = dir.file("empty.png");
+  ASSERT_TRUE(writeFile(empty, ""));
+  for (const std::string& path : {text, empty, dir.file("missing.jpg"), dir.file("nef.NEF")}) {
+    SCOPED_TRACE(path);
+    ImageInfo info;
+    info.width = 77;
+    std::string err;
+    EXPECT_FALSE(media::probeImage(path, &info, &err));
+    EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+    EXPECT_EQ(info.width, 77);
+    Image img = Image::create(3, 3, false);
+    err.clear();
+    EXPECT_FALSE(media::loadImage(path, &img, &info, &err));
+    EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+    EXPECT_EQ(img.width, 3);  // untouched
+  }
+  std::string err;
+  EXPECT_FALSE(media::probeImage(text, nullptr, &err));
+}
+
+TEST(ImageIoLoad, DeclaredGiantSizesAreRefusedBeforeDecoding) {
+  TempDir dir;
+  // A tiny JPEG whose frame header claims 16000 × 15000 (240 megapixels).
+  const std::string small = dir.file("small.jpg");
+  shell("convert -size 16x16 xc:white -quality 50 '" + small + "'");
+  std::string bytes = readFile(small);
+  size_t sof = bytes.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  bytes[sof + 5] = char(15000 >> 8);
+  bytes[sof + 6] = char(15000 & 0xFF);
+  bytes[sof + 7] = char(16000 >> 8);
+  bytes[sof + 8] = char(16000 & 0xFF);
+  const std::string giant = dir.file("giant.jpg");
+  ASSERT_TRUE(writeFile(giant, bytes));
+
+  ImageInfo info;
+  std::string err;
+  EXPECT_FALSE(media::probeImage(giant, &info, &err));
+  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  Image img;
+  err.clear();
+  EXPECT_FALSE(media::loadImage(giant, &img, &info, &err));
+  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_FALSE(img.valid());
+}
+
+TEST(ImageIoSave, PngAndWebPLosslessRoundTripExactly) {
+  TempDir dir;
+  const Image src = ramp(97, 61, true);
+  OutOptions o;  // Auto with alpha: PNG
+  std::string err;
+  ASSERT_TRUE(media::saveImage(dir.file("a.png"), src, o, {}, &err)) << err;
+  EXPECT_TRUE(err.empty());
+  Image back;
+  ImageInfo info;
+  ASSERT_TRUE(media::loadImage(dir.file("a.png"), &back, &info, &err)) << err;
+  EXPECT_EQ(info.format, "PNG");
+  EXPECT_TRUE(back.hasAlpha);
+  EXPECT_EQ(back.pixels, src.pixels);
+
+  // Opaque PNG is written as RGB and reads back identical.
+  const Image opaque = ramp(50, 30, false);
+  o.format = OutFormat::Png;
+  ASSERT_TRUE(media::saveImage(dir.file("b.png"), opaque, o, {}, &err)) << err;
+  ASSERT_TRUE(media::loadImage(dir.file("b.png"), &back, &info, &err)) << err;
+  EXPECT_FALSE(info.hasAlpha);
+  EXPECT_EQ(back.pixels, opaque.pixels);
+}
+
+TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndPngWhenAutomatic) {
+  TempDir dir;
+  const Image alpha = ramp(64, 48, true);
+  OutOptions o;
+  o.format = OutFormat::WebP;
+  o.quality = 80;
+  o.sourceFormat = "webp";
+  std::string err;
+  ASSERT_TRUE(media::saveImage(dir.file("explicit.webp"), alpha, o, {}, &err)) << err;
+  const std::string lossy = readFile(dir.file("explicit.webp"));
+  EXPECT_TRUE(containsChunk(lossy, "VP8 "));
+  EXPECT_TRUE(containsChunk(lossy, "ALPH"));
+  EXPECT_FALSE(containsChunk(lossy, "VP8L"));
+  EXPECT_FALSE(containsChunk(lossy, "ANIM"));
+  Image img;
+  ImageInfo info;
+  ASSERT_TRUE(media::loadImage(dir.file("explicit.webp"), &img, &info, &err)) << err;
+  EXPECT_TRUE(img.hasAlpha);
+  EXPECT_LT(meanAbsDiff(img, alpha), 8.0);
+
+  // An automatic choice keeps a transparent image lossless: PNG, whatever the source.
+  o.format = OutFormat::Auto;
+  ASSERT_TRUE(media::saveImage(dir.file("auto.png"), alpha, o, {}, &err)) << err;
+  ASSERT_TRUE(media::loadImage(dir.file("auto.png"), &img, &info, &err)) << err;
+  EXPECT_EQ(info.format, "PNG");
+  EXPECT_EQ(img.pixels, alpha.pixels);
+
+  // Opaque with a WebP source: a simple lossy WebP.
+  const Image opaque = ramp(64, 48, false);
+  ASSERT_TRUE(media::saveImage(dir.file("auto.webp"), opaque, o, {}, &err)) << err;
+  EXPECT_EQ(firstWebPChunk(readFile(dir.file("auto.webp"))), "VP8 ");
+  ASSERT_TRUE(media::loadImage(dir.file("auto.webp"), &img, &info, &err)) << err;
+  EXPECT_EQ(info.format, "WebP");
+  EXPECT_FALSE(img.hasAlpha);
+  EXPECT_LT(meanAbsDiff(img, opaque), 6.0);
+}
+
+TEST(ImageIoSave, JpegQualityMapsToAFixedQuantiser) {
+  TempDir dir;
+  const Image src = ramp(64, 64, false);
+  OutOptions o;
+  o.format = OutFormat::Jpeg;
+  // quality → q: 100 → 1, 90 → 4, 0 → 31; the table entry is (16 × q) >> 3.
+  for (auto [quality, entry] : {std::pair{100, 2}, std::pair{90, 8}, std::pair{0, 62}}) {
+    SCOPED_TRACE(quality);
+    o.quality = quality;
+    const std::string path = dir.file("q" + std::to_string(quality) + ".jpg");
+    std::string err;
+    ASSERT_TRUE(media::saveImage(path, src, o, {}, &err)) << err;
+    EXPECT_EQ(firstDqtValue(readFile(path)), entry);
+  }
+  // An image with alpha asked for as JPEG becomes PNG.
+  std::string err;
+  ASSERT_TRUE(media::saveImage(dir.file("alpha.png"), ramp(8, 8, true), o, {}, &err)) << err;
+  EXPECT_EQ(readFile(dir.file("alpha.png")).substr(1, 3), "PNG");
+}
+
+TEST(ImageIoSave, SignatureIsWrittenOnlyWhenGiven) {
+  TempDir dir;
+  const Image src = ramp(40, 30, false);
+  OutOptions o;
+  o.format = OutFormat::Jpeg;
+  std::string err;
+  ASSERT_TRUE(media::saveImage(dir.file("plain.jpg"), src, o, {}, &err)) << err;
+  EXPECT_FALSE(media::readExif(dir.file("plain.jpg")).valid);
+  ASSERT_TRUE(media::saveImage(dir.file("signed.jpg"), src, o, {"Korvelle 1.0", "Edited"}, &err)) << err;
+  media::ExifData e = media::readExif(dir.file("signed.jpg"));
+  EXPECT_EQ(e.software, "Korvelle 1.0");
+  EXPECT_EQ(e.description, "Edited");
+  EXPECT_EQ(e.dateTime.size(), 19u);
+  Image a, b;
+  ASSERT_TRUE(media::loadImage(dir.file("plain.jpg"), &a, nullptr, nullptr));
+  ASSERT_TRUE(media::loadImage(dir.file("signed.jpg"), &b, nullptr, nullptr));
+  EXPECT_EQ(a.pixels, b.pixels);
+}
+
+TEST(ImageIoSave, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
+  TempDir dir;
+  const Image src = ramp(300, 200, false);
+  OutOptions o;
+  o.format = OutFormat::Png;
+  std::string err;
+
+  EXPECT_FALSE(media::saveImage(dir.file("x.png"), Image(), o, {}, &err));
+  EXPECT_EQ(err, "EMPTY_IMAGE");
+
+  // Missing folder, a file where the folder should be, a folder at the target.
+  ASSERT_TRUE(writeFile(dir.file("afile"), "x"));
+  ASSERT_EQ(::mkdir(dir.file("adir.png").c_str(), 0755), 0);
+  for (const std::string& target : {dir.file("missing/out.png"), dir.file("afile/out.png"), dir.file("adir.png")}) {
+    SCOPED_TRACE(target);
+    err.clear();
+    EXPECT_FALSE(media::saveImage(target, src, o, {}, &err));
+    EXPECT_EQ(err, "WRITE_FAILED");
+  }
+  EXPECT_TRUE(isDir(dir.file("adir.png")));
+
+  // Running out of room while writing: the old file stays as it was and no
+  // temporary file is left behind. The file size limit works for root too.
+  const std::string target = dir.file("keep.png");
+  ASSERT_TRUE(writeFile(target, "the previous version"));
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim = {4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    std::string childErr;
+    bool ok = media::saveImage(target, noise(600, 400), o, {}, &childErr);
+    _exit(!ok && childErr == "WRITE_FAILED" ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(readFile(target), "the previous version");
+  EXPECT_EQ(listNames(dir.path()), (std::vector<std::string>{"adir.png", "afile", "keep.png"}));
+}
+
+TEST(ImageIoSave, ReplacingKeepsPermissionsAndFollowsLinks) {
+  TempDir dir;
+  const Image src = ramp(20, 10, false);
+  OutOptions o;
+  o.format = OutFormat::Png;
+  std::string err;
+  const std::string target = dir.file("photo.png");
+  ASSERT_TRUE(writeFile(target, "old"));
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  ASSERT_TRUE(media::saveImage(target, src, o, {}, &err)) << err;
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(readFile(target).substr(1, 3), "PNG");
+
+  const std::string link = dir.file("link.png");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(media::saveImage(link, ramp(30, 10, false), o, {}, &err)) << err;
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ImageInfo info;
+  ASSERT_TRUE(media::probeImage(target, &info, &err));
+  EXPECT_EQ(info.width, 30);
+}
