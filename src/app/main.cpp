@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "media/video.h"
 #include "platform/product.h"
 
 namespace {
@@ -19,6 +20,14 @@ void printUsage() {
       product::kName, product::kVersion);
 }
 
+// One line per encoder that opens on this machine, graphics card first.
+void printEncoders() {
+  for (const media::EncoderInfo& e : media::availableEncoders()) {
+    std::printf("%-14s %-24s %s\n", e.name.c_str(), e.device.c_str(),
+                e.hardware ? "Grafikkarte" : "Software");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -29,6 +38,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--help") == 0) {
       printUsage();
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--encoders") == 0) {
+      printEncoders();
       return 0;
     }
     if (std::strcmp(argv[i], "--size") == 0) ++i;

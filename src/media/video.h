@@ -1,0 +1,85 @@
+// video: the video engine's read side. Tells images from videos, reads a
+// video's properties, grabs one frame as an Image (stills and previews), maps
+// a target resolution to an output size, finds the encoders this machine can
+// use, and reduces a file's sound to peak levels for the timeline.
+//
+// Everything here is thread-safe: the probes share no state, and the encoder
+// and extension lists are built once under thread-safe static initialisation.
+// Functions taking a path block while they read the file. Failures come back
+// as false plus an upper-case error word ("UNSUPPORTED_FORMAT",
+// "NO_VIDEO_TRACK", "DECODE_FAILED"); the word is cleared on success.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media/image.h"
+
+namespace media {
+
+enum class MediaKind : int { Unknown = 0, Image = 1, Video = 2 };
+
+struct VideoInfo {
+  int32_t width = 0;     // display size: the coded size, swapped for 90/270
+  int32_t height = 0;
+  int32_t rotation = 0;  // clockwise display rotation, 0 … 359
+  double durationMs = 0;
+  double fps = 0;        // average frame rate, 0 when unknown
+  int64_t bitRate = 0;   // container bit rate in bit/s, 0 when unknown
+  bool hasAudio = false;
+  std::string videoCodec;  // display names such as "H.264", "VP9"
+  std::string audioCodec;  // empty without sound
+  std::string container;   // the demuxer's short name
+};
+
+// One video encoder that opened on this machine.
+struct EncoderInfo {
+  std::string name;       // FFmpeg encoder name, e.g. "h264_vaapi"
+  std::string device;     // render node it opened on; empty when none
+  bool hardware = false;  // runs on the graphics card
+  std::string codec;      // "h264" or "vp9"
+  std::string container;  // "mp4" or "webm"
+};
+
+// --- Classifying and probing -------------------------------------------------
+// Image, Video or Unknown (unreadable, no picture). HEIF photos are Images.
+MediaKind classify(const std::string& path);
+// Display size, rotation, duration, rate and codecs of a video; false with a
+// null out.
+bool readVideoInfo(const std::string& path, VideoInfo* out, std::string* err = nullptr);
+
+// --- Frames ------------------------------------------------------------------
+// The first frame at or after timeMs (the last frame for times past the end),
+// upright, its long edge at most maxEdge before turning (maxEdge < 1: full
+// size). Costs at most one group of pictures of decoding.
+bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out,
+               std::string* err = nullptr);
+
+// --- Sizes and names ---------------------------------------------------------
+// Output size whose short side is target; never enlarges, results even.
+void resolutionToSize(int target, int srcW, int srcH, int* outW, int* outH);
+// Video file extensions for the open dialogs, lower case without the dot.
+const std::vector<std::string>& videoExtensions();
+
+// --- Encoders ----------------------------------------------------------------
+// The usable encoders, graphics card first; probed once per process by
+// opening real encoders (the first caller blocks for the probe).
+const std::vector<EncoderInfo>& availableEncoders();
+// The encoder an export will use: the preferred one when available, else the
+// first; an empty EncoderInfo when there is none.
+EncoderInfo plannedEncoder(const std::string& preferred);
+// ".webm" for the WebM container, ".mp4" otherwise.
+const char* extensionForEncoder(const EncoderInfo& encoder);
+// The start-up report: one line per available encoder to the log ("video")
+// and to standard output.
+void logEncoders();
+
+// --- Audio peaks ---------------------------------------------------------------
+// Peak levels 0 … 1 of the first audio stream between fromMs and toMs, one
+// per bucket. out becomes buckets zeros first (emptied when the file has no
+// sound); true when at least one sample landed in a bucket.
+bool audioPeaks(const std::string& path, double fromMs, double toMs, int buckets,
+                std::vector<float>* out);
+
+}  // namespace media

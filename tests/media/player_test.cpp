@@ -1,0 +1,394 @@
+// Playback: the decode thread, the frame queue, the sound and the clock.
+// test-labels: threads
+//
+// SDL's "dummy" audio driver consumes sound at about real speed without a
+// sound card; the "disk" driver writes what it consumes to a file at a pace
+// set by SDL_DISKAUDIODELAY, which lets a test run the device fast, stall it
+// or read back what was played.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "media/player.h"
+#include "support/test_support.h"
+#include "video_fixtures.h"
+
+using media::Image;
+using media::Player;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using video_fixtures::frameIndex;
+
+// FFmpeg's decoder threads hand frames over through C11 atomics inside the
+// system libraries, which ThreadSanitizer cannot see; without these lines it
+// reports every frame buffer freed on another thread than the one that
+// filled it. The player's own queue, sound buffer and flags stay checked.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libavutil.so\n"
+         "race:libavcodec.so\n"
+         "race:libavformat.so\n"
+         "race:libswscale.so\n"
+         "race:libswresample.so\n";
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Generous: the machine may be loaded and the test may run under TSan.
+constexpr auto kPatience = std::chrono::seconds(60);
+
+// Polls until the condition holds; false after kPatience.
+bool eventually(const std::function<bool()>& condition) {
+  const auto until = Clock::now() + kPatience;
+  while (Clock::now() < until) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return condition();
+}
+
+double msSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+class PlayerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // 3 s at 25 fps, frame N shows N; one with a tone, one without sound.
+    sound_ = video_fixtures::indexClip("sound.mp4", 3, "aac");
+    mute_ = video_fixtures::indexClip("mute.mp4", 3, "");
+    short_ = video_fixtures::indexClip("short.mp4", 1, "aac");
+    // A raw H.264 stream has neither a duration nor timestamps.
+    raw_ = video_fixtures::clip("raw.h264", "-i '" + short_ +
+                                                "' -an -c:v copy -bsf:v h264_mp4toannexb -f h264");
+    soundOnly_ = video_fixtures::soundOnly();
+    for (const std::string* p : {&sound_, &mute_, &short_, &raw_, &soundOnly_}) {
+      ASSERT_FALSE(p->empty());
+    }
+  }
+
+  // Waits for the next frame the player hands out; its index, -2 on timeout.
+  static int nextFrame(Player& p, double* pts = nullptr) {
+    Image img;
+    if (!eventually([&] { return p.takeFrame(&img, pts); })) return -2;
+    return frameIndex(img);
+  }
+
+  // Tests run with the dummy driver unless they pick another.
+  ScopedEnv driver_{"SDL_AUDIODRIVER", "dummy"};
+  static std::string sound_, mute_, short_, raw_, soundOnly_;
+  TempDir dir_;
+};
+
+std::string PlayerTest::sound_, PlayerTest::mute_, PlayerTest::short_, PlayerTest::raw_,
+    PlayerTest::soundOnly_;
+
+}  // namespace
+
+TEST_F(PlayerTest, OpensPausedAtTheFirstFrame) {
+  for (const std::string* clip : {&sound_, &mute_}) {
+    SCOPED_TRACE(*clip);
+    Player p;
+    std::string err = "stale";
+    ASSERT_TRUE(p.open(*clip, 160, &err)) << err;
+    EXPECT_TRUE(p.isOpen);
+    EXPECT_FALSE(p.isPlaying);
+    EXPECT_EQ(p.hasAudio.load(), clip == &sound_);
+    EXPECT_NEAR(p.durationMs, 3000, 60);
+    EXPECT_EQ(p.positionMs(), 0.0);
+
+    Image img;
+    double pts = -1;
+    ASSERT_TRUE(eventually([&] { return p.takeFrame(&img, &pts); }));
+    EXPECT_EQ(img.width, 160);
+    EXPECT_EQ(img.height, 120);
+    EXPECT_EQ(frameIndex(img), 0);
+    EXPECT_EQ(pts, 0.0);
+    // Paused and shown: no further frames until something changes.
+    EXPECT_TRUE(eventually([&] { return p.queuedFrames() >= 6; }));
+    EXPECT_FALSE(p.takeFrame(&img, &pts));
+    EXPECT_FALSE(p.takeFrame(nullptr, &pts));
+  }
+}
+
+TEST_F(PlayerTest, OpenFailuresLeaveItClosed) {
+  Player p;
+  std::string err;
+  EXPECT_FALSE(p.open(dir_.file("missing.mp4"), 0, &err));
+  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_FALSE(p.open(soundOnly_, 0, &err));
+  EXPECT_EQ(err, "NO_VIDEO_TRACK");
+  EXPECT_FALSE(p.isOpen);
+  EXPECT_FALSE(p.hasAudio);
+  // Everything is harmless on a closed player.
+  p.play();
+  EXPECT_FALSE(p.isPlaying);
+  p.seek(500);
+  p.pause();
+  EXPECT_EQ(p.positionMs(), 0.0);
+  Image img;
+  EXPECT_FALSE(p.takeFrame(&img));
+  p.close();
+  // And it opens fine afterwards.
+  ASSERT_TRUE(p.open(mute_, 0, &err));
+  EXPECT_EQ(nextFrame(p), 0);
+}
+
+TEST_F(PlayerTest, WithoutASoundDeviceTheVideoPlaysSilently) {
+  ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
+  Player p;
+  std::string err;
+  ASSERT_TRUE(p.open(sound_, 0, &err)) << err;
+  EXPECT_FALSE(p.hasAudio);
+  EXPECT_EQ(nextFrame(p), 0);
+  p.seek(2000);
+  EXPECT_EQ(nextFrame(p), 50);
+}
+
+TEST_F(PlayerTest, PausedSeekDeliversTheFrameAtOrAfterTheTarget) {
+  for (const std::string* clip : {&sound_, &mute_}) {
+    SCOPED_TRACE(*clip);
+    Player p;
+    ASSERT_TRUE(p.open(*clip, 0, nullptr));
+    ASSERT_EQ(nextFrame(p), 0);
+
+    double pts = -1;
+    p.seek(1000);
+    EXPECT_EQ(p.positionMs(), 1000.0) << "the position jumps at once";
+    EXPECT_EQ(nextFrame(p, &pts), 25);
+    EXPECT_NEAR(pts, 1000, 1);
+    p.seek(1010);  // between frames 25 and 26
+    EXPECT_EQ(nextFrame(p, &pts), 26);
+    p.seek(400);  // backwards, across a key frame
+    EXPECT_EQ(nextFrame(p), 10);
+    // Seeks in a row: only the last one counts.
+    p.seek(2000);
+    p.seek(200);
+    p.seek(2400);
+    EXPECT_EQ(nextFrame(p), 60);
+    Image img;
+    EXPECT_FALSE(p.takeFrame(&img)) << "one frame per seek while paused";
+
+    p.seek(-100);
+    EXPECT_EQ(p.positionMs(), 0.0);
+    EXPECT_EQ(nextFrame(p), 0);
+    p.seek(1e9);
+    EXPECT_EQ(p.positionMs(), p.durationMs);
+    EXPECT_EQ(nextFrame(p), 74);
+  }
+}
+
+TEST_F(PlayerTest, PlaysOnTheWallClockWithoutSoundAndPausesAtTheEnd) {
+  Player p;
+  ASSERT_TRUE(p.open(mute_, 0, nullptr));
+  EXPECT_FALSE(p.hasAudio);
+  ASSERT_EQ(nextFrame(p), 0);
+  p.play();
+  EXPECT_TRUE(p.isPlaying);
+  int last = 0;
+  int frames = 0;
+  Image img;
+  ASSERT_TRUE(eventually([&] {
+    if (p.takeFrame(&img)) {
+      const int n = frameIndex(img);
+      EXPECT_GE(n, last) << "frames come in order";
+      last = n;
+      ++frames;
+    }
+    return !p.isPlaying;
+  }));
+  EXPECT_GT(frames, 0);
+  EXPECT_GE(p.positionMs(), p.durationMs) << "paused at the end";
+
+  // Play at the end starts over: the first frame due is among the first queued.
+  p.play();
+  EXPECT_TRUE(p.isPlaying);
+  const int first = nextFrame(p);
+  EXPECT_GE(first, 0);
+  EXPECT_LE(first, 6);
+  p.pause();
+  EXPECT_FALSE(p.isPlaying);
+  const double at = p.positionMs();
+  EXPECT_EQ(p.positionMs(), at) << "the clock stands while paused";
+}
+
+TEST_F(PlayerTest, PlaysWithSoundAndPausesAtTheEnd) {
+  Player p;
+  ASSERT_TRUE(p.open(short_, 0, nullptr));
+  ASSERT_TRUE(p.hasAudio);
+  ASSERT_EQ(nextFrame(p), 0);
+  ASSERT_TRUE(eventually([&] { return p.queuedFrames() >= 6; }));
+  p.play();
+  int frames = 0;
+  Image img;
+  ASSERT_TRUE(eventually([&] {
+    frames += p.takeFrame(&img) ? 1 : 0;
+    return !p.isPlaying;
+  }));
+  EXPECT_GT(frames, 0);
+  EXPECT_GE(p.positionMs(), p.durationMs);
+}
+
+TEST_F(PlayerTest, UnknownDurationSeeksToZeroAndEndsWhenDecodingEnds) {
+  Player p;
+  ASSERT_TRUE(p.open(raw_, 0, nullptr));
+  EXPECT_EQ(p.durationMs, 0.0);
+  p.seek(500);
+  EXPECT_EQ(p.positionMs(), 0.0);
+  // Its frames carry no times, so any early one may be the one shown.
+  EXPECT_GE(nextFrame(p), 0);
+  p.play();
+  Image img;
+  ASSERT_TRUE(eventually([&] {
+    p.takeFrame(&img);
+    return !p.isPlaying;
+  }));
+}
+
+TEST_F(PlayerTest, AudioDeviceDrivesTheClock) {
+  // A device that consumes as fast as it can: the audio clock runs far ahead
+  // of the wall clock, which only the audio clock can explain.
+  ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+  ScopedEnv out("SDL_DISKAUDIOFILE", "/dev/null");
+  ScopedEnv delay("SDL_DISKAUDIODELAY", "0");
+  Player p;
+  ASSERT_TRUE(p.open(sound_, 0, nullptr));
+  ASSERT_TRUE(p.hasAudio);
+  const auto start = Clock::now();
+  p.play();
+  EXPECT_TRUE(eventually([&] { return p.positionMs() > msSince(start) + 1000; }));
+  p.pause();
+}
+
+TEST_F(PlayerTest, StalledDeviceFallsBackToTheWallClock) {
+  // One 21 ms buffer every two seconds: without the fallback the position
+  // would take minutes to reach 1.5 s.
+  ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+  ScopedEnv out("SDL_DISKAUDIOFILE", "/dev/null");
+  ScopedEnv delay("SDL_DISKAUDIODELAY", "2000");
+  Player p;
+  ASSERT_TRUE(p.open(sound_, 0, nullptr));
+  ASSERT_TRUE(p.hasAudio);
+  p.play();
+  EXPECT_TRUE(eventually([&] { return p.positionMs() >= 1500; }));
+  Image img;
+  EXPECT_TRUE(eventually([&] { return p.takeFrame(&img); })) << "frames keep coming";
+}
+
+TEST_F(PlayerTest, VolumeIsClampedAndZeroIsSilence) {
+  Player p;
+  p.setVolume(1.5);
+  EXPECT_EQ(p.volume.load(), 1.0);
+  p.setVolume(-1);
+  EXPECT_EQ(p.volume.load(), 0.0);
+  p.setVolume(0.25);
+  EXPECT_EQ(p.volume.load(), 0.25);
+  p.setVolume(std::nan(""));
+  EXPECT_EQ(p.volume.load(), 1.0);
+  p.setVolume(1.0);
+  EXPECT_EQ(p.volume.load(), 1.0);
+
+  // What the device played, read back from the disk driver's file.
+  auto played = [&](double volume) {
+    const std::string raw = dir_.file("played_" + std::to_string(volume) + ".raw");
+    {
+      ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+      ScopedEnv out("SDL_DISKAUDIOFILE", raw.c_str());
+      ScopedEnv delay("SDL_DISKAUDIODELAY", nullptr);
+      Player q;
+      q.setVolume(volume);
+      EXPECT_TRUE(q.open(sound_, 0, nullptr));
+      EXPECT_TRUE(q.hasAudio);
+      q.play();
+      EXPECT_TRUE(eventually([&] { return q.positionMs() >= 800; }));
+      q.close();
+    }
+    return testing_support::readFile(raw);
+  };
+  const std::string silent = played(0.0);
+  ASSERT_GT(silent.size(), 100000u);
+  EXPECT_EQ(silent.find_first_not_of('\0'), std::string::npos);
+  const std::string loud = played(1.0);
+  ASSERT_GT(loud.size(), 100000u);
+  EXPECT_NE(loud.find_first_not_of('\0'), std::string::npos);
+}
+
+TEST_F(PlayerTest, SoundKeepsFlowingWhilePicturesWait) {
+  // The phone clip stores its sound about a second ahead of its pictures.
+  // Nobody takes pictures here, so the picture queue stays full: the sound
+  // must still arrive whole and in time, read ahead past the waiting video.
+  const std::string raw = dir_.file("phone.raw");
+  {
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv out("SDL_DISKAUDIOFILE", raw.c_str());
+    ScopedEnv delay("SDL_DISKAUDIODELAY", nullptr);  // real-time pace
+    Player p;
+    ASSERT_TRUE(p.open(testing_support::fixture("phone_rot90.mov"), 320, nullptr));
+    ASSERT_TRUE(p.hasAudio);
+    // The opening picture, then a full queue: the player is ready to go.
+    ASSERT_GE(nextFrame(p), -1);
+    ASSERT_TRUE(eventually([&] { return p.queuedFrames() >= 6; }));
+    p.play();
+    ASSERT_TRUE(eventually([&] { return p.positionMs() >= p.durationMs; }));
+  }
+  // Recorded sound has no stretch of digital silence; a starved device
+  // would have played whole buffers (1024 sample frames) of it.
+  const std::string bytes = testing_support::readFile(raw);
+  const size_t frames = bytes.size() / 4;
+  auto silent = [&](size_t i) { return std::memcmp(bytes.data() + i * 4, "\0\0\0\0", 4) == 0; };
+  size_t first = 0;
+  while (first < frames && silent(first)) ++first;
+  size_t last = frames;
+  while (last > first && silent(last - 1)) --last;
+  ASSERT_GT(last - first, 48000u * 3) << "at least three of the four seconds played";
+  size_t run = 0;
+  size_t longest = 0;
+  size_t longestEnd = 0;
+  for (size_t i = first; i < last; ++i) {
+    run = silent(i) ? run + 1 : 0;
+    if (run > longest) {
+      longest = run;
+      longestEnd = i;
+    }
+  }
+  EXPECT_LT(longest, 1024u) << "silence ending " << (longestEnd - first) / 48.0 << " ms into the sound";
+}
+
+TEST_F(PlayerTest, ClosesWhileTheQueueIsFull) {
+  for (const std::string* clip : {&sound_, &mute_}) {
+    SCOPED_TRACE(*clip);
+    Player p;
+    ASSERT_TRUE(p.open(*clip, 0, nullptr));
+    // Nothing is taken: the decode thread fills the queue and waits.
+    ASSERT_TRUE(eventually([&] { return p.queuedFrames() >= 6; }));
+    p.close();
+    EXPECT_FALSE(p.isOpen);
+    EXPECT_FALSE(p.hasAudio);
+    EXPECT_EQ(p.durationMs, 0.0);
+    EXPECT_EQ(p.queuedFrames(), 0u);
+  }
+  // Playing, mid-seek, and by the destructor alone.
+  Player a;
+  ASSERT_TRUE(a.open(sound_, 0, nullptr));
+  a.play();
+  a.seek(1500);
+  a.close();
+  {
+    Player b;
+    ASSERT_TRUE(b.open(sound_, 0, nullptr));
+    b.play();
+  }
+  // Reopening replaces the file.
+  Player c;
+  ASSERT_TRUE(c.open(sound_, 0, nullptr));
+  ASSERT_TRUE(c.open(mute_, 0, nullptr));
+  EXPECT_FALSE(c.hasAudio);
+  EXPECT_EQ(nextFrame(c), 0);
+}

@@ -1,0 +1,99 @@
+// Encoder discovery, the export encoder choice and the "--encoders" listing.
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "media/video.h"
+#include "support/test_support.h"
+
+using media::EncoderInfo;
+
+namespace {
+
+bool exists(const char* path) {
+  struct stat st{};
+  return stat(path, &st) == 0;
+}
+
+// No render node and no NVIDIA device: only the software encoder can work.
+bool noGraphicsCard() { return !exists("/dev/dri") && !exists("/dev/nvidia0"); }
+
+}  // namespace
+
+TEST(Encoders, ProbingFindsVp9AndRestoresTheLibraryLogLevel) {
+  av_log_set_level(AV_LOG_VERBOSE);
+  const std::vector<EncoderInfo>& list = media::availableEncoders();
+  EXPECT_EQ(av_log_get_level(), AV_LOG_VERBOSE);
+  av_log_set_level(AV_LOG_INFO);
+
+  ASSERT_FALSE(list.empty());
+  const EncoderInfo& vp9 = list.back();
+  EXPECT_EQ(vp9.name, "libvpx-vp9");
+  EXPECT_EQ(vp9.device, "");
+  EXPECT_FALSE(vp9.hardware);
+  EXPECT_EQ(vp9.codec, "vp9");
+  EXPECT_EQ(vp9.container, "webm");
+  int vaapi = 0;
+  for (const EncoderInfo& e : list) vaapi += e.name == "h264_vaapi";
+  EXPECT_LE(vaapi, 1) << "one VA-API entry at most, on the first node that works";
+  if (noGraphicsCard()) {
+    EXPECT_EQ(list.size(), 1u);
+  }
+  EXPECT_EQ(&media::availableEncoders(), &list) << "probed once";
+}
+
+TEST(Encoders, PlannedEncoderFallsBackToTheFirstAvailable) {
+  const std::vector<EncoderInfo>& list = media::availableEncoders();
+  ASSERT_FALSE(list.empty());
+  EXPECT_EQ(media::plannedEncoder("").name, list.front().name);
+  EXPECT_EQ(media::plannedEncoder("libvpx-vp9").name, "libvpx-vp9");
+  EXPECT_EQ(media::plannedEncoder("no_such_encoder").name, list.front().name);
+  if (noGraphicsCard()) {
+    const EncoderInfo e = media::plannedEncoder("h264_nvenc");
+    EXPECT_EQ(e.name, "libvpx-vp9");
+    EXPECT_EQ(e.container, "webm");
+  }
+}
+
+TEST(Encoders, ExtensionFollowsTheContainerExactly) {
+  EncoderInfo e;
+  e.container = "webm";
+  EXPECT_STREQ(media::extensionForEncoder(e), ".webm");
+  e.container = "mp4";
+  EXPECT_STREQ(media::extensionForEncoder(e), ".mp4");
+  e.container = "webmx";
+  EXPECT_STREQ(media::extensionForEncoder(e), ".mp4");
+  e.container = "WEBM";
+  EXPECT_STREQ(media::extensionForEncoder(e), ".mp4");
+  e.container = "";
+  EXPECT_STREQ(media::extensionForEncoder(e), ".mp4");
+}
+
+TEST(Encoders, CommandLineListsEveryEncoderInColumns) {
+  std::string want;
+  for (const EncoderInfo& e : media::availableEncoders()) {
+    char line[256];
+    std::snprintf(line, sizeof line, "%-14s %-24s %s\n", e.name.c_str(), e.device.c_str(),
+                  e.hardware ? "Grafikkarte" : "Software");
+    want += line;
+  }
+  auto r = testing_support::runProcess({testing_support::korvelleExe(), "--encoders"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, want);
+  if (noGraphicsCard()) {
+    EXPECT_EQ(r.out, "libvpx-vp9                              Software\n");
+  }
+
+  // The first informational option wins.
+  r = testing_support::runProcess({testing_support::korvelleExe(), "--size", "--encoders", "--encoders", "--version"});
+  EXPECT_EQ(r.out, want) << "--size swallows the next argument";
+  r = testing_support::runProcess({testing_support::korvelleExe(), "--version", "--encoders"});
+  EXPECT_EQ(r.out, "Pelmora Media Editor 1.0.0 (Build 1079)\n");
+}

@@ -1,0 +1,109 @@
+// Grabbing one frame at a time: the right frame, upright, at the asked size.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "media/video.h"
+#include "support/test_support.h"
+#include "video_fixtures.h"
+
+using media::Image;
+using testing_support::fixture;
+using video_fixtures::frameIndex;
+using video_fixtures::indexClip;
+
+namespace {
+
+class VideoGrab : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // 3 s at 25 fps: frames 0 … 74, key frames every 12 frames, B-frames.
+    mp4_ = indexClip("index.mp4", 3, "aac");
+    webm_ = indexClip("index.webm", 2, "", video_fixtures::kVp9);
+    turned_ = video_fixtures::rotatedCopy("turned.mp4", mp4_, 270);
+    ASSERT_FALSE(mp4_.empty() || webm_.empty() || turned_.empty());
+  }
+
+  static int grabIndex(const std::string& path, double ms, bool vertical = false) {
+    Image img;
+    std::string err;
+    if (!media::grabFrame(path, ms, 0, &img, &err)) {
+      ADD_FAILURE() << "grab at " << ms << " ms: " << err;
+      return -2;
+    }
+    return frameIndex(img, vertical);
+  }
+
+  static std::string mp4_, webm_, turned_;
+};
+
+std::string VideoGrab::mp4_, VideoGrab::webm_, VideoGrab::turned_;
+
+}  // namespace
+
+TEST_F(VideoGrab, ReturnsTheFirstFrameAtOrAfterTheTime) {
+  EXPECT_EQ(grabIndex(mp4_, 0), 0);
+  EXPECT_EQ(grabIndex(mp4_, 40), 1);     // exactly on frame 1
+  EXPECT_EQ(grabIndex(mp4_, 1000), 25);  // mid-GOP: decoded forward from frame 24
+  EXPECT_EQ(grabIndex(mp4_, 1010), 26);  // between frames: the next one
+  EXPECT_EQ(grabIndex(mp4_, 1479), 37);
+  EXPECT_EQ(grabIndex(mp4_, 2960), 74);  // the last frame
+  EXPECT_EQ(grabIndex(webm_, 1000), 25);
+  EXPECT_EQ(grabIndex(webm_, 0), 0);
+}
+
+TEST_F(VideoGrab, TimesPastTheEndGiveTheLastFrame) {
+  EXPECT_EQ(grabIndex(mp4_, 2990), 74);
+  EXPECT_EQ(grabIndex(mp4_, 60000), 74);
+  EXPECT_EQ(grabIndex(webm_, 5000), 49);
+}
+
+TEST_F(VideoGrab, MaxEdgeLimitsTheLongSide) {
+  Image img;
+  ASSERT_TRUE(media::grabFrame(mp4_, 500, 160, &img, nullptr));
+  EXPECT_EQ(img.width, 160);
+  EXPECT_EQ(img.height, 120);
+  EXPECT_FALSE(img.hasAlpha);
+  EXPECT_EQ(frameIndex(img), 13);  // frame 12 is at 480 ms, 13 at 520 ms
+  ASSERT_TRUE(media::grabFrame(mp4_, 500, 0, &img, nullptr));
+  EXPECT_EQ(img.width, 320);
+  EXPECT_EQ(img.height, 240);
+  ASSERT_TRUE(media::grabFrame(mp4_, 500, 5000, &img, nullptr));  // never enlarges
+  EXPECT_EQ(img.width, 320);
+  ASSERT_TRUE(media::grabFrame(mp4_, 500, 1, &img, nullptr));  // at least 2 × 2
+  EXPECT_EQ(img.width, 2);
+  EXPECT_EQ(img.height, 2);
+  // Opaque: every alpha byte 255.
+  ASSERT_TRUE(media::grabFrame(mp4_, 500, 64, &img, nullptr));
+  for (int y = 0; y < img.height; ++y) {
+    for (int x = 0; x < img.width; ++x) ASSERT_EQ(img.row(y)[x * 4 + 3], 255);
+  }
+}
+
+TEST_F(VideoGrab, TurnedVideosComeOutUpright) {
+  Image img;
+  std::string err;
+  ASSERT_TRUE(media::grabFrame(fixture("phone_rot90.mov"), 1000, 200, &img, &err)) << err;
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(img.width, 113);  // 568 × 320 limited to 200 × 113, then turned
+  EXPECT_EQ(img.height, 200);
+
+  // -90 degree matrix: turned clockwise, the pattern's columns become rows,
+  // bit 0 at the top.
+  ASSERT_TRUE(media::grabFrame(turned_, 1000, 0, &img, &err)) << err;
+  EXPECT_EQ(img.width, 240);
+  EXPECT_EQ(img.height, 320);
+  EXPECT_EQ(frameIndex(img, true), 25);
+}
+
+TEST_F(VideoGrab, FailuresCarryTheirWord) {
+  Image img;
+  img.width = 5;
+  std::string err;
+  EXPECT_FALSE(media::grabFrame("/nonexistent/clip.mp4", 0, 0, &img, &err));
+  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_FALSE(media::grabFrame(video_fixtures::soundOnly(), 0, 0, &img, &err));
+  EXPECT_EQ(err, "NO_VIDEO_TRACK");
+  EXPECT_EQ(img.width, 5) << "a failed grab leaves the image alone";
+  EXPECT_FALSE(media::grabFrame(mp4_, 0, 0, nullptr, &err));
+}
