@@ -43,4 +43,47 @@ inline const int32_t* displayMatrix(const AVStream* st) {
 #endif
 }
 
+// ---- Export: encoder set-up ----------------------------------------------
+
+// The sample formats and rates an encoder accepts, each list ending in its
+// terminator (-1 / 0); nullptr when the encoder takes any.
+inline const AVSampleFormat* sampleFormats(const AVCodec* codec) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+  const void* list = nullptr;
+  if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &list,
+                                   nullptr) < 0) {
+    return nullptr;
+  }
+  return static_cast<const AVSampleFormat*>(list);
+#else
+  return codec->sample_fmts;
+#endif
+}
+
+inline const int* sampleRates(const AVCodec* codec) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+  const void* list = nullptr;
+  if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_SAMPLE_RATE, 0, &list,
+                                   nullptr) < 0) {
+    return nullptr;
+  }
+  return static_cast<const int*>(list);
+#else
+  return codec->supported_samplerates;
+#endif
+}
+
+// The nominal length of one frame in the encoder's time base. libvpx's rate
+// control sizes each frame by its duration: 5.1 passes ticks_per_frame as
+// that duration (1 tick of 1/90000 s would read as 90000 frames a second);
+// newer releases take it from the frame rate and need nothing.
+inline void setNominalFrameTicks(AVCodecContext* enc, int ticks) {
+#if LIBAVCODEC_VERSION_MAJOR < 60
+  enc->ticks_per_frame = ticks;
+#else
+  (void)enc;
+  (void)ticks;
+#endif
+}
+
 }  // namespace media::compat

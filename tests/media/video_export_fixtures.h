@@ -1,0 +1,215 @@
+// video_export_fixtures: clips made with the ffmpeg command line at test time
+// for the export tests, and readers that look at an export through ffprobe
+// and ffmpeg's analysis filters (a reader independent of the program).
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace export_fixtures {
+
+using testing_support::runShell;
+
+// The path in single quotes for the shell.
+inline std::string q(const std::string& path) {
+  std::string out = "'";
+  for (char c : path) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+inline bool ffmpeg(const std::string& args) {
+  return runShell("ffmpeg -hide_banner -loglevel error -nostdin -y " + args).exitCode == 0;
+}
+
+// A moving test picture (w × h, fps) with a 440 Hz tone at the given rate
+// and channel count (rate 0: no sound), H.264 and AAC in MP4.
+inline bool makeClip(const std::string& path, double seconds, int w = 320, int h = 240,
+                     int fps = 25, int rate = 48000, int channels = 2) {
+  std::ostringstream a;
+  a << "-f lavfi -i testsrc2=size=" << w << "x" << h << ":rate=" << fps << ":duration=" << seconds;
+  if (rate > 0) {
+    a << " -f lavfi -i sine=frequency=440:sample_rate=" << rate << ":duration=" << seconds
+      << " -ac " << channels << " -c:a aac -b:a 96k";
+  }
+  a << " -c:v libx264 -preset ultrafast -g 12 -pix_fmt yuv420p -shortest " << q(path);
+  return ffmpeg(a.str());
+}
+
+// A black clip with one white frame and a 50 ms 1 kHz beep at the same
+// moment in every second: at k + 0.48 s (frame 12 of each second at 25 fps;
+// the frame nearest to it at other rates).
+// An export keeps picture and sound in step when the flashes and the beep
+// onsets still agree.
+inline bool makeSyncClip(const std::string& path, double seconds, int fps = 25, int rate = 48000) {
+  std::ostringstream a;
+  a << "-f lavfi -i \"color=black:size=320x240:rate=" << fps << ":duration=" << seconds
+    << ",drawbox=color=white:t=fill:enable='between(mod(t\\,1)\\,0.48-0.5/" << fps
+    << "\\,0.48+0.499/" << fps
+    << ")'\" -f lavfi -i "
+       "\"aevalsrc='if(between(mod(t\\,1)\\,0.48\\,0.53)\\,0.5*sin(2*PI*1000*t)\\,0)'"
+    << ":s=" << rate << ":d=" << seconds << "\""
+    << " -c:v libx264 -preset ultrafast -g 12 -pix_fmt yuv420p -c:a aac -b:a 96k -shortest "
+    << q(path);
+  return ffmpeg(a.str());
+}
+
+// ---- Reading an export back -------------------------------------------------
+
+struct ProbeResult {
+  std::string format;  // the demuxer's names, e.g. "matroska,webm"
+  std::string videoCodec;
+  std::string audioCodec;
+  int width = 0;
+  int height = 0;
+  int sampleRate = 0;
+  int channels = 0;
+  std::map<std::string, std::string> tags;  // container tags, keys lower-cased
+};
+
+inline std::map<std::string, std::string> compactFields(const std::string& line) {
+  std::map<std::string, std::string> fields;
+  std::stringstream ss(line);
+  std::string item;
+  while (std::getline(ss, item, '|')) {
+    const size_t eq = item.find('=');
+    if (eq != std::string::npos) fields[item.substr(0, eq)] = item.substr(eq + 1);
+  }
+  return fields;
+}
+
+inline ProbeResult probe(const std::string& path) {
+  ProbeResult r;
+  const auto run = runShell(
+      "ffprobe -v error -show_entries "
+      "format=format_name:format_tags:stream=codec_type,codec_name,width,height,sample_rate,"
+      "channels -of compact " +
+      q(path));
+  std::stringstream lines(run.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    auto f = compactFields(line);
+    if (line.rfind("stream", 0) == 0) {
+      if (f["codec_type"] == "video" && r.videoCodec.empty()) {
+        r.videoCodec = f["codec_name"];
+        r.width = std::atoi(f["width"].c_str());
+        r.height = std::atoi(f["height"].c_str());
+      } else if (f["codec_type"] == "audio" && r.audioCodec.empty()) {
+        r.audioCodec = f["codec_name"];
+        r.sampleRate = std::atoi(f["sample_rate"].c_str());
+        r.channels = std::atoi(f["channels"].c_str());
+      }
+    } else if (line.rfind("format", 0) == 0) {
+      r.format = f["format_name"];
+      for (const auto& [key, value] : f) {
+        if (key.rfind("tag:", 0) != 0) continue;
+        std::string k = key.substr(4);
+        for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        r.tags[k] = value;
+      }
+    }
+  }
+  return r;
+}
+
+// Every video frame's time and mean luma (0 … 255).
+struct FrameLuma {
+  double t;
+  double luma;
+};
+
+inline std::vector<FrameLuma> frameLuma(const std::string& path) {
+  const auto run = runShell("ffprobe -v error -f lavfi -i \"movie=" + path +
+                            ",signalstats\" -show_entries frame=pts_time:frame_tags="
+                            "lavfi.signalstats.YAVG -of csv=p=0");
+  std::vector<FrameLuma> frames;
+  std::stringstream lines(run.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    double t = 0;
+    double y = 0;
+    if (std::sscanf(line.c_str(), "%lf,%lf", &t, &y) == 2) frames.push_back({t, y});
+  }
+  return frames;
+}
+
+// Length of the picture: the last frame's time plus one frame.
+inline double videoSeconds(const std::string& path, double fps = 25) {
+  const auto frames = frameLuma(path);
+  return frames.empty() ? 0 : frames.back().t + 1.0 / fps;
+}
+
+// Times of the frames brighter than mid grey.
+inline std::vector<double> flashTimes(const std::string& path) {
+  std::vector<double> out;
+  for (const FrameLuma& f : frameLuma(path)) {
+    if (f.luma > 100) out.push_back(f.t);
+  }
+  return out;
+}
+
+// Times where sound starts after at least 0.2 s of silence.
+inline std::vector<double> soundOnsets(const std::string& path) {
+  const auto run = runShell("ffmpeg -hide_banner -nostdin -i " + q(path) +
+                            " -vn -af silencedetect=noise=-30dB:duration=0.2 -f null - 2>&1");
+  std::vector<double> out;
+  std::stringstream lines(run.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t at = line.find("silence_end: ");
+    if (at != std::string::npos) out.push_back(std::atof(line.c_str() + at + 13));
+  }
+  return out;
+}
+
+// Mean level in dB of the sound between from and to seconds (-91 for
+// digital silence); NaN when the file has no sound there.
+inline double meanVolumeDb(const std::string& path, double from, double to) {
+  std::ostringstream cmd;
+  cmd << "ffmpeg -hide_banner -nostdin -i " << q(path) << " -vn -af atrim=start=" << from
+      << ":end=" << to << ",volumedetect -f null - 2>&1";
+  const auto run = runShell(cmd.str());
+  const size_t at = run.out.find("mean_volume: ");
+  return at == std::string::npos ? NAN : std::atof(run.out.c_str() + at + 13);
+}
+
+// Length of the sound in seconds: the end of its last packet.
+inline double audioSeconds(const std::string& path) {
+  const auto run = runShell(
+      "ffprobe -v error -select_streams a:0 -show_entries "
+      "packet=pts_time,duration_time -of csv=p=0 " +
+      q(path));
+  double end = 0;
+  std::stringstream lines(run.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    double t = 0;
+    double d = 0;
+    if (std::sscanf(line.c_str(), "%lf,%lf", &t, &d) == 2) end = std::max(end, t + d);
+  }
+  return end;
+}
+
+// Average PSNR (dB) of a's pictures against b's, frame by frame.
+inline double psnr(const std::string& a, const std::string& b) {
+  const auto run = runShell("ffmpeg -hide_banner -nostdin -i " + q(a) + " -i " + q(b) +
+                            " -lavfi \"[0:v][1:v]psnr\" -f null - 2>&1");
+  const size_t at = run.out.find("average:");
+  return at == std::string::npos ? 0 : std::atof(run.out.c_str() + at + 8);
+}
+
+}  // namespace export_fixtures

@@ -1,0 +1,554 @@
+#include "media/video_export.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "media/video_export_fixtures.h"
+#include "media/video_export_internal.h"
+#include "platform/fs.h"
+
+using namespace export_fixtures;
+using media::ExportOptions;
+using media::ExportProgress;
+using media::Fade;
+using media::Segment;
+using testing_support::TempDir;
+
+namespace {
+
+// One frame at 25 fps, in seconds: the tolerance for lengths and sync.
+constexpr double kFrame = 0.04;
+
+// Clips shared by the tests, made once.
+struct Clips {
+  TempDir dir;
+  std::string plain;   // 4 s, 320 × 240, 25 fps, stereo tone
+  std::string silent;  // 2 s, no sound
+  std::string wide;    // 2 s, 640 × 360, 30 fps, 44.1 kHz mono tone
+  std::string sync;    // 4 s of flashes and beeps
+  std::string sync30;  // the same at 30 fps and 44.1 kHz
+};
+
+Clips* g_clips = nullptr;
+
+class VideoExport : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    g_clips = new Clips;
+    Clips& c = *g_clips;
+    c.plain = c.dir.file("plain.mp4");
+    c.silent = c.dir.file("silent.mp4");
+    c.wide = c.dir.file("wide.mp4");
+    c.sync = c.dir.file("sync.mp4");
+    c.sync30 = c.dir.file("sync30.mp4");
+    ASSERT_TRUE(makeClip(c.plain, 4));
+    ASSERT_TRUE(makeClip(c.silent, 2, 320, 240, 25, 0));
+    ASSERT_TRUE(makeClip(c.wide, 2, 640, 360, 30, 44100, 1));
+    ASSERT_TRUE(makeSyncClip(c.sync, 4));
+    ASSERT_TRUE(makeSyncClip(c.sync30, 4, 30, 44100));
+  }
+  static void TearDownTestSuite() {
+    delete g_clips;
+    g_clips = nullptr;
+  }
+
+  const Clips& clips() const { return *g_clips; }
+
+  // A working-copy export: fast encoder setting, small output.
+  static ExportOptions quick() {
+    ExportOptions o;
+    o.intermediate = true;
+    return o;
+  }
+
+  bool run(const std::string& src, const std::string& out, const ExportOptions& opts,
+           std::string* err = nullptr) {
+    std::string word;
+    const bool ok = media::exportVideo(src, out, opts, nullptr, {}, &word);
+    if (err) *err = word;
+    EXPECT_TRUE(!ok || word.empty()) << word;
+    return ok;
+  }
+
+  TempDir out_;
+};
+
+// Each flash has a beep onset within a frame, and every beep a flash.
+void expectInSync(const std::string& path, const std::vector<double>& expected) {
+  const std::vector<double> flashes = flashTimes(path);
+  std::vector<double> onsets = soundOnsets(path);
+  // silencedetect also reports the end of the stream.
+  const double end = audioSeconds(path);
+  std::erase_if(onsets, [&](double t) { return t > end - 0.01; });
+  const auto list = [](const std::vector<double>& v) {
+    std::string s;
+    for (double t : v) s += std::to_string(t) + " ";
+    return s;
+  };
+  ASSERT_EQ(flashes.size(), expected.size()) << path << ": flashes " << list(flashes);
+  ASSERT_EQ(onsets.size(), expected.size()) << path << ": beeps " << list(onsets);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_NEAR(flashes[i], expected[i], kFrame / 2 + 0.001) << "flash " << i;
+    EXPECT_NEAR(onsets[i], flashes[i], kFrame) << "beep " << i;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Selections and their lengths
+// ---------------------------------------------------------------------------
+
+TEST_F(VideoExport, WholeSourceWithUserSettingsTagsAndProgress) {
+  ExportOptions o;  // the settings a user's export gets
+  o.software = "Korvelle Test 1.0";
+  o.comment = "bearbeitet";
+  o.bitRate = 400000;
+  const std::string out = out_.file("whole.webm");
+  std::vector<ExportProgress> steps;
+  std::string err = "stale";
+  ASSERT_TRUE(media::exportVideo(
+      clips().plain, out, o, nullptr, [&](const ExportProgress& p) { steps.push_back(p); }, &err));
+  EXPECT_EQ(err, "");
+
+  ProbeResult p = probe(out);
+  EXPECT_NE(p.format.find("webm"), std::string::npos);
+  EXPECT_EQ(p.videoCodec, "vp9");
+  EXPECT_EQ(p.audioCodec, "opus");
+  EXPECT_EQ(p.width, 320);
+  EXPECT_EQ(p.height, 240);
+  EXPECT_EQ(p.tags["software"], "Korvelle Test 1.0");
+  EXPECT_EQ(p.tags["comment"], "bearbeitet");
+  EXPECT_EQ(p.tags["description"], "bearbeitet");
+  EXPECT_NEAR(videoSeconds(out), 4.0, kFrame);
+  EXPECT_NEAR(audioSeconds(out), 4.0, 0.05);
+  EXPECT_GT(psnr(out, clips().plain), 30.0);
+
+  ASSERT_GE(steps.size(), 10u);
+  for (size_t i = 1; i < steps.size(); ++i) {
+    EXPECT_GE(steps[i].percent - steps[i - 1].percent, i + 1 == steps.size() ? 0.0 : 0.5);
+  }
+  for (const ExportProgress& s : steps) {
+    EXPECT_EQ(s.encoder.name, "libvpx-vp9");
+    if (s.percent < 3.0) {
+      EXPECT_EQ(s.etaSeconds, -1);
+    } else {
+      EXPECT_GE(s.etaSeconds, 0);
+    }
+  }
+  EXPECT_EQ(steps.back().percent, 100);
+  EXPECT_EQ(steps.back().etaSeconds, 0);
+}
+
+TEST_F(VideoExport, EmptySegmentsAreSkippedAndAllEmptyIsAnError) {
+  ExportOptions o = quick();
+  o.segments = {{"", 0, 3000}, {"", 3000, 3000}};
+  const std::string out = out_.file("three.webm");
+  ASSERT_TRUE(run(clips().plain, out, o));
+  EXPECT_NEAR(videoSeconds(out), 3.0, kFrame);
+
+  o.segments = {{"", 1000, 1000}, {clips().silent, 500, 200}};
+  std::string err;
+  EXPECT_FALSE(run(clips().plain, out_.file("none.webm"), o, &err));
+  EXPECT_EQ(err, "EMPTY_SELECTION");
+  EXPECT_FALSE(platform::fs::isFile(out_.file("none.webm")));
+}
+
+TEST_F(VideoExport, CrossFadeOverlapsByHalfTheShorterClip) {
+  ExportOptions o = quick();
+  o.segments = {{clips().plain, 0, 1000}, {clips().plain, 0, 4000}, {clips().silent, 0, 1000}};
+  // 2000 ms asked for at the first seam: half of the 1000 ms clip is 500.
+  o.fades = {{Fade::Cross, 1000, 2000}};
+  const std::string out = out_.file("cross.webm");
+  ASSERT_TRUE(run(clips().plain, out, o));
+  EXPECT_NEAR(videoSeconds(out), 5.5, kFrame);
+  // Sound runs on through the silent clip to the end.
+  EXPECT_NEAR(audioSeconds(out), 5.5, 0.05);
+}
+
+TEST_F(VideoExport, OutputSizeIsEvenAndAtLeastTwo) {
+  ExportOptions o = quick();
+  o.segments = {{"", 0, 200}};
+  o.width = 1921;
+  o.height = 1081;
+  o.bitRate = 200000;
+  const std::string out = out_.file("big.webm");
+  ASSERT_TRUE(run(clips().plain, out, o));
+  const ProbeResult p = probe(out);
+  EXPECT_EQ(p.width, 1920);
+  EXPECT_EQ(p.height, 1080);
+
+  o.height = 1;
+  std::string err;
+  EXPECT_FALSE(run(clips().plain, out_.file("flat.webm"), o, &err));
+  EXPECT_EQ(err, "BAD_SIZE");
+}
+
+TEST_F(VideoExport, ExtensionMustMatchTheEncodersContainer) {
+  ExportOptions o = quick();
+  o.segments = {{"", 0, 200}};
+  o.encoder = "h264_nonexistent";  // not available: the first encoder is used
+  std::string err;
+  EXPECT_FALSE(run(clips().plain, out_.file("clip.mp4"), o, &err));
+  EXPECT_EQ(err, "CONTAINER_MISMATCH");
+  EXPECT_FALSE(run(clips().plain, out_.file("clip"), o, &err));
+  EXPECT_EQ(err, "CONTAINER_MISMATCH");
+  const std::string upper = out_.file("clip.WEBM");
+  ASSERT_TRUE(run(clips().plain, upper, o));
+  EXPECT_EQ(probe(upper).videoCodec, "vp9");
+}
+
+TEST_F(VideoExport, VanishedSourceIsSkipped) {
+  const std::string gone = out_.file("gone.mp4");
+  ExportOptions o = quick();
+  o.segments = {{"", 0, 1000}, {gone, 0, 1000}, {"", 2000, 3000}};
+  const std::string out = out_.file("skip.webm");
+  ::testing::internal::CaptureStderr();
+  const bool ok = run(clips().plain, out, o);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(ok);
+  EXPECT_NE(said.find("[export] uebersprungen: " + gone + " (UNSUPPORTED_FORMAT)\n"),
+            std::string::npos)
+      << said;
+  EXPECT_NEAR(videoSeconds(out), 2.0, kFrame);
+
+  // Only unreadable files: nothing left.
+  o.segments = {{gone, 0, 1000}};
+  std::string err;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(run(clips().plain, out_.file("none.webm"), o, &err));
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  // An unreadable main source fails with its own word.
+  EXPECT_FALSE(run(gone, out_.file("none.webm"), quick(), &err));
+  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+}
+
+TEST_F(VideoExport, CancelLeavesNoFileAndKeepsWhatWasThere) {
+  const std::string out = out_.file("cancel.webm");
+  ASSERT_TRUE(testing_support::writeFile(out, "earlier export"));
+  std::atomic<bool> cancel{false};
+  double lastSeen = 0;
+  std::string err;
+  const bool ok = media::exportVideo(
+      clips().plain, out, quick(), &cancel,
+      [&](const ExportProgress& p) {
+        lastSeen = p.percent;
+        if (p.percent >= 20) cancel = true;
+      },
+      &err);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(err, "CANCELLED");
+  EXPECT_LT(lastSeen, 50);
+  EXPECT_EQ(testing_support::readFile(out), "earlier export");
+  // No temporary file is left beside it.
+  EXPECT_EQ(platform::fs::listDir(out_.path()), std::vector<std::string>{"cancel.webm"});
+}
+
+TEST_F(VideoExport, ExportOverItsOwnSourceReplacesItOnlyAtTheEnd) {
+  const std::string src = out_.file("self.webm");
+  ASSERT_TRUE(run(clips().plain, src, quick()));
+  const std::string before = testing_support::readFile(src);
+  ExportOptions o = quick();
+  o.segments = {{"", 0, 1000}, {"", 2000, 3000}};
+  bool intactWhileRunning = true;
+  std::string err;
+  ASSERT_TRUE(media::exportVideo(
+      src, src, o, nullptr,
+      [&](const ExportProgress& p) {
+        if (p.percent < 100 && testing_support::readFile(src) != before) {
+          intactWhileRunning = false;
+        }
+      },
+      &err))
+      << err;
+  EXPECT_TRUE(intactWhileRunning);
+  EXPECT_NEAR(videoSeconds(src), 2.0, kFrame);
+  EXPECT_EQ(platform::fs::listDir(out_.path()), std::vector<std::string>{"self.webm"});
+}
+
+TEST_F(VideoExport, Mp4WithAacKeepsTheSourcesRateAndTags) {
+  // The graphics-card encoders write MP4; a software H.264 encoder takes
+  // their place here to run the same container and sound path.
+  const std::vector<media::EncoderInfo> h264 = {{"libx264", "", false, "h264", "mp4"}};
+  ExportOptions o;
+  o.software = "Korvelle Test 1.0";
+  o.comment = "bearbeitet";
+  o.segments = {{"", 0, 1500}};
+  const std::string out = out_.file("wide.mp4");
+  std::string err;
+  ASSERT_TRUE(media::exporter::exportWith(h264, clips().wide, out, o, nullptr, {}, &err)) << err;
+  ProbeResult p = probe(out);
+  EXPECT_NE(p.format.find("mp4"), std::string::npos);
+  EXPECT_EQ(p.videoCodec, "h264");
+  EXPECT_EQ(p.audioCodec, "aac");
+  EXPECT_EQ(p.width, 640);
+  EXPECT_EQ(p.height, 360);
+  EXPECT_EQ(p.sampleRate, 44100);  // one source: its own rate and channels
+  EXPECT_EQ(p.channels, 1);
+  EXPECT_EQ(p.tags["software"], "Korvelle Test 1.0");
+  EXPECT_EQ(p.tags["comment"], "bearbeitet");
+  EXPECT_EQ(p.tags["description"], "bearbeitet");
+  EXPECT_NEAR(videoSeconds(out, 30), 1.5, 1.0 / 30);
+  // The index sits in front of the data, so playback starts at once.
+  const std::string bytes = testing_support::readFile(out);
+  EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
+
+  // Two sources: 48 kHz stereo; picture and sound in step across the cut.
+  ExportOptions cut;
+  cut.segments = {{"", 0, 1000}, {clips().sync30, 2000, 4000}};
+  const std::string synced = out_.file("sync.mp4");
+  ASSERT_TRUE(media::exporter::exportWith(h264, clips().sync, synced, cut, nullptr, {}, &err));
+  p = probe(synced);
+  EXPECT_EQ(p.sampleRate, 48000);
+  EXPECT_EQ(p.channels, 2);
+  expectInSync(synced, {0.48, 1.0 + 14.0 / 30, 2.0 + 14.0 / 30});
+
+  EXPECT_FALSE(
+      media::exporter::exportWith(h264, clips().wide, out_.file("x.webm"), o, nullptr, {}, &err));
+  EXPECT_EQ(err, "CONTAINER_MISMATCH");
+}
+
+// ---------------------------------------------------------------------------
+// Pictures
+// ---------------------------------------------------------------------------
+
+TEST_F(VideoExport, FitModesAndRotation) {
+  // 4:3 into 16:9: contain pads left and right with black, cover fills.
+  const auto leftEdgeLuma = [&](const std::string& path) {
+    const auto run = testing_support::runShell(
+        "ffprobe -v error -f lavfi -i \"movie=" + path +
+        ",crop=16:ih:0:0,signalstats\" -read_intervals %+#1 -show_entries "
+        "frame_tags=lavfi.signalstats.YAVG -of csv=p=0");
+    return std::atof(run.out.c_str());
+  };
+  ExportOptions o = quick();
+  o.segments = {{"", 0, 400}};
+  o.width = 640;
+  o.height = 360;
+  o.fitMode = media::FitMode::Contain;
+  const std::string contain = out_.file("contain.webm");
+  ASSERT_TRUE(run(clips().plain, contain, o));
+  EXPECT_LT(leftEdgeLuma(contain), 20);
+  o.fitMode = media::FitMode::Cover;
+  const std::string cover = out_.file("cover.webm");
+  ASSERT_TRUE(run(clips().plain, cover, o));
+  EXPECT_GT(leftEdgeLuma(cover), 30);
+  EXPECT_EQ(probe(cover).width, 640);
+
+  // A phone clip stored landscape with a quarter turn comes out upright.
+  const std::string phone = testing_support::fixture("phone_rot90.mov");
+  ExportOptions r = quick();
+  r.segments = {{"", 0, 300}};
+  const std::string upright = out_.file("upright.webm");
+  ASSERT_TRUE(run(phone, upright, r));
+  const ProbeResult p = probe(upright);
+  EXPECT_EQ(p.width, 320);
+  EXPECT_EQ(p.height, 568);
+}
+
+TEST_F(VideoExport, FadesReachBlackAndSilenceAtTheirAnchors) {
+  ExportOptions o = quick();
+  o.fades = {{Fade::In, 1000, 1000}, {Fade::Out, 3000, 1000}};
+  const std::string out = out_.file("fades.webm");
+  ASSERT_TRUE(run(clips().plain, out, o));
+  const auto frames = frameLuma(out);
+  ASSERT_GE(frames.size(), 99u);
+  const auto lumaAt = [&](double t) {
+    const auto it = std::min_element(frames.begin(), frames.end(), [&](auto& a, auto& b) {
+      return std::fabs(a.t - t) < std::fabs(b.t - t);
+    });
+    return it->luma;
+  };
+  const double full = lumaAt(1.6);
+  EXPECT_GT(full, 60);
+  EXPECT_LT(lumaAt(0.0), 18);  // the fade in starts black
+  EXPECT_NEAR(lumaAt(1.2), full, 8);
+  EXPECT_LT(lumaAt(2.96), 22);        // nearly black just before the anchor
+  EXPECT_LT(lumaAt(3.0), 18);         // black at the fade out's anchor
+  EXPECT_NEAR(lumaAt(3.5), full, 8);  // the effect ends there
+  // Half way through the fade in, about half the brightness above black.
+  EXPECT_NEAR(lumaAt(0.5) - 16, (full - 16) / 2, 10);
+
+  const double loud = meanVolumeDb(out, 1.5, 1.9);
+  EXPECT_GT(loud, -30);
+  EXPECT_LT(meanVolumeDb(out, 0.0, 0.02), loud - 30);
+  EXPECT_LT(meanVolumeDb(out, 2.98, 3.0), loud - 30);
+}
+
+TEST_F(VideoExport, FadeAcrossASeamContinuesItsCurve) {
+  // A 1000 ms fade out over the last 1000 ms, where the last clip is 600 ms
+  // long: at the seam the picture is at 40 % of the way to black, not back
+  // to full.
+  ExportOptions o = quick();
+  o.segments = {{"", 0, 2000}, {clips().silent, 0, 600}};
+  o.fades = {{Fade::Out, 2600, 1000}};
+  const std::string out = out_.file("seamfade.webm");
+  ASSERT_TRUE(run(clips().plain, out, o));
+  const auto frames = frameLuma(out);
+  ASSERT_GE(frames.size(), 60u);
+  double before = 0;
+  double after = 0;
+  double full = 0;
+  for (const auto& f : frames) {
+    if (std::fabs(f.t - 1.96) < 0.01) before = f.luma;
+    if (std::fabs(f.t - 2.04) < 0.01) after = f.luma;
+    if (std::fabs(f.t - 1.4) < 0.01) full = f.luma;
+  }
+  ASSERT_GT(full, 60);
+  // Both sides of the seam sit near 0.4 of the way down.
+  EXPECT_NEAR(before - 16, 0.6 * (full - 16), 12);
+  EXPECT_NEAR(after - 16, 0.56 * (full - 16), 14);
+  EXPECT_LT(frames.back().luma, 22);
+}
+
+TEST_F(VideoExport, PlainReEncodeStaysCloseToTheSource) {
+  ExportOptions o = quick();
+  o.bitRate = 1000000;
+  const std::string out = out_.file("fidelity.webm");
+  ASSERT_TRUE(run(clips().plain, out, o));
+  EXPECT_GT(psnr(out, clips().plain), 32.0);
+}
+
+// ---------------------------------------------------------------------------
+// Sound and sync
+// ---------------------------------------------------------------------------
+
+TEST_F(VideoExport, SilentClipBetweenSoundsGetsSilence) {
+  ExportOptions o = quick();
+  o.segments = {{"", 0, 2000}, {clips().silent, 0, 2000}, {"", 2000, 4000}};
+  const std::string out = out_.file("gap.webm");
+  ASSERT_TRUE(run(clips().plain, out, o));
+  EXPECT_EQ(probe(out).audioCodec, "opus");
+  EXPECT_NEAR(videoSeconds(out), 6.0, kFrame);
+  EXPECT_NEAR(audioSeconds(out), 6.0, 0.05);
+  EXPECT_GT(meanVolumeDb(out, 0.2, 1.8), -30);
+  EXPECT_LT(meanVolumeDb(out, 2.1, 3.9), -70);
+  EXPECT_GT(meanVolumeDb(out, 4.2, 5.8), -30);
+
+  // A silent clip alone gives a file without sound.
+  const std::string mute = out_.file("mute.webm");
+  ASSERT_TRUE(run(clips().silent, mute, quick()));
+  EXPECT_EQ(probe(mute).audioCodec, "");
+}
+
+TEST_F(VideoExport, PictureAndSoundStayInStepAcrossCuts) {
+  // A cut: the second second is removed.
+  ExportOptions cut = quick();
+  cut.segments = {{"", 0, 1000}, {"", 2000, 4000}};
+  const std::string a = out_.file("sync_cut.webm");
+  ASSERT_TRUE(run(clips().sync, a, cut));
+  expectInSync(a, {0.48, 1.48, 2.48});
+
+  // Three clips appended, one at another frame rate and sample rate.
+  ExportOptions append = quick();
+  append.segments = {{"", 0, 2000}, {clips().sync30, 600, 2600}, {"", 0, 1500}};
+  const std::string b = out_.file("sync_append.webm");
+  ASSERT_TRUE(run(clips().sync, b, append));
+  // (At 30 fps the flash frame is at k + 14/30 s.)
+  expectInSync(b, {0.48, 1.48, 1.4 + 44.0 / 30, 1.4 + 74.0 / 30, 4.48, 5.48});
+
+  // A cross fade of 400 ms: the second clip starts 400 ms early.
+  ExportOptions cross = quick();
+  cross.segments = {{"", 0, 3000}, {"", 0, 3000}};
+  cross.fades = {{Fade::Cross, 3000, 400}};
+  const std::string c = out_.file("sync_cross.webm");
+  ASSERT_TRUE(run(clips().sync, c, cross));
+  EXPECT_NEAR(videoSeconds(c), 5.6, kFrame);
+  expectInSync(c, {0.48, 1.48, 2.48, 2.6 + 0.48, 2.6 + 1.48, 2.6 + 2.48});
+}
+
+TEST_F(VideoExport, CrossFadeBlendsBothPictures) {
+  // White flashes in the tail of the first clip show at partial strength
+  // over the head of the next (black) one.
+  ExportOptions o = quick();
+  // The tail [1.3, 1.5] of the first piece holds the flash at 1.48; the
+  // head of the second piece (from 1.6) is black.
+  o.segments = {{"", 0, 1500}, {"", 1600, 2400}};
+  o.fades = {{Fade::Cross, 1500, 200}};
+  const std::string out = out_.file("blend.webm");
+  ASSERT_TRUE(run(clips().sync, out, o));
+  // The flash (tail time 0.18 of 0.2) lands at output 1.48 where the head
+  // weighs a = 0.9: about 10 % of white over black.
+  const auto frames = frameLuma(out);
+  double peak = 0;
+  for (const auto& f : frames) {
+    if (f.t > 1.3 && f.t < 1.6) peak = std::max(peak, f.luma);
+  }
+  EXPECT_GT(peak, 25);
+  EXPECT_LT(peak, 60);
+  EXPECT_NEAR(videoSeconds(out), 2.1, kFrame);
+}
+
+// ---------------------------------------------------------------------------
+// Pieces
+// ---------------------------------------------------------------------------
+
+TEST(VideoExportBlend, RowsAndFramesMatchTheFormula) {
+  std::mt19937 rng(7);
+  std::vector<uint8_t> a(53);
+  std::vector<uint8_t> b(53);
+  for (int w : {0, 1, 77, 128, 255, 256}) {
+    for (auto& v : a) v = static_cast<uint8_t>(rng());
+    for (auto& v : b) v = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> got = a;
+    media::exporter::blendRow(got.data(), b.data(), static_cast<int>(got.size()), w);
+    for (size_t i = 0; i < a.size(); ++i) {
+      ASSERT_EQ(got[i], (a[i] * w + b[i] * (256 - w)) >> 8) << "w " << w << " at " << i;
+    }
+  }
+
+  // Odd sizes: the chroma planes' last row and column are blended too.
+  media::av::FramePtr head = media::av::makeFrame();
+  media::av::FramePtr tail = media::av::makeFrame();
+  for (AVFrame* f : {head.get(), tail.get()}) {
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = 35;
+    f->height = 7;
+    ASSERT_EQ(av_frame_get_buffer(f, 0), 0);
+  }
+  for (int p = 0; p < 3; ++p) {
+    const int rows = p == 0 ? 7 : 4;
+    for (int y = 0; y < rows; ++y) {
+      std::memset(head->data[p] + y * head->linesize[p], 200, head->linesize[p]);
+      std::memset(tail->data[p] + y * tail->linesize[p], 100, tail->linesize[p]);
+    }
+  }
+  ASSERT_TRUE(media::exporter::canBlend(head.get(), tail.get()));
+  media::exporter::blendFrames(head.get(), tail.get(), 64);
+  EXPECT_EQ(head->data[0][6 * head->linesize[0] + 34], 125);
+  EXPECT_EQ(head->data[2][3 * head->linesize[2] + 17], 125);
+
+  tail->width = 34;
+  EXPECT_FALSE(media::exporter::canBlend(head.get(), tail.get()));
+}
+
+TEST(VideoExportGraph, FadesBeforeTheSourcesZeroAreShifted) {
+  using media::exporter::FadePiece;
+  // A fade out that began 0.5 s before this source's zero.
+  const std::vector<FadePiece> pieces = {{false, -0.5, 1.0, 0.0, 0.5}};
+  int64_t shift = 0;
+  const auto moved = media::exporter::shiftPieces(pieces, AVRational{1, 1000}, &shift);
+  EXPECT_EQ(shift, 500);
+  EXPECT_DOUBLE_EQ(moved[0].startS, 0.0);
+  EXPECT_DOUBLE_EQ(moved[0].toS, 1.0);
+  const std::string chain =
+      media::exporter::videoChain(90, media::FitMode::Stretch, 640, 360, moved, shift,
+                                  media::exporter::ChainEnd::Software, "yuv420p");
+  EXPECT_EQ(chain,
+            "transpose=clock,scale=640:360,setsar=1,setpts=PTS+500,"
+            "fade=t=out:st=0.000:d=1.000:alpha=0:enable='between(t\\,0.500\\,1.000)',"
+            "setpts=PTS-500,format=yuv420p");
+  // Fades that start at or after zero keep the plain chain.
+  const std::vector<FadePiece> inside = {{true, 1.0, 0.5, 1.0, 1.5}};
+  const auto same = media::exporter::shiftPieces(inside, AVRational{1, 48000}, &shift);
+  EXPECT_EQ(media::exporter::audioChain(same, shift, 48000, "stereo"),
+            "afade=t=in:st=1.000:d=0.500:enable='between(t\\,1.000\\,1.500)',"
+            "aresample=48000,aformat=sample_fmts=fltp:channel_layouts=stereo");
+  EXPECT_EQ(shift, 0);
+}
