@@ -1,0 +1,262 @@
+// The router's order, the modal dialog and the busy overlay.
+#include <SDL_keycode.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "app/app.h"
+#include "support/screen_harness.h"
+
+using testing_support::ScreenHarness;
+
+namespace {
+
+// Leaves the process-wide router state as a fresh start has it.
+class Router : public ::testing::Test {
+ protected:
+  void SetUp() override { reset(); }
+  void TearDown() override { reset(); }
+  static void reset() {
+    ui::busy() = ui::BusyState{};
+    ui::App::instance().screen = ui::App::Main;
+    if (ui::dialogOpen()) {
+      ui::showDialog("", "", {{"x", 0}});
+      ScreenHarness h(1280, 720);
+      h.appFrame();
+      h.clickWidget("dialog.0");
+    }
+    ui::takeDialogResult();
+  }
+};
+
+}  // namespace
+
+TEST(DialogLayout, TwoButtonsShareARowThreeStack) {
+  const double s = 1.0;
+  ui::DialogLayout two = ui::dialogLayout(1280, 720, s, 30, 40, 2);
+  ASSERT_EQ(two.buttons.size(), 2u);
+  EXPECT_DOUBLE_EQ(two.panel.w, 520);
+  EXPECT_DOUBLE_EQ(two.textWidth, 472);
+  EXPECT_DOUBLE_EQ(two.buttons[0].y, two.buttons[1].y);
+  EXPECT_DOUBLE_EQ(two.buttons[0].w, (472 - 8) / 2.0);
+  EXPECT_DOUBLE_EQ(two.buttons[1].x - (two.buttons[0].x + two.buttons[0].w), 8);
+  // p + title + 8 + body + 24 + one row + p
+  EXPECT_DOUBLE_EQ(two.panel.h, 24 + 30 + 8 + 40 + 24 + 44 + 24);
+  EXPECT_DOUBLE_EQ(two.panel.x, (1280 - 520) / 2.0);
+  EXPECT_DOUBLE_EQ(two.panel.y, (720 - two.panel.h) / 2);
+  EXPECT_DOUBLE_EQ(two.buttons[0].y, two.panel.y + 24 + 30 + 8 + 40 + 24);
+
+  ui::DialogLayout three = ui::dialogLayout(1280, 720, s, 30, 0, 3);  // no body
+  ASSERT_EQ(three.buttons.size(), 3u);
+  for (const ui::Rect& b : three.buttons) {
+    EXPECT_DOUBLE_EQ(b.x, three.panel.x + 24);
+    EXPECT_DOUBLE_EQ(b.w, 472);
+  }
+  EXPECT_DOUBLE_EQ(three.buttons[1].y - three.buttons[0].y, 52);
+  EXPECT_DOUBLE_EQ(three.panel.h, 24 + 30 + 24 + (3 * 44 + 2 * 8) + 24);
+
+  ui::DialogLayout one = ui::dialogLayout(1280, 720, s, 30, 0, 1);
+  EXPECT_DOUBLE_EQ(one.buttons[0].w, 472);
+
+  // A narrow window and a large scale: the panel keeps 32·s on each side.
+  ui::DialogLayout narrow = ui::dialogLayout(600, 720, 1.5, 30, 0, 2);
+  EXPECT_DOUBLE_EQ(narrow.panel.w, 600 - 96);
+  EXPECT_DOUBLE_EQ(narrow.buttons[0].h, 66);
+}
+
+TEST(BusyTexts, RemainingTimeRoundsToSecondsThenMinutes) {
+  EXPECT_EQ(ui::busyTimeText(59.4), "59 s");
+  EXPECT_EQ(ui::busyTimeText(59.6), "1:00");
+  EXPECT_EQ(ui::busyTimeText(3725), "62:05");
+  EXPECT_EQ(ui::busyTimeText(0), "0 s");
+  EXPECT_EQ(ui::busyTimeText(60), "1:00");
+  EXPECT_EQ(ui::busyTimeText(1e300), "16666666:40");  // clamped, not overflowing
+
+  EXPECT_DOUBLE_EQ(ui::busyFraction(150), 1.0);
+  EXPECT_DOUBLE_EQ(ui::busyFraction(-5), 0.0);
+  EXPECT_DOUBLE_EQ(ui::busyFraction(42), 0.42);
+
+  ui::BusyState b;
+  b.progress = 42.4;
+  b.remaining = 59.6;
+  EXPECT_EQ(ui::busyInfoLine(b), "42 %  ·  about 1:00 left");
+  b.detail = "2 of 3";
+  EXPECT_EQ(ui::busyInfoLine(b), "42 %  ·  2 of 3  ·  about 1:00 left");
+  b.remaining = -1;
+  b.detail.clear();
+  EXPECT_EQ(ui::busyInfoLine(b), "42 %  ·  Estimating time left…");
+
+  // An over-long detail is cut to 191 bytes without splitting a character.
+  b.detail.clear();
+  for (int i = 0; i < 150; ++i) b.detail += "\xC3\xA4";  // ä
+  std::string line = ui::busyInfoLine(b);
+  EXPECT_LE(line.size(), 191u);
+  EXPECT_GE(line.size(), 189u);
+  EXPECT_EQ(line.substr(line.size() - 2), "\xC3\xA4");
+}
+
+TEST_F(Router, DialogWithoutButtonsGetsOneCloseButtonAndAnswersOnce) {
+  ScreenHarness h(1280, 720);
+  ui::showDialog("The app crashed last time", "Report saved.", {});
+  EXPECT_TRUE(ui::dialogOpen());
+  h.appFrame();
+  EXPECT_TRUE(h.hasWidget("dialog.0"));
+  EXPECT_FALSE(h.hasWidget("dialog.1"));
+  ui::Rect b = *h.widget("dialog.0");
+  EXPECT_EQ(h.pixel(b.x + 3, b.y + b.h / 2), 0xFF2C6392u);  // primary fill
+  EXPECT_EQ(ui::takeDialogResult(), -1);
+
+  h.appFrame(ScreenHarness::move(b.x + 3, b.y + b.h / 2));
+  EXPECT_EQ(h.pixel(b.x + 3, b.y + b.h / 2), 0xFF3F7CAEu);  // hovered
+
+  // A click beside the buttons is swallowed and closes nothing.
+  h.appFrame(ScreenHarness::click(5, 5));
+  EXPECT_TRUE(ui::dialogOpen());
+  EXPECT_TRUE(h.ctx().clickTaken);
+
+  ASSERT_TRUE(h.clickWidget("dialog.0"));
+  EXPECT_FALSE(ui::dialogOpen());
+  EXPECT_EQ(ui::takeDialogResult(), 0);
+  EXPECT_EQ(ui::takeDialogResult(), -1);  // taken once
+  h.appFrame();
+  EXPECT_FALSE(h.hasWidget("dialog.0"));
+  EXPECT_TRUE(h.hasWidget("screen.start"));
+}
+
+TEST_F(Router, ThreeButtonsStackAndTheChosenIndexComesBack) {
+  ScreenHarness h(1280, 720);
+  ui::showDialog("Close editor?", "Unsaved changes will be lost.",
+                 {{"Cancel", 0}, {"Save", 1}, {"Discard", 2}});
+  h.appFrame();
+  ui::Rect b0 = *h.widget("dialog.0");
+  ui::Rect b1 = *h.widget("dialog.1");
+  ui::Rect b2 = *h.widget("dialog.2");
+  EXPECT_EQ(b0.x, b2.x);
+  EXPECT_LT(b0.y, b1.y);
+  EXPECT_LT(b1.y, b2.y);
+  // The destructive button's outline is red, the others' grey.
+  auto reddest = [&h](const ui::Rect& r) {
+    uint32_t best = 0;
+    for (double y = r.y - 1; y <= r.y + 1; ++y) best = std::max(best, (h.pixel(r.x + r.w / 2, y) >> 16) & 0xFF);
+    return best;
+  };
+  EXPECT_GT(reddest(b2), 0x90u);
+  EXPECT_LT(reddest(b0), 0x60u);
+
+  // A new dialog replaces the open one and resets the result.
+  ASSERT_TRUE(h.clickWidget("dialog.2"));
+  EXPECT_FALSE(ui::dialogOpen());
+  ui::showDialog("Again", "", {{"A", 0}, {"B", 1}});
+  EXPECT_EQ(ui::takeDialogResult(), -1);
+  h.appFrame();
+  EXPECT_EQ(h.widget("dialog.0")->y, h.widget("dialog.1")->y);
+  ASSERT_TRUE(h.clickWidget("dialog.1"));
+  EXPECT_EQ(ui::takeDialogResult(), 1);
+}
+
+TEST_F(Router, AClickTakenBeforeTheDialogIsNotSeenByIt) {
+  ScreenHarness h(1280, 720);
+  ui::showDialog("Title", "", {{"OK", 1}});
+  h.appFrame();
+  ui::Rect b = *h.widget("dialog.0");
+  h.frame(
+      [](ui::Ctx& c) {
+        c.clickTaken = true;  // a screen drawn earlier took it
+        ui::updateDialog(c);
+      },
+      ScreenHarness::click(b.x + 5, b.y + 5));
+  EXPECT_TRUE(ui::dialogOpen());
+  EXPECT_EQ(ui::takeDialogResult(), -1);
+}
+
+TEST_F(Router, BusyOverlayWithholdsTheBaseScreenAndSwallowsClicks) {
+  ScreenHarness h(1280, 720);
+  EXPECT_TRUE(ui::App::instance().baseScreenGetsInput());
+  ui::BusyState& busy = ui::busy();
+  busy.active = true;
+  busy.label = "Exporting…";
+  busy.progress = 150;
+  busy.remaining = 59.6;
+  EXPECT_FALSE(ui::App::instance().baseScreenGetsInput());
+
+  h.appFrame();
+  ui::Rect cancel = *h.widget("busy.cancel");
+  EXPECT_EQ(cancel.w, 140);
+  EXPECT_EQ(cancel.h, 36);
+  // Panel 420 × 190 centred; track 24 px in, 84 px down, 372 wide.
+  double trackX = (1280 - 420) / 2.0 + 24;
+  double trackY = (720 - 190) / 2.0 + 84;
+  EXPECT_EQ(h.pixel(trackX + 372 - 6, trackY + 5), 0xFF5E9FD4u);  // over 100 %: full
+  busy.progress = -20;
+  h.appFrame();
+  EXPECT_EQ(h.pixel(trackX + 6, trackY + 5), 0xFF2F3944u);  // negative: no fill
+  busy.progress = 50;
+  h.appFrame();
+  EXPECT_EQ(h.pixel(trackX + 180, trackY + 5), 0xFF5E9FD4u);
+  EXPECT_EQ(h.pixel(trackX + 192, trackY + 5), 0xFF2F3944u);
+
+  h.appFrame(ScreenHarness::click(10, 10));
+  EXPECT_TRUE(h.ctx().clickTaken);
+  EXPECT_FALSE(busy.cancelRequested);
+  ASSERT_TRUE(h.clickWidget("busy.cancel"));
+  EXPECT_TRUE(busy.cancelRequested);
+
+  // Without a cancel button a click there only gets swallowed.
+  busy.cancellable = false;
+  busy.cancelRequested = false;
+  h.appFrame(ScreenHarness::click(cancel.x + 5, cancel.y + 5));
+  EXPECT_FALSE(h.hasWidget("busy.cancel"));
+  EXPECT_FALSE(busy.cancelRequested);
+  EXPECT_TRUE(h.ctx().clickTaken);
+}
+
+TEST_F(Router, WithheldInputHidesEverythingAndIsRestoredAfterwards) {
+  ScreenHarness h(800, 600);
+  ui::Input in = ScreenHarness::click(100, 100);
+  in.keys = {SDLK_RETURN};
+  in.text = "a";
+  in.dropped = {"/tmp/x.jpg"};
+  in.wheel = 2;
+  in.dx = 3;
+  in.ctrl = true;
+  h.frame(
+      [](ui::Ctx& c) {
+        bool baseTook = true;
+        ui::drawWithInputWithheld(c, [&baseTook](ui::Ctx& inner) {
+          const ui::Input& w = inner.in;
+          EXPECT_EQ(w.mx, -1000000000.0);
+          EXPECT_EQ(w.my, -1000000000.0);
+          EXPECT_FALSE(w.pressed || w.released || w.held || w.rightClick || w.ctrl || w.shift);
+          EXPECT_TRUE(w.keys.empty() && w.text.empty() && w.dropped.empty());
+          EXPECT_EQ(w.wheel + w.dx + w.dy, 0);
+          EXPECT_FALSE(inner.hover({0, 0, 800, 600}));
+          baseTook = inner.takeClick({0, 0, 800, 600});
+          inner.clickTaken = true;  // even a base screen that marks the click taken
+        });
+        EXPECT_FALSE(baseTook);
+        EXPECT_FALSE(c.clickTaken);  // … leaves it for the screens on top
+        EXPECT_EQ(c.in.mx, 100);
+        EXPECT_EQ(c.in.keys.size(), 1u);
+        EXPECT_EQ(c.in.dropped.size(), 1u);
+        EXPECT_TRUE(c.takeClick({0, 0, 800, 600}));
+      },
+      in);
+}
+
+TEST_F(Router, SecondaryScreenIsDrawnOverTheBaseInTheSameFrame) {
+  ScreenHarness h(1280, 720);
+  h.appFrame();
+  EXPECT_TRUE(h.hasWidget("screen.start"));
+  EXPECT_FALSE(h.hasWidget("screen.settings"));
+  ui::App::instance().screen = ui::App::Settings;
+  EXPECT_FALSE(ui::App::instance().baseScreenGetsInput());
+  h.appFrame();
+  EXPECT_TRUE(h.hasWidget("screen.start"));
+  EXPECT_TRUE(h.hasWidget("screen.settings"));
+  auto lines = h.dump();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0].id, "screen.start");  // base first, then the screen on top
+  EXPECT_EQ(lines[1].id, "screen.settings");
+}

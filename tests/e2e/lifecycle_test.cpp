@@ -1,0 +1,122 @@
+// The running program under a virtual X server: drops, crash reports,
+// termination signals.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+#include "platform/fs.h"
+#include "support/e2e_harness.h"
+#include "support/xdnd_source.h"
+
+using namespace testing_support;
+
+namespace {
+
+bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
+
+}  // namespace
+
+TEST(Lifecycle, F9TreatsTheDropVariableAsDroppedFiles) {
+  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  AppProcess app(x, profile, {}, {{"KORVELLE_DROP", "/tmp/My Photo.jpg::/tmp/b.png:"}});
+  ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  ASSERT_TRUE(app.key("F9"));
+  EXPECT_TRUE(waitUntil([&] { return app.logHas("F9: 2 Datei(en) als hereingezogen behandelt"); }))
+      << readFile(profile.logPath());
+  app.signal(SIGTERM);
+  ExitStatus s = app.waitExit();
+  EXPECT_TRUE(s.exited);
+  EXPECT_EQ(s.exitCode, 0);
+}
+
+// A file manager drops "file://" URIs with escapes and a CR LF; the program
+// receives the plain path.
+TEST(Lifecycle, ADroppedFileUriArrivesDecoded) {
+  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  std::string path = profile.root() + "/My Photo \xC3\xA4.jpg";
+  ASSERT_TRUE(writeFile(path, "not really a photo"));
+  std::string uri = "file://" + profile.root() + "/My%20Photo%20%C3%A4.jpg\r\n";
+  AppProcess app(x, profile, {});
+  ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  ASSERT_TRUE(xdndDrop(x.name(), app.windowId(), uri, 200, 200, kE2ETimeout));
+  EXPECT_TRUE(waitUntil([&] { return app.logHas("hereingezogen: " + path + "\n"); })) << readFile(profile.logPath());
+  app.signal(SIGTERM);
+  EXPECT_EQ(app.waitExit().exitCode, 0);
+}
+
+TEST(Lifecycle, SigtermEndsCleanlyAndSavesTheSettings) {
+  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  AppProcess app(x, profile, {});
+  ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+  EXPECT_FALSE(platform::fs::isFile(profile.settingsPath()));
+  app.signal(SIGTERM);
+  ExitStatus s = app.waitExit();
+  ASSERT_TRUE(s.exited);
+  EXPECT_EQ(s.exitCode, 0);
+  EXPECT_NE(profile.settingsText().find("\"windowW\":"), std::string::npos) << profile.settingsText();
+  std::string log = readFile(profile.logPath());
+  EXPECT_NE(log.find("---- Ende ----"), std::string::npos) << log;
+  EXPECT_NE(app.out().find("[video] Treiber: x11"), std::string::npos) << app.out();
+  EXPECT_NE(log.find("Elternfenster fuer Dialoge: x11:"), std::string::npos) << log;
+}
+
+// A second SIGTERM while the first is still being honoured ends the program
+// at once. The display is stopped, so the program hangs in its next X call —
+// in a frame or in the shutdown — with the first signal taken.
+TEST(Lifecycle, SecondSigtermWhileShuttingDownEndsAtOnceWith143) {
+  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  AppProcess app(x, profile, {});
+  ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+  x.pause();
+  app.signal(SIGTERM);
+  // Only once the handler has run is the next signal a second one.
+  ASSERT_TRUE(waitUntil([&] { return !app.signalPending(SIGTERM); }));
+  EXPECT_TRUE(app.running());
+  app.signal(SIGTERM);
+  ExitStatus s = app.waitExit();
+  x.resume();
+  ASSERT_TRUE(s.exited);
+  EXPECT_EQ(s.exitCode, 143);
+}
+
+TEST(Lifecycle, ACrashIsAnnouncedAtTheNextStartInADialog) {
+  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  {
+    AppProcess app(x, profile, {});
+    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+    app.signal(SIGSEGV);
+    ExitStatus s = app.waitExit();
+    ASSERT_TRUE(s.exited);
+    EXPECT_EQ(s.signal, SIGSEGV);
+  }
+  std::string report = readFile(profile.runtimeDir() + "/Korvelle_crash.txt");
+  EXPECT_NE(report.find("SIGSEGV"), std::string::npos) << report;
+
+  AppProcess again(x, profile, {});
+  ASSERT_TRUE(again.waitForWidget("dialog.0")) << again.err();
+  EXPECT_TRUE(again.logHas("Bericht vom letzten Lauf: " + profile.dataDir() + "/Korvelle_crash_"));
+  EXPECT_FALSE(platform::fs::isFile(profile.runtimeDir() + "/Korvelle_crash.txt"));
+  ASSERT_TRUE(again.waitForWindow());
+  ASSERT_TRUE(again.clickWidget("dialog.0"));
+  EXPECT_TRUE(again.waitForWidget("dialog.0", false)) << again.err();
+  again.signal(SIGTERM);
+  EXPECT_EQ(again.waitExit().exitCode, 0);
+}

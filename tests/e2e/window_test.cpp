@@ -1,0 +1,105 @@
+// Window geometry across runs: the size option, the saved size and position,
+// full screen and the option that overrides it.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+#include "support/e2e_harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
+
+// Ends a run the normal way and checks that it ended cleanly.
+void terminate(AppProcess& app) {
+  app.signal(SIGTERM);
+  ExitStatus s = app.waitExit();
+  EXPECT_TRUE(s.exited);
+  EXPECT_EQ(s.exitCode, 0) << app.err();
+}
+
+bool settingsSay(const E2EProfile& profile, const std::string& member) {
+  return profile.settingsText().find(member) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(Window, SizeOptionThenSavedSizeAndPositionComeBack) {
+  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+  VirtualDisplay x(1920, 1080);
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  {
+    AppProcess app(x, profile, {"--size", "1000x700"});
+    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+    ASSERT_TRUE(app.waitForWindow());
+    auto g = app.geometry();
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->w, 1000);
+    EXPECT_EQ(g->h, 700);
+    EXPECT_TRUE(app.logHas("Fenster 1000x700 (aus dem Schirm gerechnet)"));
+
+    // Move the window, then wait for a frame after a later event: X delivers
+    // events in order, so by then the move has been seen and sampled.
+    ASSERT_EQ(x.xdotool({"windowmove", app.windowId(), "100", "120"}).exitCode, 0);
+    ASSERT_TRUE(waitUntil([&] {
+      auto now = app.geometry();
+      return now && now->x == 100 && now->y == 120;
+    }));
+    ASSERT_EQ(x.xdotool({"mousemove", "--window", app.windowId(), "50", "50"}).exitCode, 0);
+    ASSERT_TRUE(app.waitForNextFrame());
+    terminate(app);
+  }
+  EXPECT_TRUE(settingsSay(profile, "\"windowW\":1000")) << profile.settingsText();
+  EXPECT_TRUE(settingsSay(profile, "\"windowH\":700"));
+  EXPECT_TRUE(settingsSay(profile, "\"windowX\":100"));
+  EXPECT_TRUE(settingsSay(profile, "\"windowY\":120"));
+
+  AppProcess again(x, profile, {});
+  ASSERT_TRUE(again.waitForWidget("screen.start")) << again.err();
+  ASSERT_TRUE(again.waitForWindow());
+  EXPECT_TRUE(waitUntil([&] {
+    auto g = again.geometry();
+    return g && g->x == 100 && g->y == 120 && g->w == 1000 && g->h == 700;
+  })) << again.geometry().value_or(AppProcess::Geometry{}).x;
+  EXPECT_TRUE(again.logHas("Fenster 1000x700 (gemerkt)"));
+  terminate(again);
+}
+
+TEST(Window, WindowedOverridesASavedFullScreen) {
+  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+  VirtualDisplay x(1920, 1080);
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  {
+    AppProcess app(x, profile, {"--fullscreen"});
+    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+    ASSERT_TRUE(app.waitForWindow());
+    ASSERT_TRUE(app.waitForFrameAfterStart(0.6));  // past the geometry's settling time
+    terminate(app);
+  }
+  ASSERT_TRUE(settingsSay(profile, "\"fullscreen\":true")) << profile.settingsText();
+
+  {
+    AppProcess app(x, profile, {"--windowed", "--fullscreen"});
+    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+    ASSERT_TRUE(app.waitForWindow());
+    // Sampling starts with the first frame: the saved state is now windowed.
+    terminate(app);
+  }
+  EXPECT_TRUE(settingsSay(profile, "\"fullscreen\":false")) << profile.settingsText();
+
+  // F11 switches full screen on in a run and the next start remembers it.
+  {
+    AppProcess app(x, profile, {});
+    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
+    ASSERT_TRUE(app.waitForWindow());
+    ASSERT_TRUE(app.key("F11"));
+    ASSERT_TRUE(app.waitForNextFrame());
+    terminate(app);
+  }
+  EXPECT_TRUE(settingsSay(profile, "\"fullscreen\":true")) << profile.settingsText();
+}

@@ -1,0 +1,142 @@
+// e2e_harness: runs the real program under a virtual X server of its own
+// and talks to it the way a user would.
+//
+//   VirtualDisplay x;                       // Xvfb on a free display number
+//   E2EProfile profile;                     // private HOME and XDG folders
+//   AppProcess app(x, profile, {"--size", "1000x700"});
+//   ASSERT_TRUE(app.waitForWidget("screen.start"));
+//   app.clickWidget("dialog.0");            // xdotool, at the dump's rectangle
+//   app.signal(SIGTERM);
+//   EXPECT_EQ(app.waitExit().exitCode, 0);
+//
+// Every wait polls with a generous deadline, so a loaded machine only makes
+// the tests slower, never wrong. Child processes die with the test process.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/screen_harness.h"
+#include "support/test_support.h"
+
+namespace testing_support {
+
+// Deadline for anything a healthy program does in well under a second.
+inline constexpr double kE2ETimeout = 30.0;
+
+// Polls cond every pollSeconds until it holds (true) or the deadline passes.
+bool waitUntil(const std::function<bool()>& cond, double timeoutSeconds = kE2ETimeout, double pollSeconds = 0.05);
+
+// An Xvfb server on a display number it picks itself (-displayfd).
+class VirtualDisplay {
+ public:
+  explicit VirtualDisplay(int width = 1920, int height = 1080);
+  ~VirtualDisplay();
+  VirtualDisplay(const VirtualDisplay&) = delete;
+  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+  bool ok() const { return !name_.empty(); }
+  const std::string& name() const { return name_; }  // ":N"
+  // Stops and continues the server, for a display that no longer answers.
+  void pause();
+  void resume();
+  // Runs xdotool against this display and waits for it.
+  RunResult xdotool(const std::vector<std::string>& args) const;
+
+ private:
+  pid_t pid_ = -1;
+  bool paused_ = false;
+  std::string name_;
+};
+
+// Private HOME and XDG folders shared by the runs of one scenario.
+class E2EProfile {
+ public:
+  E2EProfile();
+  const std::string& root() const { return dir_.path(); }
+  std::string home() const { return dir_.file("home"); }
+  std::string dataDir() const { return dir_.file("data") + "/Korvelle"; }
+  std::string runtimeDir() const { return dir_.file("runtime"); }
+  std::string logPath() const { return dataDir() + "/Korvelle.log"; }
+  std::string settingsPath() const { return dataDir() + "/settings.dat"; }
+  std::string dumpPath() const { return dir_.file("ui_dump.txt"); }
+  // The settings file opened with the program's own seal, or "" when absent.
+  std::string settingsText() const;
+  // Environment of a run: display, folders, drivers, language, dump path.
+  std::vector<std::pair<std::string, std::string>> environment(const VirtualDisplay& display) const;
+
+ private:
+  TempDir dir_;
+};
+
+// Result of a finished run.
+struct ExitStatus {
+  bool exited = false;  // false: still running at the deadline (then killed)
+  int exitCode = -1;    // exit status, −1 when killed by a signal
+  int signal = 0;       // terminating signal
+};
+
+// One run of the program; killed when the object goes away while it runs.
+class AppProcess {
+ public:
+  AppProcess(const VirtualDisplay& display, const E2EProfile& profile, const std::vector<std::string>& args,
+             const std::vector<std::pair<std::string, std::string>>& extraEnv = {});
+  ~AppProcess();
+  AppProcess(const AppProcess&) = delete;
+  AppProcess& operator=(const AppProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  bool running();
+  void signal(int sig);
+  // Whether sig was sent but its handler has not run yet (/proc/<pid>/status).
+  bool signalPending(int sig) const;
+  // Waits for the end; on the deadline the process is killed and exited is false.
+  ExitStatus waitExit(double timeoutSeconds = kE2ETimeout);
+  std::string out() const { return readFile(outPath_); }
+  std::string err() const { return readFile(errPath_); }
+
+  // --- The interface, through the dump file -----------------------------------
+  std::vector<DumpEntry> dump() const;
+  std::optional<ui::Rect> widget(const std::string& id) const;
+  // Waits until the dump lists id (or, with present false, until a dump
+  // exists that does not).
+  bool waitForWidget(const std::string& id, bool present = true, double timeoutSeconds = kE2ETimeout);
+  // Waits until the program has drawn a frame after this call (the dump
+  // file is replaced by every frame that registers widgets).
+  bool waitForNextFrame(double timeoutSeconds = kE2ETimeout);
+  // Waits until the program has drawn a frame at least settleSeconds after
+  // the first one seen, nudging the pointer so that frames keep coming (the
+  // window geometry is sampled into the settings only after a settling time).
+  bool waitForFrameAfterStart(double settleSeconds, double timeoutSeconds = kE2ETimeout);
+
+  // --- The window, through xdotool ------------------------------------------------
+  // The program's X11 window id ("" until it is mapped).
+  std::string windowId() const;
+  bool waitForWindow(double timeoutSeconds = kE2ETimeout);
+  // Window position and size as X reports them.
+  struct Geometry {
+    int x = 0, y = 0, w = 0, h = 0;
+  };
+  std::optional<Geometry> geometry() const;
+  // Moves the pointer to the widget's centre and clicks the left button.
+  bool clickWidget(const std::string& id);
+  // Sends a key (xdotool key name, e.g. "F9") to the window.
+  bool key(const std::string& name);
+  // Whether the log contains text.
+  bool logHas(const std::string& text) const;
+
+ private:
+  const VirtualDisplay& display_;
+  const E2EProfile& profile_;
+  pid_t pid_ = -1;
+  std::optional<ExitStatus> status_;
+  std::string outPath_;
+  std::string errPath_;
+};
+
+}  // namespace testing_support

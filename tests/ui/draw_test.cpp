@@ -1,0 +1,234 @@
+// Colour arithmetic, shapes, text layout and the shipped fonts.
+#include <fontconfig/fontconfig.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <string>
+
+#include "platform/fs.h"
+#include "platform/paths.h"
+#include "support/screen_harness.h"
+#include "support/test_support.h"
+#include "ui/draw.h"
+#include "ui/theme.h"
+
+using testing_support::ScreenHarness;
+
+namespace {
+
+// Bounding box of the non-transparent pixels in a logical rectangle.
+struct InkBox {
+  double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+  int count = 0;
+};
+
+InkBox inkIn(const ScreenHarness& h, const ui::Rect& area) {
+  InkBox box;
+  for (double y = area.y; y < area.y + area.h; ++y) {
+    for (double x = area.x; x < area.x + area.w; ++x) {
+      if ((h.pixel(x, y) >> 24) > 0x40) {
+        box.left = std::min(box.left, x);
+        box.right = std::max(box.right, x + 1);
+        box.top = std::min(box.top, y);
+        box.bottom = std::max(box.bottom, y + 1);
+        ++box.count;
+      }
+    }
+  }
+  return box;
+}
+
+}  // namespace
+
+TEST(Theme, MixClampsAndRoundsPerChannel) {
+  EXPECT_EQ(theme::mix(0x000000, 0xFFFFFF, 0.5), 0x808080u);  // 127.5 rounds up
+  EXPECT_EQ(theme::mix(0x000000, 0xFFFFFF, 2.0), 0xFFFFFFu);
+  EXPECT_EQ(theme::mix(0x123456, 0xFFFFFF, -1.0), 0x123456u);
+  EXPECT_EQ(theme::mix(0x123456, 0xFFFFFF, std::nan("")), 0x123456u);
+  EXPECT_EQ(theme::mix(0xFF0000, 0x0000FF, 0.25), 0xBF0040u);
+  // The top byte is not a channel.
+  EXPECT_EQ(theme::mix(0xAA000000, 0xBB000000, 0.5), 0x000000u);
+  EXPECT_EQ(theme::lighten(0x2C6392, 1.0), 0xFFFFFFu);
+  EXPECT_EQ(theme::darken(0x2C6392, 1.0), 0x000000u);
+  EXPECT_EQ(theme::lighten(0x000000, 0.5), 0x808080u);
+  EXPECT_EQ(theme::darken(0xFFFFFF, 0.5), 0x808080u);
+}
+
+TEST(Theme, LuminanceWeighsChannelsWithoutGamma) {
+  EXPECT_DOUBLE_EQ(theme::luminance(0xFFFFFF), 1.0);
+  EXPECT_DOUBLE_EQ(theme::luminance(0x000000), 0.0);
+  EXPECT_NEAR(theme::luminance(0xFF0000), 0.2126, 1e-12);
+  EXPECT_NEAR(theme::luminance(0x00FF00), 0.7152, 1e-12);
+  EXPECT_NEAR(theme::luminance(0x0000FF), 0.0722, 1e-12);
+  EXPECT_NEAR(theme::luminance(0x808080), 128.0 / 255.0, 1e-12);
+}
+
+TEST(Draw, ShrinkToFitScales) {
+  EXPECT_DOUBLE_EQ(ui::fitScale(200, 100, 0.6), 0.6);   // limited, still overflows
+  EXPECT_DOUBLE_EQ(ui::fitScale(200, 150, 0.6), 0.75);
+  EXPECT_DOUBLE_EQ(ui::fitScale(100, 150, 0.6), 1.0);  // fits already
+  EXPECT_DOUBLE_EQ(ui::fitScale(150, 150, 0.6), 1.0);
+  EXPECT_DOUBLE_EQ(ui::fitScale(200, 0, 0.6), 1.0);    // no fit width
+  EXPECT_DOUBLE_EQ(ui::fitScale(0.5, 0.25, 0.1), 1.0);  // nothing measurable
+}
+
+TEST(Draw, MeasuredTextShrinksToItsFitWidth) {
+  ScreenHarness h(800, 400);
+  h.frame([](ui::Ctx& c) {
+    const std::string label = "Estimating time left for the export";
+    ui::TextStyle plain{.size = 20};
+    double natural = 0;
+    double naturalH = 0;
+    ui::measureText(c.cr, label, plain, &natural, &naturalH);
+    ASSERT_GT(natural, 100);
+
+    ui::TextStyle fitted = plain;
+    fitted.fitWidth = natural * 0.75;
+    fitted.minScale = 0.6;
+    double w = 0;
+    double hh = 0;
+    ui::measureText(c.cr, label, fitted, &w, &hh);
+    EXPECT_NEAR(w, natural * 0.75, natural * 0.04);
+    EXPECT_LT(hh, naturalH);
+
+    fitted.fitWidth = natural * 0.3;  // below the limit: drawn at 0.6 and overflowing
+    ui::measureText(c.cr, label, fitted, &w, nullptr);
+    EXPECT_NEAR(w, natural * 0.6, natural * 0.04);
+    EXPECT_GT(w, fitted.fitWidth);
+
+    fitted.fitWidth = natural * 2;  // fits: untouched
+    ui::measureText(c.cr, label, fitted, &w, nullptr);
+    EXPECT_DOUBLE_EQ(w, natural);
+
+    ui::measureText(c.cr, "", plain, &w, &hh);
+    EXPECT_EQ(w, 0);
+    EXPECT_EQ(hh, 0);
+  });
+}
+
+TEST(Draw, UppercaseWrapAndLetterSpacingChangeTheLayout) {
+  ScreenHarness h(800, 400);
+  h.frame([](ui::Ctx& c) {
+    double upper = 0;
+    double spelled = 0;
+    ui::measureText(c.cr, "straße", {.size = 16, .uppercase = true}, &upper, nullptr);
+    ui::measureText(c.cr, "STRASSE", {.size = 16}, &spelled, nullptr);
+    EXPECT_DOUBLE_EQ(upper, spelled);  // ß becomes SS
+
+    double oneLineW = 0;
+    double oneLineH = 0;
+    double wrappedW = 0;
+    double wrappedH = 0;
+    const std::string body = "Every edit writes a new file. The source file is never modified or overwritten.";
+    ui::measureText(c.cr, body, {.size = 16}, &oneLineW, &oneLineH);
+    ui::measureText(c.cr, body, {.size = 16, .wrapWidth = 200}, &wrappedW, &wrappedH);
+    EXPECT_LE(wrappedW, 200);
+    EXPECT_GT(wrappedH, 2 * oneLineH);
+
+    double spaced = 0;
+    double tight = 0;
+    ui::measureText(c.cr, "ABCDE", {.size = 16}, &tight, nullptr);
+    ui::measureText(c.cr, "ABCDE", {.size = 16, .letterSpacing = 4}, &spaced, nullptr);
+    EXPECT_NEAR(spaced - tight, 16, 2);  // between the five letters
+  });
+}
+
+TEST(Draw, TextIsPlacedByAlignment) {
+  ScreenHarness h(600, 300);
+  const std::string word = "Export";
+  double w = 0;
+  h.frame([&](ui::Ctx& c) {
+    ui::measureText(c.cr, word, {.size = 24}, &w, nullptr);
+    ui::drawText(c.cr, 300, 20, word, {.size = 24, .align = 2});        // right edge at 300
+    ui::drawText(c.cr, 300, 120, word, {.size = 24, .align = 1});       // centred on 300
+    ui::drawTextIn(c.cr, {100, 200, 400, 80}, word, {.size = 24});     // centred in the box
+  });
+  InkBox right = inkIn(h, {0, 15, 600, 40});
+  EXPECT_LE(right.right, 301);
+  EXPECT_GT(right.right, 300 - 6);
+  EXPECT_NEAR(right.left, 300 - w, 6);
+
+  InkBox centred = inkIn(h, {0, 115, 600, 40});
+  EXPECT_NEAR((centred.left + centred.right) / 2, 300, 4);
+  InkBox boxed = inkIn(h, {0, 195, 600, 90});
+  EXPECT_NEAR((boxed.left + boxed.right) / 2, 300, 4);
+  EXPECT_NEAR((boxed.top + boxed.bottom) / 2, 240, 6);
+}
+
+TEST(Draw, RoundedShapesKeepTheirRadiusInsideTheRectangle) {
+  ScreenHarness h(300, 200);
+  h.frame([](ui::Ctx& c) {
+    ui::fillRoundedRect(c.cr, {20, 20, 100, 20}, 50, 0x5E9FD4, 1.0);  // radius > half height: a pill
+    ui::fillRect(c.cr, {20, 100, 10, 10}, 0xC0483F, 0.5);
+    ui::fillCircle(c.cr, 200, 100, 30, 0xEDF1F4, 1.0);
+    ui::strokeRoundedRect(c.cr, {150, 20, 100, 40}, 6, 2, 0x39434E, 1.0);
+  });
+  EXPECT_EQ(h.pixel(20.5, 20.5), 0u);             // the pill's corner is cut away
+  EXPECT_EQ(h.pixel(119.5, 39.5), 0u);
+  EXPECT_EQ(h.pixel(21.5, 30), 0xFF5E9FD4u);       // the end cap reaches the edge mid-height
+  EXPECT_EQ(h.pixel(30, 21), 0xFF5E9FD4u);         // 10 px in, the cap is full height
+  EXPECT_EQ(h.pixel(70, 30), 0xFF5E9FD4u);
+  EXPECT_EQ(h.pixel(25, 105) >> 24, 0x80u);        // alpha 0.5
+  EXPECT_EQ(h.pixel(200, 100), 0xFFEDF1F4u);
+  EXPECT_EQ(h.pixel(200, 100 - 31), 0u);
+  EXPECT_EQ(h.pixel(200, 40) & 0xFFFFFF, 0u);      // inside the outline: untouched
+}
+
+TEST(Draw, RepeatedTextReusesItsLayout) {
+  ScreenHarness h(400, 200);
+  size_t before = 0;
+  size_t afterFirst = 0;
+  h.frame([&](ui::Ctx& c) {
+    before = ui::cachedTextLayouts();
+    ui::drawText(c.cr, 10, 10, "cached label", {.size = 14});
+    afterFirst = ui::cachedTextLayouts();
+  });
+  h.frame([&](ui::Ctx& c) {
+    ui::drawText(c.cr, 10, 10, "cached label", {.size = 14, .color = 0xC0483F});  // colour is not layout
+    EXPECT_EQ(ui::cachedTextLayouts(), afterFirst);
+    ui::drawText(c.cr, 10, 40, "cached label", {.size = 15});
+    EXPECT_EQ(ui::cachedTextLayouts(), afterFirst + 1);
+  });
+  EXPECT_EQ(afterFirst, before + 1);
+}
+
+// The build step cuts each script's font from Debian's Noto fonts; each must
+// hold its script's basic letters, and together they must cover every
+// character the translation catalogues use.
+TEST(Fonts, ShippedFontsAreRegisteredAndCoverTheirScripts) {
+  ASSERT_TRUE(ui::registerBundledFonts());
+  FcFontSet* app = FcConfigGetFonts(FcConfigGetCurrent(), FcSetApplication);
+  ASSERT_NE(app, nullptr);
+  auto covered = [app](FcChar32 c) {
+    for (int i = 0; i < app->nfont; ++i) {
+      FcCharSet* set = nullptr;
+      if (FcPatternGetCharSet(app->fonts[i], FC_CHARSET, 0, &set) == FcResultMatch && FcCharSetHasChar(set, c)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (FcChar32 c : {0x41u, 0xDFu, 0x3042u /* あ */, 0x30A2u /* ア */, 0x0915u /* क */, 0x0995u /* ক */,
+                     0x0E01u /* ก */, 0x0628u /* ب */, 0x06CCu /* ی */}) {
+    EXPECT_TRUE(covered(c)) << std::hex << c;
+  }
+
+  std::string dir = std::string(KORVELLE_SOURCE_DIR) + "/src/core/i18n";
+  std::set<FcChar32> missing;
+  for (const std::string& name : platform::fs::listDir(dir)) {
+    std::string text = testing_support::readFile(dir + "/" + name);
+    const FcChar8* p = reinterpret_cast<const FcChar8*>(text.data());
+    int left = static_cast<int>(text.size());
+    while (left > 0) {
+      FcChar32 c = 0;
+      int n = FcUtf8ToUcs4(p, &c, left);
+      if (n <= 0) break;
+      if (c > 0x7F && c != 0xFEFF && !(c >= 0x200B && c <= 0x200F) && !covered(c)) missing.insert(c);
+      p += n;
+      left -= n;
+    }
+  }
+  EXPECT_TRUE(missing.empty()) << missing.size() << " catalogue characters have no glyph, first U+" << std::hex
+                               << (missing.empty() ? 0 : *missing.begin());
+}
