@@ -28,6 +28,6 @@ done
 # map expects; newer kernels randomise more, so run without it.
 CC=clang CXX=clang++ KORVELLE_TARGETS=korvelle_tests scripts/build.sh build-tsan \
   -DKORVELLE_TESTS=ON -DKORVELLE_SANITIZE=thread -DKORVELLE_TEST_LABEL=threads
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
   setarch "$(uname -m)" -R ctest --test-dir build-tsan -L threads --output-on-failure -j"$(nproc)" \
   --no-tests=ignore

@@ -1,0 +1,162 @@
+#!/usr/bin/python3
+"""A scripted stand-in for the desktop portal's FileChooser, for the file
+dialog tests. It owns org.freedesktop.portal.Desktop on the bus named by
+DBUS_SESSION_BUS_ADDRESS, records every call into a text file and answers
+each request as the answers file (a JSON list, one entry per call) says:
+
+  {"code": 0, "uris": [...]}  Response with these URIs
+  {"code": 1}                  Response "cancelled"
+  {"never": true}              no Response at all (also for calls past the list)
+  "trigger": "/a/file"         wait until that file exists before responding
+  "early": true                send the Response before the method's reply
+  "path": "/some/object"       use this request path instead of the computed one
+
+Record lines per call: "call <method>", "sender <unique name>", "parent <id>",
+"title <text>", "opt <key> <type> <value>" (sorted by key; byte arrays as hex,
+everything else in GVariant text form), "end". A Request.Close writes
+"close <path>". Usage: portal_stub.py <ready file> <record file> <answers file>
+"""
+import json
+import os
+import sys
+
+import gi
+
+gi.require_version("Gio", "2.0")
+from gi.repository import Gio, GLib  # noqa: E402
+
+FILE_CHOOSER_XML = """
+<node>
+  <interface name="org.freedesktop.portal.FileChooser">
+    <method name="OpenFile">
+      <arg type="s" name="parent_window" direction="in"/>
+      <arg type="s" name="title" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="SaveFile">
+      <arg type="s" name="parent_window" direction="in"/>
+      <arg type="s" name="title" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+  </interface>
+</node>
+"""
+
+REQUEST_XML = """
+<node>
+  <interface name="org.freedesktop.portal.Request">
+    <method name="Close"/>
+  </interface>
+</node>
+"""
+
+ready_file, record_file, answers_file = sys.argv[1:4]
+with open(answers_file, encoding="utf-8") as f:
+    answers = json.load(f)
+calls = 0
+requests = {}  # path -> registration id
+chooser_info = Gio.DBusNodeInfo.new_for_xml(FILE_CHOOSER_XML).interfaces[0]
+request_info = Gio.DBusNodeInfo.new_for_xml(REQUEST_XML).interfaces[0]
+
+
+def record(lines):
+    with open(record_file, "a", encoding="utf-8") as f:
+        f.write("".join(line + "\n" for line in lines))
+
+
+def option_lines(options):
+    lines = []
+    for i in range(options.n_children()):
+        entry = options.get_child_value(i)
+        key = entry.get_child_value(0).get_string()
+        value = entry.get_child_value(1).get_variant()
+        kind = value.get_type_string()
+        if kind == "ay":
+            text = bytes(value.get_data_as_bytes().get_data()).hex()
+        else:
+            text = value.print_(True)
+        lines.append("opt %s %s %s" % (key, kind, text))
+    return sorted(lines)
+
+
+def unexport(connection, path):
+    reg = requests.pop(path, None)
+    if reg is not None:
+        connection.unregister_object(reg)
+
+
+def respond(connection, sender, path, answer):
+    if path not in requests:
+        return  # closed meanwhile
+    code = answer.get("code", 0)
+    results = {}
+    if code == 0:
+        results["uris"] = GLib.Variant("as", answer.get("uris", []))
+    connection.emit_signal(sender, path, "org.freedesktop.portal.Request", "Response",
+                           GLib.Variant("(ua{sv})", (code, results)))
+    connection.flush_sync(None)
+    unexport(connection, path)
+
+
+def on_request_call(connection, sender, path, interface, method, params, invocation):
+    record(["close " + path])
+    unexport(connection, path)
+    invocation.return_value(None)
+
+
+def on_chooser_call(connection, sender, path, interface, method, params, invocation):
+    global calls
+    answer = answers[calls] if calls < len(answers) else {"never": True}
+    calls += 1
+    parent = params.get_child_value(0).get_string()
+    title = params.get_child_value(1).get_string()
+    options = params.get_child_value(2)
+    token = options.lookup_value("handle_token", GLib.VariantType.new("s"))
+    token = token.get_string() if token is not None else "t%d" % calls
+    handle = "/org/freedesktop/portal/desktop/request/%s/%s" % (
+        sender[1:].replace(".", "_"), token)
+    handle = answer.get("path", handle)
+    requests[handle] = connection.register_object(handle, request_info, on_request_call)
+    record(["call " + method, "sender " + sender, "parent " + parent, "title " + title]
+           + option_lines(options) + ["end"])
+
+    if answer.get("never"):
+        invocation.return_value(GLib.Variant("(o)", (handle,)))
+        return
+    if answer.get("early"):
+        respond(connection, sender, handle, answer)
+        invocation.return_value(GLib.Variant("(o)", (handle,)))
+        return
+    invocation.return_value(GLib.Variant("(o)", (handle,)))
+    trigger = answer.get("trigger")
+    if trigger is None:
+        respond(connection, sender, handle, answer)
+        return
+
+    def check():
+        if not os.path.exists(trigger):
+            return GLib.SOURCE_CONTINUE
+        respond(connection, sender, handle, answer)
+        return GLib.SOURCE_REMOVE
+
+    GLib.timeout_add(20, check)
+
+
+def on_bus(connection, name):
+    connection.register_object("/org/freedesktop/portal/desktop", chooser_info, on_chooser_call)
+
+
+def on_name(connection, name):
+    with open(ready_file, "w", encoding="utf-8") as f:
+        f.write("ready\n")
+
+
+def on_lost(connection, name):
+    sys.exit(3)
+
+
+Gio.bus_own_name(Gio.BusType.SESSION, "org.freedesktop.portal.Desktop",
+                 Gio.BusNameOwnerFlags.NONE, on_bus, on_name, on_lost)
+GLib.MainLoop().run()
