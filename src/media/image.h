@@ -3,10 +3,15 @@
 // colour and detail adjustments).
 //
 // All functions are thread-safe (no shared state) and never throw; an invalid
-// input yields an empty image. Results are exact and deterministic whatever
-// the number of threads used inside.
+// input (or one whose buffer is shorter than its rows) yields an empty image,
+// as does running out of memory. Results are exact and deterministic whatever
+// the number of threads used inside: large images are processed in row bands
+// on the shared worker pool (media/parallel.h), and the calls block until done.
+// Overloads taking Image&& give the same result but may reuse the source's
+// buffer instead of copying it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -55,23 +60,30 @@ struct Size {
 Image scaleExact(const Image& src, int w, int h);
 // Shrink so the longer side equals longEdge; never enlarges (copy instead).
 Image resizeLongEdge(const Image& src, int longEdge);
+Image resizeLongEdge(Image&& src, int longEdge);
 // Copy a rectangle; origins outside the image are clamped.
 Image cropTo(const Image& src, int x, int y, int w, int h);
+Image cropTo(Image&& src, int x, int y, int w, int h);
 // Bring to exactly w × h by cover, contain (with a border) or stretch.
 Image resizeTo(const Image& src, int w, int h, FitMode fit, PadMode pad);
 
 // --- Geometry --------------------------------------------------------------
-// Lossless flip or quarter turn.
+// Lossless flip or quarter turn (flips and half turns work in place on an rvalue).
 Image transform(const Image& src, TransformOp op);
-// Free rotation, clockwise for positive angles, cropped to the inner rectangle.
+Image transform(Image&& src, TransformOp op);
+// Free rotation, clockwise for positive angles, cropped to the inner rectangle;
+// a non-finite angle yields an empty image.
 Image rotate(const Image& src, double degrees);
-// Largest axis-aligned rectangle inside a w × h image rotated by degrees.
+Image rotate(Image&& src, double degrees);
+// Largest axis-aligned rectangle inside a w × h image rotated by degrees;
+// (0, 0) when w or h is below 1 or the angle is not finite.
 Size insideCrop(int w, int h, double degrees);
 
 // --- Colour and detail -----------------------------------------------------
 // Brightness, contrast, saturation, warmth, then clarity and sharpness; in place.
 void applyAdjust(Image& img, const Adjust& a);
-// Luminance unsharp mask with a box blur of the given radius; in place.
+// Luminance unsharp mask with a box blur of the given radius; in place. Needs
+// one working plane of width × height bytes.
 void unsharpLuma(Image& img, int radius, double amount);
 
 }  // namespace media
