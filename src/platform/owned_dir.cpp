@@ -122,7 +122,11 @@ bool OwnedDir::claim(const std::string& parent, std::string* err) {
   parent_ = parent;
   name_ = std::to_string(getpid()) + "-" + randomHex();
   path_ = parent_ + "/" + name_;
-  if (!fs::ensureDir(parent_) || !create(err)) return false;
+  if (!fs::ensureDir(parent_)) {
+    setError(err, "CREATE_FAILED");
+    return false;
+  }
+  if (!create(err)) return false;
   swept_ = sweepAbandonedDirs(parent_, name_);
   return true;
 }
@@ -141,7 +145,11 @@ bool OwnedDir::ensure(const std::string& parent, std::string* err) {
     setError(err, "CREATE_FAILED");
     return false;
   }
-  return fs::ensureDir(parent_) && create(err);
+  if (!fs::ensureDir(parent_)) {
+    setError(err, "CREATE_FAILED");
+    return false;
+  }
+  return create(err);
 }
 
 // Prepares the directory under the hidden name ".<name>", locks it, and only
