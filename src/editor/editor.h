@@ -163,14 +163,14 @@ EditorState& editorState();
 double fadeFactorAt(const std::vector<media::Fade>& effects, double t);
 // The span an effect covers: fades end at their anchor, a cross fade is
 // centred on it. Null pointers are skipped.
-void effectSpan(const media::Fade& fade, double* from, double* to);
+void effectSpan(const media::Fade& fade, double* from = nullptr, double* to = nullptr);
 // t lies in the effect's span, both ends included.
 bool effectCovers(const media::Fade& fade, double t);
 
 // --- Markers and time text ---------------------------------------------------------------
 // The range between the markers: IN alone runs to duration, OUT alone from 0.
 // False when neither is set or the range is shorter than 10 ms.
-bool cutRange(const EditorState& state, double duration, double* from, double* to);
+bool cutRange(const EditorState& state, double duration, double* from = nullptr, double* to = nullptr);
 // "m:ss.hh" below an hour, "h:mm:ss" from then on; 0:00.00 for negative times.
 std::string formatTimeMs(double ms);
 
