@@ -55,6 +55,12 @@ CodecPtr openDecoder(const AVStream* st, int threadType) {
   return ctx;
 }
 
+void skipUnneededFrames(AVCodecContext* dec, const AVPacket* pkt, AVRational timeBase,
+                        double untilMs) {
+  const bool before = pkt->pts != AV_NOPTS_VALUE && tsToMs(pkt->pts, timeBase, 0) < untilMs;
+  dec->skip_frame = before ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+}
+
 void setSourceColour(SwsContext* sws, const AVFrame* frame) {
   int matrix = SWS_CS_DEFAULT;
   switch (frame->colorspace) {

@@ -70,6 +70,11 @@ int displayRotation(const AVStream* st);
 // count and the given threading kinds (FF_THREAD_*), opened; nullptr on failure.
 CodecPtr openDecoder(const AVStream* st, int threadType);
 
+// Lets the decoder skip frames nothing refers to while the packet shows a
+// time before untilMs: such frames would be decoded only to be dropped.
+void skipUnneededFrames(AVCodecContext* dec, const AVPacket* pkt, AVRational timeBase,
+                        double untilMs);
+
 // --- Pixels ----------------------------------------------------------------
 // Tells the scaler the frame's colour matrix (BT.601, BT.709, BT.2020) and
 // range, so HD and full-range phone video convert to the right RGB.

@@ -127,6 +127,7 @@ struct Player::Impl {
   int rotation = 0;
   int outWidth = 0;
   int outHeight = 0;
+  double durationMs = 0;  // 0 when unknown
   av::SwsPtr scaler;     // decode thread
   av::SwrPtr resampler;  // decode thread
   const std::atomic<double>* volume = nullptr;
@@ -304,6 +305,9 @@ class DecodeLoop {
     av_frame_unref(skipped_.get());
     videoSkipMs_ = target - 1.0;
     audioSkipMs_ = target - 1.0;
+    // The last second is decoded in full: a seek to the end shows the very
+    // last frame even when nothing refers to it.
+    skipDecodeUntilMs_ = std::min(videoSkipMs_, m_.durationMs - 1000.0);
     inputDone_ = false;
     videoDrained_ = false;
   }
@@ -343,6 +347,10 @@ class DecodeLoop {
   }
 
   void decodeVideo(const AVPacket* pkt) {
+    // After a seek, frames before the target are dropped; those nothing
+    // refers to need no decoding at all.
+    av::skipUnneededFrames(m_.videoCodec.get(), pkt, videoTb_,
+                           videoSkipMs_ >= 0 ? skipDecodeUntilMs_ : -1e300);
     avcodec_send_packet(m_.videoCodec.get(), pkt);  // a damaged packet is skipped
     while (!m_.stop && avcodec_receive_frame(m_.videoCodec.get(), frame_.get()) == 0) {
       handleVideo(frame_.get());
@@ -449,6 +457,7 @@ class DecodeLoop {
   uint64_t serial_ = 0;       // the seek request being served
   double videoSkipMs_ = -1;   // frames before this are dropped (after a seek)
   double audioSkipMs_ = -1;
+  double skipDecodeUntilMs_ = -1;  // unreferenced frames before this are not decoded
   bool inputDone_ = false;    // every packet read
   bool videoFlushed_ = false; // the video decoder was told the end
   bool videoDrained_ = false; // ... and has given up every frame
@@ -534,6 +543,7 @@ void Player::Impl::release() {
   videoStream = -1;
   rotation = 0;
   outWidth = outHeight = 0;
+  durationMs = 0;
   {
     std::lock_guard<std::mutex> lock(framesMutex);
     frames.clear();
@@ -595,6 +605,7 @@ bool Player::open(const std::string& path, int maxEdge, std::string* err) {
   if (audioIndex >= 0 && !m.openAudio(audioIndex)) m.closeAudio();
 
   durationMs = m.format->duration > 0 ? static_cast<double>(m.format->duration) / 1000.0 : 0;
+  m.durationMs = durationMs;
   hasAudio = m.audioDevice != 0;
   m.needFrame = true;
   m.playing = false;

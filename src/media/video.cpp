@@ -117,7 +117,9 @@ double grabTimeMs(const AVFrame* frame, AVRational timeBase) {
 
 // Decodes from the current read position to the first frame at or after
 // timeMs. Past the end of the stream the last decoded frame stands in.
-bool decodeUntil(AVFormatContext* fmt, AVCodecContext* dec, int vi, double timeMs, AVFrame* out) {
+// Frames nothing refers to are not decoded at all before skipUntilMs.
+bool decodeUntil(AVFormatContext* fmt, AVCodecContext* dec, int vi, double timeMs,
+                 double skipUntilMs, AVFrame* out) {
   const AVRational tb = fmt->streams[vi]->time_base;
   av::PacketPtr pkt = av::makePacket();
   av::FramePtr frame = av::makeFrame();
@@ -141,12 +143,14 @@ bool decodeUntil(AVFormatContext* fmt, AVCodecContext* dec, int vi, double timeM
 
   while (av_read_frame(fmt, pkt.get()) >= 0) {
     if (pkt->stream_index == vi) {
+      av::skipUnneededFrames(dec, pkt.get(), tb, skipUntilMs);
       // A damaged packet is skipped; the decoder resynchronises on the next.
       avcodec_send_packet(dec, pkt.get());
       if (receive()) return true;
     }
     av_packet_unref(pkt.get());
   }
+  dec->skip_frame = AVDISCARD_DEFAULT;
   avcodec_send_packet(dec, nullptr);
   if (receive()) return true;
   if (!haveLast) return false;
@@ -417,9 +421,12 @@ bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out, 
   if (timeMs > 0) {
     av_seek_frame(fmt.get(), -1, static_cast<int64_t>(timeMs * 1000.0), AVSEEK_FLAG_BACKWARD);
   }
+  // The last second is decoded in full, so a time past the end finds the
+  // very last frame even when nothing refers to it.
+  const double skipUntilMs = std::min(timeMs - 0.001, info.durationMs - 1000.0);
   av::FramePtr frame = av::makeFrame();
   Image img;
-  if (!frame || !decodeUntil(fmt.get(), dec.get(), vi, timeMs, frame.get()) ||
+  if (!frame || !decodeUntil(fmt.get(), dec.get(), vi, timeMs, skipUntilMs, frame.get()) ||
       !frameToImage(frame.get(), maxEdge, &img)) {
     setError(err, "DECODE_FAILED");
     return false;

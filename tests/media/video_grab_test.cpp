@@ -107,3 +107,23 @@ TEST_F(VideoGrab, FailuresCarryTheirWord) {
   EXPECT_EQ(img.width, 5) << "a failed grab leaves the image alone";
   EXPECT_FALSE(media::grabFrame(mp4_, 0, 0, nullptr, &err));
 }
+
+TEST(VideoGrabColour, FollowsTheClipsColourMatrixAndRange) {
+  // 0x30A0C0 stored as HD (BT.709) video, in studio and in full range. Read
+  // as standard-definition or studio range, red would be off by 8 or more.
+  for (const char* range : {"tv", "pc"}) {
+    SCOPED_TRACE(range);
+    const std::string path = video_fixtures::clip(
+        std::string("colour_") + range + ".mp4",
+        "-f lavfi -i \"color=c=0x30A0C0:s=64x64:d=0.2\" -vf \"scale=out_color_matrix=bt709:out_range=" +
+            std::string(range) + ",format=yuv420p\" -colorspace bt709 -color_range " + range +
+            " -c:v libx264 -qp 0");
+    ASSERT_FALSE(path.empty());
+    Image img;
+    ASSERT_TRUE(media::grabFrame(path, 0, 0, &img, nullptr));
+    const uint8_t* px = img.row(32) + 32 * 4;
+    EXPECT_NEAR(px[0], 0x30, 4);
+    EXPECT_NEAR(px[1], 0xA0, 5);
+    EXPECT_NEAR(px[2], 0xC0, 4);
+  }
+}
