@@ -81,6 +81,7 @@ Size insideCrop(int w, int h, double degrees);
 
 // --- Colour and detail -----------------------------------------------------
 // Brightness, contrast, saturation, warmth, then clarity and sharpness; in place.
+// A slider value that is not a finite number counts as 0.
 void applyAdjust(Image& img, const Adjust& a);
 // Luminance unsharp mask with a box blur of the given radius; in place. Needs
 // one working plane of width × height bytes.
