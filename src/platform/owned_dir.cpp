@@ -179,8 +179,9 @@ void OwnedDir::remove() {
   for (const std::string& name : fs::listDir(path_)) {
     if (name != kLockName && !removeTree(path_ + "/" + name, 1)) emptied = false;
   }
-  // The lock file goes last and only with the directory, so the directory is
-  // never unlocked while something of ours is still in it.
+  // The lock file goes last, together with the directory. Where something
+  // could not be removed it stays, so the next claim still recognises the
+  // directory as abandoned once the lock is gone, and tries again.
   if (emptied) {
     fs::remove(path_ + "/" + kLockName);
     fs::remove(path_);
