@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/app.h"
 #include "app/drop_uri.h"
@@ -98,6 +99,7 @@ using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 
 // --- Informational run ------------------------------------------------------------
 
+// One line per encoder that opens on this machine, graphics card first.
 void printEncoders() {
   for (const media::EncoderInfo& e : media::availableEncoders()) {
     std::printf("%-14s %-24s %s\n", e.name.c_str(), e.device.c_str(), e.hardware ? "Grafikkarte" : "Software");
@@ -461,6 +463,10 @@ int main(int argc, char** argv) {
   settings::load();
   i18n::setLanguage(settings::get().language);
   ui::parseSecondPass(argc, argv, &opts);
+  // Probing the encoders waits on drivers for about half a second; it runs
+  // while the window and renderer are created and is joined before the
+  // encoders are logged (or when main returns early).
+  std::jthread encoderProbe([] { media::availableEncoders(); });
 
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     std::fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
@@ -505,6 +511,7 @@ int main(int argc, char** argv) {
     SDL_Quit();
     return 1;
   }
+  encoderProbe.join();
   logVideoSetup(renderer.get());
   ui::publishParentWindow(window.get());
 

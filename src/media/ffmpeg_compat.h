@@ -1,5 +1,6 @@
 // ffmpeg_compat: the few places where FFmpeg 5.1 (Debian 12) and later
-// releases differ, behind one spelling.
+// releases differ, behind one spelling. Everything else is written against
+// interfaces both share.
 #pragma once
 
 extern "C" {

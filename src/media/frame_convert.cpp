@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <new>
 #include <utility>
 
 extern "C" {
@@ -76,12 +75,7 @@ bool convertToImage(const AVFrame& src, int maxEdge, bool hasAlpha, Image* out, 
     sws_setColorspaceDetails(sws.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
   }
-  Image img;
-  try {
-    img = Image::create(size.width, size.height, hasAlpha);
-  } catch (const std::bad_alloc&) {
-    img = Image();
-  }
+  Image img = Image::create(size.width, size.height, hasAlpha);
   if (!img.valid()) {
     setError(err, "OUT_OF_MEMORY");
     return false;

@@ -217,16 +217,17 @@ void describeHeif(const HeifInfo& h, ImageInfo* info) {
   copyExif(h.exif, false, info);
 }
 
-// Turns the stored pixels upright for an EXIF orientation.
+// Turns the stored pixels upright for an EXIF orientation; flips and half
+// turns reuse the buffer.
 Image orient(Image img, int orientation) {
   switch (orientation) {
-    case 2: return transform(img, TransformOp::FlipH);
-    case 3: return transform(img, TransformOp::Rotate180);
-    case 4: return transform(img, TransformOp::FlipV);
-    case 5: return transform(transform(img, TransformOp::RotateCW), TransformOp::FlipH);
-    case 6: return transform(img, TransformOp::RotateCW);
-    case 7: return transform(transform(img, TransformOp::RotateCCW), TransformOp::FlipH);
-    case 8: return transform(img, TransformOp::RotateCCW);
+    case 2: return transform(std::move(img), TransformOp::FlipH);
+    case 3: return transform(std::move(img), TransformOp::Rotate180);
+    case 4: return transform(std::move(img), TransformOp::FlipV);
+    case 5: return transform(transform(std::move(img), TransformOp::RotateCW), TransformOp::FlipH);
+    case 6: return transform(std::move(img), TransformOp::RotateCW);
+    case 7: return transform(transform(std::move(img), TransformOp::RotateCCW), TransformOp::FlipH);
+    case 8: return transform(std::move(img), TransformOp::RotateCCW);
     default: return img;
   }
 }

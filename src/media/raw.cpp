@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
-#include <new>
 
 #include <libraw/libraw.h>
 
@@ -124,12 +123,7 @@ bool loadRaw(const std::string& path, int maxEdge, Image* out, std::string* err)
     return false;
   }
 
-  Image img;
-  try {
-    img = Image::create(mem->width, mem->height, false);
-  } catch (const std::bad_alloc&) {
-    img = Image();
-  }
+  Image img = Image::create(mem->width, mem->height, false);
   if (!img.valid()) {
     setError(err, "OUT_OF_MEMORY");
     return false;

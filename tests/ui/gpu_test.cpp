@@ -1,0 +1,264 @@
+// The texture layer on SDL's software renderer, drawing into an offscreen
+// surface (no window, no display).
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ui/gpu.h"
+
+namespace {
+
+// A software renderer over a w × h ARGB8888 surface, adopted by the texture
+// layer for the test's lifetime.
+class SoftwareTarget {
+ public:
+  SoftwareTarget(int w, int h) {
+    surface_ = SDL_CreateRGBSurface(0, w, h, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000);
+    if (surface_) renderer_ = SDL_CreateSoftwareRenderer(surface_);
+    ui::gpuSetScale(1);
+    ui::gpuInit(renderer_);
+  }
+  ~SoftwareTarget() {
+    ui::gpuShutdown();
+    ui::gpuSetScale(1);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (surface_) SDL_FreeSurface(surface_);
+  }
+  SoftwareTarget(const SoftwareTarget&) = delete;
+  SoftwareTarget& operator=(const SoftwareTarget&) = delete;
+
+  bool ok() const { return renderer_ != nullptr; }
+
+  void clear(uint8_t r, uint8_t g, uint8_t b) {
+    SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_NONE);
+    SDL_SetRenderDrawColor(renderer_, r, g, b, 255);
+    SDL_RenderClear(renderer_);
+  }
+
+  // 0xAARRGGBB at physical pixel (x, y), after flushing the renderer.
+  uint32_t pixel(int x, int y) {
+    SDL_RenderFlush(renderer_);
+    const auto* row = static_cast<const uint8_t*>(surface_->pixels) + static_cast<size_t>(y) * surface_->pitch;
+    return reinterpret_cast<const uint32_t*>(row)[x];
+  }
+
+ private:
+  SDL_Surface* surface_ = nullptr;
+  SDL_Renderer* renderer_ = nullptr;
+};
+
+int channel(uint32_t p, int shift) { return static_cast<int>((p >> shift) & 0xFF); }
+
+// Channels of p each within 2 of the expected value (the blitters round
+// differently from exact arithmetic).
+::testing::AssertionResult near(uint32_t p, double r, double g, double b) {
+  const double got[3] = {static_cast<double>(channel(p, 16)), static_cast<double>(channel(p, 8)),
+                         static_cast<double>(channel(p, 0))};
+  const double want[3] = {r, g, b};
+  for (int i = 0; i < 3; ++i) {
+    if (std::fabs(got[i] - want[i]) > 2) {
+      char text[128];
+      std::snprintf(text, sizeof text, "pixel %08X, expected about (%.1f, %.1f, %.1f)", p, r, g, b);
+      return ::testing::AssertionFailure() << text;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::string key(int i) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "t%03d", i);
+  return buf;
+}
+
+}  // namespace
+
+TEST(Gpu, ScaleAndAlphaConversions) {
+  ui::gpuSetScale(2.5);
+  EXPECT_DOUBLE_EQ(ui::gpuScale(), 2.5);
+  ui::gpuSetScale(0);
+  EXPECT_DOUBLE_EQ(ui::gpuScale(), 1.0);
+  ui::gpuSetScale(-3);
+  EXPECT_DOUBLE_EQ(ui::gpuScale(), 1.0);
+  ui::gpuSetScale(std::nan(""));
+  EXPECT_DOUBLE_EQ(ui::gpuScale(), 1.0);
+
+  EXPECT_EQ(ui::gpuAlphaByte(0.5), 128);
+  EXPECT_EQ(ui::gpuAlphaByte(1.2), 255);
+  EXPECT_EQ(ui::gpuAlphaByte(-0.1), 0);
+  EXPECT_EQ(ui::gpuAlphaByte(0), 0);
+  EXPECT_EQ(ui::gpuAlphaByte(1), 255);
+  EXPECT_EQ(ui::gpuAlphaByte(1.0 / 255), 1);
+  EXPECT_EQ(ui::gpuAlphaByte(std::nan("")), 0);
+}
+
+TEST(Gpu, NothingHappensWithoutRenderer) {
+  ui::gpuShutdown();
+  const uint32_t px = 0xFFFFFFFF;
+  EXPECT_EQ(ui::gpuTextureRgba("k", 1, 1, &px, false), nullptr);
+  EXPECT_EQ(ui::gpuCached("k", 1, 1), nullptr);
+  EXPECT_EQ(ui::gpuCachedCount(), 0u);
+  ui::gpuFillRect(0, 0, 10, 10, 0xFFFFFF, 1);
+  ui::gpuBlit(nullptr, 0, 0, 10, 10, 1);
+  ui::gpuBlitRotated(nullptr, 0, 0, 10, 10, 45, 1);
+}
+
+TEST(Gpu, DrawingRoundsToPhysicalPixelsAndSkipsEmptyRects) {
+  SoftwareTarget t(16, 16);
+  ASSERT_TRUE(t.ok());
+  t.clear(0, 0, 0);
+  ui::gpuFillRect(2, 2, 0, 5, 0xFFFFFF, 1);
+  ui::gpuFillRect(2, 2, 5, -1, 0xFFFFFF, 1);
+  ui::gpuFillRect(2, 2, 0.3, 5, 0xFFFFFF, 1);  // rounds to no pixel at all
+  const uint32_t white = 0xFFFFFFFF;
+  SDL_Texture* tex = ui::gpuTextureRgba("white", 1, 1, &white, true);
+  ASSERT_NE(tex, nullptr);
+  ui::gpuBlit(tex, 4, 4, 5, 0.4, 1);
+  ui::gpuBlitRotated(tex, 8, 8, 0.2, 6, 30, 1);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(t.pixel(x, y) & 0xFFFFFF, 0u) << x << "," << y;
+  }
+
+  ui::gpuSetScale(2);
+  ui::gpuFillRect(1, 1, 2, 1.5, 0xFF8000, 1);  // physical (2, 2) to (6, 5)
+  EXPECT_TRUE(near(t.pixel(2, 2), 255, 128, 0));
+  EXPECT_TRUE(near(t.pixel(5, 4), 255, 128, 0));
+  EXPECT_TRUE(near(t.pixel(6, 4), 0, 0, 0));
+  EXPECT_TRUE(near(t.pixel(5, 5), 0, 0, 0));
+  EXPECT_TRUE(near(t.pixel(1, 2), 0, 0, 0));
+
+  ui::gpuSetScale(1);
+  ui::gpuFillRect(8, 8, 4, 4, 0xFFFFFF, 0.5);
+  EXPECT_TRUE(near(t.pixel(9, 9), 128, 128, 128));
+}
+
+TEST(Gpu, CachedKeyKeepsItsPixelsAndIsReplacedAtAnotherSize) {
+  SoftwareTarget t(8, 8);
+  ASSERT_TRUE(t.ok());
+  const std::vector<uint32_t> red(4, 0xFFFF0000);
+  const std::vector<uint32_t> blue(9, 0xFF0000FF);
+
+  SDL_Texture* first = ui::gpuTextureRgba("photo", 2, 2, red.data(), false);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(ui::gpuCached("photo", 2, 2), first);
+  EXPECT_EQ(ui::gpuCached("photo", 3, 3), nullptr);
+  EXPECT_EQ(ui::gpuCached("other", 2, 2), nullptr);
+
+  // Same key and size: the cached texture, not re-uploaded.
+  EXPECT_EQ(ui::gpuTextureRgba("photo", 2, 2, std::vector<uint32_t>(4, 0xFF00FF00).data(), false), first);
+  t.clear(0, 0, 0);
+  ui::gpuBlit(first, 0, 0, 2, 2, 1);
+  EXPECT_TRUE(near(t.pixel(1, 1), 255, 0, 0));
+
+  // A new size replaces the texture under the same key.
+  SDL_Texture* second = ui::gpuTextureRgba("photo", 3, 3, blue.data(), false);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(ui::gpuCachedCount(), 1u);
+  EXPECT_EQ(ui::gpuCached("photo", 2, 2), nullptr);
+  EXPECT_EQ(ui::gpuCached("photo", 3, 3), second);
+  ui::gpuBlit(second, 0, 0, 3, 3, 1);
+  EXPECT_TRUE(near(t.pixel(1, 1), 0, 0, 255));
+
+  ui::gpuDrop("photo");
+  EXPECT_EQ(ui::gpuCached("photo", 3, 3), nullptr);
+  EXPECT_EQ(ui::gpuCachedCount(), 0u);
+  ui::gpuDrop("photo");  // dropping twice is harmless
+
+  const uint32_t px = 0xFFFFFFFF;
+  EXPECT_EQ(ui::gpuTextureRgba("bad", 0, 1, &px, false), nullptr);
+  EXPECT_EQ(ui::gpuTextureRgba("bad", 1, 0, &px, false), nullptr);
+  EXPECT_EQ(ui::gpuTextureRgba("bad", 1, 1, nullptr, false), nullptr);
+  EXPECT_EQ(ui::gpuCachedCount(), 0u);
+}
+
+TEST(Gpu, MoreThan900TexturesEvictTheLeastRecentlyUsedThird) {
+  SoftwareTarget t(4, 4);
+  ASSERT_TRUE(t.ok());
+  const uint32_t px = 0xFF808080;
+  for (int i = 0; i <= 900; ++i) {
+    ui::gpuBeginFrame();
+    ASSERT_NE(ui::gpuTextureRgba(key(i), 1, 1, &px, false), nullptr);
+  }
+  // 901 held: the limit is only checked before a new texture is made.
+  EXPECT_EQ(ui::gpuCachedCount(), 901u);
+
+  // The ten oldest are used again and become the most recent.
+  ui::gpuBeginFrame();
+  for (int i = 0; i < 10; ++i) ASSERT_NE(ui::gpuCached(key(i), 1, 1), nullptr);
+
+  ui::gpuBeginFrame();
+  ASSERT_NE(ui::gpuTextureRgba("new", 1, 1, &px, false), nullptr);
+  EXPECT_EQ(ui::gpuCachedCount(), 901u - 300u + 1u);
+  for (int i = 0; i < 10; ++i) EXPECT_NE(ui::gpuCached(key(i), 1, 1), nullptr) << i;
+  for (int i = 10; i < 310; ++i) EXPECT_EQ(ui::gpuCached(key(i), 1, 1), nullptr) << i;
+  for (int i = 310; i <= 900; ++i) EXPECT_NE(ui::gpuCached(key(i), 1, 1), nullptr) << i;
+  EXPECT_NE(ui::gpuCached("new", 1, 1), nullptr);
+
+  ui::gpuShutdown();
+  EXPECT_EQ(ui::gpuCachedCount(), 0u);
+}
+
+TEST(Gpu, PremultipliedTexturesComposeCorrectly) {
+  SoftwareTarget t(32, 8);
+  ASSERT_TRUE(t.ok());
+  // Straight (255, 0, 128) at alpha 128, stored premultiplied.
+  const std::vector<uint32_t> half(16, 0x80800040);
+  const std::vector<uint32_t> opaque(16, 0xFFC86400);
+  SDL_Texture* halfTex = ui::gpuTextureRgba("half", 4, 4, half.data(), false);
+  SDL_Texture* opaqueTex = ui::gpuTextureRgba("opaque", 4, 4, opaque.data(), false);
+  ASSERT_NE(halfTex, nullptr);
+  ASSERT_NE(opaqueTex, nullptr);
+
+  t.clear(0x20, 0x40, 0x60);
+  ui::gpuBlit(halfTex, 0, 0, 8, 8, 1);
+  ui::gpuBlit(halfTex, 8, 0, 8, 8, 0.5);
+  ui::gpuBlit(opaqueTex, 16, 0, 8, 8, 0.5);
+  ui::gpuBlit(opaqueTex, 24, 0, 8, 8, 0);
+
+  // result = source + destination · (1 − source alpha), source faded first.
+  const double keep = 1 - 128.0 / 255;
+  EXPECT_TRUE(near(t.pixel(3, 3), 128 + 0x20 * keep, 0x40 * keep, 64 + 0x60 * keep));
+  const double faded = 64.0 / 255;  // alpha 128 faded to half
+  EXPECT_TRUE(near(t.pixel(11, 3), 64 + 0x20 * (1 - faded), 0x40 * (1 - faded), 32 + 0x60 * (1 - faded)));
+  EXPECT_TRUE(near(t.pixel(19, 3), 0.5 * 200 + 0.5 * 0x20, 0.5 * 100 + 0.5 * 0x40, 0.5 * 0x60));
+  EXPECT_TRUE(near(t.pixel(27, 3), 0x20, 0x40, 0x60));
+}
+
+TEST(Gpu, RotatedBlitTurnsClockwiseAboutTheCentre) {
+  SoftwareTarget t(100, 100);
+  ASSERT_TRUE(t.ok());
+  // Left half red, right half blue.
+  std::vector<uint32_t> px(8 * 4);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 8; ++x) px[static_cast<size_t>(y * 8 + x)] = x < 4 ? 0xFFFF0000 : 0xFF0000FF;
+  }
+  SDL_Texture* tex = ui::gpuTextureRgba("halves", 8, 4, px.data(), true);
+  ASSERT_NE(tex, nullptr);
+  t.clear(0, 0, 0);
+  ui::gpuBlitRotated(tex, 50, 50, 40, 20, 90, 1);
+  EXPECT_TRUE(near(t.pixel(50, 35), 255, 0, 0));  // the left half turned to the top
+  EXPECT_TRUE(near(t.pixel(50, 65), 0, 0, 255));
+  EXPECT_TRUE(near(t.pixel(33, 50), 0, 0, 0));    // 20 wide once turned
+  EXPECT_TRUE(near(t.pixel(67, 50), 0, 0, 0));
+}
+
+TEST(Gpu, ScaleQualityHintHoldsForOneTextureOnly) {
+  SoftwareTarget t(4, 4);
+  ASSERT_TRUE(t.ok());
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "best");
+  const uint32_t px = 0xFFFFFFFF;
+  SDL_Texture* sharp = ui::gpuTextureRgba("sharp", 1, 1, &px, true);
+  SDL_Texture* smooth = ui::gpuTextureRgba("smooth", 1, 1, &px, false);
+  ASSERT_NE(sharp, nullptr);
+  ASSERT_NE(smooth, nullptr);
+  SDL_ScaleMode mode = SDL_ScaleModeBest;
+  ASSERT_EQ(SDL_GetTextureScaleMode(sharp, &mode), 0);
+  EXPECT_EQ(mode, SDL_ScaleModeNearest);
+  ASSERT_EQ(SDL_GetTextureScaleMode(smooth, &mode), 0);
+  EXPECT_EQ(mode, SDL_ScaleModeLinear);
+  EXPECT_STREQ(SDL_GetHint(SDL_HINT_RENDER_SCALE_QUALITY), "best");
+}
