@@ -86,11 +86,16 @@ int firstVideoStream(const AVFormatContext* fmt) {
   return -1;
 }
 
-// Reads the stream parameters; decoders opened for that honour the pixel limit.
+// Reads the stream parameters. The decoders opened for that only parse the
+// headers (a still's size and pixel format are known before its pixels) and
+// honour the pixel limit.
 bool findStreamInfo(AVFormatContext* fmt) {
   std::vector<AVDictionary*> opts(fmt->nb_streams, nullptr);
   const std::string limit = std::to_string(kMaxSourcePixels);
-  for (AVDictionary*& d : opts) av_dict_set(&d, "max_pixels", limit.c_str(), 0);
+  for (AVDictionary*& d : opts) {
+    av_dict_set(&d, "max_pixels", limit.c_str(), 0);
+    av_dict_set(&d, "skip_frame", "all", 0);
+  }
   const int rc = avformat_find_stream_info(fmt, opts.empty() ? nullptr : opts.data());
   for (AVDictionary*& d : opts) av_dict_free(&d);
   return rc >= 0;

@@ -60,7 +60,11 @@ struct Capabilities {
 inline constexpr int kMaxLoadEdge = 8000;
 // Larger declared sizes are refused before decoding: a few bytes of header
 // must not make the decoder allocate gigabytes (200 MP covers every camera).
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+inline constexpr int64_t kMaxSourcePixels = 16'000'000;  // each fuzz input must stay quick
+#else
 inline constexpr int64_t kMaxSourcePixels = 200'000'000;
+#endif
 
 // --- Formats ----------------------------------------------------------------
 // The format a save really writes (never Auto): alpha forces PNG for JPEG,

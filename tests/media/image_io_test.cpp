@@ -274,6 +274,7 @@ TEST(ImageIoLoad, CommonFormatsLoadWithTheirNames) {
     EXPECT_EQ(probed.mime, c.mime);
     EXPECT_EQ(probed.width, c.width);
     EXPECT_EQ(probed.height, c.height);
+    EXPECT_EQ(probed.hasAlpha, c.alpha);
     Image img;
     ASSERT_TRUE(media::loadImage(c.file, &img, &loaded, &err)) << err;
     EXPECT_EQ(img.width, c.width);
