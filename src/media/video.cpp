@@ -8,12 +8,10 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "media/av_util.h"
 #include "media/heif_brand.h"
-#include "platform/log.h"
 
 namespace media {
 
@@ -487,15 +485,6 @@ EncoderInfo plannedEncoder(const std::string& preferred) {
 
 const char* extensionForEncoder(const EncoderInfo& encoder) {
   return encoder.container == "webm" ? ".webm" : ".mp4";
-}
-
-void logEncoders() {
-  for (const EncoderInfo& e : availableEncoders()) {
-    const char* where = e.hardware ? "Grafikkarte" : "Software";
-    diag::write("video", "Encoder: " + e.name + "  " + e.device + "  " + where);
-    std::printf("[video] Encoder: %-14s %-24s %s\n", e.name.c_str(), e.device.c_str(), where);
-  }
-  std::fflush(stdout);
 }
 
 // ============================================================================

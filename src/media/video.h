@@ -71,9 +71,6 @@ const std::vector<EncoderInfo>& availableEncoders();
 EncoderInfo plannedEncoder(const std::string& preferred);
 // ".webm" for the WebM container, ".mp4" otherwise.
 const char* extensionForEncoder(const EncoderInfo& encoder);
-// The start-up report: one line per available encoder to the log ("video")
-// and to standard output.
-void logEncoders();
 
 // --- Audio peaks ---------------------------------------------------------------
 // Peak levels 0 … 1 of the first audio stream between fromMs and toMs, one
