@@ -26,14 +26,20 @@ if [ -z "$src" ]; then
     -pix_fmt yuv420p -an "$src"
 fi
 
+# The reference pictures: the source scaled as the export scales, stored
+# losslessly, compared frame by frame in order.
+ref="$work/ref.mkv"
+ffmpeg -hide_banner -loglevel error -nostdin -y -i "$src" -an -vf "scale=$w:$h,format=yuv420p" \
+  -c:v ffv1 "$ref"
+
 # Prints wall seconds, CPU seconds (user + system) and PSNR of one encode.
 encode() {  # name, deadline, cpu-used
   local times psnr
   times=$( { /usr/bin/time -f "%e %U %S" ffmpeg -hide_banner -loglevel error -nostdin -y \
     -i "$src" -an -vf "scale=$w:$h,format=yuv420p" -c:v libvpx-vp9 -deadline "$2" \
     -cpu-used "$3" -row-mt 1 -b:v "$rate" -g 60 "$work/$1.webm"; } 2>&1 | tail -1)
-  psnr=$(ffmpeg -hide_banner -nostdin -i "$work/$1.webm" -i "$src" \
-    -filter_complex "[1:v]scale=$w:$h[r];[0:v][r]psnr" -f null - 2>&1 |
+  psnr=$(ffmpeg -hide_banner -nostdin -i "$work/$1.webm" -i "$ref" \
+    -filter_complex "[0:v]setpts=N/30/TB[o];[1:v]setpts=N/30/TB[r];[o][r]psnr" -f null - 2>&1 |
     sed -n 's/.*average:\([0-9.]*\).*/\1/p')
   set -- $times
   echo "$1 $(echo "$2 + $3" | bc) $psnr"

@@ -13,6 +13,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -77,10 +78,14 @@ constexpr int kHwPoolSize = 20;
 // Best-quality VP9 for files the user keeps.
 constexpr const char* kVp9Deadline = "good";
 constexpr int kVp9CpuUsed = 2;
-// Working copies: real-time mode, measured at least 4x faster than the above
-// at the same bit rate for at most 0.5 dB less PSNR (bench/video_export_bench).
+// Working copies: real-time mode, measured over 4x faster than the above at
+// the same bit rate for under 0.5 dB less PSNR (bench/vp9_working_copy_settings.sh),
+// at a constant quality instead of a bit rate: every edit re-encodes the last
+// copy, and only near-transparent copies keep four generations within 0.6 dB
+// of a single encode (bench/video_export_bench.cpp, BM_GenerationLoss).
 constexpr const char* kVp9IntermediateDeadline = "realtime";
 constexpr int kVp9IntermediateCpuUsed = 8;
+constexpr int kVp9IntermediateCrf = 4;
 
 // ============================================================================
 // Preparation
@@ -225,12 +230,15 @@ bool makePlan(const std::vector<EncoderInfo>& encoders, const std::string& srcPa
   return true;
 }
 
-// The fade effects that reach into a segment, as pieces on its source's time
-// line.
-std::vector<FadePiece> fadePieces(const std::vector<Fade>& fades, const PlannedSegment& s) {
+// The fade effects that reach into a segment, as pieces on its source's own
+// time stamps (the segment's times count from originMs there).
+std::vector<FadePiece> fadePieces(const std::vector<Fade>& fades, const PlannedSegment& s,
+                                  double originMs) {
   std::vector<FadePiece> pieces;
   const double segEnd = s.outStartMs + s.lengthMs;
-  const auto toSourceS = [&](double outMs) { return (s.inMs + outMs - s.outStartMs) / 1000.0; };
+  const auto toSourceS = [&](double outMs) {
+    return (originMs + s.inMs + outMs - s.outStartMs) / 1000.0;
+  };
   for (const Fade& f : fades) {
     if ((f.kind != Fade::In && f.kind != Fade::Out) || !(f.lengthMs > 0)) continue;
     const double from = std::max(f.atMs - f.lengthMs, s.outStartMs);
@@ -346,6 +354,10 @@ class Exporter {
     av::CodecPtr vdec;
     av::CodecPtr adec;  // null when the file is silent or its sound undecodable
     int rotation = 0;
+    // The time stamp of the first picture, where the file's time line starts.
+    // WebM files with Opus sound start their pictures a few milliseconds in;
+    // counting from there keeps edit after edit from adding that delay again.
+    double originMs = 0;
   };
 
   bool fail(const char* word) {
@@ -358,6 +370,10 @@ class Exporter {
   }
   bool cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
   bool hardwareUpload() const { return plan_.encoder.name == "h264_vaapi"; }
+  // A source time stamp on the source's time line (from its first picture).
+  double sourceMs(int64_t ts, AVRational tb, double fallbackMs) const {
+    return ts == AV_NOPTS_VALUE ? fallbackMs : av::tsToMs(ts, tb, 0) - src_.originMs;
+  }
 
   // Setting up.
   bool openSource(const std::string& path);
@@ -452,6 +468,11 @@ bool Exporter::openSource(const std::string& path) {
   s.ai = av::firstStream(s.fmt.get(), AVMEDIA_TYPE_AUDIO);
   if (s.ai >= 0) s.adec = av::openDecoder(s.fmt->streams[s.ai], FF_THREAD_FRAME | FF_THREAD_SLICE);
   s.rotation = av::displayRotation(vs);
+  if (vs->start_time != AV_NOPTS_VALUE) {
+    s.originMs = av::tsToMs(vs->start_time, vs->time_base, 0);
+  } else if (s.fmt->start_time != AV_NOPTS_VALUE) {
+    s.originMs = static_cast<double>(s.fmt->start_time) / 1000.0;
+  }
   // The demuxer need not hand over what nobody decodes.
   for (unsigned i = 0; i < s.fmt->nb_streams; ++i) {
     if (static_cast<int>(i) != s.vi && static_cast<int>(i) != s.ai) {
@@ -480,6 +501,11 @@ void Exporter::configureVp9(AVCodecContext* c) const {
   av_opt_set(c->priv_data, "deadline", fast ? kVp9IntermediateDeadline : kVp9Deadline, 0);
   av_opt_set_int(c->priv_data, "cpu-used", fast ? kVp9IntermediateCpuUsed : kVp9CpuUsed, 0);
   av_opt_set_int(c->priv_data, "row-mt", 1, 0);
+  if (fast) {
+    // No bit rate: libvpx then holds the quality constant.
+    av_opt_set_int(c->priv_data, "crf", kVp9IntermediateCrf, 0);
+    c->bit_rate = 0;
+  }
   c->thread_count = 0;
   compat::setNominalFrameTicks(c,
                                std::max(1, static_cast<int>(std::lround(kClock90k / plan_.fps))));
@@ -625,7 +651,7 @@ bool Exporter::writeHeader() {
 // ---------------------------------------------------------------------------
 
 void Exporter::prepareChains(const PlannedSegment& s) {
-  const std::vector<FadePiece> pieces = fadePieces(opts_.fades, s);
+  const std::vector<FadePiece> pieces = fadePieces(opts_.fades, s, src_.originMs);
   logSegment(static_cast<size_t>(seg_ - plan_.segments.data()), s, pieces, plan_.hasCrossfades);
 
   ChainEnd end = ChainEnd::Software;
@@ -661,7 +687,8 @@ bool Exporter::runSegment(size_t index) {
   vgraph_ = Graph{};
   agraph_ = Graph{};
 
-  av_seek_frame(src_.fmt.get(), -1, static_cast<int64_t>(s.inMs * 1000.0), AVSEEK_FLAG_BACKWARD);
+  av_seek_frame(src_.fmt.get(), -1, static_cast<int64_t>((s.inMs + src_.originMs) * 1000.0),
+                AVSEEK_FLAG_BACKWARD);
   avcodec_flush_buffers(src_.vdec.get());
   if (src_.adec) avcodec_flush_buffers(src_.adec.get());
   offset90k_ = std::llround(s.outStartMs * kClock90k / 1000.0);
@@ -742,7 +769,7 @@ bool Exporter::onVideoFrame(AVFrame* f) {
   const int64_t pts = av::framePts(f);
   if (pts == AV_NOPTS_VALUE || videoDone_) return true;
   const AVRational tb = src_.fmt->streams[src_.vi]->time_base;
-  const double ms = av::tsToMs(pts, tb, 0);
+  const double ms = sourceMs(pts, tb, 0);
   if (ms >= seg_->outMs) {
     videoDone_ = true;
     return true;
@@ -772,7 +799,7 @@ bool Exporter::pullVideo() {
 bool Exporter::onFilteredVideo(AVFrame* f) {
   const PlannedSegment& s = *seg_;
   const AVRational tb = av_buffersink_get_time_base(vgraph_.sink);
-  const double t = std::max(0.0, av::tsToMs(f->pts, tb, s.inMs) - s.inMs);
+  const double t = std::max(0.0, sourceMs(f->pts, tb, s.inMs) - s.inMs);
   const double tailStart = s.lengthMs - s.tailMs;
   if (s.tailMs > 0 && t >= tailStart) {
     // Encoded later, blended under the next segment's head.
@@ -838,8 +865,10 @@ bool Exporter::onAudioFrame(AVFrame* f) {
   const AVRational tb = src_.fmt->streams[src_.ai]->time_base;
   int64_t pts = av::framePts(f);
   // A frame without a time stamp follows the one before it.
-  if (pts == AV_NOPTS_VALUE) pts = std::llround(audioNextMs_ / 1000.0 / av_q2d(tb));
-  const double startMs = av::tsToMs(pts, tb, audioNextMs_);
+  if (pts == AV_NOPTS_VALUE) {
+    pts = std::llround((audioNextMs_ + src_.originMs) / 1000.0 / av_q2d(tb));
+  }
+  const double startMs = sourceMs(pts, tb, audioNextMs_);
   const double endMs = startMs + f->nb_samples * 1000.0 / f->sample_rate;
   audioNextMs_ = endMs;
   if (startMs >= seg_->outMs) {
@@ -871,7 +900,7 @@ bool Exporter::pullAudio() {
 bool Exporter::onFilteredAudio(const AVFrame* f) {
   if (f->nb_samples <= 0 || f->ch_layout.nb_channels != channels_) return true;
   const AVRational tb = av_buffersink_get_time_base(agraph_.sink);
-  const double ms = av::tsToMs(f->pts, tb, seg_->inMs) - seg_->inMs;
+  const double ms = sourceMs(f->pts, tb, seg_->inMs) - seg_->inMs;
   const int64_t at = std::llround(ms * sampleRate_ / 1000.0);
   const float* planes[2] = {
       reinterpret_cast<const float*>(f->extended_data[0]),

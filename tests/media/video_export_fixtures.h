@@ -204,10 +204,17 @@ inline double audioSeconds(const std::string& path) {
   return end;
 }
 
-// Average PSNR (dB) of a's pictures against b's, frame by frame.
+// Average PSNR (dB) of a's pictures against b's, paired in order (an
+// export's pictures may start a few milliseconds in). b is decoded into a
+// lossless copy first: the psnr filter fed straight from an H.264 file
+// pairs some frames wrongly.
 inline double psnr(const std::string& a, const std::string& b) {
-  const auto run = runShell("ffmpeg -hide_banner -nostdin -i " + q(a) + " -i " + q(b) +
-                            " -lavfi \"[0:v][1:v]psnr\" -f null - 2>&1");
+  const std::string ref = a + ".ref.mkv";
+  if (!ffmpeg("-i " + q(b) + " -an -c:v ffv1 " + q(ref))) return 0;
+  const auto run = runShell("ffmpeg -hide_banner -nostdin -i " + q(a) + " -i " + q(ref) +
+                            " -lavfi \"[0:v]setpts=N/25/TB[a];[1:v]setpts=N/25/TB[b];"
+                            "[a][b]psnr\" -f null - 2>&1");
+  std::remove(ref.c_str());
   const size_t at = run.out.find("average:");
   return at == std::string::npos ? 0 : std::atof(run.out.c_str() + at + 8);
 }
