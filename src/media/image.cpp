@@ -138,7 +138,13 @@ class BandScaler {
     if (!srcFrame || !dstFrame) return false;
     srcFrame_ = srcFrame.get();
     dstFrame_ = dstFrame.get();
-    const int rows = bandHeight();
+    // The first context answers which band starts the scaler accepts (one
+    // row for RGBA, but asked rather than assumed).
+    SwsPtr first = newContext();
+    if (!first) return false;
+    const int align = std::max(1, static_cast<int>(sws_receive_slice_alignment(first.get())));
+    idle_.push_back(std::move(first));
+    const int rows = (bandHeight() + align - 1) / align * align;
     const int bands = (dst_.height + rows - 1) / rows;
     parallelFor(bands, 1, [&](int begin, int end) {
       for (int band = begin; band < end; ++band) {
@@ -169,6 +175,10 @@ class BandScaler {
         return ctx;
       }
     }
+    return newContext();
+  }
+
+  SwsPtr newContext() const {
     return SwsPtr(sws_getContext(src_.width, src_.height, AV_PIX_FMT_RGBA, dst_.width, dst_.height,
                                  AV_PIX_FMT_RGBA, flags_, nullptr, nullptr, nullptr));
   }

@@ -86,8 +86,8 @@ class Pool {
       wake_.wait(lock, [&] { return stop_ || !queue_.empty(); });
       if (stop_) return;
       Job& job = *queue_.front();
-      // Every chunk is claimed once a job is seen here, so nobody else
-      // needs to find it in the queue.
+      // All its chunks are taken: drop it so the queue moves on (its caller
+      // waits only for the workers still inside).
       if (job.next.load(std::memory_order_relaxed) >= job.chunks) {
         queue_.pop_front();
         continue;
