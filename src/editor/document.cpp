@@ -1,23 +1,204 @@
-// Placeholder for the document module (see document.h).
 #include "editor/document.h"
 
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+#include "platform/log.h"
+#include "platform/owned_dir.h"
+#include "platform/paths.h"
+
 namespace doc {
+
+namespace {
+
+// The process's working directory. Guarded, because the export flow may ask
+// for the path while the UI thread cleans up at exit.
+struct WorkDir {
+  std::mutex mutex;
+  platform::OwnedDir dir;
+};
+
+WorkDir& workDirState() {
+  static WorkDir w;
+  return w;
+}
+
+const std::string& emptyString() {
+  static const std::string empty;
+  return empty;
+}
+
+// "step_001.png" … "step_999.png", then as many digits as the number needs.
+std::string stepFileName(int32_t counter) {
+  char name[32];
+  std::snprintf(name, sizeof name, "step_%03d.png", static_cast<int>(counter));
+  return name;
+}
+
+}  // namespace
+
+// --- Instance and working directory ------------------------------------------------
+
+Document::Document() { workDir(); }
 
 Document& Document::instance() {
   static Document d;
   return d;
 }
 
-bool Document::openImage(const std::string&, std::string* err) {
-  if (err) *err = "NOT_AVAILABLE";
-  return false;
+const std::string& Document::workDir() {
+  WorkDir& w = workDirState();
+  std::lock_guard<std::mutex> lock(w.mutex);
+  const bool first = w.dir.path().empty();
+  std::string err;
+  if (!w.dir.ensure(paths::cacheDir() + "/work", &err)) {
+    diag::write("file", "Arbeitsordner nicht angelegt: " + w.dir.path() + " (" + err + ")");
+  } else if (first) {
+    diag::write("file", "Arbeitsordner: " + w.dir.path());
+    if (w.dir.sweptAtClaim() > 0) {
+      diag::write("file", "verwaiste Arbeitsordner entfernt: " + std::to_string(w.dir.sweptAtClaim()));
+    }
+  }
+  return w.dir.path();
 }
 
-bool Document::openVideo(const std::string&, std::string* err) {
-  if (err) *err = "NOT_AVAILABLE";
-  return false;
+void Document::cleanWorkDir() {
+  WorkDir& w = workDirState();
+  std::lock_guard<std::mutex> lock(w.mutex);
+  w.dir.remove();
 }
 
-void Document::cleanWorkDir() {}
+// --- Reading ---------------------------------------------------------------------------
+
+std::string Document::title() const {
+  if (kind == media::MediaKind::Unknown) return {};
+  const size_t cut = sourcePath.find_last_of("/\\");
+  return cut == std::string::npos ? sourcePath : sourcePath.substr(cut + 1);
+}
+
+const std::string& Document::currentPath() const {
+  if (current < 0 || current >= static_cast<int32_t>(versions.size())) return emptyString();
+  return versions[static_cast<size_t>(current)].path;
+}
+
+// --- Opening and closing -------------------------------------------------------------------
+
+bool Document::openImage(const std::string& path, std::string* err) {
+  media::ImageInfo info;
+  media::Image img;
+  if (!media::probeImage(path, &info, err) || !media::loadImage(path, &img, &info, err)) return false;
+  close();
+  kind = media::MediaKind::Image;
+  sourcePath = path;
+  versions.push_back({path, "", img.width, img.height});
+  current = 0;
+  image = std::move(img);
+  imageInfo = std::move(info);
+  return true;
+}
+
+bool Document::openVideo(const std::string& path, std::string* err) {
+  media::VideoInfo vi;
+  if (!media::readVideoInfo(path, &vi, err)) return false;
+  close();
+  kind = media::MediaKind::Video;
+  sourcePath = path;
+  versions.push_back({path, "", vi.width, vi.height});
+  current = 0;
+  videoInfo = std::move(vi);
+  return true;
+}
+
+void Document::close() {
+  kind = media::MediaKind::Unknown;
+  sourcePath.clear();
+  versions.clear();
+  current = -1;
+  image = media::Image{};  // releases the buffer, unlike clear()
+  imageInfo = media::ImageInfo{};
+  videoInfo = media::VideoInfo{};
+}
+
+// --- Versions -------------------------------------------------------------------------------
+
+bool Document::commitImage(const media::Image& img, const std::string& label, std::string* err) {
+  if (kind != media::MediaKind::Image) {
+    if (err) *err = "WRONG_KIND";
+    return false;
+  }
+  ++stepCounter;
+  const std::string path = workDir() + "/" + stepFileName(stepCounter);
+  media::OutOptions options;
+  options.format = media::OutFormat::Png;
+  options.quality = 92;
+  if (!media::saveImage(path, img, options, media::Meta{}, err)) {
+    diag::write("edit", "Arbeitsstand nicht geschrieben: " + path);
+    return false;
+  }
+  versions.resize(static_cast<size_t>(current) + 1);
+  versions.push_back({path, label, img.width, img.height});
+  current = static_cast<int32_t>(versions.size()) - 1;
+  image = img;
+  imageInfo.width = img.width;
+  imageInfo.height = img.height;
+  imageInfo.hasAlpha = img.hasAlpha;
+  return true;
+}
+
+bool Document::commitVideo(const std::string& path, const std::string& label, std::string* err) {
+  if (kind != media::MediaKind::Video) {
+    if (err) *err = "WRONG_KIND";
+    return false;
+  }
+  media::VideoInfo vi;
+  if (!media::readVideoInfo(path, &vi, err)) return false;
+  versions.resize(static_cast<size_t>(current) + 1);
+  versions.push_back({path, label, vi.width, vi.height});
+  current = static_cast<int32_t>(versions.size()) - 1;
+  videoInfo = std::move(vi);
+  return true;
+}
+
+bool Document::undo() { return current >= 1 && moveTo(current - 1); }
+
+bool Document::redo() {
+  return current >= 0 && current + 1 < static_cast<int32_t>(versions.size()) && moveTo(current + 1);
+}
+
+bool Document::moveTo(int32_t index) {
+  const int32_t before = current;
+  current = index;
+  if (kind == media::MediaKind::Image) {
+    if (!loadCurrentImage()) {
+      current = before;
+      return false;
+    }
+  } else if (kind == media::MediaKind::Video) {
+    // An unreadable version keeps the properties it had: the player reports
+    // the file itself, and a zeroed duration would collapse the timeline.
+    media::VideoInfo vi;
+    if (media::readVideoInfo(currentPath(), &vi)) videoInfo = std::move(vi);
+  }
+  return true;
+}
+
+bool Document::loadCurrentImage(std::string* err) {
+  media::Image img;
+  media::ImageInfo info;
+  if (!media::loadImage(currentPath(), &img, &info, err)) return false;
+  if (current > 0) {
+    // A step file is our own plain PNG. The source's format, orientation and
+    // camera data stay what the document describes, exactly as after the
+    // commit that wrote the step; only the picture's size and alpha follow it.
+    info = imageInfo;
+    info.width = img.width;
+    info.height = img.height;
+    info.hasAlpha = img.hasAlpha;
+  }
+  image = std::move(img);
+  imageInfo = std::move(info);
+  return true;
+}
 
 }  // namespace doc

@@ -1,26 +1,94 @@
 // document: the one open image or video and its versions.
 //
-// Placeholder for the document module: nothing can be opened yet, so the
-// program always stays on its start screen.
+// The source file the user opened is never written. Every committed edit is a
+// new file in a working directory private to this process, and undo and redo
+// only move `current` through the version list. The directory lies below
+// paths::cacheDir() + "/work", one per running process (two windows never see
+// each other's versions); it is removed by cleanWorkDir at exit, and one left
+// by a crashed process is removed when the next process claims its own.
+//
+// No lock: the screens and flows call the document from the UI thread only.
+// Workers produce images and files and hand them back for committing. Calls
+// that read or write files block for that work; failures come back as false
+// plus the error word of the media layer ("UNSUPPORTED_FORMAT", ...), leaving
+// the document as it was.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "media/image.h"
+#include "media/image_io.h"
 #include "media/video.h"
 
 namespace doc {
 
+// One entry of the version list.
+struct Version {
+  std::string path;    // the file of this version (the source for version 0)
+  std::string label;   // what the edit was, as the committing caller names it
+  int32_t width = 0;   // pixel size; a video's display size
+  int32_t height = 0;
+};
+
 class Document {
  public:
   media::MediaKind kind = media::MediaKind::Unknown;  // Unknown: nothing open
+  std::string sourcePath;          // the file the user opened
+  std::vector<Version> versions;   // version 0 is the source file itself
+  int32_t current = -1;            // the version shown; -1 exactly when versions is empty
+  media::Image image;              // pixels of the current version (images only)
+  media::ImageInfo imageInfo;      // the source's properties at the current version's size
+  media::VideoInfo videoInfo;      // properties of the current video version
+  int32_t stepCounter = 0;         // image steps committed in this process (not reset by close)
 
-  // The one document (created on first use, thread-safe).
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+
+  // --- The instance and its working directory ----------------------------------
+  // The one document, created on first use (thread-safe); claims the working
+  // directory, which removes those of ended processes.
   static Document& instance();
-  // Opening fails with "NOT_AVAILABLE" until the document module lands.
-  bool openImage(const std::string& path, std::string* err);
-  bool openVideo(const std::string& path, std::string* err);
-  // Empties the working directory (at exit).
+  // This process's working directory; created (again) when missing.
+  static const std::string& workDir();
+  // Removes the working directory with everything in it. Called once at exit;
+  // a later commit creates the directory anew.
   static void cleanWorkDir();
+
+  // --- Reading -------------------------------------------------------------------
+  // The file name of the source (after the last '/' or '\\'); empty when nothing is open.
+  std::string title() const;
+  // The current version's file; empty when nothing is open.
+  const std::string& currentPath() const;
+
+  // --- Opening and closing -----------------------------------------------------------
+  // Probes and loads an image and makes it the document (version 0). Blocks
+  // while decoding.
+  bool openImage(const std::string& path, std::string* err = nullptr);
+  // Reads a video's properties and makes it the document (version 0).
+  bool openVideo(const std::string& path, std::string* err = nullptr);
+  // Back to nothing open. Work files stay until cleanWorkDir.
+  void close();
+
+  // --- Versions --------------------------------------------------------------------
+  // Writes img as the next "step_NNN.png" (PNG, no signature) and makes it the
+  // current version, dropping the redo tail. Images only ("WRONG_KIND"). The
+  // step counter advances even when the write fails.
+  bool commitImage(const media::Image& img, const std::string& label, std::string* err = nullptr);
+  // Makes an existing work file (rendered by the export flow) the current
+  // version, dropping the redo tail. Videos only ("WRONG_KIND").
+  bool commitVideo(const std::string& path, const std::string& label, std::string* err = nullptr);
+  // One version back / forward. False at the end of the list, and for an
+  // image whose version file cannot be loaded (current then stays).
+  bool undo();
+  bool redo();
+  // Reloads image from the current version's file.
+  bool loadCurrentImage(std::string* err = nullptr);
+
+ private:
+  Document();
+  bool moveTo(int32_t index);
 };
 
 }  // namespace doc

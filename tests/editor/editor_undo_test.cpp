@@ -1,0 +1,358 @@
+// The editor's undo history and how it follows the document's versions.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "editor/document.h"
+#include "editor/editor.h"
+#include "editor/editor_fixtures.h"
+#include "platform/fs.h"
+#include "support/test_support.h"
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const g_cache =
+    ::testing::AddGlobalTestEnvironment(new editor_fixtures::CacheEnvironment);
+
+using editor_fixtures::centreIs;
+using editor_fixtures::Rgb;
+using editor_fixtures::solid;
+using media::Fade;
+
+constexpr Rgb kGrey{128, 128, 128};
+constexpr Rgb kRed{220, 30, 30};
+constexpr Rgb kBlue{30, 40, 210};
+
+class EditorUndo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui::closeDocument();
+    source_ = editor_fixtures::writeSolid(tmp_.file("source.png"), 24, 16, kGrey);
+    ASSERT_FALSE(source_.empty());
+    ASSERT_TRUE(doc().openImage(source_));
+    ui::syncUndo();  // the editor's first frame
+  }
+  void TearDown() override { ui::closeDocument(); }
+
+  static doc::Document& doc() { return doc::Document::instance(); }
+  static ui::EditorState& state() { return ui::editorState(); }
+
+  // A new document version, as an image sheet commits it.
+  void commit(Rgb c) { ASSERT_TRUE(doc().commitImage(solid(24, 16, c), "edit")); }
+  // An effect placed on the timeline.
+  static void place(double at) { state().effects.push_back(Fade{Fade::Out, at, 500}); }
+
+  testing_support::TempDir tmp_;
+  std::string source_;
+};
+
+TEST_F(EditorUndo, OpeningIsTheStartingPointNotAStep) {
+  EXPECT_FALSE(ui::canUndoStep());
+  EXPECT_FALSE(ui::canRedoStep());
+  EXPECT_EQ(state().syncedVersion, 0);
+  EXPECT_FALSE(ui::undoStep());
+  EXPECT_FALSE(ui::redoStep());
+  ui::syncUndo();
+  EXPECT_TRUE(state().undoSteps.empty());
+}
+
+TEST_F(EditorUndo, EffectStepsNeverMoveTheDocument) {
+  commit(kRed);
+  ui::syncUndo();
+  place(1000);
+  ui::syncUndo();
+  place(2000);
+  ui::syncUndo();
+  ASSERT_EQ(state().undoSteps.size(), 3u);
+  EXPECT_TRUE(state().undoSteps[0].docStep);
+  EXPECT_FALSE(state().undoSteps[1].docStep);
+  EXPECT_FALSE(state().undoSteps[2].docStep);
+
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(doc().current, 1);
+  EXPECT_EQ(state().effects.size(), 1u);
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(doc().current, 1);
+  EXPECT_TRUE(state().effects.empty());
+  ASSERT_TRUE(ui::redoStep());
+  ASSERT_TRUE(ui::redoStep());
+  EXPECT_EQ(doc().current, 1);
+  ASSERT_EQ(state().effects.size(), 2u);
+  EXPECT_EQ(state().effects[1].atMs, 2000);
+  EXPECT_FALSE(ui::canRedoStep());
+  // Nothing changed since the redo: no step.
+  ui::syncUndo();
+  EXPECT_EQ(state().undoSteps.size(), 3u);
+}
+
+TEST_F(EditorUndo, AStepWithANewVersionMovesTheDocumentExactlyOnce) {
+  commit(kRed);
+  ui::syncUndo();
+  commit(kBlue);
+  ui::syncUndo();
+  ASSERT_EQ(state().undoSteps.size(), 2u);
+
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(doc().current, 1);
+  EXPECT_TRUE(centreIs(doc().image, kRed));
+  EXPECT_EQ(state().syncedVersion, 1);
+  ui::syncUndo();  // the document's move is the editor's own: no step
+  EXPECT_EQ(state().undoSteps.size(), 2u);
+
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(doc().current, 0);
+  EXPECT_FALSE(ui::canUndoStep());
+  ASSERT_TRUE(ui::redoStep());
+  EXPECT_EQ(doc().current, 1);
+  ASSERT_TRUE(ui::redoStep());
+  EXPECT_EQ(doc().current, 2);
+  EXPECT_TRUE(centreIs(doc().image, kBlue));
+}
+
+TEST_F(EditorUndo, ClipsAndBoundsTravelWithTheirStep) {
+  // The open flow sets the first clip before the editor's first frame.
+  ui::closeDocument();
+  ASSERT_TRUE(doc().openImage(source_));
+  state().clips = {{"a.mp4", 0, 4000}};
+  ui::syncUndo();
+  state().clipBounds = {1000};
+  ui::syncUndo();  // clips and bounds alone are no change
+  EXPECT_TRUE(state().undoSteps.empty());
+  state().clipBounds.clear();
+
+  commit(kRed);  // stands for a composed work file
+  state().clips = {{"a.mp4", 0, 4000}, {"b.mp4", 0, 3000}};
+  state().clipBounds = {4000};
+  state().effects = {Fade{Fade::Cross, 4000, 300}};
+  ui::syncUndo();
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(state().clips.size(), 1u);
+  EXPECT_TRUE(state().clipBounds.empty());
+  EXPECT_TRUE(state().effects.empty());
+  ASSERT_TRUE(ui::redoStep());
+  EXPECT_EQ(state().clips.size(), 2u);
+  EXPECT_EQ(state().clipBounds, std::vector<double>{4000});
+  ASSERT_EQ(state().effects.size(), 1u);
+}
+
+TEST_F(EditorUndo, AChangeAfterTwoUndosDropsBothRedoSteps) {
+  place(1000);
+  ui::syncUndo();
+  place(2000);
+  ui::syncUndo();
+  place(3000);
+  ui::syncUndo();
+  ASSERT_TRUE(ui::undoStep());
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(state().undoPos, 1u);
+  EXPECT_TRUE(ui::canRedoStep());
+
+  place(5000);
+  ui::syncUndo();
+  EXPECT_EQ(state().undoSteps.size(), 2u);
+  EXPECT_EQ(state().undoPos, 2u);
+  EXPECT_FALSE(ui::canRedoStep());
+  EXPECT_FALSE(ui::redoStep());
+  ASSERT_EQ(state().undoSteps[1].effectsAfter.size(), 2u);
+  EXPECT_EQ(state().undoSteps[1].effectsAfter[1].atMs, 5000);
+}
+
+TEST_F(EditorUndo, NothingIsRecordedWhileADragRuns) {
+  place(1000);
+  state().gestureActive = true;
+  ui::syncUndo();
+  state().effects[0].atMs = 1500;
+  commit(kRed);
+  ui::syncUndo();
+  EXPECT_TRUE(state().undoSteps.empty());
+  state().gestureActive = false;
+  ui::syncUndo();
+  ASSERT_EQ(state().undoSteps.size(), 1u);  // the whole drag is one step
+  EXPECT_TRUE(state().undoSteps[0].docStep);
+
+  state().draggedEffect = 0;
+  for (double at : {1600.0, 1700.0, 1800.0}) {
+    state().effects[0].atMs = at;
+    ui::syncUndo();
+  }
+  EXPECT_EQ(state().undoSteps.size(), 1u);
+  state().draggedEffect = -1;
+  ui::syncUndo();
+  ASSERT_EQ(state().undoSteps.size(), 2u);
+  EXPECT_EQ(state().undoSteps[1].effectsBefore[0].atMs, 1500);
+  EXPECT_EQ(state().undoSteps[1].effectsAfter[0].atMs, 1800);
+}
+
+TEST_F(EditorUndo, NudgesWithinHalfAMillisecondAreNoChange) {
+  place(1000);
+  ui::syncUndo();
+  ASSERT_EQ(state().undoSteps.size(), 1u);
+  state().effects[0].atMs += 0.4;
+  state().effects[0].lengthMs -= 0.5;
+  ui::syncUndo();
+  EXPECT_EQ(state().undoSteps.size(), 1u);
+  state().effects[0].kind = Fade::In;
+  ui::syncUndo();
+  EXPECT_EQ(state().undoSteps.size(), 2u);
+}
+
+TEST_F(EditorUndo, TheDocumentGoingBackByItselfResynchronises) {
+  commit(kRed);
+  ui::syncUndo();
+  commit(kBlue);
+  ui::syncUndo();
+  ASSERT_EQ(state().syncedVersion, 2);
+
+  const std::string other = editor_fixtures::writeSolid(tmp_.file("other.png"), 10, 10, kBlue);
+  ASSERT_TRUE(doc().openImage(other));
+  place(700);
+  ui::syncUndo();
+  EXPECT_EQ(state().undoSteps.size(), 2u);
+  EXPECT_EQ(state().syncedVersion, 0);
+  ASSERT_EQ(state().syncedEffects.size(), 1u);
+  place(900);
+  ui::syncUndo();
+  ASSERT_EQ(state().undoSteps.size(), 3u);
+  EXPECT_FALSE(state().undoSteps[2].docStep);
+  EXPECT_EQ(state().undoSteps[2].effectsBefore.size(), 1u);
+}
+
+TEST_F(EditorUndo, AVersionThatCannotLoadLeavesTheHistoryInStep) {
+  commit(kRed);
+  ui::syncUndo();
+  place(400);
+  ui::syncUndo();
+  commit(kBlue);
+  ui::syncUndo();
+  ASSERT_TRUE(platform::fs::remove(doc().versions[1].path));
+
+  // Undoing the blue version needs the red file: nothing moves.
+  EXPECT_FALSE(ui::undoStep());
+  EXPECT_EQ(state().undoPos, 3u);
+  EXPECT_EQ(doc().current, 2);
+  EXPECT_EQ(state().effects.size(), 1u);
+  ASSERT_TRUE(editor_fixtures::writeSolid(doc().versions[1].path, 24, 16, kRed).size());
+  ASSERT_TRUE(ui::undoStep());
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(doc().current, 1);
+  EXPECT_TRUE(state().effects.empty());
+}
+
+TEST_F(EditorUndo, UndoAndRedoDropAnArmedOrDraggedEffect) {
+  place(1000);
+  ui::syncUndo();
+  state().armedKind = Fade::Cross;
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(state().armedKind, -1);
+  state().armedKind = Fade::In;
+  state().draggedEffect = 0;
+  ASSERT_TRUE(ui::redoStep());
+  EXPECT_EQ(state().armedKind, -1);
+  EXPECT_EQ(state().draggedEffect, -1);
+}
+
+TEST_F(EditorUndo, CloseDocumentResetsTheWork) {
+  ui::EditorState& s = state();
+  commit(kRed);
+  place(1000);
+  ui::syncUndo();
+  s.sheet = 6;
+  s.clips = {{"a.mp4", 0, 1000}};
+  s.clipBounds = {500};
+  s.pendingEffects = s.effects;
+  s.pendingBounds = {1};
+  s.pendingClips = s.clips;
+  s.armedKind = 2;
+  s.draggedClip = 1;
+  s.clipDropTarget = 0;
+  s.selectedClip = 1;
+  s.markInMs = 10;
+  s.markOutMs = 900;
+  s.playheadMs = 400;
+  s.lastFrameMs = 380;
+  s.zoom = 3;
+  s.scrollMs = 200;
+  s.prerollAtMs = 800;
+  s.prerollHasFrame = true;
+  s.prerollFrame = solid(4, 4, kRed);
+  s.playerVersion = 1;
+  s.cropRect = {1, 2, 3, 4};
+  s.rotateAngle = 12;
+  s.preview = solid(4, 4, kRed);
+  // The flows' own fields outlive the work: a drop waiting for the close
+  // question is opened right after this very close.
+  s.pendingDrop = {"/tmp/next.png"};
+  s.dialogPurpose = 2;
+  s.cutCounter = 4;
+
+  ui::closeDocument();
+  EXPECT_EQ(doc().kind, media::MediaKind::Unknown);
+  EXPECT_EQ(doc().current, -1);
+  EXPECT_EQ(s.sheet, 0);
+  EXPECT_TRUE(s.clips.empty());
+  EXPECT_TRUE(s.clipBounds.empty());
+  EXPECT_TRUE(s.effects.empty());
+  EXPECT_TRUE(s.pendingEffects.empty());
+  EXPECT_TRUE(s.pendingBounds.empty());
+  EXPECT_TRUE(s.pendingClips.empty());
+  EXPECT_EQ(s.armedKind, -1);
+  EXPECT_EQ(s.draggedEffect, -1);
+  EXPECT_EQ(s.draggedClip, -1);
+  EXPECT_EQ(s.clipDropTarget, -1);
+  EXPECT_EQ(s.selectedClip, -1);
+  EXPECT_TRUE(s.undoSteps.empty());
+  EXPECT_EQ(s.undoPos, 0u);
+  EXPECT_EQ(s.syncedVersion, -1);
+  EXPECT_TRUE(s.syncedEffects.empty());
+  EXPECT_EQ(s.markInMs, -1);
+  EXPECT_EQ(s.markOutMs, -1);
+  EXPECT_EQ(s.lastFrameMs, -1);
+  EXPECT_EQ(s.playheadMs, 0);
+  EXPECT_EQ(s.zoom, 1.0);
+  EXPECT_EQ(s.scrollMs, 0);
+  EXPECT_FALSE(s.playerReady);
+  EXPECT_FALSE(s.prerollReady);
+  EXPECT_EQ(s.prerollAtMs, -1);
+  EXPECT_FALSE(s.prerollHasFrame);
+  EXPECT_TRUE(s.prerollFrame.pixels.empty());
+  EXPECT_EQ(s.playerVersion, -1);
+  EXPECT_EQ(s.cropRect.width, 0);
+  EXPECT_EQ(s.rotateAngle, 0);
+  EXPECT_TRUE(s.preview.pixels.empty());
+  EXPECT_EQ(s.pendingDrop.size(), 1u);
+  EXPECT_EQ(s.dialogPurpose, 2);
+  EXPECT_EQ(s.cutCounter, 4);
+  EXPECT_FALSE(ui::canUndoStep());
+  s.pendingDrop.clear();
+  s.dialogPurpose = 0;
+}
+
+TEST(EditorStateRecord, StartsWithItsInitialValues) {
+  const ui::EditorState s;
+  EXPECT_EQ(s.sheet, 0);
+  EXPECT_FALSE(s.playerReady);
+  EXPECT_EQ(s.prerollAtMs, -1);
+  EXPECT_EQ(s.lastFrameMs, -1);
+  EXPECT_EQ(s.playerVersion, -1);
+  EXPECT_EQ(s.markInMs, -1);
+  EXPECT_EQ(s.markOutMs, -1);
+  EXPECT_EQ(s.rangeDragMode, -1);
+  EXPECT_EQ(s.armedKind, -1);
+  EXPECT_EQ(s.draggedEffect, -1);
+  EXPECT_EQ(s.syncedVersion, -1);
+  EXPECT_EQ(s.zoom, 1.0);
+  EXPECT_EQ(s.draggedClip, -1);
+  EXPECT_EQ(s.clipDropTarget, -1);
+  EXPECT_EQ(s.selectedClip, -1);
+  EXPECT_EQ(s.cropHandle, -1);
+  EXPECT_EQ(s.cropVersion, -1);
+  EXPECT_EQ(s.adjustAmounts.sharpness, 0);
+  EXPECT_FALSE(s.gestureActive);
+  EXPECT_EQ(s.dialogPurpose, 0);
+  EXPECT_EQ(s.cutCounter, 0);
+  EXPECT_FALSE(s.appendAsk);
+  EXPECT_EQ(&ui::editorState(), &ui::editorState());
+}
+
+}  // namespace

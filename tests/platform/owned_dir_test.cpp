@@ -1,0 +1,192 @@
+// Directories owned by a running process: claiming, removing, re-creating,
+// and sweeping away those of processes that have ended.
+#include "platform/owned_dir.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace fs = platform::fs;
+
+std::string nameIn(const std::string& parent, const std::string& path) {
+  return path.substr(parent.size() + 1);
+}
+
+// A pid that certainly belonged to a process that has ended.
+pid_t deadPid() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return pid;
+}
+
+// A child process that claims a directory below parent and holds it until
+// release() (or the object's end).
+class Holder {
+ public:
+  explicit Holder(const std::string& parent) {
+    int up[2];
+    int down[2];
+    if (pipe(up) != 0 || pipe(down) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(up[0]);
+      close(down[1]);
+      platform::OwnedDir dir;
+      dir.claim(parent);
+      const std::string path = dir.path() + "\n";
+      if (write(up[1], path.data(), path.size()) < 0) _exit(1);
+      char c;
+      while (read(down[0], &c, 1) > 0) {
+      }
+      _exit(0);  // the lock goes with the process; the directory stays
+    }
+    close(up[1]);
+    close(down[0]);
+    release_ = down[1];
+    char c;
+    while (read(up[0], &c, 1) == 1 && c != '\n') path_ += c;
+    close(up[0]);
+  }
+  ~Holder() { release(); }
+  void release() {
+    if (release_ < 0) return;
+    close(release_);
+    release_ = -1;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  std::string path_;
+};
+
+TEST(OwnedDir, ClaimRemoveAndEnsure) {
+  TempDir tmp;
+  const std::string parent = tmp.path() + "/a/work";
+  platform::OwnedDir dir;
+  EXPECT_EQ(dir.path(), "");
+  std::string err = "stale";
+  ASSERT_TRUE(dir.claim(parent, &err));
+  EXPECT_EQ(err, "");
+  EXPECT_TRUE(dir.held());
+  const std::string path = dir.path();
+  const std::string name = nameIn(parent, path);
+  EXPECT_EQ(name.rfind(std::to_string(getpid()) + "-", 0), 0u) << name;
+  EXPECT_EQ(name.size(), std::to_string(getpid()).size() + 9);
+  EXPECT_TRUE(fs::isFile(path + "/lock"));
+  EXPECT_EQ(fs::listDir(parent), std::vector<std::string>{name});  // no staging name left
+  EXPECT_TRUE(dir.claim(parent));                                  // a second claim keeps it
+  EXPECT_EQ(dir.path(), path);
+
+  ASSERT_TRUE(writeFile(path + "/step_001.png", "x"));
+  ASSERT_TRUE(fs::ensureDir(path + "/nested/deeper"));
+  ASSERT_TRUE(writeFile(path + "/nested/deeper/f", "y"));
+  dir.remove();
+  EXPECT_FALSE(fs::isDir(path));
+  EXPECT_FALSE(dir.held());
+  EXPECT_TRUE(fs::isDir(parent));
+  dir.remove();  // harmless twice
+
+  ASSERT_TRUE(dir.ensure(parent));
+  EXPECT_EQ(dir.path(), path);
+  EXPECT_TRUE(dir.held());
+  EXPECT_TRUE(fs::isFile(path + "/lock"));
+
+  // Deleted from outside while held: ensure brings it back.
+  ASSERT_TRUE(fs::remove(path + "/lock"));
+  ASSERT_TRUE(fs::remove(path));
+  ASSERT_TRUE(dir.ensure(parent));
+  EXPECT_TRUE(fs::isDir(path));
+  EXPECT_TRUE(fs::isFile(path + "/lock"));
+}
+
+TEST(OwnedDir, ClaimFailsWhereNothingCanBeCreated) {
+  TempDir tmp;
+  ASSERT_TRUE(writeFile(tmp.file("plain"), "a file, not a folder"));
+  platform::OwnedDir dir;
+  std::string err;
+  EXPECT_FALSE(dir.claim(tmp.file("plain") + "/work", &err));
+  EXPECT_EQ(err, "CREATE_FAILED");
+  EXPECT_FALSE(dir.held());
+  EXPECT_FALSE(dir.path().empty());  // writes into it fail later, cleanly
+  EXPECT_FALSE(dir.ensure(tmp.file("plain") + "/work", &err));
+}
+
+TEST(OwnedDir, SweepTakesOnlyWhatEndedProcessesLeft) {
+  TempDir tmp;
+  const std::string parent = tmp.path() + "/work";
+  ASSERT_TRUE(fs::ensureDir(parent));
+  const std::string dead = std::to_string(deadPid());
+  const std::string alive = std::to_string(getpid());
+  // Held by a running process (which sweeps the still empty parent first).
+  Holder holder(parent);
+  ASSERT_FALSE(holder.path().empty());
+  const std::string held = nameIn(parent, holder.path());
+
+  // Left by a crash: unlocked lock file, work files, whatever its pid.
+  ASSERT_TRUE(fs::ensureDir(parent + "/" + alive + "-0badf00d/sub"));
+  ASSERT_TRUE(writeFile(parent + "/" + alive + "-0badf00d/lock", ""));
+  ASSERT_TRUE(writeFile(parent + "/" + alive + "-0badf00d/step_001.png", "x"));
+  ASSERT_TRUE(writeFile(parent + "/" + alive + "-0badf00d/sub/f", "x"));
+  // Half made by an ended process, and one being made right now.
+  ASSERT_TRUE(fs::ensureDir(parent + "/." + dead + "-00000001"));
+  ASSERT_TRUE(fs::ensureDir(parent + "/." + alive + "-00000002"));
+  ASSERT_TRUE(writeFile(parent + "/." + alive + "-00000002/lock", ""));
+  // Emptied but not removed: no lock file left; the pid decides.
+  ASSERT_TRUE(fs::ensureDir(parent + "/" + dead + "-00000003"));
+  ASSERT_TRUE(fs::ensureDir(parent + "/" + alive + "-00000005"));
+  ASSERT_TRUE(fs::ensureDir(parent + "/" + dead + "-00000004"));
+  // Not ours: left alone.
+  for (const char* other : {"notes", "123-xyz", "123-0badf00dd", "-0badf00d", "12a-0badf00d", "123-0BADF00D"}) {
+    ASSERT_TRUE(fs::ensureDir(parent + "/" + other));
+  }
+  ASSERT_TRUE(writeFile(parent + "/456-deadbeef", "a file"));
+  TempDir outside;
+  ASSERT_TRUE(writeFile(outside.file("precious"), "keep"));
+  ASSERT_EQ(symlink(outside.path().c_str(), (parent + "/789-deadbeef").c_str()), 0);
+
+  EXPECT_EQ(platform::sweepAbandonedDirs(parent, dead + "-00000004"), 3);
+  const std::vector<std::string> left = fs::listDir(parent);
+  const auto has = [&](const std::string& n) { return std::find(left.begin(), left.end(), n) != left.end(); };
+  EXPECT_FALSE(has(alive + "-0badf00d"));
+  EXPECT_FALSE(has("." + dead + "-00000001"));
+  EXPECT_TRUE(has("." + alive + "-00000002"));
+  EXPECT_FALSE(has(dead + "-00000003"));
+  EXPECT_TRUE(has(alive + "-00000005"));
+  EXPECT_TRUE(has(dead + "-00000004"));  // the one asked to keep
+  EXPECT_TRUE(has(held));
+  EXPECT_TRUE(fs::isFile(holder.path() + "/lock"));
+  for (const char* other : {"notes", "123-xyz", "123-0badf00dd", "-0badf00d", "12a-0badf00d", "123-0BADF00D",
+                            "456-deadbeef", "789-deadbeef"}) {
+    EXPECT_TRUE(has(other)) << other;
+  }
+  EXPECT_TRUE(fs::isFile(outside.file("precious")));
+
+  // Once its process has ended, the held one goes too, at the next claim.
+  holder.release();
+  platform::OwnedDir next;
+  ASSERT_TRUE(next.claim(parent));
+  EXPECT_EQ(next.sweptAtClaim(), 2);
+  EXPECT_FALSE(fs::isDir(holder.path()));
+  EXPECT_FALSE(fs::isDir(parent + "/" + dead + "-00000004"));
+  EXPECT_TRUE(fs::isDir(parent + "/" + alive + "-00000005"));
+}
+
+}  // namespace
