@@ -27,9 +27,14 @@ bool isImageBrand(const uint8_t* p) {
                      [p](const char* brand) { return std::memcmp(p, brand, 4) == 0; });
 }
 
-}  // namespace
+bool isAv1Brand(const uint8_t* p) {
+  return std::memcmp(p, "avif", 4) == 0 || std::memcmp(p, "avis", 4) == 0;
+}
 
-bool isHeifStillBytes(const uint8_t* data, size_t size) {
+// Calls visit(brand) for the major brand, then each compatible brand inside
+// the box, until visit returns true. False when there is no usable ftyp box.
+template <typename Visit>
+bool anyBrand(const uint8_t* data, size_t size, Visit visit) {
   if (!data || size < 12 || std::memcmp(data + 4, "ftyp", 4) != 0) return false;
   uint64_t boxSize = be32(data);
   size_t header = 8;
@@ -43,18 +48,18 @@ bool isHeifStillBytes(const uint8_t* data, size_t size) {
   if (boxSize < header + 8) return false;  // needs major brand and minor version
   const size_t end = static_cast<size_t>(std::min<uint64_t>(boxSize, size));
   if (end < header + 4) return false;
-  if (isImageBrand(data + header)) return true;
+  if (visit(data + header)) return true;
   // Compatible brands follow the major brand and the minor version.
   for (size_t at = header + 8; at + 4 <= end; at += 4) {
-    if (isImageBrand(data + at)) return true;
+    if (visit(data + at)) return true;
   }
   return false;
 }
 
-bool isHeifStill(const std::string& path) {
+// The first bytes of a file; an ftyp box is a few dozen bytes.
+size_t readHead(const std::string& path, uint8_t (&head)[kHeadBytes]) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  uint8_t head[kHeadBytes];
+  if (fd < 0) return 0;
   size_t have = 0;
   while (have < sizeof head) {
     const ssize_t n = ::read(fd, head + have, sizeof head - have);
@@ -65,7 +70,28 @@ bool isHeifStill(const std::string& path) {
     }
   }
   ::close(fd);
-  return isHeifStillBytes(head, have);
+  return have;
+}
+
+}  // namespace
+
+bool isHeifStillBytes(const uint8_t* data, size_t size) {
+  return anyBrand(data, size, isImageBrand);
+}
+
+bool isHeicStillBytes(const uint8_t* data, size_t size) {
+  // The generic brands (mif1, msf1) are shared with AVIF, which FFmpeg reads.
+  return isHeifStillBytes(data, size) && !anyBrand(data, size, isAv1Brand);
+}
+
+bool isHeifStill(const std::string& path) {
+  uint8_t head[kHeadBytes];
+  return isHeifStillBytes(head, readHead(path, head));
+}
+
+bool isHeicStill(const std::string& path) {
+  uint8_t head[kHeadBytes];
+  return isHeicStillBytes(head, readHead(path, head));
 }
 
 }  // namespace media

@@ -3,7 +3,7 @@
 // FFmpeg sees the picture inside as an HEVC or AV1 stream, so without this
 // test a phone photo would pass for a video.
 //
-// Both functions are thread-safe; isHeifStill blocks for one small read.
+// All functions are thread-safe; those taking a path block for one small read.
 #pragma once
 
 #include <cstddef>
@@ -20,5 +20,11 @@ bool isHeifStill(const std::string& path);
 // The same test on the first bytes of a file (at least the whole ftyp box
 // for the compatible brands to count).
 bool isHeifStillBytes(const uint8_t* data, size_t size);
+
+// True for the HEIF stills whose picture is not AV1: isHeifStill, but no
+// "avif" or "avis" brand. These are decoded with libheif; AVIF goes through
+// FFmpeg.
+bool isHeicStill(const std::string& path);
+bool isHeicStillBytes(const uint8_t* data, size_t size);
 
 }  // namespace media

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -20,6 +19,7 @@ extern "C" {
 #include "media/file_replace.h"
 #include "media/frame_convert.h"
 #include "media/heif.h"
+#include "media/heif_brand.h"
 #include "media/raw.h"
 
 namespace media {
@@ -335,14 +335,6 @@ bool encodeImage(const Image& img, OutFormat fmt, const OutOptions& o, std::vect
   return true;
 }
 
-bool readStart(const std::string& path, uint8_t* buf, size_t want, size_t* got) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  in.read(reinterpret_cast<char*>(buf), static_cast<std::streamsize>(want));
-  *got = static_cast<size_t>(in.gcount());
-  return true;
-}
-
 }  // namespace
 
 // ---- Formats ---------------------------------------------------------------
@@ -394,28 +386,6 @@ const Capabilities& capabilities() {
   return caps;
 }
 
-bool isHeifFile(const std::string& path) {
-  uint8_t head[128];
-  size_t n = 0;
-  if (!readStart(path, head, sizeof head, &n) || n < 12 || std::memcmp(head + 4, "ftyp", 4) != 0) {
-    return false;
-  }
-  auto brandIs = [&](size_t at, const char* b) { return std::memcmp(head + at, b, 4) == 0; };
-  static constexpr const char* kBrands[] = {"heic", "heix", "heim", "heis",
-                                            "hevc", "hevx", "mif1", "msf1"};
-  bool heif = false;
-  for (const char* b : kBrands) heif = heif || brandIs(8, b);
-  if (!heif) return false;
-  if (!brandIs(8, "mif1") && !brandIs(8, "msf1")) return true;
-  // The generic brands are shared with AVIF, which FFmpeg reads.
-  const size_t boxSize = size_t(head[0]) << 24 | size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
-  const size_t end = std::min(boxSize, n);
-  for (size_t at = 16; at + 4 <= end; at += 4) {
-    if (brandIs(at, "avif") || brandIs(at, "avis")) return false;
-  }
-  return true;
-}
-
 // ---- Reading ---------------------------------------------------------------
 
 bool probeImage(const std::string& path, ImageInfo* info, std::string* err) {
@@ -426,7 +396,7 @@ bool probeImage(const std::string& path, ImageInfo* info, std::string* err) {
     if (!rawSupported()) return fail(err, "UNSUPPORTED_FORMAT");
     if (!probeRaw(path, &w, &h, err)) return false;
     describeRaw(w, h, &found);
-  } else if (isHeifFile(path)) {
+  } else if (isHeicStill(path)) {
     HeifInfo h;
     if (!probeHeif(path, &h, err)) return false;
     describeHeif(h, &found);
@@ -455,7 +425,7 @@ bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string
     if (!rawSupported()) return fail(err, "UNSUPPORTED_FORMAT");
     if (!loadRaw(path, 0, &img, err)) return false;
     describeRaw(img.width, img.height, &found);
-  } else if (isHeifFile(path)) {
+  } else if (isHeicStill(path)) {
     HeifInfo h;
     if (!loadHeif(path, kMaxLoadEdge, &img, &h, err)) return false;
     describeHeif(h, &found);

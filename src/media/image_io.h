@@ -74,9 +74,6 @@ OutFormat chooseFormat(const OutOptions& o, bool hasAlpha);
 const char* extensionFor(OutFormat f);
 // Decoders and encoders available in this build; thread-safe.
 const Capabilities& capabilities();
-// The file starts with an ISO-BMFF "ftyp" box of a HEIF still or sequence
-// brand (heic, heix, heim, heis, hevc, hevx, mif1, msf1); AVIF is not HEIF.
-bool isHeifFile(const std::string& path);
 
 // --- Reading ----------------------------------------------------------------
 // Properties without decoding the pixels. False when info is null.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "media/exif.h"
+#include "media/heif_brand.h"
 #include "media/image_io.h"
 #include "support/test_support.h"
 
@@ -150,10 +151,10 @@ TEST(ImageIoFormats, CapabilitiesListTheBuiltInCodecs) {
 
 TEST(ImageIoFormats, HeifIsRecognisedByItsBrandNotByItsName) {
   TempDir dir;
-  EXPECT_TRUE(media::isHeifFile(fixture("iphone11pro.heic")));
-  EXPECT_FALSE(media::isHeifFile(fixture("irvine.avif")));
-  EXPECT_FALSE(media::isHeifFile(fixture("orient_1.jpg")));
-  EXPECT_FALSE(media::isHeifFile(dir.file("missing.heic")));
+  EXPECT_TRUE(media::isHeicStill(fixture("iphone11pro.heic")));
+  EXPECT_FALSE(media::isHeicStill(fixture("irvine.avif")));
+  EXPECT_FALSE(media::isHeicStill(fixture("orient_1.jpg")));
+  EXPECT_FALSE(media::isHeicStill(dir.file("missing.heic")));
 
   auto ftyp = [](const char* major, std::vector<std::string> compatible) {
     std::string box = std::string(major) + std::string("\0\0\0\0", 4);
@@ -172,10 +173,12 @@ TEST(ImageIoFormats, HeifIsRecognisedByItsBrandNotByItsName) {
                         Case{ftyp("heix", {}), true},
                         Case{ftyp("mif1", {"mif1", "avif"}), false},
                         Case{ftyp("avif", {"mif1", "miaf"}), false},
-                        Case{ftyp("isom", {"iso2", "mp41"}), false}}) {
+                        Case{ftyp("isom", {"iso2", "mp41"}), false},
+                        // An image brand among the compatible ones is enough.
+                        Case{ftyp("isom", {"mif1", "heic"}), true}}) {
     const std::string path = dir.file("x.bin");
     ASSERT_TRUE(writeFile(path, c.bytes));
-    EXPECT_EQ(media::isHeifFile(path), c.heif) << c.bytes.substr(8, 4);
+    EXPECT_EQ(media::isHeicStill(path), c.heif) << c.bytes.substr(8, 4);
   }
 }
 
