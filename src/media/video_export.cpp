@@ -79,13 +79,14 @@ constexpr int kHwPoolSize = 20;
 // Best-quality VP9 for files the user keeps.
 constexpr const char* kVp9Deadline = "good";
 constexpr int kVp9CpuUsed = 2;
-// Working copies: real-time mode, measured over 4x faster than the above at
-// the same bit rate for under 0.5 dB less PSNR (bench/vp9_working_copy_settings.sh),
-// at a constant quality instead of a bit rate: every edit re-encodes the last
+// Working copies: real-time mode at cpu-used 6, measured over 4x faster than
+// the above at the same bit rate for under 0.5 dB less PSNR (cpu-used 8 was
+// faster still but lost 1.75 dB; bench/vp9_working_copy_settings.sh), at a
+// constant quality instead of a bit rate: every edit re-encodes the last
 // copy, and only near-transparent copies keep four generations within 0.6 dB
 // of a single encode (bench/video_export_bench.cpp, BM_GenerationLoss).
 constexpr const char* kVp9IntermediateDeadline = "realtime";
-constexpr int kVp9IntermediateCpuUsed = 8;
+constexpr int kVp9IntermediateCpuUsed = 6;
 constexpr int kVp9IntermediateCrf = 4;
 
 // ============================================================================
