@@ -5,7 +5,6 @@
 #include "core/settings.h"
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +20,7 @@
 #include "core/json.h"
 #include "core/save_crypt.h"
 #include "media/image.h"
+#include "support/in_child.h"
 #include "support/test_support.h"
 
 namespace {
@@ -48,17 +48,11 @@ struct ChildResult {
 
 using Env = std::vector<std::pair<const char*, const char*>>;  // nullptr value unsets
 
-// Runs body in a forked child with the given environment changes.
+// Runs body in a forked child with the given environment changes and its
+// standard error sent to errPath.
 ChildResult inChild(const Env& env, const std::string& errPath,
                     const std::function<std::string()>& body) {
-  ChildResult result;
-  int fds[2];
-  if (pipe(fds) != 0) return result;
-  std::fflush(stdout);
-  std::fflush(stderr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
+  const testing_support::ChildResult child = testing_support::inChild([&] {
     for (const auto& [name, value] : env) {
       if (value) {
         setenv(name, value, 1);
@@ -66,37 +60,14 @@ ChildResult inChild(const Env& env, const std::string& errPath,
         unsetenv(name);
       }
     }
-    int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (errFd >= 0) {
       dup2(errFd, 2);
       close(errFd);
     }
-    std::string out = body();
-    size_t done = 0;
-    while (done < out.size()) {
-      ssize_t n = write(fds[1], out.data() + done, out.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    _exit(0);
-  }
-  close(fds[1]);
-  char buf[4096];
-  for (;;) {
-    ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n > 0) {
-      result.out.append(buf, static_cast<size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  close(fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.err = readFile(errPath);
-  return result;
+    return body();
+  });
+  return {child.exitCode, child.out, readFile(errPath)};
 }
 
 // The record as a JSON object with plain numbers, for comparing records

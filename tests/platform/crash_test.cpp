@@ -10,14 +10,14 @@
 #include <regex>
 
 #include "build_info.h"
-#include "in_child.h"
+#include "support/in_child.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 
-using platform_test::ChildResult;
-using platform_test::inChild;
+using testing_support::ChildResult;
+using testing_support::inChild;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;

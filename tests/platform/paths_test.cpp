@@ -7,11 +7,11 @@
 
 #include <cstdlib>
 
-#include "in_child.h"
+#include "support/in_child.h"
 #include "platform/fs.h"
 #include "support/test_support.h"
 
-using platform_test::inChild;
+using testing_support::inChild;
 using testing_support::TempDir;
 using testing_support::writeFile;
 namespace fs = platform::fs;

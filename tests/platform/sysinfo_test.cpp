@@ -5,11 +5,11 @@
 
 #include <regex>
 
-#include "in_child.h"
+#include "support/in_child.h"
 #include "platform/log.h"
 #include "support/test_support.h"
 
-using platform_test::inChild;
+using testing_support::inChild;
 using testing_support::readFile;
 using testing_support::TempDir;
 

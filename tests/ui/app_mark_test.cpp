@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "../platform/in_child.h"
+#include "support/in_child.h"
 #include "app/app.h"
 #include "media/image.h"
 #include "media/image_io.h"
@@ -92,7 +92,7 @@ TEST(AppMark, BuildDrawsEverySize) {
 }
 
 TEST(AppMark, DrawnRoundedAndCentred) {
-  platform_test::ChildResult r = platform_test::inChild([] {
+  testing_support::ChildResult r = testing_support::inChild([] {
     TempDir dir;
     makeAssetDir(dir, 0x3080C0);
     setenv("KORVELLE_ASSET_DIR", dir.path().c_str(), 1);
@@ -113,7 +113,7 @@ TEST(AppMark, DrawnRoundedAndCentred) {
 }
 
 TEST(AppMark, MissingFileIsLoggedOnceAndDrawsNothing) {
-  platform_test::ChildResult r = platform_test::inChild([] {
+  testing_support::ChildResult r = testing_support::inChild([] {
     TempDir dir;
     makeAssetDir(dir, 0);
     setenv("KORVELLE_ASSET_DIR", dir.path().c_str(), 1);

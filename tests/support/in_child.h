@@ -8,10 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <string>
 
-namespace platform_test {
+namespace testing_support {
 
 struct ChildResult {
   int exitCode = -1;  // exit status, -1 when killed by a signal
@@ -26,6 +27,9 @@ inline ChildResult inChild(const std::function<std::string()>& fn) {
   ChildResult result;
   int fds[2];
   if (pipe(fds) != 0) return result;
+  // Buffered output would otherwise be written by both processes.
+  std::fflush(stdout);
+  std::fflush(stderr);
   const pid_t pid = fork();
   if (pid < 0) {
     close(fds[0]);
@@ -66,4 +70,4 @@ inline ChildResult inChild(const std::function<std::string()>& fn) {
   return result;
 }
 
-}  // namespace platform_test
+}  // namespace testing_support
