@@ -2,9 +2,15 @@
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "media/ffmpeg_compat.h"
 
@@ -92,6 +98,111 @@ void setSourceColour(SwsContext* sws, const AVFrame* frame) {
 double tsToMs(int64_t ts, AVRational timeBase, double fallbackMs) {
   if (ts == AV_NOPTS_VALUE) return fallbackMs;
   return static_cast<double>(ts) * av_q2d(timeBase) * 1000.0;
+}
+
+namespace {
+
+// Below this a picture's planes are small enough for the heap, whose pages
+// are often already faulted in.
+constexpr int64_t kLargePixels = int64_t{1} << 20;
+// Row alignment that satisfies every decoder's and encoder's stride needs.
+constexpr int kRowAlign = 64;
+// Optimised loops may read a little past a plane's end (FFmpeg pads its own
+// buffers by 16 bytes plus one row alignment).
+constexpr size_t kPlanePadding = 256;
+
+void unmapBuffer(void* opaque, uint8_t* data) {
+  munmap(data, reinterpret_cast<size_t>(opaque));
+}
+
+AVBufferRef* mapZeroedBuffer(size_t bytes) {
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  // Only a hint: without transparent huge pages the kernel refuses.
+  madvise(p, bytes, MADV_HUGEPAGE);
+  AVBufferRef* ref = av_buffer_create(static_cast<uint8_t*>(p), bytes, unmapBuffer,
+                                      reinterpret_cast<void*>(bytes), 0);
+  if (!ref) munmap(p, bytes);
+  return ref;
+}
+
+bool isLargePlainPicture(const AVFrame* frame) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  if (!d || (d->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM))) {
+    return false;
+  }
+  return int64_t{frame->width} * frame->height >= kLargePixels;
+}
+
+// Maps the planes for a picture of width × height rows padded to the given
+// linesizes and hangs them on frame.
+bool mapPlanes(AVFrame* frame, int height, const int linesize[4]) {
+  ptrdiff_t strides[4] = {};
+  for (int i = 0; i < 4; ++i) strides[i] = linesize[i];
+  size_t sizes[4] = {};
+  const auto fmt = static_cast<AVPixelFormat>(frame->format);
+  if (av_image_fill_plane_sizes(sizes, fmt, height, strides) < 0) return false;
+  for (int i = 0; i < 4 && sizes[i] > 0; ++i) {
+    frame->buf[i] = mapZeroedBuffer(sizes[i] + kPlanePadding);
+    if (!frame->buf[i]) return false;
+    frame->data[i] = frame->buf[i]->data;
+    frame->linesize[i] = linesize[i];
+  }
+  frame->extended_data = frame->data;
+  return true;
+}
+
+void dropPlanes(AVFrame* frame) {
+  for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+    av_buffer_unref(&frame->buf[i]);
+    frame->data[i] = nullptr;
+    frame->linesize[i] = 0;
+  }
+}
+
+}  // namespace
+
+int getLargeFrameBuffer(AVCodecContext* c, AVFrame* frame, int flags) {
+  if (!isLargePlainPicture(frame) || !(c->codec->capabilities & AV_CODEC_CAP_DR1)) {
+    return avcodec_default_get_buffer2(c, frame, flags);
+  }
+  int w = frame->width;
+  int h = frame->height;
+  int strideAlign[AV_NUM_DATA_POINTERS] = {};
+  avcodec_align_dimensions2(c, &w, &h, strideAlign);
+  // Widen the rows until every plane meets the decoder's alignment, as
+  // FFmpeg's own allocator does: aligning planes one by one would break the
+  // chroma rows being exactly half the luma rows, which some code expects.
+  int linesize[4] = {};
+  bool fits = false;
+  for (int tries = 0; tries < 32 && !fits; ++tries) {
+    if (av_image_fill_linesizes(linesize, static_cast<AVPixelFormat>(frame->format), w) < 0) {
+      return AVERROR(EINVAL);
+    }
+    fits = true;
+    for (int i = 0; i < 4; ++i) fits = fits && linesize[i] % std::max(1, strideAlign[i]) == 0;
+    w += w & ~(w - 1);  // the next power of two that w's lowest set bit allows
+  }
+  if (!fits || !mapPlanes(frame, h, linesize)) {
+    dropPlanes(frame);
+    return AVERROR(ENOMEM);
+  }
+  return 0;
+}
+
+bool allocateLargeFrame(AVFrame* frame) {
+  if (!isLargePlainPicture(frame)) return av_frame_get_buffer(frame, kRowAlign) >= 0;
+  int linesize[4] = {};
+  if (av_image_fill_linesizes(linesize, static_cast<AVPixelFormat>(frame->format),
+                              FFALIGN(frame->width, kRowAlign)) < 0) {
+    return false;
+  }
+  for (int& l : linesize) l = FFALIGN(l, kRowAlign);
+  if (!mapPlanes(frame, frame->height, linesize)) {
+    dropPlanes(frame);
+    return false;
+  }
+  return true;
 }
 
 int64_t framePts(const AVFrame* frame) {

@@ -80,6 +80,17 @@ void skipUnneededFrames(AVCodecContext* dec, const AVPacket* pkt, AVRational tim
 // range, so HD and full-range phone video convert to the right RGB.
 void setSourceColour(SwsContext* sws, const AVFrame* frame);
 
+// --- Large pictures ----------------------------------------------------------
+// A get_buffer2 callback for decoding one large picture. Each plane is a fresh
+// anonymous mapping (zeroed by the kernel, as FFmpeg's own pool zeroes its
+// buffers, so a damaged file never shows stale memory) with transparent huge
+// pages asked for, so that it is faulted in a few hundred times fewer steps.
+// Small pictures, palettes and hardware formats take the default path.
+int getLargeFrameBuffer(AVCodecContext* c, AVFrame* frame, int flags);
+// Allocates the planes of frame (format, width and height set) the same way,
+// with 64-byte aligned rows. False when memory runs out.
+bool allocateLargeFrame(AVFrame* frame);
+
 // --- Time ------------------------------------------------------------------
 // A timestamp in milliseconds; fallbackMs for AV_NOPTS_VALUE.
 double tsToMs(int64_t ts, AVRational timeBase, double fallbackMs);

@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "media/av_util.h"
 #include "media/exif.h"
 #include "media/ffmpeg_compat.h"
 #include "media/file_replace.h"
@@ -25,24 +26,10 @@ extern "C" {
 namespace media {
 namespace {
 
-// ---- Scope guards ----------------------------------------------------------
-
-struct FormatClose {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatClose>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using av::CodecPtr;
+using av::FormatPtr;
+using av::FramePtr;
+using av::PacketPtr;
 
 // Options dictionaries, freed on every path.
 class Dict {
@@ -135,6 +122,7 @@ bool openImage(const std::string& path, bool withStreamInfo, Source* s, std::str
   s->dec->thread_count = 0;
   s->dec->thread_type = FF_THREAD_SLICE;
   s->dec->max_pixels = kMaxSourcePixels;
+  s->dec->get_buffer2 = av::getLargeFrameBuffer;
   if (avcodec_open2(s->dec.get(), codec, nullptr) < 0) return fail(err, "UNSUPPORTED_FORMAT");
   return true;
 }
@@ -321,7 +309,7 @@ bool encodeImage(const Image& img, OutFormat fmt, const OutOptions& o, std::vect
   frame->width = img.width;
   frame->height = img.height;
   frame->color_range = enc->color_range;
-  if (av_frame_get_buffer(frame.get(), 32) < 0) return fail(err, "OUT_OF_MEMORY");
+  if (!av::allocateLargeFrame(frame.get())) return fail(err, "OUT_OF_MEMORY");
   if (!convertFromImage(img, frame.get())) return fail(err, "OUT_OF_MEMORY");
   if (lambda > 0) frame->quality = lambda;
 
