@@ -21,6 +21,7 @@ extern "C" {
 #include "media/frame_convert.h"
 #include "media/heif.h"
 #include "media/heif_brand.h"
+#include "media/heif_props.h"
 #include "media/raw.h"
 
 namespace media {
@@ -225,6 +226,12 @@ Image orient(Image img, int orientation) {
   }
 }
 
+// AVIF keeps its rotation and mirror in the container, where FFmpeg 5.1 does
+// not look.
+std::vector<TransformOp> containerTransforms(AVCodecID codec, const std::string& path) {
+  return codec == AV_CODEC_ID_AV1 ? primaryItemTransforms(path) : std::vector<TransformOp>{};
+}
+
 // ---- Encoding --------------------------------------------------------------
 
 const AVCodec* findEncoder(OutFormat fmt) {
@@ -397,6 +404,11 @@ bool probeImage(const std::string& path, ImageInfo* info, std::string* err) {
     found.height = par->height;
     found.hasAlpha = pixelFormatHasAlpha(par->format);
     copyExif(readExif(path), true, &found);
+    const std::vector<TransformOp> turns = containerTransforms(par->codec_id, path);
+    if (!turns.empty()) {
+      found.orientation = 1;  // the container's own rotation wins, as for HEIC
+      if (swapsSides(turns)) std::swap(found.width, found.height);
+    }
     if (found.orientation > 4) std::swap(found.width, found.height);
   }
   if (found.width <= 0 || found.height <= 0) return fail(err, "UNSUPPORTED_FORMAT");
@@ -429,10 +441,16 @@ bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string
     describeCodec(src.dec->codec_id, &found);
     found.hasAlpha = pixelFormatHasAlpha(frame->format);
     copyExif(readExif(path), true, &found);
+    const std::vector<TransformOp> turns = containerTransforms(src.dec->codec_id, path);
     if (!convertToImage(*frame, kMaxLoadEdge, found.hasAlpha, &img, err)) return false;
     frame.reset();
     src = Source();
-    img = orient(std::move(img), found.orientation);
+    if (turns.empty()) {
+      img = orient(std::move(img), found.orientation);
+    } else {
+      found.orientation = 1;
+      for (const TransformOp op : turns) img = transform(std::move(img), op);
+    }
     if (!img.valid()) return fail(err, "OUT_OF_MEMORY");
   }
   found.width = img.width;

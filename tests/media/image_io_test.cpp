@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "media/exif.h"
+#include "media/heif.h"
 #include "media/heif_brand.h"
 #include "media/image_io.h"
 #include "support/test_support.h"
@@ -327,6 +328,52 @@ TEST(ImageIoLoad, LargePicturesDecodeAsTheReferenceDecoderDoes) {
       if (i % 4 != 3) sum += std::abs(int(img.pixels[i]) - int(uint8_t(ref[i])));
     }
     EXPECT_LT(sum / (1100.0 * 1000 * 3), 1.5);
+  }
+}
+
+// FFmpeg 5.1 ignores an AVIF's rotation and mirror properties; the loader
+// applies them the way libheif does.
+TEST(ImageIoLoad, AvifRotationAndMirrorAreApplied) {
+  TempDir dir;
+  const std::string png = dir.file("src.png");
+  shell("convert -size 64x32 gradient:red-blue -fill white -draw 'rectangle 0,0 15,7' -depth 8 '" + png +
+        "'");
+  Image src;
+  ASSERT_TRUE(media::loadImage(png, &src, nullptr, nullptr));
+  using media::TransformOp;
+  const struct {
+    const char* options;
+    std::vector<TransformOp> ops;
+  } cases[] = {
+      {"--irot 1", {TransformOp::RotateCCW}},
+      {"--irot 2", {TransformOp::Rotate180}},
+      {"--imir 0", {TransformOp::FlipV}},
+      {"--irot 3 --imir 1", {TransformOp::RotateCW, TransformOp::FlipH}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::string avif = dir.file("turned.avif");
+    shell(std::string("avifenc -l ") + c.options + " '" + png + "' '" + avif + "' >/dev/null");
+    Image want = src;
+    for (TransformOp op : c.ops) want = media::transform(want, op);
+
+    ImageInfo probed, loaded;
+    std::string err;
+    ASSERT_TRUE(media::probeImage(avif, &probed, &err)) << err;
+    EXPECT_EQ(probed.format, "AVIF");
+    EXPECT_EQ(probed.width, want.width);
+    EXPECT_EQ(probed.height, want.height);
+    EXPECT_EQ(probed.orientation, 1);
+    Image img;
+    ASSERT_TRUE(media::loadImage(avif, &img, &loaded, &err)) << err;
+    EXPECT_EQ(loaded.width, want.width);
+    EXPECT_EQ(loaded.height, want.height);
+    EXPECT_LT(meanAbsDiff(img, want), 3.0);
+
+    // libheif reads the same container and applies the properties itself.
+    Image peer;
+    ASSERT_TRUE(media::loadHeif(avif, 0, &peer, nullptr, &err)) << err;
+    EXPECT_LT(meanAbsDiff(img, peer), 3.0);
   }
 }
 
