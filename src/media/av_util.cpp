@@ -160,49 +160,53 @@ void dropPlanes(AVFrame* frame) {
   }
 }
 
-}  // namespace
+// Row lengths for a picture at least width pixels wide in which every plane
+// meets its alignment. The width is widened until all planes fit at once, as
+// FFmpeg's own allocator does: aligning planes one by one would break the
+// chroma rows being exactly half the luma rows, which some code expects.
+bool planeLinesizes(AVPixelFormat fmt, int width, const int align[4], int linesize[4]) {
+  int w = width;
+  for (int tries = 0; tries < 32; ++tries) {
+    if (av_image_fill_linesizes(linesize, fmt, w) < 0) return false;
+    bool fits = true;
+    for (int i = 0; i < 4; ++i) fits = fits && linesize[i] % std::max(1, align[i]) == 0;
+    if (fits) return true;
+    w += w & ~(w - 1);  // lowest set bit: each try doubles w's alignment
+  }
+  return false;
+}
 
-int getLargeFrameBuffer(AVCodecContext* c, AVFrame* frame, int flags) {
-  if (!isLargePlainPicture(frame) || !(c->codec->capabilities & AV_CODEC_CAP_DR1)) {
-    return avcodec_default_get_buffer2(c, frame, flags);
-  }
-  int w = frame->width;
-  int h = frame->height;
-  int strideAlign[AV_NUM_DATA_POINTERS] = {};
-  avcodec_align_dimensions2(c, &w, &h, strideAlign);
-  // Widen the rows until every plane meets the decoder's alignment, as
-  // FFmpeg's own allocator does: aligning planes one by one would break the
-  // chroma rows being exactly half the luma rows, which some code expects.
+// Gives frame large planes of height rows for a picture at least width wide.
+int attachLargePlanes(AVFrame* frame, int width, int height, const int align[4]) {
   int linesize[4] = {};
-  bool fits = false;
-  for (int tries = 0; tries < 32 && !fits; ++tries) {
-    if (av_image_fill_linesizes(linesize, static_cast<AVPixelFormat>(frame->format), w) < 0) {
-      return AVERROR(EINVAL);
-    }
-    fits = true;
-    for (int i = 0; i < 4; ++i) fits = fits && linesize[i] % std::max(1, strideAlign[i]) == 0;
-    w += w & ~(w - 1);  // the next power of two that w's lowest set bit allows
+  if (!planeLinesizes(static_cast<AVPixelFormat>(frame->format), width, align, linesize)) {
+    return AVERROR(EINVAL);
   }
-  if (!fits || !mapPlanes(frame, h, linesize)) {
+  if (!mapPlanes(frame, height, linesize)) {
     dropPlanes(frame);
     return AVERROR(ENOMEM);
   }
   return 0;
 }
 
+}  // namespace
+
+int getLargeFrameBuffer(AVCodecContext* c, AVFrame* frame, int flags) {
+  if (!isLargePlainPicture(frame) || !(c->codec->capabilities & AV_CODEC_CAP_DR1)) {
+    return avcodec_default_get_buffer2(c, frame, flags);
+  }
+  // The decoder's padded size and per-plane row alignment.
+  int w = frame->width;
+  int h = frame->height;
+  int strideAlign[AV_NUM_DATA_POINTERS] = {};
+  avcodec_align_dimensions2(c, &w, &h, strideAlign);
+  return attachLargePlanes(frame, w, h, strideAlign);
+}
+
 bool allocateLargeFrame(AVFrame* frame) {
   if (!isLargePlainPicture(frame)) return av_frame_get_buffer(frame, kRowAlign) >= 0;
-  int linesize[4] = {};
-  if (av_image_fill_linesizes(linesize, static_cast<AVPixelFormat>(frame->format),
-                              FFALIGN(frame->width, kRowAlign)) < 0) {
-    return false;
-  }
-  for (int& l : linesize) l = FFALIGN(l, kRowAlign);
-  if (!mapPlanes(frame, frame->height, linesize)) {
-    dropPlanes(frame);
-    return false;
-  }
-  return true;
+  const int align[4] = {kRowAlign, kRowAlign, kRowAlign, kRowAlign};
+  return attachLargePlanes(frame, frame->width, frame->height, align) == 0;
 }
 
 int64_t framePts(const AVFrame* frame) {
