@@ -5,7 +5,8 @@
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
-#include "app/app.h"
+#include "screens/router.h"
+#include "ui/dialog.h"
 #include "ui/draw.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
 #include "ui/draw.h"
+#include "ui/frame.h"
 #include "ui/icons.h"
 #include "ui/widgets.h"
 

@@ -20,7 +20,6 @@
 #include <string>
 #include <thread>
 
-#include "app/app.h"
 #include "app/drop_uri.h"
 #include "app/launch.h"
 #include "app/parent_window.h"
@@ -34,6 +33,8 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/product.h"
+#include "screens/router.h"
+#include "ui/dialog.h"
 #include "ui/draw.h"
 #include "ui/frames.h"
 #include "ui/gpu.h"

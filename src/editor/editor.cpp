@@ -244,7 +244,7 @@ void closeDocument() {
   s.prerollFrame = media::Image{};
   s.frame = media::Image{};
   s.playerVersion = -1;
-  s.sheet = 0;
+  s.sheet = Sheet::None;
 
   s.clipBounds.clear();
   s.clips.clear();
@@ -291,9 +291,5 @@ void closeDocument() {
   resetStills();
   doc::Document::instance().close();
 }
-
-// --- Dropped files ----------------------------------------------------------------------------------
-
-void handleDroppedFiles(Ctx&) {}
 
 }  // namespace ui

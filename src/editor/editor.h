@@ -4,7 +4,7 @@
 // values and the editor's undo history that follows the document's versions.
 // Also the pure functions that carry clips, boundaries and effects from one
 // timeline to the next after a video was re-rendered, the fade curve, the time
-// formatter, and the flows that bring dropped files into the editor.
+// formatter.
 //
 // All times are milliseconds on the timeline of the current work file, as
 // doubles; -1 means "not set". UI thread only, no locking (the players run
@@ -22,7 +22,16 @@
 
 namespace ui {
 
-struct Ctx;
+// Which edit sheet is open. The numbers are those the log and stored states use.
+enum class Sheet : int {
+  None = 0, Effects = 1, Cut = 2, Resize = 3, Format = 4, Crop = 5,
+  Adjust = 6, Rotate = 7, Info = 8, More = 9, Export = 10,
+};
+
+// What the running file dialog is for. The numbers are those the log uses.
+enum class DialogPurpose : int {
+  None = 0, OpenVideo = 1, OpenImage = 2, SaveImage = 3, ExportVideo = 4, AppendVideos = 5,
+};
 
 // The process-wide editor record; reached through ui::editorState().
 struct EditorState {
@@ -60,8 +69,7 @@ struct EditorState {
   };
 
   // --- Open sheet and stage ------------------------------------------------------
-  int sheet = 0;          // 0 none, 1 effects, 2 cut, 3 resize, 4 format, 5 crop,
-                          // 6 adjust, 7 rotate, 8 info, 9 more, 10 export
+  Sheet sheet = Sheet::None;
   double toolScroll = 0;  // horizontal offset of a tool bar wider than the window
 
   // --- Main playback ------------------------------------------------------------------
@@ -137,8 +145,7 @@ struct EditorState {
   double gestureStartMs = 0;       // timeline time under the pointer at that press
   bool gestureMoved = false;       // the gesture has passed the 3 px drag threshold
   bool gestureActive = false;      // a drag is running: syncUndo records nothing
-  int dialogPurpose = 0;           // 0 none, 1 open video, 2 open image, 3 save image,
-                                   // 4 export video, 5 append videos
+  DialogPurpose dialogPurpose = DialogPurpose::None;
   std::string pendingLabel;        // version label of the work file being rendered
   bool pendingApply = false;       // a rendered work file waits to be committed
   std::string pendingPath;         // that file
@@ -207,9 +214,5 @@ void syncUndo();
 // its initial values; the file-dialog and job fields of the flows are kept.
 // Stops the filmstrip and stills workers (blocks until they have ended).
 void closeDocument();
-
-// --- Dropped files ------------------------------------------------------------------------
-// Acts on the files dropped in this frame (ctx.in.dropped).
-void handleDroppedFiles(Ctx& ctx);
 
 }  // namespace ui

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app.h"
+#include "ui/frame.h"
 
 namespace ui {
 

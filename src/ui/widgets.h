@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "ui/frame.h"
 #include "ui/icons.h"
 
 namespace ui {

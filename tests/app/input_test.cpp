@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "app/app.h"
 #include "support/screen_harness.h"
 #include "support/test_support.h"
+#include "ui/frame.h"
 
 using testing_support::ScreenHarness;
 

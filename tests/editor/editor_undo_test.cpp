@@ -257,7 +257,7 @@ TEST_F(EditorUndo, CloseDocumentResetsTheWork) {
   commit(kRed);
   place(1000);
   ui::syncUndo();
-  s.sheet = 6;
+  s.sheet = ui::Sheet::Adjust;
   s.clips = {{"a.mp4", 0, 1000}};
   s.clipBounds = {500};
   s.pendingEffects = s.effects;
@@ -283,13 +283,13 @@ TEST_F(EditorUndo, CloseDocumentResetsTheWork) {
   // The flows' own fields outlive the work: a drop waiting for the close
   // question is opened right after this very close.
   s.pendingDrop = {"/tmp/next.png"};
-  s.dialogPurpose = 2;
+  s.dialogPurpose = ui::DialogPurpose::OpenImage;
   s.cutCounter = 4;
 
   ui::closeDocument();
   EXPECT_EQ(doc().kind, media::MediaKind::Unknown);
   EXPECT_EQ(doc().current, -1);
-  EXPECT_EQ(s.sheet, 0);
+  EXPECT_EQ(s.sheet, ui::Sheet::None);
   EXPECT_TRUE(s.clips.empty());
   EXPECT_TRUE(s.clipBounds.empty());
   EXPECT_TRUE(s.effects.empty());
@@ -321,16 +321,16 @@ TEST_F(EditorUndo, CloseDocumentResetsTheWork) {
   EXPECT_EQ(s.rotateAngle, 0);
   EXPECT_TRUE(s.preview.pixels.empty());
   EXPECT_EQ(s.pendingDrop.size(), 1u);
-  EXPECT_EQ(s.dialogPurpose, 2);
+  EXPECT_EQ(s.dialogPurpose, ui::DialogPurpose::OpenImage);
   EXPECT_EQ(s.cutCounter, 4);
   EXPECT_FALSE(ui::canUndoStep());
   s.pendingDrop.clear();
-  s.dialogPurpose = 0;
+  s.dialogPurpose = ui::DialogPurpose::None;
 }
 
 TEST(EditorStateRecord, StartsWithItsInitialValues) {
   const ui::EditorState s;
-  EXPECT_EQ(s.sheet, 0);
+  EXPECT_EQ(s.sheet, ui::Sheet::None);
   EXPECT_FALSE(s.playerReady);
   EXPECT_EQ(s.prerollAtMs, -1);
   EXPECT_EQ(s.lastFrameMs, -1);
@@ -349,7 +349,7 @@ TEST(EditorStateRecord, StartsWithItsInitialValues) {
   EXPECT_EQ(s.cropVersion, -1);
   EXPECT_EQ(s.adjustAmounts.sharpness, 0);
   EXPECT_FALSE(s.gestureActive);
-  EXPECT_EQ(s.dialogPurpose, 0);
+  EXPECT_EQ(s.dialogPurpose, ui::DialogPurpose::None);
   EXPECT_EQ(s.cutCounter, 0);
   EXPECT_FALSE(s.appendAsk);
   EXPECT_EQ(&ui::editorState(), &ui::editorState());

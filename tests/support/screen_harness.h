@@ -18,8 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "screens/router.h"
 #include "support/test_support.h"
+#include "ui/frame.h"
 
 namespace testing_support {
 

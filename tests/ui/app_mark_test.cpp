@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/in_child.h"
-#include "app/app.h"
 #include "media/image.h"
 #include "media/image_io.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "support/in_child.h"
 #include "support/test_support.h"
+#include "ui/frame.h"
 #include "ui/widgets.h"
 
 using testing_support::TempDir;

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app.h"
+#include "screens/router.h"
 #include "support/screen_harness.h"
+#include "ui/dialog.h"
 
 using testing_support::ScreenHarness;
 

@@ -1,15 +1,11 @@
-#include "app/app.h"
+#include "ui/dialog.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 #include "core/i18n.h"
-#include "editor/document.h"
-#include "editor/editor.h"
-#include "platform/fs.h"
 #include "ui/draw.h"
 #include "ui/frames.h"
 
@@ -17,35 +13,10 @@ namespace ui {
 
 namespace {
 
-// Where a withheld input puts the mouse: far outside every widget.
-constexpr double kNowhere = -1000000000.0;
 // While the busy overlay is up the job's owner copies progress in once per
 // frame; ten frames a second keep the bar moving without taking a core away
 // from the job itself.
 constexpr double kBusyFrameInterval = 0.1;
-
-// Interface dump state: the path (read once from the environment), and the
-// text collected during the current frame.
-struct DumpState {
-  bool envRead = false;
-  std::string path;
-  std::string text;
-};
-
-DumpState& dump() {
-  static DumpState d;
-  return d;
-}
-
-const std::string& dumpPath() {
-  DumpState& d = dump();
-  if (!d.envRead) {
-    d.envRead = true;
-    const char* env = std::getenv("KORVELLE_UI_DUMP");
-    d.path = env ? env : "";
-  }
-  return d.path;
-}
 
 Dialog g_dialog;
 BusyState g_busy;
@@ -64,74 +35,7 @@ void dropIncompleteTail(std::string& text) {
   }
 }
 
-// The base screens and the secondary screens are drawn by their own modules
-// as they arrive; until then each is a plain window background, registered
-// so that the interface dump always shows which screen is up.
-void drawPlainScreen(Ctx& ctx, const char* id) {
-  Rect whole{0, 0, ctx.w, ctx.h};
-  ctx.hit(id, whole);
-  fillRect(ctx.cr, whole, 0x14181C, 1.0);
-}
-
-void drawBaseScreen(Ctx& ctx, bool documentOpen) {
-  drawPlainScreen(ctx, documentOpen ? "screen.editor" : "screen.start");
-}
-
-void drawSecondaryScreen(Ctx& ctx, int screen) {
-  switch (screen) {
-    case App::Language: drawPlainScreen(ctx, "screen.language"); break;
-    case App::Settings: drawPlainScreen(ctx, "screen.settings"); break;
-    case App::About: drawPlainScreen(ctx, "screen.about"); break;
-    case App::Licenses: drawPlainScreen(ctx, "screen.licenses"); break;
-    default: break;
-  }
-}
-
 }  // namespace
-
-// --- Frame types ------------------------------------------------------------
-
-bool Input::hasKey(int key) const { return std::find(keys.begin(), keys.end(), key) != keys.end(); }
-
-bool Ctx::hover(const Rect& r) const { return r.contains(in.mx, in.my); }
-
-bool Ctx::takeClick(const Rect& r) {
-  if (clickTaken || !in.released || !hover(r)) return false;
-  clickTaken = true;
-  return true;
-}
-
-void Ctx::hit(const char* id, const Rect& r) {
-  if (!id || dumpPath().empty()) return;
-  char line[256];
-  std::snprintf(line, sizeof line, "%s %.0f %.0f %.0f %.0f\n", id, r.x, r.y, r.w, r.h);
-  dump().text += line;
-}
-
-double interfaceScale(double w, double h) { return std::clamp(std::min(w / 1280.0, h / 720.0), 0.72, 2.0); }
-
-void writeUiDump() {
-  DumpState& d = dump();
-  const std::string& path = dumpPath();
-  if (!path.empty() && !d.text.empty()) {
-    std::string tmp = path + ".tmp";
-    if (FILE* f = std::fopen(tmp.c_str(), "w")) {
-      bool ok = std::fwrite(d.text.data(), 1, d.text.size(), f) == d.text.size();
-      ok = std::fclose(f) == 0 && ok;
-      if (ok) platform::fs::replaceAtomic(tmp, path);
-    }
-  }
-  d.text.clear();
-}
-
-void setUiDumpPath(const std::string& path) {
-  DumpState& d = dump();
-  d.envRead = true;
-  d.path = path;
-  d.text.clear();
-}
-
-// --- Dialog and busy overlay -------------------------------------------------
 
 void showDialog(const std::string& title, const std::string& body, std::vector<DialogButton> buttons) {
   if (buttons.empty()) buttons.push_back({i18n::tr("errors.closeConfirm"), 1});
@@ -286,41 +190,6 @@ void updateBusy(Ctx& ctx) {
   }
   ctx.clickTaken = true;
   requestFrameWithin(kBusyFrameInterval);
-}
-
-// --- Router ------------------------------------------------------------------
-
-App& App::instance() {
-  static App app;
-  return app;
-}
-
-bool App::baseScreenGetsInput() const { return !g_busy.active && screen == Main; }
-
-void drawWithInputWithheld(Ctx& ctx, const std::function<void(Ctx&)>& draw) {
-  Input kept = std::move(ctx.in);
-  ctx.in = Input{};
-  ctx.in.mx = kNowhere;
-  ctx.in.my = kNowhere;
-  draw(ctx);
-  ctx.in = std::move(kept);
-  ctx.clickTaken = false;
-}
-
-void App::update(Ctx& ctx) {
-  handleDroppedFiles(ctx);
-  bool documentOpen = doc::Document::instance().kind != media::MediaKind::Unknown;
-
-  if (baseScreenGetsInput()) {
-    drawBaseScreen(ctx, documentOpen);
-  } else {
-    drawWithInputWithheld(ctx, [documentOpen](Ctx& c) { drawBaseScreen(c, documentOpen); });
-  }
-
-  // Read again: the base screen may have opened a secondary screen just now.
-  drawSecondaryScreen(ctx, screen);
-  updateBusy(ctx);
-  updateDialog(ctx);
 }
 
 }  // namespace ui
