@@ -1,11 +1,14 @@
 // Video read side: still grabbing against the ffmpeg command line doing the
 // same job, and preview playback of a 1080p30 clip (decode CPU and the share
-// of frames delivered on time).
+// of frames delivered on time); the same for a high-dynamic-range (HLG)
+// version of the clip, whose pictures are tone-mapped, against the standard
+// one, and the export of both.
 //
 //   bench_video [--benchmark_filter=...]
 //
-// The 1080p test clip (20 s, H.264 with a key frame every 2 s, AAC) is made
-// once with the ffmpeg command line and kept next to the executable.
+// The 1080p test clip (20 s, H.264 with a key frame every 2 s, AAC) and its
+// HLG version (10-bit HEVC, BT.2020) are made once with the ffmpeg command
+// line and kept next to the executable.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +29,7 @@
 
 #include "media/player.h"
 #include "media/video.h"
+#include "media/video_export.h"
 
 namespace {
 
@@ -63,29 +68,48 @@ bool run(const std::vector<std::string>& args) {
 constexpr double kClipSeconds = 20;
 constexpr int kGrabs = 20;
 
+// Makes bench-media/<name> with ffmpeg args once; exits when ffmpeg fails.
+std::string madeOnce(const std::string& name, const std::vector<std::string>& args) {
+  const std::string dir = exeDir() + "/bench-media";
+  mkdir(dir.c_str(), 0755);
+  const std::string out = dir + "/" + name;
+  struct stat st{};
+  if (stat(out.c_str(), &st) == 0) return out;
+  std::fprintf(stderr, "making %s ...\n", out.c_str());
+  const std::string tmp = dir + "/making-" + name;
+  std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-nostdin", "-y"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(tmp);
+  if (!run(argv) || std::rename(tmp.c_str(), out.c_str()) != 0) {
+    std::fprintf(stderr, "ffmpeg failed to make %s\n", name.c_str());
+    std::exit(1);
+  }
+  return out;
+}
+
 const std::string& clip1080() {
-  static const std::string path = [] {
-    const std::string dir = exeDir() + "/bench-media";
-    mkdir(dir.c_str(), 0755);
-    const std::string out = dir + "/phone1080p30.mp4";
-    struct stat st{};
-    if (stat(out.c_str(), &st) == 0) return out;
-    std::fprintf(stderr, "making %s ...\n", out.c_str());
-    const std::string tmp = dir + "/making.mp4";
-    // Moving test pattern with grain: a bit rate (about 15 Mbit/s) like a phone's.
-    const bool ok = run({"ffmpeg", "-hide_banner", "-nostdin", "-y", "-f", "lavfi", "-i",
-                         "testsrc2=size=1920x1080:rate=30:duration=20,noise=alls=10:allf=t",
-                         "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=20",
-                         "-c:v", "libx264", "-preset", "veryfast", "-g", "60", "-b:v", "15M",
-                         "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", tmp});
-    if (!ok || std::rename(tmp.c_str(), out.c_str()) != 0) {
-      std::fprintf(stderr, "ffmpeg failed to make the test clip\n");
-      std::exit(1);
-    }
-    return out;
-  }();
+  // Moving test pattern with grain: a bit rate (about 15 Mbit/s) like a phone's.
+  static const std::string path = madeOnce(
+      "phone1080p30.mp4", {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=20,noise=alls=10:allf=t",
+                           "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=20", "-c:v",
+                           "libx264", "-preset", "veryfast", "-g", "60", "-b:v", "15M", "-pix_fmt", "yuv420p",
+                           "-c:a", "aac", "-shortest"});
   return path;
 }
+
+// The same clip as a phone records it in HDR: HLG, BT.2020, 10-bit HEVC.
+const std::string& clipHlg1080() {
+  static const std::string path = madeOnce(
+      "phone1080p30-hlg.mp4",
+      {"-i", clip1080(), "-vf",
+       "zscale=tin=bt709:min=bt709:pin=bt709:rin=tv:t=arib-std-b67:m=bt2020nc:p=bt2020:r=tv:npl=203,"
+       "format=yuv420p10le",
+       "-c:v", "libx265", "-preset", "ultrafast", "-b:v", "15M", "-x265-params", "log-level=error:keyint=60",
+       "-color_primaries", "bt2020", "-color_trc", "arib-std-b67", "-colorspace", "bt2020nc", "-c:a", "copy"});
+  return path;
+}
+
+const std::string& clipFor(int64_t hdr) { return hdr ? clipHlg1080() : clip1080(); }
 
 // The same pseudo-random times for both sides.
 const std::vector<double>& grabTimesMs() {
@@ -158,11 +182,12 @@ double cpuSeconds() {
 // editor's frame loop does. A frame is on time when it is handed out less
 // than one frame interval after its time stamp; frames never handed out count
 // as late.
+// Argument 1 plays the HLG clip, 0 the standard one.
 void BM_Playback1080p(benchmark::State& state) {
   constexpr double kPlayMs = 10000;
   constexpr double kFrameMs = 1000.0 / 30;
   constexpr auto kRefresh = std::chrono::microseconds(16667);
-  const std::string& path = clip1080();
+  const std::string& path = clipFor(state.range(0));
   for (auto _ : state) {
     media::Player player;
     if (!player.open(path, 1280, nullptr)) {
@@ -221,7 +246,63 @@ void BM_Playback1080p(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_Playback1080p)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Playback1080p)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Stills from the HLG clip against the same stills from the standard clip,
+// taken in turn: the cost of tone mapping a grabbed frame.
+void BM_GrabFrameHlgVsStandard(benchmark::State& state) {
+  const int edge = static_cast<int>(state.range(0));
+  std::vector<double> hlg;
+  std::vector<double> sdr;
+  size_t next = 0;
+  for (auto _ : state) {
+    const double t = grabTimesMs()[next++ % kGrabs];
+    media::Image img;
+    auto start = Clock::now();
+    if (!media::grabFrame(clipHlg1080(), t, edge, &img, nullptr)) state.SkipWithError("grab failed");
+    hlg.push_back(msSince(start));
+    start = Clock::now();
+    if (!media::grabFrame(clip1080(), t, edge, &img, nullptr)) state.SkipWithError("grab failed");
+    sdr.push_back(msSince(start));
+    state.SetIterationTime(hlg.back() / 1000);
+  }
+  state.counters["hlg_median_ms"] = median(hlg);
+  state.counters["sdr_median_ms"] = median(sdr);
+  state.counters["ratio"] = median(hlg) / median(sdr);
+}
+
+BENCHMARK(BM_GrabFrameHlgVsStandard)
+    ->Arg(384)
+    ->Arg(960)
+    ->Iterations(kGrabs)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A working-copy export of 5 s of the HLG clip against the same of the
+// standard clip, in turn.
+void BM_ExportHlgVsStandard(benchmark::State& state) {
+  std::vector<double> hlg;
+  std::vector<double> sdr;
+  const std::string out = exeDir() + "/bench-media/export-out.webm";
+  for (auto _ : state) {
+    for (const std::string* path : {&clipHlg1080(), &clip1080()}) {
+      media::ExportOptions opts;
+      opts.segments = {media::Segment{*path, 0, 5000}};
+      opts.intermediate = true;
+      std::atomic<bool> cancel{false};
+      const auto start = Clock::now();
+      if (!media::exportVideo(*path, out, opts, &cancel, nullptr)) state.SkipWithError("export failed");
+      (path == &clip1080() ? sdr : hlg).push_back(msSince(start));
+    }
+    state.SetIterationTime(hlg.back() / 1000);
+  }
+  std::remove(out.c_str());
+  state.counters["hlg_median_ms"] = median(hlg);
+  state.counters["sdr_median_ms"] = median(sdr);
+  state.counters["ratio"] = median(hlg) / median(sdr);
+}
+
+BENCHMARK(BM_ExportHlgVsStandard)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

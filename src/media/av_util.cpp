@@ -75,6 +75,11 @@ void setSourceColour(SwsContext* sws, const AVFrame* frame) {
     case AVCOL_SPC_BT2020_CL: matrix = SWS_CS_BT2020; break;
     case AVCOL_SPC_SMPTE240M: matrix = SWS_CS_SMPTE240M; break;
     case AVCOL_SPC_FCC: matrix = SWS_CS_FCC; break;
+    case AVCOL_SPC_UNSPECIFIED:
+      // Untagged high-definition video is BT.709 in practice (and our own
+      // exports say so); untagged standard definition stays BT.601.
+      if (frame->width >= 1280 || frame->height >= 720) matrix = SWS_CS_ITU709;
+      break;
     default: break;
   }
   const int srcFull = frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;

@@ -77,7 +77,8 @@ void skipUnneededFrames(AVCodecContext* dec, const AVPacket* pkt, AVRational tim
 
 // --- Pixels ----------------------------------------------------------------
 // Tells the scaler the frame's colour matrix (BT.601, BT.709, BT.2020) and
-// range, so HD and full-range phone video convert to the right RGB.
+// range, so HD and full-range phone video convert to the right RGB. Untagged
+// pictures of 1280 × 720 and more are taken as BT.709, smaller ones as BT.601.
 void setSourceColour(SwsContext* sws, const AVFrame* frame);
 
 // --- Large pictures ----------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/av_util.h"
+#include "media/hdr.h"
 #include "platform/log.h"
 
 namespace media {
@@ -399,11 +400,25 @@ class DecodeLoop {
 
   // Scales, turns and queues one frame.
   void showVideo(const AVFrame* f, double t) {
+    Image img;
+    if (dynamicRangeOf(f->color_trc) != DynamicRange::Standard) {
+      if (!toneMapper_.toRgba(f, m_.outWidth, m_.outHeight, &img)) return;  // the next frame may convert
+    } else if (!scaleStandard(f, &img)) {
+      return;
+    }
+    TransformOp op{};
+    if (uprightTurn(m_.rotation, &op)) img = transform(img, op);
+    std::lock_guard<std::mutex> lock(m_.framesMutex);
+    if (serial_ == m_.seekSerial.load()) m_.frames.push_back(Player::Impl::VFrame{std::move(img), t});
+  }
+
+  // Standard range: one libswscale pass to RGBA at the output size.
+  bool scaleStandard(const AVFrame* f, Image* out) {
     SwsContext* sws = sws_getCachedContext(
         m_.scaler.release(), f->width, f->height, static_cast<AVPixelFormat>(f->format),
         m_.outWidth, m_.outHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     m_.scaler.reset(sws);
-    if (!sws) return;  // this frame cannot be shown; the next may
+    if (!sws) return false;
     if (colourFor_ != sws || colourSpace_ != f->colorspace || colourRange_ != f->color_range) {
       av::setSourceColour(sws, f);
       colourFor_ = sws;
@@ -413,11 +428,9 @@ class DecodeLoop {
     Image img = Image::create(m_.outWidth, m_.outHeight, false);
     uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {m_.outWidth * 4, 0, 0, 0};
-    if (sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return;
-    TransformOp op{};
-    if (uprightTurn(m_.rotation, &op)) img = transform(img, op);
-    std::lock_guard<std::mutex> lock(m_.framesMutex);
-    if (serial_ == m_.seekSerial.load()) m_.frames.push_back(Player::Impl::VFrame{std::move(img), t});
+    if (sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return false;
+    *out = std::move(img);
+    return true;
   }
 
   // Converts to 16-bit stereo at 48 kHz, applies the volume and queues it.
@@ -465,6 +478,7 @@ class DecodeLoop {
   const SwsContext* colourFor_ = nullptr;
   int colourSpace_ = -1;
   int colourRange_ = -1;
+  ToneMapper toneMapper_;  // high-dynamic-range frames only
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavutil/hwcontext.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -11,6 +12,7 @@ extern "C" {
 #include <cstring>
 
 #include "media/av_util.h"
+#include "media/hdr.h"
 #include "media/heif_brand.h"
 
 namespace media {
@@ -93,6 +95,10 @@ bool describe(const AVFormatContext* fmt, VideoInfo* out, int* videoIndex, std::
   }
   info.bitRate = fmt->bit_rate;
   info.videoCodec = prettyCodec(vs->codecpar->codec_id);
+  info.dynamicRange = dynamicRangeName(dynamicRangeOf(vs->codecpar->color_trc));
+  if (const AVPixFmtDescriptor* pf = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(vs->codecpar->format))) {
+    info.bitDepth = pf->comp[0].depth;
+  }
   info.container = fmt->iformat && fmt->iformat->name ? fmt->iformat->name : "";
   info.hasAudio = ai >= 0;
   if (info.hasAudio) info.audioCodec = prettyCodec(fmt->streams[ai]->codecpar->codec_id);
@@ -166,6 +172,10 @@ bool frameToImage(const AVFrame* frame, int maxEdge, Image* out) {
     const double f = static_cast<double>(maxEdge) / longEdge;
     w = std::max(2, static_cast<int>(std::lround(w * f)));
     h = std::max(2, static_cast<int>(std::lround(h * f)));
+  }
+  if (dynamicRangeOf(frame->color_trc) != DynamicRange::Standard) {
+    ToneMapper toneMapper;
+    return toneMapper.toRgba(frame, w, h, out);
   }
   av::SwsPtr sws(sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
                                 w, h, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));

@@ -31,6 +31,8 @@ struct VideoInfo {
   std::string videoCodec;  // display names such as "H.264", "VP9"
   std::string audioCodec;  // empty without sound
   std::string container;   // the demuxer's short name
+  std::string dynamicRange;  // "HLG" or "PQ" for high dynamic range, else empty
+  int bitDepth = 0;          // bits per picture sample, 0 when unknown
 };
 
 // One video encoder that opened on this machine.

@@ -26,6 +26,7 @@ extern "C" {
 
 #include "media/av_util.h"
 #include "media/ffmpeg_compat.h"
+#include "media/hdr.h"
 #include "media/video_export_internal.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -359,6 +360,7 @@ class Exporter {
     av::CodecPtr vdec;
     av::CodecPtr adec;  // null when the file is silent or its sound undecodable
     int rotation = 0;
+    double toneMapPeak = 0;  // high dynamic range: its peak over reference white; 0 standard
     // The time stamp of the first picture, where the file's time line starts.
     // WebM files with Opus sound start their pictures a few milliseconds in;
     // counting from there keeps edit after edit from adding that delay again.
@@ -473,6 +475,7 @@ bool Exporter::openSource(const std::string& path) {
   s.ai = av::firstStream(s.fmt.get(), AVMEDIA_TYPE_AUDIO);
   if (s.ai >= 0) s.adec = av::openDecoder(s.fmt->streams[s.ai], FF_THREAD_FRAME | FF_THREAD_SLICE);
   s.rotation = av::displayRotation(vs);
+  if (dynamicRangeOf(vs->codecpar->color_trc) != DynamicRange::Standard) s.toneMapPeak = streamPeak(vs);
   if (vs->start_time != AV_NOPTS_VALUE) {
     s.originMs = av::tsToMs(vs->start_time, vs->time_base, 0);
   } else if (s.fmt->start_time != AV_NOPTS_VALUE) {
@@ -554,6 +557,13 @@ bool Exporter::openVideoEncoder() {
   c->bit_rate =
       opts_.bitRate >= 1 ? opts_.bitRate : static_cast<int64_t>(plan_.width) * plan_.height * 4;
   if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  // Every output is standard-range BT.709 (high-dynamic-range sources are
+  // tone-mapped on the way); said in the bitstream and the container, so no
+  // player has to guess.
+  c->color_primaries = AVCOL_PRI_BT709;
+  c->color_trc = AVCOL_TRC_BT709;
+  c->colorspace = AVCOL_SPC_BT709;
+  c->color_range = AVCOL_RANGE_MPEG;
   if (e.codec == "vp9") configureVp9(c);
   if (hardwareUpload()) {
     if (!openHardwareFrames(c)) return false;
@@ -666,7 +676,7 @@ void Exporter::prepareChains(const PlannedSegment& s) {
   const std::vector<FadePiece> videoPieces =
       shiftPieces(pieces, src_.fmt->streams[src_.vi]->time_base, &shift);
   videoChainText_ = videoChain(src_.rotation, opts_.fitMode, plan_.width, plan_.height, videoPieces,
-                               shift, end, pixelFormat ? pixelFormat : "yuv420p");
+                               shift, end, pixelFormat ? pixelFormat : "yuv420p", src_.toneMapPeak);
   if (aenc_ && src_.adec) {
     const std::vector<FadePiece> audioPieces =
         shiftPieces(pieces, src_.fmt->streams[src_.ai]->time_base, &shift);

@@ -2,6 +2,8 @@
 // text, and the graphs built from them.
 #include "media/video_export_internal.h"
 
+#include "media/hdr.h"
+
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
@@ -110,7 +112,7 @@ std::string layoutText(const AVChannelLayout& layout) {
 
 std::string videoChain(int rotation, FitMode fit, int width, int height,
                        const std::vector<FadePiece>& fades, int64_t shiftTicks, ChainEnd end,
-                       const char* encoderPixelFormat) {
+                       const char* encoderPixelFormat, double toneMapPeak) {
   std::string chain;
   switch (rotation) {
     case 90: chain += "transpose=clock,"; break;
@@ -130,6 +132,8 @@ std::string videoChain(int rotation, FitMode fit, int width, int height,
           "scale=" + size + ":force_original_aspect_ratio=increase,crop=" + size + ",setsar=1,";
       break;
   }
+  // After the fit, so the floating-point steps see only the output's pixels.
+  if (toneMapPeak > 0) chain += toneMapChain(toneMapPeak) + ",";
   chain += fadeFilters(fades, shiftTicks, false);
   switch (end) {
     case ChainEnd::Software: chain += std::string("format=") + encoderPixelFormat; break;

@@ -81,13 +81,14 @@ enum class ChainEnd {
 };
 
 // The filter chain between "in" and "out" for one segment: turn upright,
-// fit to the output size, fade, convert for the encoder. The fade filters
+// fit to the output size, tone-map a high-dynamic-range source whose peak is
+// toneMapPeak (0: standard range, nothing added), fade, convert for the encoder. The fade filters
 // take no negative start, so a fade that began before the source's zero is
 // given with its times moved by shiftTicks of the stream's time base
 // (0: none), and the time stamps are moved there and back around them.
 std::string videoChain(int rotation, FitMode fit, int width, int height,
                        const std::vector<FadePiece>& fades, int64_t shiftTicks, ChainEnd end,
-                       const char* encoderPixelFormat);
+                       const char* encoderPixelFormat, double toneMapPeak = 0);
 // The chain between "abuffer" and "abuffersink": fades (shifted the same
 // way), then resampling to the encoder's rate and layout as float planar.
 std::string audioChain(const std::vector<FadePiece>& fades, int64_t shiftTicks, int sampleRate,
