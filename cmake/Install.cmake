@@ -15,7 +15,23 @@ set(_dist ${PROJECT_SOURCE_DIR}/dist)
 install(TARGETS korvelle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The asset lookup tries <exe>/../share/Korvelle first of the fixed places, so
 # this layout works under any prefix.
-install(DIRECTORY ${KORVELLE_ASSET_OUT}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/Korvelle/assets)
+set(_assets ${CMAKE_INSTALL_DATADIR}/Korvelle/assets)
+# Debian ships DejaVu Sans already: its package links to those files (the
+# lookup follows links) and depends on fonts-dejavu-core instead of copying.
+option(KORVELLE_SYSTEM_DEJAVU "Install DejaVu Sans as links into ${KORVELLE_DEJAVU_DIR}" OFF)
+if(KORVELLE_SYSTEM_DEJAVU)
+  install(DIRECTORY ${KORVELLE_ASSET_OUT}/ DESTINATION ${_assets} PATTERN "DejaVuSans*.ttf" EXCLUDE)
+  # Relative, as Debian wants links inside /usr.
+  file(RELATIVE_PATH _to_dejavu ${CMAKE_INSTALL_FULL_DATADIR}/Korvelle/assets/fonts ${KORVELLE_DEJAVU_DIR})
+  foreach(_font DejaVuSans.ttf DejaVuSans-Bold.ttf)
+    install(CODE "file(CREATE_LINK ${_to_dejavu}/${_font}
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${_assets}/fonts/${_font}\" SYMBOLIC)")
+  endforeach()
+  set(KORVELLE_PACKAGE_DEPENDS fonts-dejavu-core)
+else()
+  install(DIRECTORY ${KORVELLE_ASSET_OUT}/ DESTINATION ${_assets})
+  set(KORVELLE_PACKAGE_DEPENDS "")
+endif()
 
 foreach(_size 48 64 128 256 512)
   install(FILES ${KORVELLE_ASSET_OUT}/icon/icon_${_size}.png

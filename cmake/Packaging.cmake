@@ -18,6 +18,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://pelmora.software)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # Runtime libraries come from what the executable links (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${KORVELLE_PACKAGE_DEPENDS}")
 # File dialogs go through the desktop portal; links open with xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-desktop-portal, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "editor for one photo or one short video at a time

@@ -16,6 +16,7 @@ cppflags="$(dpkg-buildflags --get CPPFLAGS) -DNDEBUG"
 if [ ! -f "$dir/build.ninja" ]; then
   # Build type None: the flags are exactly dpkg-buildflags' (optimisation included).
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DKORVELLE_TESTS=OFF \
+    -DCMAKE_INSTALL_PREFIX=/usr -DKORVELLE_SYSTEM_DEJAVU=ON \
     -DCMAKE_C_FLAGS="$cppflags $(dpkg-buildflags --get CFLAGS)" \
     -DCMAKE_CXX_FLAGS="$cppflags $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null

@@ -3,6 +3,7 @@
 // type it reads.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 #include <set>
 #include <sstream>
