@@ -21,7 +21,8 @@ if [ ! -f "$dir/build.ninja" ]; then
     -DCMAKE_CXX_FLAGS="$cppflags $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 fi
-cmake --build "$dir" -- -j"$(nproc)"
+# Only what is installed (cpack itself builds nothing with Ninja).
+cmake --build "$dir" --target korvelle korvelle_assets korvelle_dist_files -- -j"$(nproc)"
 rm -f "$dir"/*.deb
 (cd "$dir" && cpack --config CPackConfig.cmake)
 deb="$(ls "$dir"/*.deb)"

@@ -88,6 +88,14 @@ TEST(Install, InstalledProgramUsesItsOwnAssetsAndOpensTheImageItIsGiven) {
   EXPECT_TRUE(app.logHas("Beigaben: " + prefix.path() + "/bin/../share/Korvelle\n")) << readFile(profile.logPath());
   EXPECT_EQ(app.err().find("[fonts]"), std::string::npos) << app.err();
   EXPECT_EQ(app.err().find("[open]"), std::string::npos) << app.err();
+  // The desktop ties the window to its entry through StartupWMClass.
+  ASSERT_TRUE(app.waitForWindow());
+  RunResult wmClass = runProcess({"env", "DISPLAY=" + x.name(), "xprop", "-id", app.windowId(), "WM_CLASS"});
+  const std::string entry = readFile(prefix.path() + "/share/applications/software.pelmora.Korvelle.desktop");
+  const size_t key = entry.find("\nStartupWMClass=");
+  ASSERT_NE(key, std::string::npos);
+  const std::string wanted = entry.substr(key + 16, entry.find('\n', key + 1) - key - 16);
+  EXPECT_NE(wmClass.out.find("\"" + wanted + "\""), std::string::npos) << wanted << ": " << wmClass.out << wmClass.err;
   app.signal(SIGTERM);
   ExitStatus s = app.waitExit();
   EXPECT_TRUE(s.exited);
