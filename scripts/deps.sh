@@ -3,6 +3,7 @@
 #   scripts/deps.sh run    what building and running the editor needs
 #   scripts/deps.sh test   the above plus what the tests and sanitizer runs need
 #   scripts/deps.sh bench  the above plus the benchmarks' peers
+#   scripts/deps.sh package  the run set plus what scripts/package.sh checks with
 set -euo pipefail
 
 run_pkgs=(
@@ -16,15 +17,18 @@ test_pkgs=(
   libgtest-dev libgmock-dev clang libclang-rt-14-dev
   ffmpeg imagemagick libimage-exiftool-perl libavif-bin
   xvfb xdotool x11-utils libx11-dev dbus python3-gi gir1.2-glib-2.0
+  desktop-file-utils appstream shared-mime-info dpkg-dev
 )
 bench_pkgs=(libbenchmark-dev libvips-dev hyperfine time)
+package_pkgs=(dpkg-dev lintian)
 
 want=("${run_pkgs[@]}")
 case "${1:-run}" in
   run) ;;
   test) want+=("${test_pkgs[@]}") ;;
   bench) want+=("${test_pkgs[@]}" "${bench_pkgs[@]}") ;;
-  *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+  package) want+=("${package_pkgs[@]}") ;;
+  *) echo "usage: $0 run|test|bench|package" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -221,7 +221,7 @@ Env E2EProfile::environment(const VirtualDisplay& display) const {
 // --- AppProcess ----------------------------------------------------------------------
 
 AppProcess::AppProcess(const VirtualDisplay& display, const E2EProfile& profile,
-                       const std::vector<std::string>& args, const Env& extraEnv)
+                       const std::vector<std::string>& args, const Env& extraEnv, const std::string& exe)
     : display_(display), profile_(profile) {
   static int runs = 0;
   ++runs;
@@ -229,7 +229,7 @@ AppProcess::AppProcess(const VirtualDisplay& display, const E2EProfile& profile,
   errPath_ = profile.root() + "/run" + std::to_string(runs) + ".err";
   // A dump left by an earlier run must not be mistaken for this one's.
   std::remove(profile.dumpPath().c_str());
-  std::vector<std::string> argv = {korvelleExe()};
+  std::vector<std::string> argv = {exe.empty() ? korvelleExe() : exe};
   argv.insert(argv.end(), args.begin(), args.end());
   Env env = profile.environment(display);
   env.insert(env.end(), extraEnv.begin(), extraEnv.end());

@@ -81,11 +81,12 @@ struct ExitStatus {
   int signal = 0;       // terminating signal
 };
 
-// One run of the program; killed when the object goes away while it runs.
+// One run of the program (the built one unless exe names another, such as an
+// installed copy); killed when the object goes away while it runs.
 class AppProcess {
  public:
   AppProcess(const VirtualDisplay& display, const E2EProfile& profile, const std::vector<std::string>& args,
-             const std::vector<std::pair<std::string, std::string>>& extraEnv = {});
+             const std::vector<std::pair<std::string, std::string>>& extraEnv = {}, const std::string& exe = "");
   ~AppProcess();
   AppProcess(const AppProcess&) = delete;
   AppProcess& operator=(const AppProcess&) = delete;

@@ -1,0 +1,103 @@
+// `cmake --install` into a temporary prefix gives a tree that works on its
+// own: the installed program finds its fonts and pictures there and opens a
+// file named on its command line.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+#include "media/image.h"
+#include "media/image_io.h"
+#include "support/e2e_harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Installs the build tree into dir; false (with the output) on failure.
+bool installInto(const TempDir& dir, std::string* output) {
+  RunResult r = runProcess({KORVELLE_CMAKE, "--install", KORVELLE_BINARY_DIR, "--prefix", dir.path()});
+  *output = r.out + r.err;
+  return r.exitCode == 0;
+}
+
+// Width and height from a PNG file's header; 0 × 0 when it is not a PNG.
+std::pair<int, int> pngSize(const std::string& path) {
+  const std::string bytes = readFile(path);
+  if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0 || bytes.compare(12, 4, "IHDR") != 0) return {0, 0};
+  auto be32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return static_cast<int>(v);
+  };
+  return {be32(16), be32(20)};
+}
+
+bool writeTestPng(const std::string& path) {
+  media::OutOptions o;
+  o.format = media::OutFormat::Png;
+  return media::saveImage(path, media::Image::create(320, 200, false), o, media::Meta{}, nullptr);
+}
+
+}  // namespace
+
+TEST(Install, PrefixHoldsTheProgramItsAssetsAndTheDesktopFiles) {
+  TempDir prefix;
+  std::string output;
+  ASSERT_TRUE(installInto(prefix, &output)) << output;
+  const std::string share = prefix.path() + "/share";
+  for (const std::string& rel :
+       {"/bin/korvelle", "/share/Korvelle/assets/fonts/DejaVuSans.ttf", "/share/Korvelle/assets/fonts/KorvelleCJK.ttf",
+        "/share/Korvelle/assets/fonts/KorvelleArab.ttf", "/share/Korvelle/assets/icon/icon_512.png",
+        "/share/applications/software.pelmora.Korvelle.desktop",
+        "/share/metainfo/software.pelmora.Korvelle.metainfo.xml",
+        "/share/mime/packages/software.pelmora.Korvelle.xml", "/share/man/man1/korvelle.1.gz",
+        "/share/doc/korvelle/copyright", "/share/doc/korvelle/changelog.gz"}) {
+    EXPECT_FALSE(readFile(prefix.path() + rel).empty()) << rel;
+  }
+  // The mark at every size the desktop asks for, each drawn at that size.
+  for (int size : {48, 64, 128, 256, 512}) {
+    const std::string dim = std::to_string(size) + "x" + std::to_string(size);
+    EXPECT_EQ(pngSize(share + "/icons/hicolor/" + dim + "/apps/software.pelmora.Korvelle.png"),
+              std::make_pair(size, size))
+        << dim;
+  }
+  // The copyright file names every font shipped.
+  const std::string copyright = readFile(share + "/doc/korvelle/copyright");
+  for (const std::string& font : {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "KorvelleCJK.ttf", "KorvelleArab.ttf",
+                                  "KorvelleBeng.ttf", "KorvelleDeva.ttf", "KorvelleThai.ttf"}) {
+    EXPECT_NE(copyright.find("assets/fonts/" + font), std::string::npos) << font;
+  }
+}
+
+TEST(Install, InstalledProgramUsesItsOwnAssetsAndOpensTheImageItIsGiven) {
+  if (!haveTool("Xvfb") || !haveTool("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
+  TempDir prefix;
+  std::string output;
+  ASSERT_TRUE(installInto(prefix, &output)) << output;
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  const std::string image = profile.root() + "/Blue Sky.png";
+  ASSERT_TRUE(writeTestPng(image));
+  // Variables that would point the lookup elsewhere are cleared.
+  AppProcess app(x, profile, {"--size", "1000x700", image}, {{"SNAP", ""}, {"APPDIR", ""}},
+                 prefix.path() + "/bin/korvelle");
+  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
+  EXPECT_TRUE(app.logHas("Beigaben: " + prefix.path() + "/bin/../share/Korvelle\n")) << readFile(profile.logPath());
+  EXPECT_EQ(app.err().find("[fonts]"), std::string::npos) << app.err();
+  EXPECT_EQ(app.err().find("[open]"), std::string::npos) << app.err();
+  // The desktop ties the window to its entry through StartupWMClass.
+  ASSERT_TRUE(app.waitForWindow());
+  RunResult wmClass = runProcess({"env", "DISPLAY=" + x.name(), "xprop", "-id", app.windowId(), "WM_CLASS"});
+  const std::string entry = readFile(prefix.path() + "/share/applications/software.pelmora.Korvelle.desktop");
+  const size_t key = entry.find("\nStartupWMClass=");
+  ASSERT_NE(key, std::string::npos);
+  const std::string wanted = entry.substr(key + 16, entry.find('\n', key + 1) - key - 16);
+  EXPECT_NE(wmClass.out.find("\"" + wanted + "\""), std::string::npos) << wanted << ": " << wmClass.out << wmClass.err;
+  app.signal(SIGTERM);
+  ExitStatus s = app.waitExit();
+  EXPECT_TRUE(s.exited);
+  EXPECT_EQ(s.exitCode, 0);
+}
