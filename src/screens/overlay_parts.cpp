@@ -40,6 +40,8 @@ Rect overlayFrame(Ctx& ctx, const std::string& title, bool* closed, const char* 
   const double s = ctx.uiScale;
   cairo_t* cr = ctx.cr;
   const double headerH = kHeaderH * s;
+  const std::string screenId = std::string("screen.") + hitPrefix;
+  ctx.hit(screenId.c_str(), Rect{0, 0, ctx.w, ctx.h});
   fillRect(cr, Rect{0, 0, ctx.w, ctx.h}, kBackground, 1.0);
   fillRect(cr, Rect{0, 0, ctx.w, headerH}, kHeader, 1.0);
   drawLine(cr, 0, headerH - s / 2, ctx.w, headerH - s / 2, s, kOutline, 1.0);

@@ -25,8 +25,9 @@ inline constexpr uint32_t kText = 0xEDF1F4;
 inline constexpr uint32_t kTextSecondary = 0x8E9AA5;
 
 // --- Frame and scrolling ---------------------------------------------------------
-// Fills the window, draws the 56-high header with title and close button
-// (registered as hitPrefix + ".close") and returns the area below it.
+// Fills the window (registered as "screen." + hitPrefix), draws the 56-high
+// header with title and close button (registered as hitPrefix + ".close")
+// and returns the area below it.
 // *closed becomes true when the button was clicked or Escape pressed in this
 // frame, false otherwise.
 Rect overlayFrame(Ctx& ctx, const std::string& title, bool* closed, const char* hitPrefix);

@@ -283,6 +283,8 @@ void collectResetAnswer() {
 }  // namespace
 
 void updateSettingsScreen(Ctx& ctx) {
+  // Before drawing: the frame after the answer already shows the defaults.
+  collectResetAnswer();
   bool closed = false;
   Rect content = overlayFrame(ctx, tr("settings.title"), &closed, "settings");
   bool changed = false;
@@ -297,7 +299,6 @@ void updateSettingsScreen(Ctx& ctx) {
     changed = page.changed;
   }
   if (changed) settings::save();
-  collectResetAnswer();
   if (closed) App::instance().screen = App::Main;
 }
 

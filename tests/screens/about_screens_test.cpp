@@ -22,7 +22,7 @@ using testing_support::ScopedEnv;
 
 namespace {
 
-::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
+[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
 
 using AboutScreens = OverlayTest;
 

@@ -12,7 +12,7 @@ using testing_support::ScreenHarness;
 
 namespace {
 
-::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
+[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
 
 using OverlayLanguages = OverlayTest;
 

@@ -21,7 +21,7 @@ using testing_support::ScreenHarness;
 
 namespace {
 
-::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
+[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
 
 class SettingsScreen : public OverlayTest {
  protected:
@@ -157,13 +157,12 @@ TEST_F(SettingsScreen, ResetAsksThenRestoresDefaultsButKeepsTheLanguage) {
   ASSERT_TRUE(h.clickWidget("settings.reset"));
   h.appFrame();
   ASSERT_TRUE(h.clickWidget("dialog.1"));
+  h.appFrame();  // the next frame resets and shows the defaults
   EXPECT_EQ(settings::get().language, "de");
   EXPECT_EQ(settings::get().jpegQuality, 92);
   EXPECT_EQ(settings::get().videoBitrate, 0);
   EXPECT_TRUE(settings::get().lastOpenDir.empty());
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);  // nothing closed
-
-  h.appFrame();  // the next frame shows the defaults
   EXPECT_TRUE(h.hasWidget("settings.imagePad.0"));
   EXPECT_TRUE(segmentLit(h, "settings.quality.2"));
   EXPECT_FALSE(segmentLit(h, "settings.quality.0"));
@@ -197,6 +196,16 @@ TEST_F(SettingsScreen, ScrolledRowsUnderTheHeaderTakeNoClicks) {
   }
   EXPECT_FALSE(h.hasWidget("settings.language"));
   EXPECT_TRUE(h.hasWidget("settings.reset"));
+  // Clicks along the header hit nothing that lies scrolled beneath it.
+  for (double y = 4; y < 56; y += 8) h.appFrame(ScreenHarness::click(640, y));
+  const settings::Data d = settings::get();
+  const settings::Data defaults;
+  EXPECT_EQ(d.videoResolution, defaults.videoResolution);
+  EXPECT_EQ(d.videoBitrate, defaults.videoBitrate);
+  EXPECT_EQ(d.videoFadeMs, defaults.videoFadeMs);
+  EXPECT_EQ(d.videoFitMode, defaults.videoFitMode);
+  EXPECT_FALSE(ui::dialogOpen());
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
   h.appFrame(ScreenHarness::click(close.x + close.w / 2, close.y + close.h / 2));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
 }
