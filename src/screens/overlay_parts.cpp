@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/i18n.h"
 #include "platform/log.h"
 #include "platform/uri.h"
 #include "ui/draw.h"
@@ -33,6 +34,20 @@ bool visible(const Rect& r, const Rect& viewport) {
 }
 
 }  // namespace
+
+bool mirrored() { return i18n::rightToLeft(); }
+
+void drawChevron(cairo_t* cr, double cx, double cy, double size, uint32_t color) {
+  if (!mirrored()) {
+    drawIcon(cr, Icon::Chevron, cx, cy, size, color, 1.0);
+    return;
+  }
+  cairo_save(cr);
+  cairo_translate(cr, cx, cy);
+  cairo_scale(cr, -1, 1);
+  drawIcon(cr, Icon::Chevron, 0, 0, size, color, 1.0);
+  cairo_restore(cr);
+}
 
 // --- Frame and scrolling ---------------------------------------------------------
 
@@ -96,7 +111,8 @@ double sectionHead(Ctx& ctx, const Rect& column, double y, const std::string& ti
   TextStyle head = style(12 * s, true, kAccent);
   head.letterSpacing = 1.2 * s;
   head.fitWidth = column.w;
-  drawText(ctx.cr, column.x, y, title, head);
+  if (mirrored()) head.align = 2;
+  drawText(ctx.cr, mirrored() ? column.x + column.w : column.x, y, title, head);
   const double lineY = y + 18 * s;
   drawLine(ctx.cr, column.x, lineY, column.x + column.w, lineY, s, kOutline, 1.0);
   y = lineY + 10 * s;
@@ -140,9 +156,9 @@ double linkLine(Ctx& ctx, const Rect& column, double y, const std::string& text,
   double w = 0;
   double h = 0;
   measureText(ctx.cr, text, st, &w, &h);
-  Rect box{column.x, y, w, h};
+  Rect box{mirrored() ? column.x + column.w - w : column.x, y, w, h};
   ctx.hit(id, box);
-  drawText(ctx.cr, column.x, y, text, st);
+  drawText(ctx.cr, box.x, y, text, st);
   if (ctx.hover(box)) drawLine(ctx.cr, box.x, y + h, box.x + w, y + h, ctx.uiScale, kAccent, 0.8);
   if (ctx.takeClick(box)) {
     diag::action(std::string(logPrefix) + uri);
@@ -205,9 +221,14 @@ bool choiceRow(Ctx& ctx, const Rect& column, double* y, const Rect& viewport, co
   if (shown) ctx.hit(hitId, row);
   const bool active = shown && inViewport(ctx, viewport);
   if (active && ctx.hover(row)) hoverFill(ctx, row);
-  drawText(cr, row.x + 6 * s, row.y + 9 * s, title, ts);
-  if (!subtitle.empty()) drawText(cr, row.x + 6 * s, row.y + 9 * s + th + 3 * s, subtitle, ss);
-  if (selected) drawIcon(cr, Icon::Check, row.x + row.w - 18 * s, row.y + h / 2, 15 * s, kAccent, 1.0);
+  // Right to left: the texts start at the right edge and the check mark moves left.
+  const bool rtl = mirrored();
+  if (rtl) ts.align = ss.align = 2;
+  const double textX = rtl ? row.x + row.w - 6 * s : row.x + 6 * s;
+  drawText(cr, textX, row.y + 9 * s, title, ts);
+  if (!subtitle.empty()) drawText(cr, textX, row.y + 9 * s + th + 3 * s, subtitle, ss);
+  const double checkX = rtl ? row.x + 18 * s : row.x + row.w - 18 * s;
+  if (selected) drawIcon(cr, Icon::Check, checkX, row.y + h / 2, 15 * s, kAccent, 1.0);
   if (!last) drawLine(cr, row.x, row.y + h - s / 2, row.x + row.w, row.y + h - s / 2, s, kOutline, 0.5);
   return active && ctx.takeClick(row);
 }
@@ -221,15 +242,19 @@ bool framedButton(Ctx& ctx, const Rect& column, double* y, const Rect& viewport,
   double lw = 0;
   double lh = 0;
   measureText(ctx.cr, label, st, &lw, &lh);
-  Rect r{column.x, *y, std::min(column.w, lw + 48 * s + room), 44 * s};
+  const double bw = std::min(column.w, lw + 48 * s + room);
+  Rect r{mirrored() ? column.x + column.w - bw : column.x, *y, bw, 44 * s};
   *y += r.h;
   const bool shown = visible(r, viewport);
   if (shown) ctx.hit(id, r);
   const bool active = shown && inViewport(ctx, viewport);
   if (active && ctx.hover(r)) hoverFill(ctx, r);
   strokeRoundedRect(ctx.cr, r, 6 * s, s, kOutline, 1.0);
-  drawTextIn(ctx.cr, Rect{r.x + 24 * s, r.y, lw, r.h}, label, st);
-  if (chevron) drawIcon(ctx.cr, Icon::Chevron, r.x + r.w - 16 * s, r.y + r.h / 2, 14 * s, kTextSecondary, 1.0);
+  const double labelX = mirrored() ? r.x + r.w - 24 * s - lw : r.x + 24 * s;
+  drawTextIn(ctx.cr, Rect{labelX, r.y, lw, r.h}, label, st);
+  if (chevron) {
+    drawChevron(ctx.cr, mirrored() ? r.x + 16 * s : r.x + r.w - 16 * s, r.y + r.h / 2, 14 * s, kTextSecondary);
+  }
   return active && ctx.takeClick(r);
 }
 

@@ -5,6 +5,8 @@
 // times the context's uiScale. Main thread only; draws on the frame.
 #pragma once
 
+#include <cairo.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -94,6 +96,11 @@ bool choiceRow(Ctx& ctx, const Rect& column, double* y, const Rect& viewport, co
 // below it.
 bool framedButton(Ctx& ctx, const Rect& column, double* y, const Rect& viewport, const std::string& label,
                   const char* id, bool chevron);
+// Whether the page is laid out right to left (the interface language is
+// written so): single-line texts start at the right edge, marks move left.
+bool mirrored();
+// The chevron of rows that open a screen, pointing to the reading direction.
+void drawChevron(cairo_t* cr, double cx, double cy, double size, uint32_t color);
 // Fill of a hovered row or button.
 void hoverFill(Ctx& ctx, const Rect& r);
 // Whether a click at the mouse position may act: the mouse lies in the

@@ -13,7 +13,6 @@
 #include "screens/router.h"
 #include "ui/dialog.h"
 #include "ui/draw.h"
-#include "ui/icons.h"
 
 namespace ui {
 
@@ -134,13 +133,17 @@ void languageRow(Page& p) {
   const bool active = inViewport(ctx, p.col.viewport());
   if (active && ctx.hover(row)) hoverFill(ctx, row);
 
+  // Label at the start of the row, the chosen language and the chevron at its end.
+  const bool rtl = mirrored();
   TextStyle label;
   label.size = 16 * s;
   label.color = kText;
   label.fitWidth = col.w / 2;
+  label.align = rtl ? 2 : 0;
   double lh = 0;
   measureText(ctx.cr, tr("settings.language"), label, nullptr, &lh);
-  drawText(ctx.cr, row.x + 6 * s, row.y + (row.h - lh) / 2, tr("settings.language"), label);
+  drawText(ctx.cr, rtl ? row.x + row.w - 6 * s : row.x + 6 * s, row.y + (row.h - lh) / 2, tr("settings.language"),
+           label);
 
   std::string name = tr("settings.languageSystem");
   const std::string& code = settings::get().language;
@@ -151,12 +154,12 @@ void languageRow(Page& p) {
   value.size = 16 * s;
   value.bold = true;
   value.color = kAccent;
-  value.align = 2;
+  value.align = rtl ? 0 : 2;
   value.fitWidth = col.w * 0.45;
   double vh = 0;
   measureText(ctx.cr, name, value, nullptr, &vh);
-  drawText(ctx.cr, row.x + row.w - 22 * s, row.y + (row.h - vh) / 2, name, value);
-  drawIcon(ctx.cr, Icon::Chevron, row.x + row.w - 10 * s, row.y + row.h / 2, 13 * s, kTextSecondary, 1.0);
+  drawText(ctx.cr, rtl ? row.x + 22 * s : row.x + row.w - 22 * s, row.y + (row.h - vh) / 2, name, value);
+  drawChevron(ctx.cr, rtl ? row.x + 10 * s : row.x + row.w - 10 * s, row.y + row.h / 2, 13 * s, kTextSecondary);
 
   if (active && ctx.takeClick(row)) {
     diag::action("Einstellungen: Sprachliste");
