@@ -283,7 +283,7 @@ std::vector<Component> build() {
     add("lcms2", "Little CMS (lcms2)", v, "MIT", "Farbprofile \u2014 \u00fcber LibRaw", "https://www.littlecms.com");
   }
   if (std::string path = loadedPath("libgomp.so"); !path.empty()) {
-    add("libgomp", "libgomp (OpenMP)", "GCC, " + realFileName(path), "GPL-3.0-or-later + Runtime Library Exception",
+    add("libgomp", "libgomp (OpenMP)", realFileName(path), "GPL-3.0-or-later + Runtime Library Exception",
         "Mehrkern-Entwicklung in LibRaw; die Ausnahme erlaubt das Binden", "");
   }
   if (!loadedPath("libjpeg.so").empty()) {
