@@ -249,7 +249,12 @@ Laid lay(cairo_t* cr, const std::string& text, const TextStyle& style) {
   return out;
 }
 
+// Glyphs drawn as the missing-glyph box since start (pango caches the count
+// per layout, so asking costs nothing after the first draw).
+size_t g_unknownGlyphs = 0;
+
 void show(cairo_t* cr, const Laid& laid, double originX, double originY, const TextStyle& style) {
+  g_unknownGlyphs += static_cast<size_t>(std::max(0, pango_layout_get_unknown_glyphs_count(laid.layout)));
   setColor(cr, style.color, style.alpha);
   cairo_move_to(cr, originX, originY);
   pango_cairo_show_layout(cr, laid.layout);
@@ -366,6 +371,8 @@ void measureText(cairo_t* cr, const std::string& text, const TextStyle& style, d
   if (w) *w = laid.w;
   if (h) *h = laid.h;
 }
+
+size_t unknownGlyphsDrawn() { return g_unknownGlyphs; }
 
 size_t cachedTextLayouts() {
   size_t n = 0;

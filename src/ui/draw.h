@@ -70,6 +70,9 @@ void measureText(cairo_t* cr, const std::string& text, const TextStyle& style, d
 // minScale) when fitWidth > 0, pw > fitWidth and pw ≥ 1; otherwise 1.
 double fitScale(double pw, double fitWidth, double minScale);
 
+// Glyphs drawn so far that no font had (shown as the missing-glyph box); a
+// running total, so callers compare two readings.
+size_t unknownGlyphsDrawn();
 // Number of pango layouts currently cached (for tests and benchmarks).
 size_t cachedTextLayouts();
 

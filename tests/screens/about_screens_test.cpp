@@ -1,0 +1,214 @@
+// The language, about and licences screens: navigation between them, choosing
+// a language, links, and the lists they show.
+#include <SDL_keycode.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "overlay_fixture.h"
+#include "screens/components.h"
+#include "screens/overlays.h"
+#include "screens/trademarks.h"
+
+extern "C" {
+#include <libavutil/avutil.h>
+}
+
+using overlay_test::OverlayTest;
+using testing_support::ScreenHarness;
+using testing_support::ScopedEnv;
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
+
+using AboutScreens = OverlayTest;
+
+// Whether two surfaces hold the same pixels.
+bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
+  cairo_surface_flush(a);
+  cairo_surface_flush(b);
+  const int h = cairo_image_surface_get_height(a);
+  const int stride = cairo_image_surface_get_stride(a);
+  if (h != cairo_image_surface_get_height(b) || stride != cairo_image_surface_get_stride(b)) return false;
+  return std::memcmp(cairo_image_surface_get_data(a), cairo_image_surface_get_data(b),
+                     static_cast<size_t>(h) * static_cast<size_t>(stride)) == 0;
+}
+
+}  // namespace
+
+TEST_F(AboutScreens, LanguageRowOpensTheListAndClosingItReturnsToSettings) {
+  ScreenHarness h(1280, 720);
+  ui::App::instance().screen = ui::App::Settings;
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("settings.language"));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Language);
+  h.appFrame();
+  EXPECT_TRUE(h.hasWidget("settings.language.auto"));
+  EXPECT_TRUE(h.hasWidget("settings.language.en"));
+  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
+  EXPECT_NE(overlay_test::logText().find("Einstellungen: Sprachliste"), std::string::npos);
+}
+
+TEST_F(AboutScreens, ChoosingALanguageRedrawsEverythingInItInTheNextFrame) {
+  ScreenHarness h(1280, 2000);
+  ui::App::instance().screen = ui::App::Language;
+  h.appFrame();
+  ui::Rect de = *h.widget("settings.language.de");
+  const double cx = de.x + de.w / 2;
+  const double cy = de.y + de.h / 2;
+  h.appFrame(ScreenHarness::click(cx, cy));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
+  EXPECT_EQ(settings::get().language, "de");
+  EXPECT_EQ(i18n::currentLanguage().code, "de");
+  EXPECT_NE(overlay_test::logText().find("Sprache: de"), std::string::npos);
+
+  // The next frame equals a settings screen drawn from scratch in German
+  // with the pointer where it was: not one text left in English.
+  h.appFrame(ScreenHarness::move(cx, cy));
+  ScreenHarness fresh(1280, 2000);
+  fresh.appFrame(ScreenHarness::move(cx, cy));
+  EXPECT_TRUE(samePixels(h.surface(), fresh.surface()));
+  // …and differs from the English one.
+  i18n::setLanguage("en");
+  fresh.appFrame(ScreenHarness::move(cx, cy));
+  EXPECT_FALSE(samePixels(h.surface(), fresh.surface()));
+}
+
+TEST_F(AboutScreens, SystemLanguageFollowsTheLocaleAndStoresNothing) {
+  ScopedEnv language("LANGUAGE", nullptr);
+  ScopedEnv all("LC_ALL", nullptr);
+  ScopedEnv messages("LC_MESSAGES", nullptr);
+  ScopedEnv lang("LANG", "fr_FR.UTF-8");
+  settings::mutableData().language = "de";
+  i18n::setLanguage("de");
+  ScreenHarness h(1280, 720);
+  ui::App::instance().screen = ui::App::Language;
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("settings.language.auto"));
+  EXPECT_TRUE(settings::get().language.empty());
+  EXPECT_EQ(i18n::currentLanguage().code, "fr");
+  EXPECT_EQ(i18n::tr("settings.title"), "Param\u00e8tres");
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
+  EXPECT_NE(overlay_test::logText().find("Sprache: Systemsprache"), std::string::npos);
+}
+
+TEST_F(AboutScreens, AboutLeadsToLicencesAndEscapeThereReturnsToAbout) {
+  ScreenHarness h(1280, 720);
+  ui::App::instance().screen = ui::App::About;
+  h.appFrame();
+  for (int i = 0; i < 30 && !h.hasWidget("about.licenses"); ++i) {
+    ui::Input in = ScreenHarness::move(640, 400);
+    in.wheel = -3;
+    h.appFrame(in);
+  }
+  ASSERT_TRUE(h.clickWidget("about.licenses"));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Licenses);
+  EXPECT_NE(overlay_test::logText().find("Lizenzen oeffnen"), std::string::npos);
+  h.appFrame();
+  EXPECT_TRUE(h.hasWidget("licenses.close"));
+  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::About);
+  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
+}
+
+TEST_F(AboutScreens, WithNoOpenALinkIsOnlyLogged) {
+  ScopedEnv noOpen("KORVELLE_NO_OPEN", "1");
+  ScreenHarness h(1280, 720);
+  ui::App::instance().screen = ui::App::Licenses;
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("licenses.url.ffmpeg"));
+  std::string log = overlay_test::logText();
+  EXPECT_NE(log.find("Lizenz-Adresse: https://ffmpeg.org"), std::string::npos) << log;
+  EXPECT_NE(log.find("nicht geoeffnet (Pruefschalter): https://ffmpeg.org"), std::string::npos) << log;
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Licenses);
+
+  ui::App::instance().screen = ui::App::About;
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("about.mail"));
+  log = overlay_test::logText();
+  EXPECT_NE(log.find("Adresse geoeffnet: mailto:support@"), std::string::npos) << log;
+  EXPECT_NE(log.find("nicht geoeffnet (Pruefschalter): mailto:"), std::string::npos) << log;
+}
+
+TEST(AboutNames, ChipsAndEncodersGetReadableNames) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  for (const Case& c : {Case{"jpeg", "JPEG"}, Case{"webp", "WebP"}, Case{"heic", "HEIF"}, Case{"heif", "HEIF"},
+                        Case{"avif", "AVIF"}, Case{"tiff", "TIFF"}, Case{"jxl", "JXL"}}) {
+    EXPECT_EQ(ui::formatChipLabel(c.in), c.out);
+  }
+  EXPECT_EQ(ui::encoderDisplayName("h264_vaapi"), "H.264 (VAAPI)");
+  EXPECT_EQ(ui::encoderDisplayName("libvpx-vp9"), "VP9 (libvpx)");
+  EXPECT_EQ(ui::encoderDisplayName("somethingelse"), "somethingelse");
+}
+
+TEST(Trademarks, EveryPresetPlatformOnceInTableOrder) {
+  std::vector<std::string> brands = ui::trademarkBrands();
+  ASSERT_EQ(brands.size(), 17u);
+  EXPECT_EQ(brands.front(), "Instagram");
+  EXPECT_EQ(brands.back(), "VK / \u0412\u041a\u043e\u043d\u0442\u0430\u043a\u0442\u0435");
+  EXPECT_EQ(std::set<std::string>(brands.begin(), brands.end()).size(), brands.size());
+  EXPECT_EQ(ui::trademarkBrandLine().rfind("Instagram \u00b7 X (Twitter) \u00b7 Facebook", 0), 0u);
+}
+
+TEST(Components, VersionWordsAndLicenceNames) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  for (const Case& c : {Case{"libopus 1.3.1", "1.3.1"}, Case{"v1.12.0", "1.12.0"}, Case{"0.20.2-Release", "0.20.2"},
+                        Case{"(GNU FriBidi) 1.0.8\ninterface version 4", "1.0.8"}, Case{"3.5+1-f0c1022b6", "3.5"},
+                        Case{"1.", "1"}, Case{"none", "\u2014"}, Case{"", "\u2014"}}) {
+    EXPECT_EQ(ui::versionPart(c.in), c.out) << c.in;
+  }
+  EXPECT_EQ(ui::spdxFromFfmpegLicense("GPL version 2 or later"), "GPL-2.0-or-later");
+  EXPECT_EQ(ui::spdxFromFfmpegLicense("LGPL version 2.1 or later"), "LGPL-2.1-or-later");
+  EXPECT_EQ(ui::spdxFromFfmpegLicense("something new"), "something new");
+}
+
+TEST(Components, TheListNamesWhatThisProcessRuns) {
+  ScreenHarness fonts(64, 64);  // registers the shipped fonts, as the program does
+  const std::vector<ui::Component>& rows = ui::linkedComponents();
+  ASSERT_GT(rows.size(), 10u);
+  EXPECT_EQ(rows[0].license, "GPL-3.0-or-later");
+  std::set<std::string> ids;
+  for (const ui::Component& c : rows) {
+    EXPECT_TRUE(ids.insert(c.id).second) << "twice: " << c.id;
+    EXPECT_FALSE(c.name.empty());
+    EXPECT_FALSE(c.version.empty()) << c.id;
+    EXPECT_FALSE(c.license.empty()) << c.id;
+    EXPECT_EQ(c.id.find(' '), std::string::npos) << c.id;
+    if (c.id != "libgomp" && c.id != "others") {
+      EXPECT_EQ(c.url.rfind("http", 0), 0u) << c.id;
+    }
+  }
+  auto find = [&rows](const std::string& id) -> const ui::Component* {
+    for (const ui::Component& c : rows) {
+      if (c.id == id) return &c;
+    }
+    return nullptr;
+  };
+  for (const char* id : {"ffmpeg", "sdl2", "cairo", "pango", "glib", "fontconfig", "libraw", "libheif", "libsodium",
+                         "libvpx", "libopus", "dejavu", "noto_cjk", "noto_arab", "noto_thai", "noto_deva"}) {
+    EXPECT_NE(find(id), nullptr) << id;
+  }
+  ASSERT_NE(find("ffmpeg"), nullptr);
+  EXPECT_EQ(find("ffmpeg")->version, av_version_info());
+  // The licence FFmpeg reports decides the row: Debian builds it with GPL parts.
+  EXPECT_EQ(find("ffmpeg")->license, ui::spdxFromFfmpegLicense(avutil_license()));
+  ASSERT_NE(find("dejavu"), nullptr);
+  EXPECT_EQ(find("dejavu")->version, "2.37");
+  EXPECT_EQ(find("dejavu")->license, "Bitstream Vera + Public Domain");
+  ASSERT_NE(find("noto_cjk"), nullptr);
+  EXPECT_EQ(find("noto_cjk")->license, "SIL OFL 1.1");
+  ASSERT_NE(find("libraw"), nullptr);
+  EXPECT_EQ(find("libraw")->version.rfind("0.", 0), 0u);
+  EXPECT_GT(ui::loadedLibraryCount(), 10);
+}

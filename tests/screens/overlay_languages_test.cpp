@@ -1,0 +1,55 @@
+// Every interface language on the secondary screens: each text finds a font
+// among the shipped ones (pango draws the missing-glyph box otherwise).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "overlay_fixture.h"
+#include "ui/draw.h"
+
+using overlay_test::OverlayTest;
+using testing_support::ScreenHarness;
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
+
+using OverlayLanguages = OverlayTest;
+
+struct Screen {
+  int value;
+  const char* name;
+};
+constexpr Screen kScreens[] = {
+    {ui::App::Settings, "settings"},
+    {ui::App::Language, "language"},
+    {ui::App::About, "about"},
+    {ui::App::Licenses, "licenses"},
+};
+
+}  // namespace
+
+// The counter sees a missing glyph: a code point no font has (unassigned).
+TEST_F(OverlayLanguages, TheMissingGlyphCounterNoticesABox) {
+  ScreenHarness h(200, 100);
+  const size_t before = ui::unknownGlyphsDrawn();
+  h.frame([](ui::Ctx& c) { ui::drawText(c.cr, 10, 10, "a\xCD\xB8", ui::TextStyle{}); });  // U+0378
+  EXPECT_GT(ui::unknownGlyphsDrawn(), before);
+}
+
+TEST_F(OverlayLanguages, AllLanguagesDrawWithoutMissingGlyphs) {
+  ASSERT_EQ(i18n::languages().size(), 44u);
+  // Tall enough that no page needs scrolling: every text is laid out.
+  ScreenHarness h(1280, 2600);
+  for (const i18n::Language& lang : i18n::languages()) {
+    i18n::setLanguage(lang.code);
+    settings::mutableData().language = lang.code;
+    for (const Screen& s : kScreens) {
+      ui::App::instance().screen = s.value;
+      const size_t before = ui::unknownGlyphsDrawn();
+      h.appFrame();
+      EXPECT_EQ(ui::unknownGlyphsDrawn() - before, 0u) << lang.code << " on the " << s.name << " screen";
+      EXPECT_EQ(ui::App::instance().screen, s.value);  // drawing alone changes nothing
+    }
+  }
+}

@@ -1,0 +1,211 @@
+// The settings screen: what it offers, what it highlights, what a click
+// changes and saves, the reset question and closing.
+#include "screens/settings_screen.h"
+
+#include <SDL_keycode.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "media/image_io.h"
+#include "overlay_fixture.h"
+#include "screens/overlays.h"
+
+using overlay_test::kTallH;
+using overlay_test::kTallW;
+using overlay_test::OverlayTest;
+using overlay_test::segmentLit;
+using testing_support::ScreenHarness;
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
+
+class SettingsScreen : public OverlayTest {
+ protected:
+  void open(ScreenHarness& h) {
+    ui::App::instance().screen = ui::App::Settings;
+    h.appFrame();
+  }
+};
+
+}  // namespace
+
+TEST(SettingsRules, HighlightsOnlyKnownQualitiesAndFoldsOddFadesIntoTheDefault) {
+  struct Case {
+    int32_t value;
+    int quality;
+    int fade;
+  };
+  const Case cases[] = {
+      {75, 0, 1}, {85, 1, 1}, {92, 2, 1}, {100, 3, 1}, {80, -1, 1}, {0, -1, 1},
+      {300, -1, 0}, {500, -1, 1}, {750, -1, 1}, {1000, -1, 2}, {2000, -1, 3}, {-5, -1, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ui::qualitySegment(c.value), c.quality) << c.value;
+    EXPECT_EQ(ui::fadeSegment(c.value), c.fade) << c.value;
+  }
+}
+
+TEST(SettingsRules, WebPIsOfferedOnlyWhenItCanBeWritten) {
+  using V = std::vector<int32_t>;
+  EXPECT_EQ(ui::offeredOutputFormats({"jpeg", "png"}),
+            (V{settings::kFormatAuto, settings::kFormatJpeg, settings::kFormatPng}));
+  EXPECT_EQ(ui::offeredOutputFormats({}).size(), 3u);
+  EXPECT_EQ(ui::offeredOutputFormats({"jpeg", "png", "webp"}),
+            (V{settings::kFormatAuto, settings::kFormatJpeg, settings::kFormatPng, settings::kFormatWebP}));
+}
+
+TEST_F(SettingsScreen, ShowsTheOutputFormatsThisBuildCanWrite) {
+  ScreenHarness h(kTallW, kTallH);
+  open(h);
+  const std::vector<std::string>& enc = media::capabilities().encode;
+  const bool webp = std::find(enc.begin(), enc.end(), "webp") != enc.end();
+  EXPECT_TRUE(h.hasWidget("settings.format.2"));
+  EXPECT_EQ(h.hasWidget("settings.format.3"), webp);
+  EXPECT_FALSE(h.hasWidget("settings.format.4"));
+}
+
+TEST_F(SettingsScreen, BorderSectionFollowsTheFitChoiceFromTheNextFrame) {
+  ScreenHarness h(kTallW, kTallH);
+  open(h);
+  EXPECT_TRUE(h.hasWidget("settings.imagePad.2"));  // default: Fit
+
+  for (const char* id : {"settings.imageFit.0", "settings.imageFit.2"}) {  // Crop, Stretch
+    ASSERT_TRUE(h.clickWidget(id)) << id;
+    h.appFrame();
+    EXPECT_FALSE(h.hasWidget("settings.imagePad.0")) << id;
+  }
+  EXPECT_EQ(settings::get().imageFitMode, settings::kFitStretch);
+
+  ASSERT_TRUE(h.clickWidget("settings.imageFit.1"));
+  h.appFrame();
+  EXPECT_TRUE(h.hasWidget("settings.imagePad.0"));
+  EXPECT_EQ(settings::get().imageFitMode, settings::kFitContain);
+  EXPECT_NE(overlay_test::logText().find("Einstellung: Einpassen settings.fitContain"), std::string::npos);
+}
+
+TEST_F(SettingsScreen, HandWrittenValuesHighlightNoQualityAndTheDefaultFade) {
+  // As a settings file edited by hand loads them.
+  settings::mutableData().jpegQuality = 80;
+  settings::mutableData().videoFadeMs = 750;
+  ScreenHarness h(kTallW, kTallH);
+  open(h);
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(segmentLit(h, "settings.quality." + std::to_string(i))) << i;
+  EXPECT_FALSE(segmentLit(h, "settings.fade.0"));
+  EXPECT_TRUE(segmentLit(h, "settings.fade.1"));  // "0,5 s"
+  EXPECT_FALSE(segmentLit(h, "settings.fade.2"));
+
+  // Choosing writes the value itself and lights its segment.
+  ASSERT_TRUE(h.clickWidget("settings.quality.3"));
+  h.appFrame();
+  EXPECT_EQ(settings::get().jpegQuality, 100);
+  EXPECT_TRUE(segmentLit(h, "settings.quality.3"));
+  EXPECT_NE(overlay_test::logText().find("Einstellung: Qualitaet 100"), std::string::npos);
+}
+
+TEST_F(SettingsScreen, ChoicesAreStoredUnderTheirValues) {
+  ScreenHarness h(kTallW, kTallH);
+  open(h);
+  ASSERT_TRUE(h.clickWidget("settings.resolution.720"));
+  ASSERT_TRUE(h.clickWidget("settings.bitrate.5000000"));
+  ASSERT_TRUE(h.clickWidget("settings.fade.3"));
+  ASSERT_TRUE(h.clickWidget("settings.videoFit.0"));
+  ASSERT_TRUE(h.clickWidget("settings.format.1"));
+  ASSERT_TRUE(h.clickWidget("settings.imagePad.1"));
+  const settings::Data& d = settings::get();
+  EXPECT_EQ(d.videoResolution, 720);
+  EXPECT_EQ(d.videoBitrate, 5000000);
+  EXPECT_EQ(d.videoFadeMs, 2000);
+  EXPECT_EQ(d.videoFitMode, settings::kFitCover);
+  EXPECT_EQ(d.imageFormat, settings::kFormatJpeg);
+  EXPECT_EQ(d.imagePadMode, settings::kPadWhite);
+  std::string log = overlay_test::logText();
+  for (const char* line : {"Einstellung: Zielaufloesung 720", "Einstellung: Bitrate 5000000",
+                           "Einstellung: Blendendauer 2000", "Einstellung: Video-Einpassen settings.fitCover",
+                           "Einstellung: Ausgabeformat settings.formatJpeg", "Einstellung: Rand format.pad_white"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  }
+  // Saved in the frame of the click: the file exists and the screen stays.
+  EXPECT_TRUE(testing_support::readFile(paths::dataDir() + "/settings.dat").size() > 0);
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
+}
+
+TEST_F(SettingsScreen, ResetAsksThenRestoresDefaultsButKeepsTheLanguage) {
+  settings::Data& d = settings::mutableData();
+  d.language = "de";
+  i18n::setLanguage("de");
+  d.jpegQuality = 75;
+  d.imageFitMode = settings::kFitCover;
+  d.videoBitrate = 2000000;
+  d.lastOpenDir = "/tmp";
+  ScreenHarness h(kTallW, kTallH);
+  open(h);
+  EXPECT_FALSE(h.hasWidget("settings.imagePad.0"));
+
+  ASSERT_TRUE(h.clickWidget("settings.reset"));
+  EXPECT_TRUE(ui::dialogOpen());
+  h.appFrame();
+  ASSERT_TRUE(h.hasWidget("dialog.1"));
+  // Cancel first: nothing changes.
+  ASSERT_TRUE(h.clickWidget("dialog.0"));
+  h.appFrame();
+  EXPECT_EQ(settings::get().jpegQuality, 75);
+
+  ASSERT_TRUE(h.clickWidget("settings.reset"));
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("dialog.1"));
+  h.appFrame();  // the next frame resets and shows the defaults
+  EXPECT_EQ(settings::get().language, "de");
+  EXPECT_EQ(settings::get().jpegQuality, 92);
+  EXPECT_EQ(settings::get().videoBitrate, 0);
+  EXPECT_TRUE(settings::get().lastOpenDir.empty());
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);  // nothing closed
+  EXPECT_TRUE(h.hasWidget("settings.imagePad.0"));
+  EXPECT_TRUE(segmentLit(h, "settings.quality.2"));
+  EXPECT_FALSE(segmentLit(h, "settings.quality.0"));
+  EXPECT_EQ(i18n::currentLanguage().code, "de");
+  EXPECT_NE(overlay_test::logText().find("Einstellungen zurueckgesetzt (Sprache bleibt)"), std::string::npos);
+}
+
+TEST_F(SettingsScreen, EscapeAndTheCloseButtonReturnToTheMainScreen) {
+  ScreenHarness h(1280, 720);
+  open(h);
+  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
+
+  open(h);
+  ASSERT_TRUE(h.clickWidget("settings.close"));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
+  h.appFrame();
+  EXPECT_FALSE(h.hasWidget("settings.close"));
+}
+
+TEST_F(SettingsScreen, ScrolledRowsUnderTheHeaderTakeNoClicks) {
+  ScreenHarness h(1280, 720);
+  open(h);
+  ui::Rect close = *h.widget("settings.close");
+  // Scroll far down: the page moves under the header, whose close button
+  // still answers, and the rows that left the window are not registered.
+  for (int i = 0; i < 20; ++i) {
+    ui::Input in = ScreenHarness::move(640, 400);
+    in.wheel = -3;
+    h.appFrame(in);
+  }
+  EXPECT_FALSE(h.hasWidget("settings.language"));
+  EXPECT_TRUE(h.hasWidget("settings.reset"));
+  // Clicks along the header hit nothing that lies scrolled beneath it.
+  for (double y = 4; y < 56; y += 8) h.appFrame(ScreenHarness::click(640, y));
+  const settings::Data d = settings::get();
+  const settings::Data defaults;
+  EXPECT_EQ(d.videoResolution, defaults.videoResolution);
+  EXPECT_EQ(d.videoBitrate, defaults.videoBitrate);
+  EXPECT_EQ(d.videoFadeMs, defaults.videoFadeMs);
+  EXPECT_EQ(d.videoFitMode, defaults.videoFitMode);
+  EXPECT_FALSE(ui::dialogOpen());
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
+  h.appFrame(ScreenHarness::click(close.x + close.w / 2, close.y + close.h / 2));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
+}
