@@ -57,7 +57,7 @@ bool haveTool(const std::string& name);
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
 
-// A real sample media file from the shared fixtures folder.
+// A real sample media file from tests/fixtures (origins in its SOURCES.md).
 std::string fixture(const std::string& name);
 
 // Path of the built program.
