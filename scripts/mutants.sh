@@ -12,6 +12,9 @@
 # runs, so run it in a checkout nobody builds from at the same time.
 # KORVELLE_MUTANT_JOBS (default 1) sets the build and test parallelism,
 # KORVELLE_MUTANT_ONLY a regular expression on the mutant ids to run.
+# KORVELLE_MUTANT_PRIOR names the output of an earlier run: the test that
+# killed a mutant there runs first (a second run after test changes is then
+# quick where nothing changed).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -114,8 +117,12 @@ dir="${1:-build-mut}"
 jobs="${KORVELLE_MUTANT_JOBS:-1}"
 only="${KORVELLE_MUTANT_ONLY:-.}"
 unset CI  # a mutant may leave an unused variable; that is not a compile failure here
+# The default build type shares the compiler cache with build/; lld keeps
+# the many relinks short.
 if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S . -B "$dir" -G Ninja >/dev/null
+  linker=()
+  command -v ld.lld >/dev/null && linker=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld)
+  cmake -S . -B "$dir" -G Ninja "${linker[@]}" >/dev/null
 fi
 log="$dir/mutants.log"
 : >"$log"
@@ -141,8 +148,9 @@ print(m["file"])
 PY
 }
 
+prior="${KORVELLE_MUTANT_PRIOR:-}"
 killed=0; survived=0; stillborn=0; skipped=0
-while IFS= read -r entry; do
+while IFS= read -r entry <&3; do
   case "$entry" in "#"* | "") continue ;; esac
   id="$(python3 -c 'import json,sys; print(json.loads(sys.argv[1])["id"])' "$entry")"
   [[ "$id" =~ $only ]] || continue
@@ -157,18 +165,47 @@ while IFS= read -r entry; do
   for t in tests/"$label"/*_test.cpp; do
     t="${t##*/}"; targets+=("${label}_${t%.cpp}")
   done
+  # The test program named most like the source file runs first: most
+  # mutants fall there, and the rest of the label only runs when it passes.
+  stem="${file##*/}"; stem="${stem%.cpp}"; near=""
+  for t in "${targets[@]}"; do
+    name="${t#"${label}"_}"; name="${name%_test}"
+    if [[ "$stem" == "$name"* || "$name" == "$stem"* ]] && [ ${#name} -gt ${#near} ]; then near="$name"; fi
+  done
   start=$SECONDS
   if ! ninja -C "$dir" -j"$jobs" "${targets[@]}" >>"$log" 2>&1; then
     result=stillborn; stillborn=$((stillborn + 1))
-  elif ctest --test-dir "$dir" -L "^$label\$" -j"$jobs" --timeout 120 --stop-on-failure \
-      >>"$log" 2>&1; then
-    result=survived; survived=$((survived + 1))
   else
-    result=killed; killed=$((killed + 1))
+    first=()
+    if [ -n "$near" ]; then
+      suites="$("$dir/${label}_${near}_test" --gtest_list_tests 2>/dev/null | grep -v '^ ' | sed 's/\..*$//' |
+        paste -sd'|')"
+      [ -n "$suites" ] && first=(-R "^($suites)\\.")
+    fi
+    rest=("${first[@]}"); [ ${#first[@]} -gt 0 ] && rest=(-E "${first[1]}")
+    killer=""
+    [ -n "$prior" ] && killer="$(sed -n "s/^$id killed .*by \([^ ]*\)\$/\1/p" "$prior" | head -1)"
+    # Runs part of the label; on a failure, remembers the failing test.
+    run() {
+      local out
+      out="$(ctest --test-dir "$dir" -L "^$label\$" -j"$jobs" --stop-on-failure "$@" 2>&1)" && return 0
+      printf '%s\n' "$out" >>"$log"
+      by="$(printf '%s\n' "$out" | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' | head -1)"
+      return 1
+    }
+    by=""
+    if [ -n "$killer" ] && ! run -R "^${killer//./\\.}\$"; then
+      result=killed
+    elif { [ ${#first[@]} -eq 0 ] || run "${first[@]}"; } && run "${rest[@]}"; then
+      result=survived
+    else
+      result=killed
+    fi
+    if [ "$result" = killed ]; then killed=$((killed + 1)); else survived=$((survived + 1)); fi
   fi
   restore
   echo "$id $result ($((SECONDS - start)) s) $file: $(python3 -c \
-    'import json,sys; m=json.loads(sys.argv[1]); print(m["kind"], m["line"], m["to"].strip()[:70])' "$entry")"
-done <"$list"
+    'import json,sys; m=json.loads(sys.argv[1]); print(m["kind"], m["line"], m["to"].strip()[:60])' "$entry")${by:+ by $by}"
+done 3<"$list"
 echo "total: $((killed + survived)) mutants, $killed killed, $survived survived" \
   "($stillborn stillborn, $skipped skipped)"
