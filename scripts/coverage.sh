@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Line and branch coverage of src/ per folder, from a gcov build of its own.
 #   scripts/coverage.sh [build-dir] [ctest options...]
+#   scripts/coverage.sh --report [build-dir]   the report of the last run only
 # Default build tree: build-cov. ctest options narrow the run (e.g. -L media);
 # without them every test runs. Failing tests are listed but do not stop the
 # report. Not part of ./test.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+report_only=""
+if [ "${1:-}" = "--report" ]; then report_only=1; shift; fi
 dir="${1:-build-cov}"
 shift || true
 jobs="${KORVELLE_COVERAGE_JOBS:-$(nproc)}"
+
+if [ -z "$report_only" ]; then
 
 # -Og keeps line numbers honest without making the pixel loops crawl; the
 # coverage build never hits the compiler cache, so it bypasses it.
@@ -23,12 +28,13 @@ CCACHE_DISABLE=1 cmake --build "$dir" --target korvelle korvelle_tests -- -j"$jo
 
 find "$dir" -name '*.gcda' -delete
 ctest --test-dir "$dir" -j"$jobs" --timeout 600 "$@" >"$dir/coverage-ctest.log" 2>&1 || true
-grep -E "tests passed|\(Failed\)|\(Timeout\)|\*\*\*" "$dir/coverage-ctest.log" | tail -40 || true
+grep -E "tests passed|\(Failed\)|\(Timeout\)" "$dir/coverage-ctest.log" | tail -40 || true
+fi
 
 # gcov's JSON for every object (never-run objects count as zero), merged per
 # source line across translation units: a line is covered when any unit ran
 # it. Branches on exception paths are left out.
-find "$dir" -name '*.gcno' -print0 >"$dir/gcno.list"
+find "$(cd "$dir" && pwd)" -name '*.gcno' -print0 >"$dir/gcno.list"
 python3 - "$dir" "$root/src" <<'PY'
 import collections, json, os, subprocess, sys
 
@@ -38,7 +44,7 @@ lines = collections.defaultdict(dict)      # file -> line -> covered
 branches = collections.defaultdict(dict)   # file -> line -> [taken...]
 for start in range(0, len(notes), 50):
     batch = notes[start:start + 50]
-    out = subprocess.run(["gcov", "--json-format", "--stdout"] + batch, cwd=build,
+    out = subprocess.run(["gcov", "--json-format", "--stdout", "--branch-probabilities"] + batch, cwd=build,
                          capture_output=True, text=True).stdout
     for doc in out.splitlines():
         doc = doc.strip()
