@@ -60,29 +60,20 @@ std::string assetDirInChild(const AssetEnv& env) {
 
 }  // namespace
 
-TEST(Paths, DataDirFollowsXdgThenHomeThenWorkingDirectory) {
-  TempDir tmp;
-  const std::string xdg = tmp.file("xdg");
-  const std::string home = tmp.file("home");
-  EXPECT_EQ(dirInChild(true, xdg.c_str(), home.c_str(), tmp.path()), xdg + "/Korvelle");
-  EXPECT_EQ(dirInChild(true, nullptr, home.c_str(), tmp.path()),
-            home + "/.local/share/Korvelle");
-  // An empty variable counts as unset.
-  EXPECT_EQ(dirInChild(true, "", home.c_str(), tmp.path()), home + "/.local/share/Korvelle");
-  EXPECT_EQ(dirInChild(true, "", "", tmp.path()), "./.local/share/Korvelle");
-  EXPECT_EQ(dirInChild(true, nullptr, nullptr, tmp.path()), "./.local/share/Korvelle");
-  EXPECT_TRUE(fs::isDir(tmp.file(".local/share/Korvelle")));
-}
-
-TEST(Paths, CacheDirFollowsXdgThenHomeThenWorkingDirectory) {
-  TempDir tmp;
-  const std::string xdg = tmp.file("xdg");
-  const std::string home = tmp.file("home");
-  EXPECT_EQ(dirInChild(false, xdg.c_str(), home.c_str(), tmp.path()), xdg + "/Korvelle");
-  EXPECT_EQ(dirInChild(false, nullptr, home.c_str(), tmp.path()), home + "/.cache/Korvelle");
-  EXPECT_EQ(dirInChild(false, "", home.c_str(), tmp.path()), home + "/.cache/Korvelle");
-  EXPECT_EQ(dirInChild(false, nullptr, nullptr, tmp.path()), "./.cache/Korvelle");
-  EXPECT_TRUE(fs::isDir(tmp.file(".cache/Korvelle")));
+TEST(Paths, DataAndCacheDirsFollowXdgThenHomeThenWorkingDirectory) {
+  for (const auto& [data, below] : {std::pair{true, "/.local/share/Korvelle"}, std::pair{false, "/.cache/Korvelle"}}) {
+    SCOPED_TRACE(below);
+    TempDir tmp;
+    const std::string xdg = tmp.file("xdg");
+    const std::string home = tmp.file("home");
+    EXPECT_EQ(dirInChild(data, xdg.c_str(), home.c_str(), tmp.path()), xdg + "/Korvelle");
+    EXPECT_EQ(dirInChild(data, nullptr, home.c_str(), tmp.path()), home + below);
+    // An empty variable counts as unset.
+    EXPECT_EQ(dirInChild(data, "", home.c_str(), tmp.path()), home + below);
+    EXPECT_EQ(dirInChild(data, "", "", tmp.path()), std::string(".") + below);
+    EXPECT_EQ(dirInChild(data, nullptr, nullptr, tmp.path()), std::string(".") + below);
+    EXPECT_TRUE(fs::isDir(tmp.path() + below));
+  }
 }
 
 TEST(Paths, AssetDirTakesTheFirstCandidateThatHoldsTheFonts) {
