@@ -1,5 +1,5 @@
-// The running program under a virtual X server: the drop variable, crash
-// reports, termination signals (delivery of real drops is SDL's).
+// The running program under a virtual X server: drops, crash reports,
+// termination signals.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -7,6 +7,7 @@
 
 #include "platform/fs.h"
 #include "support/e2e_harness.h"
+#include "support/xdnd_source.h"
 
 using namespace testing_support;
 
@@ -16,9 +17,16 @@ using Lifecycle = E2ETest;
 
 }  // namespace
 
-TEST_F(Lifecycle, F9TreatsTheDropVariableAsDroppedFiles) {
+// A file manager drops "file://" URIs with escapes and a CR LF: the program
+// receives the plain path. F9 treats the drop variable as dropped files.
+TEST_F(Lifecycle, DroppedFilesArriveDecodedAndF9TakesTheDropVariable) {
+  const std::string path = profile.root() + "/My Photo \xC3\xA4.jpg";
+  ASSERT_TRUE(writeFile(path, "not really a photo"));
+  const std::string uri = "file://" + profile.root() + "/My%20Photo%20%C3%A4.jpg\r\n";
   AppProcess app(x, profile, {}, {{"KORVELLE_DROP", "/tmp/My Photo.jpg::/tmp/b.png:"}});
   ASSERT_TRUE(started(app));
+  ASSERT_TRUE(xdndDrop(x.name(), app.windowId(), uri, 200, 200, kE2ETimeout));
+  EXPECT_TRUE(waitUntil([&] { return app.logHas("hereingezogen: " + path + "\n"); })) << readFile(profile.logPath());
   ASSERT_TRUE(app.key("F9"));
   EXPECT_TRUE(waitUntil([&] { return app.logHas("F9: 2 Datei(en) als hereingezogen behandelt"); }))
       << readFile(profile.logPath());

@@ -1,4 +1,4 @@
-// Machine facts: total memory, read once and logged.
+// Machine facts: total memory, read once and logged, and its tier.
 #include "platform/sysinfo.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,14 @@
 using testing_support::inChild;
 using testing_support::readFile;
 using testing_support::TempDir;
+
+TEST(Sysinfo, MemoryTiersChangeAtTheirBoundaries) {
+  constexpr uint64_t GiB = uint64_t{1} << 30;
+  const std::pair<uint64_t, int> edges[] = {{0, 2},           {GiB - 1, 2},      {GiB, 1},
+                                            {6 * GiB - 1, 1}, {6 * GiB, 2},      {12 * GiB - 1, 2},
+                                            {12 * GiB, 3},    {24 * GiB - 1, 3}, {24 * GiB, 4}};
+  for (const auto& [bytes, tier] : edges) EXPECT_EQ(platform::memoryTierFor(bytes), tier) << bytes;
+}
 
 TEST(Sysinfo, TotalRamComesFromMeminfoAndIsLoggedOnce) {
   TempDir data;
