@@ -173,6 +173,7 @@ while IFS= read -r entry <&3; do
     if [[ "$stem" == "$name"* || "$name" == "$stem"* ]] && [ ${#name} -gt ${#near} ]; then near="$name"; fi
   done
   start=$SECONDS
+  by=""
   if ! ninja -C "$dir" -j"$jobs" "${targets[@]}" >>"$log" 2>&1; then
     result=stillborn; stillborn=$((stillborn + 1))
   else
@@ -193,7 +194,6 @@ while IFS= read -r entry <&3; do
       by="$(printf '%s\n' "$out" | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' | head -1)"
       return 1
     }
-    by=""
     if [ -n "$killer" ] && ! run -R "^${killer//./\\.}\$"; then
       result=killed
     elif { [ ${#first[@]} -eq 0 ] || run "${first[@]}"; } && run "${rest[@]}"; then
