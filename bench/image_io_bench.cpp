@@ -31,8 +31,7 @@ namespace {
 
 std::string fixturesDir() {
   if (const char* env = std::getenv("KORVELLE_FIXTURES_DIR")) return env;
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/')) + "/../../shared/fixtures/real";
+  return KORVELLE_FIXTURES_DIR;
 }
 
 std::string tempPath(const std::string& name) {

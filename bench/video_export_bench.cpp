@@ -50,10 +50,7 @@ struct Workspace {
     if (!mkdtemp(tmpl)) return;
     dir = tmpl;
     src = dir + "/src1080.mp4";
-    const std::filesystem::path here(__FILE__);
-    const std::string real =
-        (here.parent_path().parent_path().parent_path() / "shared/fixtures/real/clip_aac.mp4")
-            .string();
+    const std::string real = std::string(KORVELLE_FIXTURES_DIR) + "/clip_aac.mp4";
     std::string input =
         std::filesystem::exists(real)
             ? "-stream_loop 3 -i '" + real + "'"

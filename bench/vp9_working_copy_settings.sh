@@ -21,7 +21,7 @@ src="${1:-}"
 if [ -z "$src" ]; then
   src="$work/src.mp4"
   ffmpeg -hide_banner -loglevel error -nostdin -y -stream_loop 3 \
-    -i "$here/../../shared/fixtures/real/clip_aac.mp4" -t 10 \
+    -i "$here/../tests/fixtures/clip_aac.mp4" -t 10 \
     -vf scale=1920:1080:flags=lanczos,fps=30 -c:v libx264 -preset fast -crf 18 \
     -pix_fmt yuv420p -an "$src"
 fi

@@ -7,7 +7,8 @@
 // reference: every table has its keys in its order. A language without a data
 // file gets the English table until its translation lands. A faulty
 // translation (missing, unknown, repeated or misordered key, empty text,
-// wrong placeholders) is reported as a warning and the affected texts fall
+// wrong placeholders, a text left equal to English without being listed in
+// identical_ok.txt) is reported as a warning and the affected texts fall
 // back to English, so one unfinished file never breaks the build; the tests
 // fail on it instead. Syntax faults and a faulty English file stop the build.
 #include <cstdio>
@@ -133,6 +134,15 @@ int main(int argc, char** argv) {
   for (const std::string& f : faults) std::fprintf(stderr, "i18n_gen: error: en.txt: %s\n", f.c_str());
   if (!faults.empty()) return 1;
 
+  // Texts left equal to English are reported like the other translation
+  // faults; identical_ok.txt names the ones that are right as they stand.
+  i18n_file::AllowList allow;
+  if (i18n_file::readWholeFile((dir / "identical_ok.txt").string(), &content)) {
+    std::vector<std::string> listFaults;
+    allow = i18n_file::parseAllowList(content, &listFaults);
+    for (const std::string& f : listFaults) warn("identical_ok.txt: " + f);
+  }
+
   std::vector<Language> languages;
   bool haveEnglish = false;
   for (const i18n_file::LanguageRow& row : rows) {
@@ -145,6 +155,11 @@ int main(int argc, char** argv) {
       if (!loadTexts(file, &texts, &error)) return die(error);
       const std::vector<std::string> problems = i18n_file::translationProblems(english, texts);
       for (const std::string& p : problems) warn(file.filename().string() + ": " + p);
+      if (row.code != "en") {
+        for (const std::string& p : i18n_file::identicalProblems(row.code, english, texts, allow)) {
+          warn(file.filename().string() + ": " + p);
+        }
+      }
       if (!problems.empty()) {
         warn(file.filename().string() + ": missing, empty and misplaced-placeholder texts show in English");
       }

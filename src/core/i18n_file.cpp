@@ -242,4 +242,41 @@ std::vector<std::string> translationProblems(const std::vector<Text>& english,
   return problems;
 }
 
+AllowList parseAllowList(std::string_view content, std::vector<std::string>* faults) {
+  AllowList allow;
+  eachLine(content, [&](int number, std::string_view raw) {
+    // "#" starts a comment, on its own line or after an entry; keys have none.
+    const std::string line(raw.substr(0, raw.find('#')));
+    std::istringstream words(line);
+    std::string lang, key, extra;
+    words >> lang >> key;
+    if (lang.empty()) return true;
+    if (key.empty() || (words >> extra)) {
+      faults->push_back(at(number, "expected \"<lang> <key>\", got \"" + line + "\""));
+    } else {
+      allow.emplace(lang, key);
+    }
+    return true;
+  });
+  return allow;
+}
+
+std::vector<std::string> identicalProblems(const std::string& code, const std::vector<Text>& english,
+                                           const std::vector<Text>& texts, const AllowList& allow) {
+  std::map<std::string, std::string, std::less<>> reference;
+  for (const Text& e : english) reference[e.key] = e.text;
+  std::vector<std::string> problems;
+  for (const Text& t : texts) {
+    const auto it = reference.find(t.key);
+    if (it == reference.end()) continue;
+    const bool allowed = allow.count({code, t.key}) > 0;
+    if (it->second == t.text && !allowed && allow.count({"*", t.key}) == 0) {
+      problems.push_back(at(t.line, t.key + " = \"" + t.text + "\" is the English text"));
+    } else if (it->second != t.text && allowed) {
+      problems.push_back("identical_ok.txt: " + code + " " + t.key + " is allowed, but its text differs from English");
+    }
+  }
+  return problems;
+}
+
 }  // namespace i18n_file

@@ -7,8 +7,10 @@
 // Pure functions without shared state; safe from any thread.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace i18n_file {
@@ -52,5 +54,18 @@ std::vector<std::string> referenceProblems(const std::vector<Text>& english);
 // that differ from the English text's.
 std::vector<std::string> translationProblems(const std::vector<Text>& english,
                                              const std::vector<Text>& texts);
+
+// Untranslated leftovers: a translated text equal to its English text is
+// almost always a line copied from en.txt and forgotten. identical_ok.txt
+// lists the few that are right ("<lang> <key>", "* <key>" for every
+// language, "#" starts a comment): (language or "*", key) pairs.
+using AllowList = std::set<std::pair<std::string, std::string>>;
+// Parses identical_ok.txt; each line that is not two words is appended to
+// *faults. Repeated lines are harmless.
+AllowList parseAllowList(std::string_view content, std::vector<std::string>* faults);
+// Texts of language `code` equal to English that the list does not allow,
+// and lines of the list for `code` whose text now differs from English.
+std::vector<std::string> identicalProblems(const std::string& code, const std::vector<Text>& english,
+                                           const std::vector<Text>& texts, const AllowList& allow);
 
 }  // namespace i18n_file

@@ -50,26 +50,6 @@ TEST(Input, OnlyTheFirstWidgetTakesAReleaseOverIt) {
   EXPECT_FALSE(ctx.clickTaken);
 }
 
-TEST(Input, PressInsideReleaseOutsideClicksWhatLiesUnderTheRelease) {
-  ScreenHarness h(400, 200);
-  ui::Rect left{0, 0, 100, 100};
-  ui::Rect right{200, 0, 100, 100};
-  int leftClicks = 0;
-  int rightClicks = 0;
-  auto screen = [&](ui::Ctx& c) {
-    if (c.takeClick(left)) ++leftClicks;
-    if (c.takeClick(right)) ++rightClicks;
-  };
-  h.frame(screen, ScreenHarness::press(50, 50));
-  EXPECT_TRUE(h.ctx().in.held);
-  h.frame(screen, ScreenHarness::move(150, 50));
-  EXPECT_TRUE(h.ctx().in.held);
-  h.frame(screen, ScreenHarness::release(250, 50));
-  EXPECT_FALSE(h.ctx().in.held);
-  EXPECT_EQ(leftClicks, 0);
-  EXPECT_EQ(rightClicks, 1);
-}
-
 TEST(Input, DumpHoldsTheLastFrameThatRegisteredAnything) {
   ScreenHarness h(400, 200);
   h.frame([](ui::Ctx& c) {

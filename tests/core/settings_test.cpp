@@ -46,20 +46,13 @@ struct ChildResult {
   std::string err;    // the child's standard error
 };
 
-using Env = std::vector<std::pair<const char*, const char*>>;  // nullptr value unsets
+using Env = testing_support::EnvChanges;
 
 // Runs body in a forked child with the given environment changes and its
 // standard error sent to errPath.
 ChildResult inChild(const Env& env, const std::string& errPath,
                     const std::function<std::string()>& body) {
-  const testing_support::ChildResult child = testing_support::inChild([&] {
-    for (const auto& [name, value] : env) {
-      if (value) {
-        setenv(name, value, 1);
-      } else {
-        unsetenv(name);
-      }
-    }
+  const testing_support::ChildResult child = testing_support::inChild(env, [&] {
     const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (errFd >= 0) {
       dup2(errFd, 2);
@@ -339,48 +332,30 @@ TEST_F(SettingsFile, NumbersAreTruncatedAndTheBitRateResetsWhenMissing) {
   EXPECT_EQ(r.out, describe(want));
 }
 
-TEST_F(SettingsFile, BrokenSealIsSetAsideInEveryRegion) {
+// Which bytes break a seal is save_crypt's matter; here, that a broken one of
+// any kind is set aside once and never read.
+TEST_F(SettingsFile, BrokenSealsAreSetAside) {
   const std::string good = platform::saveEncrypt("{\"language\":\"it\",\"jpegQuality\":50}");
-  ASSERT_GT(good.size(), 46u);
-  struct Region {
-    const char* name;
-    size_t offset;
-  } regions[] = {{"version", 4},     {"nonce start", 5}, {"nonce end", 28},
-                 {"tag start", 29},  {"tag end", 44},    {"ciphertext start", 45},
-                 {"ciphertext end", good.size() - 1}};
-  for (const Region& region : regions) {
-    std::string bad = good;
-    bad[region.offset] = static_cast<char>(bad[region.offset] ^ 0x20);
+  std::string flipped = good;
+  flipped[40] = static_cast<char>(flipped[40] ^ 0x20);  // in the tag
+  std::string otherVersion = good;
+  otherVersion[4] = 2;  // the tag still matches: the version is not authenticated
+  const std::string files[] = {flipped, good.substr(0, good.size() - 1), good.substr(0, 45), good + "\n",
+                               otherVersion};
+  for (const std::string& bad : files) {
     writeSettings(bad);
     writeSettings("older", ".manipuliert");
-
     ChildResult first = run(describeLoaded);
-    EXPECT_EQ(first.out, describe(settings::Data{})) << region.name;
-    EXPECT_EQ(first.err, kBrokenSealLine) << region.name;
-    EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat.manipuliert"}) << region.name;
-    EXPECT_EQ(readFile(path(".manipuliert")), bad) << region.name;
+    EXPECT_EQ(first.out, describe(settings::Data{})) << bad.size();
+    EXPECT_EQ(first.err, kBrokenSealLine);
+    EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat.manipuliert"});
+    EXPECT_EQ(readFile(path(".manipuliert")), bad);
 
     // The next start finds no file: defaults, silence, nothing written.
     ChildResult second = run(describeLoaded);
     EXPECT_EQ(second.out, describe(settings::Data{}));
     EXPECT_EQ(second.err, "");
     EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat.manipuliert"});
-  }
-}
-
-TEST_F(SettingsFile, TruncatedAndOtherVersionSealsAreSetAside) {
-  const std::string good = platform::saveEncrypt("{\"language\":\"it\"}");
-  std::string otherVersion = good;
-  otherVersion[4] = 2;  // the tag still matches: the version is not authenticated
-  const std::string files[] = {good.substr(0, good.size() - 1), good.substr(0, 45), good + "\n",
-                               otherVersion};
-  for (const std::string& bad : files) {
-    writeSettings(bad);
-    ChildResult r = run(describeLoaded);
-    EXPECT_EQ(r.out, describe(settings::Data{})) << bad.size();
-    EXPECT_EQ(r.err, kBrokenSealLine);
-    EXPECT_EQ(readFile(path(".manipuliert")), bad);
-    EXPECT_FALSE(fs::exists(path()));
   }
 }
 
@@ -393,23 +368,6 @@ TEST_F(SettingsFile, HeaderOnlySealHoldsEmptyTextAndChangesNothing) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat"});
   EXPECT_EQ(readFile(path()), empty);
-}
-
-TEST_F(SettingsFile, TwoSavesOfTheSameRecordDifferAndBothOpen) {
-  ChildResult first = run([] { return settings::save() ? "saved" : "failed"; });
-  ASSERT_EQ(first.out, "saved");
-  const std::string a = readFile(path());
-  ChildResult second = run([] {
-    settings::load();
-    return settings::save() ? "saved" : "failed";
-  });
-  ASSERT_EQ(second.out, "saved");
-  const std::string b = readFile(path());
-  EXPECT_EQ(a.size(), b.size());
-  EXPECT_NE(a, b);
-  EXPECT_NE(a.substr(5, 24), b.substr(5, 24));
-  EXPECT_EQ(unseal(a), unseal(b));
-  EXPECT_EQ(unseal(a), json::parse(unseal(a)).dump());
 }
 
 TEST(SettingsDataDirectory, FollowsXdgDataHomeThenHome) {

@@ -13,51 +13,27 @@ using namespace testing_support;
 
 namespace {
 
-bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
+using Lifecycle = E2ETest;
 
 }  // namespace
 
-TEST(Lifecycle, F9TreatsTheDropVariableAsDroppedFiles) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
+// A file manager drops "file://" URIs with escapes and a CR LF: the program
+// receives the plain path. F9 treats the drop variable as dropped files.
+TEST_F(Lifecycle, DroppedFilesArriveDecodedAndF9TakesTheDropVariable) {
+  const std::string path = profile.root() + "/My Photo \xC3\xA4.jpg";
+  ASSERT_TRUE(writeFile(path, "not really a photo"));
+  const std::string uri = "file://" + profile.root() + "/My%20Photo%20%C3%A4.jpg\r\n";
   AppProcess app(x, profile, {}, {{"KORVELLE_DROP", "/tmp/My Photo.jpg::/tmp/b.png:"}});
-  ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-  ASSERT_TRUE(app.waitForWindow());
+  ASSERT_TRUE(started(app));
+  ASSERT_TRUE(xdndDrop(x.name(), app.windowId(), uri, 200, 200, kE2ETimeout));
+  EXPECT_TRUE(waitUntil([&] { return app.logHas("hereingezogen: " + path + "\n"); })) << readFile(profile.logPath());
   ASSERT_TRUE(app.key("F9"));
   EXPECT_TRUE(waitUntil([&] { return app.logHas("F9: 2 Datei(en) als hereingezogen behandelt"); }))
       << readFile(profile.logPath());
-  app.signal(SIGTERM);
-  ExitStatus s = app.waitExit();
-  EXPECT_TRUE(s.exited);
-  EXPECT_EQ(s.exitCode, 0);
+  terminate(app);
 }
 
-// A file manager drops "file://" URIs with escapes and a CR LF; the program
-// receives the plain path.
-TEST(Lifecycle, ADroppedFileUriArrivesDecoded) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
-  std::string path = profile.root() + "/My Photo \xC3\xA4.jpg";
-  ASSERT_TRUE(writeFile(path, "not really a photo"));
-  std::string uri = "file://" + profile.root() + "/My%20Photo%20%C3%A4.jpg\r\n";
-  AppProcess app(x, profile, {});
-  ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-  ASSERT_TRUE(app.waitForWindow());
-  ASSERT_TRUE(xdndDrop(x.name(), app.windowId(), uri, 200, 200, kE2ETimeout));
-  EXPECT_TRUE(waitUntil([&] { return app.logHas("hereingezogen: " + path + "\n"); })) << readFile(profile.logPath());
-  app.signal(SIGTERM);
-  EXPECT_EQ(app.waitExit().exitCode, 0);
-}
-
-TEST(Lifecycle, SigtermEndsCleanlyAndSavesTheSettings) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
+TEST_F(Lifecycle, SigtermEndsCleanlyAndSavesTheSettings) {
   AppProcess app(x, profile, {});
   ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
   EXPECT_FALSE(platform::fs::isFile(profile.settingsPath()));
@@ -75,11 +51,7 @@ TEST(Lifecycle, SigtermEndsCleanlyAndSavesTheSettings) {
 // A second SIGTERM while the first is still being honoured ends the program
 // at once. The display is stopped, so the program hangs in its next X call —
 // in a frame or in the shutdown — with the first signal taken.
-TEST(Lifecycle, SecondSigtermWhileShuttingDownEndsAtOnceWith143) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
+TEST_F(Lifecycle, SecondSigtermWhileShuttingDownEndsAtOnceWith143) {
   AppProcess app(x, profile, {});
   ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
   x.pause();
@@ -94,11 +66,7 @@ TEST(Lifecycle, SecondSigtermWhileShuttingDownEndsAtOnceWith143) {
   EXPECT_EQ(s.exitCode, 143);
 }
 
-TEST(Lifecycle, ACrashIsAnnouncedAtTheNextStartInADialog) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
+TEST_F(Lifecycle, ACrashIsAnnouncedAtTheNextStartInADialog) {
   {
     AppProcess app(x, profile, {});
     ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
@@ -117,6 +85,5 @@ TEST(Lifecycle, ACrashIsAnnouncedAtTheNextStartInADialog) {
   ASSERT_TRUE(again.waitForWindow());
   ASSERT_TRUE(again.clickWidget("dialog.0"));
   EXPECT_TRUE(again.waitForWidget("dialog.0", false)) << again.err();
-  again.signal(SIGTERM);
-  EXPECT_EQ(again.waitExit().exitCode, 0);
+  terminate(again);
 }

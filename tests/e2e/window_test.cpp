@@ -11,15 +11,7 @@ using namespace testing_support;
 
 namespace {
 
-bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
-
-// Ends a run the normal way and checks that it ended cleanly.
-void terminate(AppProcess& app) {
-  app.signal(SIGTERM);
-  ExitStatus s = app.waitExit();
-  EXPECT_TRUE(s.exited);
-  EXPECT_EQ(s.exitCode, 0) << app.err();
-}
+using Window = E2ETest;
 
 bool settingsSay(const E2EProfile& profile, const std::string& member) {
   return profile.settingsText().find(member) != std::string::npos;
@@ -27,15 +19,10 @@ bool settingsSay(const E2EProfile& profile, const std::string& member) {
 
 }  // namespace
 
-TEST(Window, SizeOptionThenSavedSizeAndPositionComeBack) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x(1920, 1080);
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
+TEST_F(Window, SizeOptionThenSavedSizeAndPositionComeBack) {
   {
     AppProcess app(x, profile, {"--size", "1000x700"});
-    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-    ASSERT_TRUE(app.waitForWindow());
+    ASSERT_TRUE(started(app));
     auto g = app.geometry();
     ASSERT_TRUE(g);
     EXPECT_EQ(g->w, 1000);
@@ -59,8 +46,7 @@ TEST(Window, SizeOptionThenSavedSizeAndPositionComeBack) {
   EXPECT_TRUE(settingsSay(profile, "\"windowY\":120"));
 
   AppProcess again(x, profile, {});
-  ASSERT_TRUE(again.waitForWidget("screen.start")) << again.err();
-  ASSERT_TRUE(again.waitForWindow());
+  ASSERT_TRUE(started(again));
   EXPECT_TRUE(waitUntil([&] {
     auto g = again.geometry();
     return g && g->x == 100 && g->y == 120 && g->w == 1000 && g->h == 700;
@@ -69,15 +55,10 @@ TEST(Window, SizeOptionThenSavedSizeAndPositionComeBack) {
   terminate(again);
 }
 
-TEST(Window, WindowedOverridesASavedFullScreen) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x(1920, 1080);
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
+TEST_F(Window, WindowedOverridesASavedFullScreen) {
   {
     AppProcess app(x, profile, {"--fullscreen"});
-    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-    ASSERT_TRUE(app.waitForWindow());
+    ASSERT_TRUE(started(app));
     ASSERT_TRUE(app.waitForFrameAfterStart(0.6));  // past the geometry's settling time
     terminate(app);
   }
@@ -85,8 +66,7 @@ TEST(Window, WindowedOverridesASavedFullScreen) {
 
   {
     AppProcess app(x, profile, {"--windowed", "--fullscreen"});
-    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-    ASSERT_TRUE(app.waitForWindow());
+    ASSERT_TRUE(started(app));
     // Sampling starts with the first frame: the saved state is now windowed.
     terminate(app);
   }
@@ -95,8 +75,7 @@ TEST(Window, WindowedOverridesASavedFullScreen) {
   // F11 switches full screen on in a run and the next start remembers it.
   {
     AppProcess app(x, profile, {});
-    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-    ASSERT_TRUE(app.waitForWindow());
+    ASSERT_TRUE(started(app));
     ASSERT_TRUE(app.key("F11"));
     ASSERT_TRUE(app.waitForNextFrame());
     terminate(app);

@@ -13,29 +13,17 @@
 #include "editor/document.h"
 #include "media/image.h"
 #include "media/image_io.h"
-#include "media/video_fixtures.h"
+#include "support/media_clips.h"
+#include "support/temp_xdg.h"
 #include "support/test_support.h"
 
 namespace editor_fixtures {
 
-// Points XDG_CACHE_HOME at a fresh folder before anything claims the working
-// directory, so no test touches the user's cache; removes it at the end. A
-// test program registers it once (kept out of this header, so programs that
-// set the variable themselves can leave it out).
-class CacheEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dir_ = std::make_unique<testing_support::TempDir>();
-    setenv("XDG_CACHE_HOME", dir_->path().c_str(), 1);
-  }
-  void TearDown() override {
-    doc::Document::cleanWorkDir();
-    dir_.reset();
-  }
-
- private:
-  std::unique_ptr<testing_support::TempDir> dir_;
-};
+// A private cache folder for the whole test program, so no test touches the
+// user's; the working directory goes before the folder does.
+inline testing_support::TempXdg* useTempCache() {
+  return testing_support::useTempXdg({}, [] { doc::Document::cleanWorkDir(); });
+}
 
 struct Rgb {
   uint8_t r = 0;
@@ -76,7 +64,7 @@ inline bool centreIs(const media::Image& img, Rgb c, int tol = 0) {
 // A short H.264 clip of the test pattern, w × h, made once per build tree.
 inline std::string testClip(int w, int h, double seconds) {
   const std::string size = std::to_string(w) + "x" + std::to_string(h);
-  return video_fixtures::clip("doc-" + size + ".mp4", "-f lavfi -i testsrc=size=" + size +
+  return media_clips::clip("doc-" + size + ".mp4", "-f lavfi -i testsrc=size=" + size +
                                                           ":rate=10:duration=" + std::to_string(seconds) +
                                                           " -c:v libx264 -pix_fmt yuv420p");
 }

@@ -7,19 +7,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "media/exif.h"
 #include "media/heif.h"
 #include "media/heif_brand.h"
 #include "media/image_io.h"
+#include "platform/fs.h"
 #include "support/test_support.h"
 
 using media::Image;
@@ -54,24 +54,6 @@ double meanAbsDiff(const Image& a, const Image& b) {
 }
 
 const uint8_t* pixel(const Image& img, int x, int y) { return img.row(y) + x * 4; }
-
-std::vector<std::string> listNames(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-bool isDir(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // Incompressible pixels, so that an encoded file is large.
 Image noise(int w, int h) {
@@ -142,7 +124,6 @@ TEST(ImageIoFormats, ChooseFormatAndExtensions) {
 
 TEST(ImageIoFormats, CapabilitiesListTheBuiltInCodecs) {
   const media::Capabilities& c = media::capabilities();
-  EXPECT_EQ(&c, &media::capabilities());
   const std::vector<std::string> expectDecode = {"jpeg", "png", "webp", "gif", "bmp", "tiff", "heic", "avif"};
   EXPECT_EQ(c.decode, expectDecode);
   const std::vector<std::string> expectEncode = {"jpeg", "png", "webp"};
@@ -150,37 +131,17 @@ TEST(ImageIoFormats, CapabilitiesListTheBuiltInCodecs) {
   EXPECT_TRUE(c.raw);
 }
 
-TEST(ImageIoFormats, HeifIsRecognisedByItsBrandNotByItsName) {
+// Brand parsing is heif_brand's (video_probe_test); here, that AVIF stills,
+// which share the container, are not taken for HEIC.
+TEST(ImageIoFormats, HeicIsRecognisedByItsBrandNotByItsName) {
   TempDir dir;
   EXPECT_TRUE(media::isHeicStill(fixture("iphone11pro.heic")));
   EXPECT_FALSE(media::isHeicStill(fixture("irvine.avif")));
   EXPECT_FALSE(media::isHeicStill(fixture("orient_1.jpg")));
   EXPECT_FALSE(media::isHeicStill(dir.file("missing.heic")));
-
-  auto ftyp = [](const char* major, std::vector<std::string> compatible) {
-    std::string box = std::string(major) + std::string("\0\0\0\0", 4);
-    for (const auto& b : compatible) box += b;
-    uint32_t size = uint32_t(box.size() + 8);
-    std::string head = {char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
-    return head + "ftyp" + box + std::string(64, '\0');
-  };
-  struct Case {
-    std::string bytes;
-    bool heif;
-  };
-  for (const Case& c : {Case{ftyp("heic", {"mif1", "heic"}), true},
-                        Case{ftyp("mif1", {"mif1", "heic"}), true},
-                        Case{ftyp("msf1", {"msf1", "hevc"}), true},
-                        Case{ftyp("heix", {}), true},
-                        Case{ftyp("mif1", {"mif1", "avif"}), false},
-                        Case{ftyp("avif", {"mif1", "miaf"}), false},
-                        Case{ftyp("isom", {"iso2", "mp41"}), false},
-                        // An image brand among the compatible ones is enough.
-                        Case{ftyp("isom", {"mif1", "heic"}), true}}) {
-    const std::string path = dir.file("x.bin");
-    ASSERT_TRUE(writeFile(path, c.bytes));
-    EXPECT_EQ(media::isHeicStill(path), c.heif) << c.bytes.substr(8, 4);
-  }
+  const std::string renamed = dir.file("photo.jpg");
+  ASSERT_TRUE(writeFile(renamed, readFile(fixture("iphone11pro.heic"))));
+  EXPECT_TRUE(media::isHeicStill(renamed));
 }
 
 TEST(ImageIoLoad, EveryExifOrientationLoadsUpright) {
@@ -521,27 +482,31 @@ TEST(ImageIoLoad, DeclaredGiantSizesAreRefusedBeforeDecoding) {
   EXPECT_FALSE(img.valid());
 }
 
-TEST(ImageIoSave, PngAndWebPLosslessRoundTripExactly) {
+TEST(ImageIoSave, PngRoundTripsExactlyAndJpegClosely) {
   TempDir dir;
-  const Image src = ramp(97, 61, true);
-  OutOptions o;  // Auto with alpha: PNG
   std::string err;
-  ASSERT_TRUE(media::saveImage(dir.file("a.png"), src, o, {}, &err)) << err;
-  EXPECT_TRUE(err.empty());
-  Image back;
-  ImageInfo info;
-  ASSERT_TRUE(media::loadImage(dir.file("a.png"), &back, &info, &err)) << err;
-  EXPECT_EQ(info.format, "PNG");
-  EXPECT_TRUE(back.hasAlpha);
-  EXPECT_EQ(back.pixels, src.pixels);
-
-  // Opaque PNG is written as RGB and reads back identical.
-  const Image opaque = ramp(50, 30, false);
-  o.format = OutFormat::Png;
-  ASSERT_TRUE(media::saveImage(dir.file("b.png"), opaque, o, {}, &err)) << err;
-  ASSERT_TRUE(media::loadImage(dir.file("b.png"), &back, &info, &err)) << err;
-  EXPECT_FALSE(info.hasAlpha);
-  EXPECT_EQ(back.pixels, opaque.pixels);
+  // Automatic with alpha is PNG; opaque PNG is written as RGB.
+  for (const auto& [w, h, alpha] : {std::tuple{97, 61, true}, std::tuple{50, 30, false},
+                                    std::tuple{1280, 960, false}, std::tuple{1280, 960, true}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h << (alpha ? " alpha" : ""));
+    const Image src = ramp(w, h, alpha);
+    OutOptions o;
+    if (!alpha) o.format = OutFormat::Png;
+    ASSERT_TRUE(media::saveImage(dir.file("a.png"), src, o, {}, &err)) << err;
+    EXPECT_TRUE(err.empty());
+    Image back;
+    ImageInfo info;
+    ASSERT_TRUE(media::loadImage(dir.file("a.png"), &back, &info, &err)) << err;
+    EXPECT_EQ(info.format, "PNG");
+    EXPECT_EQ(info.hasAlpha, alpha);
+    EXPECT_EQ(back.pixels, src.pixels);
+    if (w < 1000) continue;
+    o.format = OutFormat::Jpeg;
+    o.quality = 95;
+    ASSERT_TRUE(media::saveImage(dir.file("big.jpg"), src, o, {}, &err)) << err;
+    ASSERT_TRUE(media::loadImage(dir.file("big.jpg"), &back, nullptr, &err)) << err;
+    EXPECT_LT(meanAbsDiff(back, src), 2.0);
+  }
 }
 
 TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndPngWhenAutomatic) {
@@ -579,26 +544,6 @@ TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndPngWhenAutomatic) {
   EXPECT_EQ(info.format, "WebP");
   EXPECT_FALSE(img.hasAlpha);
   EXPECT_LT(meanAbsDiff(img, opaque), 6.0);
-}
-
-TEST(ImageIoSave, LargeImagesRoundTrip) {
-  TempDir dir;
-  std::string err;
-  for (bool alpha : {false, true}) {
-    SCOPED_TRACE(alpha);
-    const Image src = ramp(1280, 960, alpha);
-    OutOptions o;
-    o.format = OutFormat::Png;
-    Image back;
-    ASSERT_TRUE(media::saveImage(dir.file("big.png"), src, o, {}, &err)) << err;
-    ASSERT_TRUE(media::loadImage(dir.file("big.png"), &back, nullptr, &err)) << err;
-    EXPECT_EQ(back.pixels, src.pixels);
-    o.format = OutFormat::Jpeg;
-    o.quality = 95;
-    ASSERT_TRUE(media::saveImage(dir.file("big.jpg"), src, o, {}, &err)) << err;
-    ASSERT_TRUE(media::loadImage(dir.file("big.jpg"), &back, nullptr, &err)) << err;
-    EXPECT_LT(meanAbsDiff(back, src), 2.0);
-  }
 }
 
 TEST(ImageIoSave, JpegQualityMapsToAFixedQuantiser) {
@@ -659,7 +604,7 @@ TEST(ImageIoSave, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
     EXPECT_FALSE(media::saveImage(target, src, o, {}, &err));
     EXPECT_EQ(err, "WRITE_FAILED");
   }
-  EXPECT_TRUE(isDir(dir.file("adir.png")));
+  EXPECT_TRUE(platform::fs::isDir(dir.file("adir.png")));
 
   // Running out of room while writing: the old file stays as it was and no
   // temporary file is left behind. The file size limit works for root too.
@@ -679,7 +624,7 @@ TEST(ImageIoSave, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(readFile(target), "the previous version");
-  EXPECT_EQ(listNames(dir.path()), (std::vector<std::string>{"adir.png", "afile", "keep.png"}));
+  EXPECT_EQ(platform::fs::listDir(dir.path()), (std::vector<std::string>{"adir.png", "afile", "keep.png"}));
 }
 
 TEST(ImageIoSave, ReplacingKeepsPermissionsAndFollowsLinks) {

@@ -16,42 +16,23 @@
 #include <thread>
 
 #include "media/player.h"
+#include "support/media_clips.h"
 #include "support/test_support.h"
-#include "video_fixtures.h"
 
 using media::Image;
 using media::Player;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
-using video_fixtures::frameIndex;
-
-// FFmpeg's decoder threads hand frames over through C11 atomics inside the
-// system libraries, which ThreadSanitizer cannot see; without these lines it
-// reports every frame buffer freed on another thread than the one that
-// filled it. The player's own queue, sound buffer and flags stay checked.
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libavutil.so\n"
-         "race:libavcodec.so\n"
-         "race:libavformat.so\n"
-         "race:libswscale.so\n"
-         "race:libswresample.so\n";
-}
+using media_clips::frameIndex;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Generous: the machine may be loaded and the test may run under TSan.
-constexpr auto kPatience = std::chrono::seconds(60);
-
-// Polls until the condition holds; false after kPatience.
+// Polls until the condition holds; generous, as the machine may be loaded and
+// the test may run under TSan.
 bool eventually(const std::function<bool()>& condition) {
-  const auto until = Clock::now() + kPatience;
-  while (Clock::now() < until) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return condition();
+  return testing_support::waitUntil(condition, 60, 0.002) || condition();
 }
 
 double msSince(Clock::time_point t) {
@@ -62,13 +43,13 @@ class PlayerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // 3 s at 25 fps, frame N shows N; one with a tone, one without sound.
-    sound_ = video_fixtures::indexClip("sound.mp4", 3, "aac");
-    mute_ = video_fixtures::indexClip("mute.mp4", 3, "");
-    short_ = video_fixtures::indexClip("short.mp4", 1, "aac");
+    sound_ = media_clips::indexClip("sound.mp4", 3, "aac");
+    mute_ = media_clips::indexClip("mute.mp4", 3, "");
+    short_ = media_clips::indexClip("short.mp4", 1, "aac");
     // A raw H.264 stream has neither a duration nor timestamps.
-    raw_ = video_fixtures::clip("raw.h264", "-i '" + short_ +
+    raw_ = media_clips::clip("raw.h264", "-i '" + short_ +
                                                 "' -an -c:v copy -bsf:v h264_mp4toannexb -f h264");
-    soundOnly_ = video_fixtures::soundOnly();
+    soundOnly_ = media_clips::soundOnly();
     for (const std::string* p : {&sound_, &mute_, &short_, &raw_, &soundOnly_}) {
       ASSERT_FALSE(p->empty());
     }

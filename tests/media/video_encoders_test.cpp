@@ -46,7 +46,6 @@ TEST(Encoders, ProbingFindsVp9AndRestoresTheLibraryLogLevel) {
   if (noGraphicsCard()) {
     EXPECT_EQ(list.size(), 1u);
   }
-  EXPECT_EQ(&media::availableEncoders(), &list) << "probed once";
 }
 
 TEST(Encoders, PlannedEncoderFallsBackToTheFirstAvailable) {

@@ -4,13 +4,13 @@
 #include <string>
 
 #include "media/video.h"
+#include "support/media_clips.h"
 #include "support/test_support.h"
-#include "video_fixtures.h"
 
 using media::Image;
 using testing_support::fixture;
-using video_fixtures::frameIndex;
-using video_fixtures::indexClip;
+using media_clips::frameIndex;
+using media_clips::indexClip;
 
 namespace {
 
@@ -19,8 +19,8 @@ class VideoGrab : public ::testing::Test {
   static void SetUpTestSuite() {
     // 3 s at 25 fps: frames 0 … 74, key frames every 12 frames, B-frames.
     mp4_ = indexClip("index.mp4", 3, "aac");
-    webm_ = indexClip("index.webm", 2, "", video_fixtures::kVp9);
-    turned_ = video_fixtures::rotatedCopy("turned.mp4", mp4_, 270);
+    webm_ = indexClip("index.webm", 2, "", media_clips::kVp9);
+    turned_ = media_clips::rotatedCopy("turned.mp4", mp4_, 270);
     ASSERT_FALSE(mp4_.empty() || webm_.empty() || turned_.empty());
   }
 
@@ -102,7 +102,7 @@ TEST_F(VideoGrab, FailuresCarryTheirWord) {
   std::string err;
   EXPECT_FALSE(media::grabFrame("/nonexistent/clip.mp4", 0, 0, &img, &err));
   EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
-  EXPECT_FALSE(media::grabFrame(video_fixtures::soundOnly(), 0, 0, &img, &err));
+  EXPECT_FALSE(media::grabFrame(media_clips::soundOnly(), 0, 0, &img, &err));
   EXPECT_EQ(err, "NO_VIDEO_TRACK");
   EXPECT_EQ(img.width, 5) << "a failed grab leaves the image alone";
   EXPECT_FALSE(media::grabFrame(mp4_, 0, 0, nullptr, &err));
@@ -113,7 +113,7 @@ TEST(VideoGrabColour, FollowsTheClipsColourMatrixAndRange) {
   // as standard-definition or studio range, red would be off by 8 or more.
   for (const char* range : {"tv", "pc"}) {
     SCOPED_TRACE(range);
-    const std::string path = video_fixtures::clip(
+    const std::string path = media_clips::clip(
         std::string("colour_") + range + ".mp4",
         "-f lavfi -i \"color=c=0x30A0C0:s=64x64:d=0.2\" -vf \"scale=out_color_matrix=bt709:out_range=" +
             std::string(range) + ",format=yuv420p\" -colorspace bt709 -color_range " + range +

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "media/video.h"
+#include "support/media_clips.h"
 #include "support/test_support.h"
-#include "video_fixtures.h"
 
 
 namespace {
@@ -16,7 +16,7 @@ const char* kBurst = "0.8*sin(2*PI*440*t)*between(t\\,1\\,1.5)";
 
 // A file of generated sound: one aevalsrc expression per channel, "|" between.
 std::string sound(const std::string& name, const std::string& exprs, const std::string& codec) {
-  return video_fixtures::clip(name, "-f lavfi -i \"aevalsrc=" + exprs + ":s=48000:d=3\" -c:a " + codec);
+  return media_clips::clip(name, "-f lavfi -i \"aevalsrc=" + exprs + ":s=48000:d=3\" -c:a " + codec);
 }
 
 class AudioPeaks : public ::testing::Test {
@@ -30,10 +30,10 @@ class AudioPeaks : public ::testing::Test {
     rightOnly_ = sound("right_only.wav", "0|0.8*sin(2*PI*440*t)", "pcm_s16le");
     leftOnly_ = sound("left_only.wav", "0.8*sin(2*PI*440*t)|0", "pcm_s16le");
     middle_ = sound("middle_of_three.wav", "0|0.8*sin(2*PI*440*t)|0", "pcm_s16le");
-    silentTrack_ = video_fixtures::clip(
-        "silent_track.mp4", video_fixtures::indexSource(320, 240, 25, 2) +
+    silentTrack_ = media_clips::clip(
+        "silent_track.mp4", media_clips::indexSource(320, 240, 25, 2) +
                                 " -f lavfi -i \"anullsrc=r=48000:cl=stereo\" -c:v libx264 -c:a aac -shortest");
-    noSound_ = video_fixtures::indexClip("no_sound.mp4", 1, "");
+    noSound_ = media_clips::indexClip("no_sound.mp4", 1, "");
     for (const std::string* p : {&burstS16_, &burstAac_, &halfS32_, &rightOnly_, &leftOnly_,
                                  &middle_, &silentTrack_, &noSound_}) {
       ASSERT_FALSE(p->empty());

@@ -32,12 +32,8 @@ struct Dirs {
 };
 
 void useDirs(const Dirs& dirs) {
-  if (dirs.runtime.empty()) {
-    unsetenv("XDG_RUNTIME_DIR");
-  } else {
-    setenv("XDG_RUNTIME_DIR", dirs.runtime.c_str(), 1);
-  }
-  setenv("XDG_DATA_HOME", dirs.data.c_str(), 1);
+  testing_support::applyEnv({{"XDG_RUNTIME_DIR", dirs.runtime.empty() ? nullptr : dirs.runtime.c_str()},
+                             {"XDG_DATA_HOME", dirs.data.c_str()}});
 }
 
 enum class Crash { Segv, Abort, Raise, Overflow };
@@ -96,54 +92,35 @@ const std::regex kMovedName(R"(.*/Korvelle/Korvelle_crash_\d{8}-\d{6}\.txt)");
 
 }  // namespace
 
-TEST(Crash, SegfaultLeavesAReportAndStillDiesBySignal) {
-  TempDir run;
-  TempDir data;
-  const std::string action = "Bild geoeffnet: " + std::string(200, 'a') + "ENDE";
-  const ChildResult child =
-      crashChild({run.path(), data.path()}, true, action.c_str(), Crash::Segv);
-  EXPECT_EQ(child.signal, SIGSEGV);
-  EXPECT_EQ(child.out, "");
-  // The last action is cut to its first 120 bytes.
-  EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")),
-            header() + "Signal: SIGSEGV (Zugriff auf fremden Speicher)\n" + "Zuletzt: " +
-                action.substr(0, 120) + "\n" + kFooter);
-  EXPECT_EQ(std::string(build::kSourceRevision).size(), 40u);
-}
-
-TEST(Crash, StackOverflowIsReportedFromTheHandlersOwnStack) {
-  TempDir run;
-  TempDir data;
-  const ChildResult child = crashChild({run.path(), data.path()}, true, "tief", Crash::Overflow);
-  EXPECT_EQ(child.signal, SIGSEGV);
-  EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")),
-            header() + "Signal: SIGSEGV (Zugriff auf fremden Speicher)\nZuletzt: tief\n" + kFooter);
-}
-
-TEST(Crash, AbortWithoutActionHasNoContextLine) {
-  TempDir run;
-  TempDir data;
-  const ChildResult child = crashChild({run.path(), data.path()}, true, nullptr, Crash::Abort);
-  EXPECT_EQ(child.signal, SIGABRT);
-  EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")),
-            header() + "Signal: SIGABRT (abgebrochen)\n" + kFooter);
-}
-
-TEST(Crash, EverySignalHasItsLine) {
-  const std::pair<int, std::string> table[] = {
-      {SIGILL, "SIGILL (unerlaubter Befehl)"},
-      {SIGTRAP, "SIGTRAP (fataler GLib-Fehler — fehlt eine Ressource?)"},
-      {SIGBUS, "SIGBUS (Busfehler)"},
-      {SIGFPE, "SIGFPE (Rechenfehler)"},
+// Every kind of crash leaves its report, the process still dies by its
+// signal; the last action is cut to its first 120 bytes.
+TEST(Crash, EveryCrashLeavesItsReportAndStillDiesBySignal) {
+  const std::string longAction = "Bild geoeffnet: " + std::string(200, 'a') + "ENDE";
+  const std::string segv = "SIGSEGV (Zugriff auf fremden Speicher)";
+  struct Case {
+    Crash how;
+    int sig;
+    const char* action;  // nullptr: no context line
+    std::string line;
+  } cases[] = {
+      {Crash::Segv, SIGSEGV, longAction.c_str(), segv},
+      {Crash::Overflow, SIGSEGV, "tief", segv},  // reported from the handler's own stack
+      {Crash::Abort, SIGABRT, nullptr, "SIGABRT (abgebrochen)"},
+      {Crash::Raise, SIGILL, "x", "SIGILL (unerlaubter Befehl)"},
+      {Crash::Raise, SIGTRAP, "x", "SIGTRAP (fataler GLib-Fehler — fehlt eine Ressource?)"},
+      {Crash::Raise, SIGBUS, "x", "SIGBUS (Busfehler)"},
+      {Crash::Raise, SIGFPE, "x", "SIGFPE (Rechenfehler)"},
   };
-  for (const auto& [sig, line] : table) {
+  for (const Case& c : cases) {
     TempDir run;
     TempDir data;
-    const ChildResult child = crashChild({run.path(), data.path()}, true, "x", Crash::Raise, sig);
-    EXPECT_EQ(child.signal, sig);
-    EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")),
-              header() + "Signal: " + line + "\nZuletzt: x\n" + kFooter);
+    const ChildResult child = crashChild({run.path(), data.path()}, true, c.action, c.how, c.sig);
+    EXPECT_EQ(child.signal, c.sig) << c.line;
+    EXPECT_EQ(child.out, "");
+    const std::string context = c.action ? "Zuletzt: " + std::string(c.action).substr(0, 120) + "\n" : "";
+    EXPECT_EQ(readFile(run.file("Korvelle_crash.txt")), header() + "Signal: " + c.line + "\n" + context + kFooter);
   }
+  EXPECT_EQ(std::string(build::kSourceRevision).size(), 40u);
 }
 
 TEST(Crash, WithoutTheHandlerACrashLeavesNothing) {

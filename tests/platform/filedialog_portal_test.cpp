@@ -23,6 +23,7 @@
 
 #include "platform/log.h"
 #include "platform/uri.h"
+#include "support/temp_xdg.h"
 #include "support/test_support.h"
 
 using testing_support::readFile;
@@ -34,24 +35,8 @@ namespace {
 
 // The log's data directory is fixed once per process, so the whole test
 // program shares one, set before anything asks for it.
-class LogEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dir_ = std::make_unique<TempDir>();
-    setenv("XDG_DATA_HOME", dir_->path().c_str(), 1);
-    diag::init();
-  }
-  void TearDown() override {
-    diag::shutdown();
-    dir_.reset();
-  }
-  std::string logText() const { return readFile(dir_->path() + "/Korvelle/Korvelle.log"); }
-
- private:
-  std::unique_ptr<TempDir> dir_;
-};
-auto* const g_log = static_cast<LogEnvironment*>(
-    ::testing::AddGlobalTestEnvironment(new LogEnvironment));
+auto* const g_xdg = testing_support::useTempXdg(diag::init, diag::shutdown);
+std::string logText() { return readFile(g_xdg->dataDir() + "/Korvelle.log"); }
 
 // Dialog state (the handle serial, "a portal was used") lives for the whole
 // process. ctest runs every test in a process of its own; when the whole
@@ -67,12 +52,7 @@ bool contains(const std::string& text, const std::string& part) {
 
 // Polls cond until it holds; generous, as the machine may be loaded.
 bool waitUntil(const std::function<bool()>& cond, int seconds = 90) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return testing_support::waitUntil(cond, seconds);
 }
 
 // Polls the dialog until it is no longer open (either form of the poll).
@@ -103,25 +83,8 @@ class Child {
   // readable. The process is told to end with the test program, so a test
   // program that dies (a sanitizer stop, a crash) leaves no bus behind.
   bool start(const std::vector<std::string>& argv, const std::string& output) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ < 0) return false;
-    if (pid_ == 0) {
-      // Only async-signal-safe calls until exec: the test program has threads.
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      if (getppid() != parent) _exit(127);
-      const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    return true;
+    pid_ = testing_support::spawnProcess(argv, {}, output, output);
+    return pid_ > 0;
   }
   // Waits up to `seconds` for the process to end on its own; its exit code,
   // or -1 when it was killed by a signal or is still running.
@@ -243,14 +206,14 @@ TEST_F(PortalTest, NoBusNoPortalOrTestSwitchEndWithoutFilesAndNoPortalUse) {
     ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + file("no-bus-here")).c_str());
     platform::startOpenDialog("Bild waehlen", {}, "", false);
     EXPECT_EQ(waitForOutcome(&paths), platform::kDialogNoFiles);
-    EXPECT_TRUE(contains(g_log->logText(), "kein Sitzungsbus: ")) << g_log->logText();
+    EXPECT_TRUE(contains(logText(), "kein Sitzungsbus: ")) << logText();
   }
 
   // A bus where nobody owns the portal's name.
   ASSERT_NO_FATAL_FAILURE(startBus());
   platform::startSaveDialog("Speichern", {}, "", "a.jpg");
   EXPECT_EQ(waitForOutcome(&paths), platform::kDialogNoFiles);
-  EXPECT_TRUE(contains(g_log->logText(), "Portal antwortet nicht: ")) << g_log->logText();
+  EXPECT_TRUE(contains(logText(), "Portal antwortet nicht: ")) << logText();
 
   // The test switch, set to anything (even empty), keeps a working portal unasked.
   ASSERT_NO_FATAL_FAILURE(startPortal(R"([{"code": 0, "uris": ["file:///tmp/x.jpg"]}])"));
@@ -259,7 +222,7 @@ TEST_F(PortalTest, NoBusNoPortalOrTestSwitchEndWithoutFilesAndNoPortalUse) {
     platform::startOpenDialog("Bild waehlen", {}, "", false);
     EXPECT_EQ(waitForOutcome(&paths), platform::kDialogNoFiles);
   }
-  EXPECT_TRUE(contains(g_log->logText(), "KORVELLE_NO_PORTAL gesetzt — kein Dialog"));
+  EXPECT_TRUE(contains(logText(), "KORVELLE_NO_PORTAL gesetzt — kein Dialog"));
   EXPECT_TRUE(calls().empty());
 
   EXPECT_EQ(paths, std::vector<std::string>{"untouched"});
@@ -350,7 +313,7 @@ TEST_F(PortalTest, OpenAndSaveSendTheirOptionsAndReturnDecodedLocalPaths) {
                 {"current_folder", "ay " + hex("/tmp") + "00"},
             }));
 
-  const std::string log = g_log->logText();
+  const std::string log = logText();
   EXPECT_TRUE(contains(log, "OpenFile, Elternfenster x11:4a00007\n"));
   EXPECT_TRUE(contains(log, "SaveFile, Elternfenster (keines)\n"));
   EXPECT_TRUE(contains(log, "gewaehlt: " + picked + " · " + second + "\n"));
@@ -415,7 +378,7 @@ TEST_F(PortalTest, ForcedAnswerWinsTheNextPoll) {
   EXPECT_EQ(code, platform::kDialogChosen);
   EXPECT_EQ(path, "/echt.jpg");
   EXPECT_EQ(calls().size(), 1u) << record();
-  EXPECT_TRUE(contains(g_log->logText(), "voriger Dialog noch offen — kein neuer"));
+  EXPECT_TRUE(contains(logText(), "voriger Dialog noch offen — kein neuer"));
 }
 
 TEST_F(PortalTest, UnansweredDialogIsGivenUpAndClosed) {
@@ -456,7 +419,7 @@ TEST_F(PortalTest, RequestPathChosenByThePortalIsFollowed) {
   // the program listens on the returned path.
   const std::string line = "Antwortpfad des Portals: " + legacy +
                            " (berechnet war /org/freedesktop/portal/desktop/request/";
-  ASSERT_TRUE(waitUntil([&] { return contains(g_log->logText(), line); })) << g_log->logText();
+  ASSERT_TRUE(waitUntil([&] { return contains(logText(), line); })) << logText();
   ASSERT_TRUE(writeFile(file("go"), "go"));
   EXPECT_EQ(waitForOutcome(&path), platform::kDialogChosen);
   EXPECT_EQ(path, "/tmp/x.jpg");
@@ -521,7 +484,7 @@ TEST(OpenUri, TestSwitchOnlyLogsOtherwiseTheHandlerRunsDetached) {
     ScopedEnv noOpen("KORVELLE_NO_OPEN", "1");
     platform::openUri("https://example.org/a?b=1&c=2");
   }
-  EXPECT_TRUE(contains(g_log->logText(),
+  EXPECT_TRUE(contains(logText(),
                        "nicht geoeffnet (Pruefschalter): https://example.org/a?b=1&c=2\n"));
 
   ScopedEnv noOpen("KORVELLE_NO_OPEN", "0");
@@ -529,7 +492,7 @@ TEST(OpenUri, TestSwitchOnlyLogsOtherwiseTheHandlerRunsDetached) {
   // Returned while the handler still waits for its release.
   EXPECT_FALSE(exists(dir.file("done")));
   ASSERT_TRUE(waitUntil([&] { return exists(dir.file("got")); }));
-  EXPECT_TRUE(contains(g_log->logText(), "oeffnen: mailto:team@example.org\n"));
+  EXPECT_TRUE(contains(logText(), "oeffnen: mailto:team@example.org\n"));
   ASSERT_TRUE(writeFile(dir.file("release"), ""));
   ASSERT_TRUE(waitUntil([&] { return exists(dir.file("done")); }));
   // Only the one link reached the handler.

@@ -19,13 +19,7 @@ namespace fs = platform::fs;
 namespace {
 
 // Sets (value non-null) or unsets a variable; for use inside a child.
-void setEnv(const char* name, const char* value) {
-  if (value) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
-}
+void setEnv(const char* name, const char* value) { testing_support::applyEnv({{name, value}}); }
 
 // The directory a fresh process reports for data (which) with the given
 // XDG variable, HOME and working directory.
@@ -37,8 +31,7 @@ std::string dirInChild(bool data, const char* xdg, const char* home, const std::
            const std::string& dir = data ? paths::dataDir() : paths::cacheDir();
            // Created, and fixed for the run even when the environment changes.
            setEnv(data ? "XDG_DATA_HOME" : "XDG_CACHE_HOME", "/elsewhere");
-           const std::string& again = data ? paths::dataDir() : paths::cacheDir();
-           if (&again != &dir || again != dir) return std::string("not cached");
+           if ((data ? paths::dataDir() : paths::cacheDir()) != dir) return std::string("not cached");
            return fs::isDir(dir) ? dir : "not created: " + dir;
          })
       .out;
@@ -57,10 +50,7 @@ struct AssetEnv {
 };
 
 std::string assetDirInChild(const AssetEnv& env) {
-  return inChild([&] {
-           setEnv("SNAP", env.snap);
-           setEnv("APPDIR", env.appdir);
-           setEnv("KORVELLE_ASSET_DIR", env.own);
+  return inChild({{"SNAP", env.snap}, {"APPDIR", env.appdir}, {"KORVELLE_ASSET_DIR", env.own}}, [&] {
            const std::string& dir = paths::assetDir();
            if (paths::asset("fonts/x.ttf") != dir + "/fonts/x.ttf") return std::string("asset()");
            return dir;
@@ -70,29 +60,20 @@ std::string assetDirInChild(const AssetEnv& env) {
 
 }  // namespace
 
-TEST(Paths, DataDirFollowsXdgThenHomeThenWorkingDirectory) {
-  TempDir tmp;
-  const std::string xdg = tmp.file("xdg");
-  const std::string home = tmp.file("home");
-  EXPECT_EQ(dirInChild(true, xdg.c_str(), home.c_str(), tmp.path()), xdg + "/Korvelle");
-  EXPECT_EQ(dirInChild(true, nullptr, home.c_str(), tmp.path()),
-            home + "/.local/share/Korvelle");
-  // An empty variable counts as unset.
-  EXPECT_EQ(dirInChild(true, "", home.c_str(), tmp.path()), home + "/.local/share/Korvelle");
-  EXPECT_EQ(dirInChild(true, "", "", tmp.path()), "./.local/share/Korvelle");
-  EXPECT_EQ(dirInChild(true, nullptr, nullptr, tmp.path()), "./.local/share/Korvelle");
-  EXPECT_TRUE(fs::isDir(tmp.file(".local/share/Korvelle")));
-}
-
-TEST(Paths, CacheDirFollowsXdgThenHomeThenWorkingDirectory) {
-  TempDir tmp;
-  const std::string xdg = tmp.file("xdg");
-  const std::string home = tmp.file("home");
-  EXPECT_EQ(dirInChild(false, xdg.c_str(), home.c_str(), tmp.path()), xdg + "/Korvelle");
-  EXPECT_EQ(dirInChild(false, nullptr, home.c_str(), tmp.path()), home + "/.cache/Korvelle");
-  EXPECT_EQ(dirInChild(false, "", home.c_str(), tmp.path()), home + "/.cache/Korvelle");
-  EXPECT_EQ(dirInChild(false, nullptr, nullptr, tmp.path()), "./.cache/Korvelle");
-  EXPECT_TRUE(fs::isDir(tmp.file(".cache/Korvelle")));
+TEST(Paths, DataAndCacheDirsFollowXdgThenHomeThenWorkingDirectory) {
+  for (const auto& [data, below] : {std::pair{true, "/.local/share/Korvelle"}, std::pair{false, "/.cache/Korvelle"}}) {
+    SCOPED_TRACE(below);
+    TempDir tmp;
+    const std::string xdg = tmp.file("xdg");
+    const std::string home = tmp.file("home");
+    EXPECT_EQ(dirInChild(data, xdg.c_str(), home.c_str(), tmp.path()), xdg + "/Korvelle");
+    EXPECT_EQ(dirInChild(data, nullptr, home.c_str(), tmp.path()), home + below);
+    // An empty variable counts as unset.
+    EXPECT_EQ(dirInChild(data, "", home.c_str(), tmp.path()), home + below);
+    EXPECT_EQ(dirInChild(data, "", "", tmp.path()), std::string(".") + below);
+    EXPECT_EQ(dirInChild(data, nullptr, nullptr, tmp.path()), std::string(".") + below);
+    EXPECT_TRUE(fs::isDir(tmp.path() + below));
+  }
 }
 
 TEST(Paths, AssetDirTakesTheFirstCandidateThatHoldsTheFonts) {

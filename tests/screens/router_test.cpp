@@ -34,37 +34,45 @@ class Router : public ::testing::Test {
 
 }  // namespace
 
+// The layout's properties, whatever the measurements: a centred panel, every
+// button inside it and below the texts, two sharing a row, more stacked.
 TEST(DialogLayout, TwoButtonsShareARowThreeStack) {
-  const double s = 1.0;
-  ui::DialogLayout two = ui::dialogLayout(1280, 720, s, 30, 40, 2);
-  ASSERT_EQ(two.buttons.size(), 2u);
-  EXPECT_DOUBLE_EQ(two.panel.w, 520);
-  EXPECT_DOUBLE_EQ(two.textWidth, 472);
-  EXPECT_DOUBLE_EQ(two.buttons[0].y, two.buttons[1].y);
-  EXPECT_DOUBLE_EQ(two.buttons[0].w, (472 - 8) / 2.0);
-  EXPECT_DOUBLE_EQ(two.buttons[1].x - (two.buttons[0].x + two.buttons[0].w), 8);
-  // p + title + 8 + body + 24 + one row + p
-  EXPECT_DOUBLE_EQ(two.panel.h, 24 + 30 + 8 + 40 + 24 + 44 + 24);
-  EXPECT_DOUBLE_EQ(two.panel.x, (1280 - 520) / 2.0);
-  EXPECT_DOUBLE_EQ(two.panel.y, (720 - two.panel.h) / 2);
-  EXPECT_DOUBLE_EQ(two.buttons[0].y, two.panel.y + 24 + 30 + 8 + 40 + 24);
-
-  ui::DialogLayout three = ui::dialogLayout(1280, 720, s, 30, 0, 3);  // no body
-  ASSERT_EQ(three.buttons.size(), 3u);
-  for (const ui::Rect& b : three.buttons) {
-    EXPECT_DOUBLE_EQ(b.x, three.panel.x + 24);
-    EXPECT_DOUBLE_EQ(b.w, 472);
+  struct Case {
+    double winW, s, bodyH;
+    int n;
+  } cases[] = {{1280, 1, 40, 2}, {1280, 1, 0, 3}, {1280, 1, 0, 1}, {600, 1.5, 0, 2}, {1920, 2, 90, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.winW << " " << c.s << " " << c.n);
+    const ui::DialogLayout l = ui::dialogLayout(c.winW, 720, c.s, 30, c.bodyH, c.n);
+    ASSERT_EQ(l.buttons.size(), static_cast<size_t>(c.n));
+    EXPECT_DOUBLE_EQ(l.panel.x, (c.winW - l.panel.w) / 2);
+    EXPECT_DOUBLE_EQ(l.panel.y, (720 - l.panel.h) / 2);
+    EXPECT_LE(l.panel.w, c.winW - 64 * c.s);  // room on both sides
+    EXPECT_DOUBLE_EQ(l.textWidth, l.panel.w - 2 * l.inset);
+    const double textsEnd = l.panel.y + l.inset + 30 + c.bodyH;
+    for (size_t i = 0; i < l.buttons.size(); ++i) {
+      const ui::Rect& b = l.buttons[i];
+      EXPECT_GE(b.x, l.panel.x + l.inset);
+      EXPECT_LE(b.x + b.w, l.panel.x + l.panel.w - l.inset + 1e-9);
+      EXPECT_GT(b.y, textsEnd);
+      EXPECT_LE(b.y + b.h, l.panel.y + l.panel.h - l.inset + 1e-9);
+      if (i == 0) continue;
+      const ui::Rect& a = l.buttons[i - 1];
+      if (c.n == 2) {
+        EXPECT_DOUBLE_EQ(b.y, a.y);
+        EXPECT_DOUBLE_EQ(b.w, a.w);
+        EXPECT_GT(b.x, a.x + a.w);
+      } else {
+        EXPECT_DOUBLE_EQ(b.w, l.textWidth);
+        EXPECT_GT(b.y, a.y + a.h);
+      }
+    }
   }
-  EXPECT_DOUBLE_EQ(three.buttons[1].y - three.buttons[0].y, 52);
-  EXPECT_DOUBLE_EQ(three.panel.h, 24 + 30 + 24 + (3 * 44 + 2 * 8) + 24);
-
-  ui::DialogLayout one = ui::dialogLayout(1280, 720, s, 30, 0, 1);
-  EXPECT_DOUBLE_EQ(one.buttons[0].w, 472);
-
-  // A narrow window and a large scale: the panel keeps 32·s on each side.
-  ui::DialogLayout narrow = ui::dialogLayout(600, 720, 1.5, 30, 0, 2);
-  EXPECT_DOUBLE_EQ(narrow.panel.w, 600 - 96);
-  EXPECT_DOUBLE_EQ(narrow.buttons[0].h, 66);
+  // Hand-checked at scale 1: a 520 wide panel, 24 inset, 44 high buttons.
+  const ui::DialogLayout two = ui::dialogLayout(1280, 720, 1, 30, 40, 2);
+  EXPECT_DOUBLE_EQ(two.panel.w, 520);
+  EXPECT_DOUBLE_EQ(two.panel.h, 24 + 30 + 8 + 40 + 24 + 44 + 24);
+  EXPECT_DOUBLE_EQ(two.buttons[0].w, (472 - 8) / 2.0);
 }
 
 TEST(BusyTexts, RemainingTimeRoundsToSecondsThenMinutes) {

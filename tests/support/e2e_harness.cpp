@@ -30,58 +30,9 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // Variables a run must not inherit from the test's own environment.
-bool inheritable(const std::string& name) {
-  static const char* const kDropped[] = {"DISPLAY", "WAYLAND_DISPLAY", "HOME", "LANG", "LANGUAGE",
-                                         "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS"};
-  for (const char* d : kDropped) {
-    if (name == d) return false;
-  }
-  for (const char* prefix : {"XDG_", "KORVELLE_", "SDL_", "LC_"}) {
-    if (name.rfind(prefix, 0) == 0) return false;
-  }
-  return true;
-}
-
-// fork + exec with a fresh environment; the child dies with the test process.
-// outPath/errPath receive its standard output and error ("" = /dev/null).
-pid_t spawn(const std::vector<std::string>& argv, const Env& env, const std::string& outPath,
-            const std::string& errPath, int keepFd = -1) {
-  std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    if (inheritable(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
-  }
-  for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (auto& a : args) argp.push_back(a.data());
-  argp.push_back(nullptr);
-
-  pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  // Child: only async-signal-safe calls from here on.
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(127);
-  struct rlimit noCore {0, 0};
-  setrlimit(RLIMIT_CORE, &noCore);
-  int out = open(outPath.empty() ? "/dev/null" : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int err = open(errPath.empty() ? "/dev/null" : errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int in = open("/dev/null", O_RDONLY);
-  if (out < 0 || err < 0 || in < 0) _exit(127);
-  dup2(in, 0);
-  dup2(out, 1);
-  dup2(err, 2);
-  if (keepFd >= 0) fcntl(keepFd, F_SETFD, 0);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  execvpe(argp[0], argp.data(), envp.data());
-  _exit(127);
-}
+const std::vector<std::string> kNotInherited = {
+    "DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "LANG=", "LANGUAGE=", "XAUTHORITY=",
+    "DBUS_SESSION_BUS_ADDRESS=", "XDG_", "KORVELLE_", "SDL_", "LC_"};
 
 // Reaps pid if it has ended; fills status.
 bool reap(pid_t pid, bool block, ExitStatus* status) {
@@ -142,24 +93,15 @@ std::vector<DumpEntry> parseDump(const std::string& text) {
 
 }  // namespace
 
-bool waitUntil(const std::function<bool()>& cond, double timeoutSeconds, double pollSeconds) {
-  auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    if (cond()) return true;
-    if (secondsSince(start) > timeoutSeconds) return false;
-    std::this_thread::sleep_for(std::chrono::duration<double>(pollSeconds));
-  }
-}
-
 // --- VirtualDisplay --------------------------------------------------------------
 
 VirtualDisplay::VirtualDisplay(int width, int height) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
   std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  pid_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp",
-                "-noreset"},
-               {}, "", "", fds[1]);
+  pid_ = spawnProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten",
+                       "tcp", "-noreset"},
+                      {{}, kNotInherited}, "", "", fds[1]);
   close(fds[1]);
   std::string number;
   auto start = std::chrono::steady_clock::now();
@@ -233,7 +175,7 @@ AppProcess::AppProcess(const VirtualDisplay& display, const E2EProfile& profile,
   argv.insert(argv.end(), args.begin(), args.end());
   Env env = profile.environment(display);
   env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  pid_ = spawn(argv, env, outPath_, errPath_);
+  pid_ = spawnProcess(argv, {env, kNotInherited}, outPath_, errPath_);
 }
 
 AppProcess::~AppProcess() {

@@ -13,8 +13,10 @@
 // the tests slower, never wrong. Child processes die with the test process.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,8 +31,6 @@ namespace testing_support {
 // Deadline for anything a healthy program does in well under a second.
 inline constexpr double kE2ETimeout = 30.0;
 
-// Polls cond every pollSeconds until it holds (true) or the deadline passes.
-bool waitUntil(const std::function<bool()>& cond, double timeoutSeconds = kE2ETimeout, double pollSeconds = 0.05);
 
 // An Xvfb server on a display number it picks itself (-displayfd).
 class VirtualDisplay {
@@ -138,6 +138,32 @@ class AppProcess {
   std::optional<ExitStatus> status_;
   std::string outPath_;
   std::string errPath_;
+};
+
+// The usual frame of an end-to-end test: skipped without Xvfb and xdotool,
+// a display of its own (x) and a private profile.
+class E2ETest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!haveTool("Xvfb") || !haveTool("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
+    ASSERT_TRUE(x.ok());
+  }
+  // The run shows the start screen in a mapped window.
+  static ::testing::AssertionResult started(AppProcess& app) {
+    if (!app.waitForWidget("screen.start")) return ::testing::AssertionFailure() << app.err();
+    if (!app.waitForWindow()) return ::testing::AssertionFailure() << "no window";
+    return ::testing::AssertionSuccess();
+  }
+  // Ends a run the normal way and checks that it ended cleanly.
+  static void terminate(AppProcess& app) {
+    app.signal(SIGTERM);
+    const ExitStatus s = app.waitExit();
+    EXPECT_TRUE(s.exited);
+    EXPECT_EQ(s.exitCode, 0) << app.err();
+  }
+
+  VirtualDisplay x;
+  E2EProfile profile;
 };
 
 }  // namespace testing_support

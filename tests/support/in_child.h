@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testing_support {
 
@@ -68,6 +71,27 @@ inline ChildResult inChild(const std::function<std::string()>& fn) {
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+// Environment changes made in the child before it runs: a null value unsets.
+using EnvChanges = std::vector<std::pair<std::string, const char*>>;
+
+inline void applyEnv(const EnvChanges& env) {
+  for (const auto& [name, value] : env) {
+    if (value) {
+      setenv(name.c_str(), value, 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+}
+
+// inChild with the environment changed first, in the child only.
+inline ChildResult inChild(const EnvChanges& env, const std::function<std::string()>& fn) {
+  return inChild([&] {
+    applyEnv(env);
+    return fn();
+  });
 }
 
 }  // namespace testing_support

@@ -1,15 +1,20 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -111,8 +116,72 @@ RunResult runProcess(const std::vector<std::string>& argv) {
   return result;
 }
 
+pid_t spawnProcess(const std::vector<std::string>& argv, const ProcessEnv& env, const std::string& outPath,
+                   const std::string& errPath, int keepFd) {
+  // Everything the child needs is built before the fork: after it, only
+  // async-signal-safe calls (the test program may have threads).
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool keep = true;
+    for (const std::string& prefix : env.drop) keep = keep && entry.rfind(prefix, 0) != 0;
+    if (keep) envStrings.push_back(entry);
+  }
+  for (const auto& [k, v] : env.set) envStrings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (auto& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  const char* out = outPath.empty() ? "/dev/null" : outPath.c_str();
+  const char* err = errPath.empty() ? "/dev/null" : errPath.c_str();
+  const bool shared = outPath == errPath;
+
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
+  struct rlimit noCore {0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+  const int outFd = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int errFd = shared ? outFd : open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int inFd = open("/dev/null", O_RDONLY);
+  if (outFd < 0 || errFd < 0 || inFd < 0) _exit(127);
+  dup2(inFd, 0);
+  dup2(outFd, 1);
+  dup2(errFd, 2);
+  if (keepFd >= 0) fcntl(keepFd, F_SETFD, 0);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execvpe(argp[0], argp.data(), envp.data());
+  _exit(127);
+}
+
+int waitProcess(pid_t pid) {
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(pid, &status, 0);
+  } while (r < 0 && errno == EINTR);
+  if (pid <= 0 || r != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 RunResult runShell(const std::string& command) {
   return runProcess({"/bin/sh", "-c", command});
+}
+
+bool waitUntil(const std::function<bool()>& cond, double timeoutSeconds, double pollSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::duration<double>(pollSeconds));
+  }
+  return true;
 }
 
 bool haveTool(const std::string& name) {

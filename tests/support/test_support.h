@@ -1,7 +1,11 @@
 // test_support: helpers shared by the unit, screen and end-to-end tests.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -47,8 +51,29 @@ struct RunResult {
 // Runs argv[0] with the given arguments and waits (blocks) for it.
 RunResult runProcess(const std::vector<std::string>& argv);
 
+// Environment of a started program: this process's variables minus those
+// whose name starts with a prefix in `drop` ("NAME=" for one exact name),
+// plus those in `set`.
+struct ProcessEnv {
+  std::vector<std::pair<std::string, std::string>> set;
+  std::vector<std::string> drop;
+};
+
+// Starts argv (PATH searched) without waiting: standard input from
+// /dev/null, output and error to files ("" = /dev/null; the same name
+// shares one file), no core dumps, killed when the test program ends.
+// keepFd stays open across exec. The pid, or -1.
+pid_t spawnProcess(const std::vector<std::string>& argv, const ProcessEnv& env,
+                   const std::string& outPath = "", const std::string& errPath = "", int keepFd = -1);
+// Waits (blocks) for a started program: its exit status, 128 + signal when killed.
+int waitProcess(pid_t pid);
+
 // Runs a shell command line (sh -c) and waits for it; output captured.
 RunResult runShell(const std::string& command);
+
+// Polls cond every pollSeconds until it holds (true) or timeoutSeconds pass
+// (false). Generous deadlines: a loaded machine only makes tests slower.
+bool waitUntil(const std::function<bool()>& cond, double timeoutSeconds = 30, double pollSeconds = 0.02);
 
 // True when a program of that name is on PATH.
 bool haveTool(const std::string& name);
@@ -57,7 +82,7 @@ bool haveTool(const std::string& name);
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
 
-// A real sample media file from the shared fixtures folder.
+// A real sample media file from tests/fixtures (origins in its SOURCES.md).
 std::string fixture(const std::string& name);
 
 // Path of the built program.
