@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "media/errors.h"
 #include "media/video_export.h"
 #include "media/video_export_fixtures.h"
 #include "platform/fs.h"
@@ -82,7 +83,7 @@ TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorker) {
   }
   worker.join();
   EXPECT_FALSE(job.ok);
-  EXPECT_EQ(job.err, "CANCELLED");
+  EXPECT_EQ(job.err, media::err::kCancelled);
   EXPECT_LT(job.percent, 100);
   EXPECT_EQ(platform::fs::listDir(dir.path()), std::vector<std::string>{"src.mp4"});
 }
