@@ -14,6 +14,7 @@ extern "C" {
 #include "media/errors.h"
 #include "media/frame_convert.h"
 #include "media/image_io.h"
+#include "platform/free_with.h"
 
 namespace media {
 namespace {
@@ -21,18 +22,9 @@ namespace {
 // Larger EXIF items are not camera metadata worth reading.
 constexpr size_t kMaxExifItemBytes = 4 * 1024 * 1024;
 
-struct ContextFree {
-  void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HandleFree {
-  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-};
-struct ImageFree {
-  void operator()(heif_image* i) const { heif_image_release(i); }
-};
-using ContextPtr = std::unique_ptr<heif_context, ContextFree>;
-using HandlePtr = std::unique_ptr<heif_image_handle, HandleFree>;
-using HeifImagePtr = std::unique_ptr<heif_image, ImageFree>;
+using ContextPtr = std::unique_ptr<heif_context, platform::FreeWith<heif_context_free>>;
+using HandlePtr = std::unique_ptr<heif_image_handle, platform::FreeWith<heif_image_handle_release>>;
+using HeifImagePtr = std::unique_ptr<heif_image, platform::FreeWith<heif_image_release>>;
 
 using err::setError;
 

@@ -124,16 +124,25 @@ std::FILE* openLocked(const std::string& path) {
   return f;
 }
 
-// Removes the logs of ended second instances ("Korvelle-<pid>.log") that are
-// older than kOwnLogKeepSeconds; a log whose run still holds it stays.
-void removeOldOwnLogs(const std::string& dir) {
+// "Korvelle-<digits>.log": the log of a run that started while another one
+// held the shared log.
+bool isOwnLogName(const std::string& name) {
   const std::string prefix = std::string(product::kShortName) + "-";
+  const std::string suffix = ".log";
+  if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0 ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return false;
+  }
+  const std::string pid = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  return pid.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Removes the logs of ended second instances that are older than
+// kOwnLogKeepSeconds; a log whose run still holds it stays.
+void removeOldOwnLogs(const std::string& dir) {
   const time_t now = std::time(nullptr);
   for (const std::string& name : platform::fs::listDir(dir)) {
-    if (name.rfind(prefix, 0) != 0 || name.size() < prefix.size() + 4 ||
-        name.compare(name.size() - 4, 4, ".log") != 0) {
-      continue;
-    }
+    if (!isOwnLogName(name)) continue;
     const std::string path = dir + "/" + name;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || now - st.st_mtime < kOwnLogKeepSeconds) continue;

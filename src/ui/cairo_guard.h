@@ -1,25 +1,17 @@
-// cairo_guard: scope guards for cairo objects, so a surface, drawing
-// context or pattern is released on every path.
+// cairo_guard: scope guards for cairo objects, so a surface, drawing context
+// or pattern is released on every path.
 #pragma once
 
 #include <cairo.h>
 
 #include <memory>
 
+#include "platform/free_with.h"
+
 namespace ui {
 
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct CairoDeleter {
-  void operator()(cairo_t* cr) const { cairo_destroy(cr); }
-};
-struct PatternDeleter {
-  void operator()(cairo_pattern_t* p) const { cairo_pattern_destroy(p); }
-};
-
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using CairoPtr = std::unique_ptr<cairo_t, CairoDeleter>;
-using PatternPtr = std::unique_ptr<cairo_pattern_t, PatternDeleter>;
+using SurfacePtr = std::unique_ptr<cairo_surface_t, platform::FreeWith<cairo_surface_destroy>>;
+using CairoPtr = std::unique_ptr<cairo_t, platform::FreeWith<cairo_destroy>>;
+using PatternPtr = std::unique_ptr<cairo_pattern_t, platform::FreeWith<cairo_pattern_destroy>>;
 
 }  // namespace ui

@@ -6,20 +6,12 @@
 
 #include <memory>
 
+#include "platform/free_with.h"
+
 namespace ui {
 
-struct WindowDeleter {
-  void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
-};
-struct RendererDeleter {
-  void operator()(SDL_Renderer* r) const { SDL_DestroyRenderer(r); }
-};
-struct TextureDeleter {
-  void operator()(SDL_Texture* t) const { SDL_DestroyTexture(t); }
-};
-
-using WindowPtr = std::unique_ptr<SDL_Window, WindowDeleter>;
-using RendererPtr = std::unique_ptr<SDL_Renderer, RendererDeleter>;
-using TexturePtr = std::unique_ptr<SDL_Texture, TextureDeleter>;
+using WindowPtr = std::unique_ptr<SDL_Window, platform::FreeWith<SDL_DestroyWindow>>;
+using RendererPtr = std::unique_ptr<SDL_Renderer, platform::FreeWith<SDL_DestroyRenderer>>;
+using TexturePtr = std::unique_ptr<SDL_Texture, platform::FreeWith<SDL_DestroyTexture>>;
 
 }  // namespace ui

@@ -198,7 +198,7 @@ TEST(LogInstances, OwnLogsOfEndedRunsGoAfterAWeek) {
   ASSERT_TRUE(fs::ensureDir(dir));
   const std::string old = dir + "/Korvelle-11.log";
   const std::string recent = dir + "/Korvelle-12.log";
-  const std::string other = dir + "/Korvelle-notes.txt";
+  const std::string other = dir + "/Korvelle-notes.log";
   for (const std::string& p : {old, recent, other}) ASSERT_TRUE(writeFile(p, "x"));
   const time_t eightDaysAgo = std::time(nullptr) - 8 * 24 * 3600;
   const timespec times[2] = {{eightDaysAgo, 0}, {eightDaysAgo, 0}};
