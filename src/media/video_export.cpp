@@ -351,7 +351,7 @@ class Exporter {
   bool pullAudio();
   bool onFilteredAudio(const AVFrame* f);
 
-  bool finish(const std::string& outPath);
+  bool finish();
   void report(double outMs);
 
   const Plan& plan_;
@@ -876,7 +876,7 @@ void Exporter::report(double outMs) {
   progress_(p);
 }
 
-bool Exporter::finish(const std::string& outPath) {
+bool Exporter::finish() {
   if (packer_ && !packer_->flush()) return failEncoding();
   if (!drainEncoder(venc_.get(), out_.get(), vst_, true)) return failEncoding();
   if (aenc_ && !drainEncoder(aenc_.get(), out_.get(), ast_, true)) return failEncoding();
@@ -904,7 +904,7 @@ bool Exporter::run(const std::string& outPath, std::string* word) {
     for (size_t i = 0; i < plan_.segments.size(); ++i) {
       if (!runSegment(i)) return false;
     }
-    return finish(outPath);
+    return finish();
   }();
   if (!ok && word) *word = word_.empty() ? err::kEncoderFailed : word_;
   return ok;
