@@ -47,8 +47,8 @@ bool replaceAtomic(const std::string& from, const std::string& to);
 // its own unless a fixed name is given).
 
 struct ReplaceOptions {
-  // Fixed temporary name, truncated when it exists; empty: a fresh hidden
-  // ".<name>.<random>.part" beside the target.
+  // Fixed temporary name, replaced when a file stands there (one left by a
+  // crash); empty: a fresh hidden ".<name>.<random>.part" beside the target.
   std::string tempPath;
   // false: atomic for readers but not flushed to disk (a file rewritten every
   // frame, whose loss in a power cut costs nothing).
@@ -90,6 +90,5 @@ class PendingReplace {
   int fd_ = -1;
   bool durable_ = true;
 };
-
 
 }  // namespace platform::fs

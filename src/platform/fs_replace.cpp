@@ -97,7 +97,10 @@ bool PendingReplace::create(const std::string& target, std::string* err, const R
     fd_ = createFresh(target_, mode, &temp);
   } else {
     temp = opts.tempPath;
-    fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // A leftover is removed rather than truncated, so the new file gets this
+    // run's mode and not the leftover's; a directory there makes open fail.
+    ::unlink(temp.c_str());
+    fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   }
   if (fd_ < 0) return fail(err, err::kCreateFailed);
   temp_ = temp;

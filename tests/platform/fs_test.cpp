@@ -128,12 +128,17 @@ TEST(FsReplace, NewAndExistingFilesLinksAndPermissions) {
   ASSERT_EQ(::lstat(tmp.file("link").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 
-  // A fixed temporary name is used and gone afterwards; not durable is still atomic.
-  opts.tempPath = tmp.file("new.tmp");
+  // A fixed temporary name is used and gone afterwards, a leftover there
+  // passes on nothing; not durable is still atomic.
+  ASSERT_TRUE(writeFile(tmp.file("fresh.tmp"), "left by a crash"));
+  ASSERT_EQ(::chmod(tmp.file("fresh.tmp").c_str(), 0666), 0);
+  opts.tempPath = tmp.file("fresh.tmp");
+  opts.newFileMode = 0600;
   opts.durable = false;
-  EXPECT_TRUE(fs::replaceFile(tmp.file("new"), "", 0, nullptr, opts));
-  EXPECT_EQ(readFile(tmp.file("new")), "");
-  EXPECT_EQ(fs::listDir(tmp.path()), (std::vector<std::string>{"link", "new"}));
+  EXPECT_TRUE(fs::replaceFile(tmp.file("fresh"), "", 0, nullptr, opts));
+  EXPECT_EQ(readFile(tmp.file("fresh")), "");
+  EXPECT_EQ(modeOf(tmp.file("fresh")), 0600u);
+  EXPECT_EQ(fs::listDir(tmp.path()), (std::vector<std::string>{"fresh", "link", "new"}));
   ::umask(oldMask);
 }
 
