@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "ui/cairo_guard.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -29,16 +31,6 @@ constexpr uint32_t kPrimaryLight = 0x3F7CAE;
 constexpr uint32_t kAccent = 0x5E9FD4;
 constexpr uint32_t kWarm = 0xC0483F;
 constexpr uint32_t kText = 0xEDF1F4;
-
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextDeleter {
-  void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
-struct PatternDeleter {
-  void operator()(cairo_pattern_t* p) const { cairo_pattern_destroy(p); }
-};
 
 void setColor(cairo_t* cr, uint32_t c, double alpha = 1.0) {
   cairo_set_source_rgba(cr, ((c >> 16) & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, (c & 0xFF) / 255.0, alpha);
@@ -62,7 +54,7 @@ void roundedRect(cairo_t* cr, double x, double y, double w, double h, double r) 
 // with, so both agree.
 void drawTile(cairo_t* cr, double S) {
   roundedRect(cr, 0, 0, S, S, 0.22 * S);
-  std::unique_ptr<cairo_pattern_t, PatternDeleter> sky(cairo_pattern_create_linear(0, 0, S, S));
+  ui::PatternPtr sky(cairo_pattern_create_linear(0, 0, S, S));
   addStop(sky.get(), 0.0, kPrimaryLight);
   addStop(sky.get(), 0.55, kPrimary);
   addStop(sky.get(), 1.0, kSurface);
@@ -153,9 +145,9 @@ void drawBadge(cairo_t* cr, double S) {
 }
 
 bool writeMark(int size, const std::string& path) {
-  std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface(
+  ui::SurfacePtr surface(
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size));
-  std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
+  ui::CairoPtr cr(cairo_create(surface.get()));
   const double S = size;
   drawTile(cr.get(), S);
   drawPrint(cr.get(), S);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/cairo_guard.h"
 #include "ui/draw.h"
 #include "ui/frame.h"
 #include "ui/icons.h"
@@ -27,13 +28,6 @@ constexpr const char* kIconNames[ui::kIconCount] = {
     "Close", "UndoArc", "RedoArc", "Save",  "Info",    "More",     "Play",  "Pause",
     "Cut",   "MarkIn",  "MarkOut", "Size",  "Format",  "Crop",     "Adjust", "Transform",
     "Export", "Image",  "Video",   "Settings", "Check", "Chevron", "Plus",  "Minus"};
-
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextDeleter {
-  void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
 
 // Draws widgets with a scripted pointer: each call places the mouse (or
 // keeps it away) before drawing one widget.
@@ -300,9 +294,9 @@ int main(int argc, char** argv) {
   }
   if (!ui::registerBundledFonts()) std::fputs("widget_gallery: shipped fonts missing\n", stderr);
 
-  std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface(cairo_image_surface_create(
+  ui::SurfacePtr surface(cairo_image_surface_create(
       CAIRO_FORMAT_ARGB32, static_cast<int>(kWidth * deviceScale), static_cast<int>(kHeight * deviceScale)));
-  std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
+  ui::CairoPtr cr(cairo_create(surface.get()));
   cairo_scale(cr.get(), deviceScale, deviceScale);
   ui::fillRect(cr.get(), ui::Rect{0, 0, kWidth, kHeight}, 0x14181C, 1);
 

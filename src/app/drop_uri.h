@@ -7,11 +7,10 @@
 
 namespace ui {
 
-// "file://" + percent-encoded path → the decoded path; any other text is
-// kept. A "%" followed by two hexadecimal digits becomes that byte (except
-// "%00": a path cannot hold a NUL byte, so it stays as written); any other
-// "%" is copied. Trailing line feeds and carriage returns are removed.
-// Pure, never fails.
+// Trailing line feeds and carriage returns are removed; a "file:" URI is then
+// decoded by the program's one decoder (platform::localPathFromUri), which
+// gives "" for a URI that names no local file; any other text is kept as the
+// path it is. Never fails.
 std::string decodeDroppedFile(const std::string& text);
 
 }  // namespace ui

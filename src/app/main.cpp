@@ -1,7 +1,7 @@
 // main: the life of the process. Informational options answer without a
 // window; otherwise the log, crash handler, settings and language start, one
 // window with one renderer opens, and the frame loop runs until the window is
-// closed or the process is asked to terminate.
+// closed or the process is asked to terminate; shutdown.h ends the run.
 //
 // Frames are drawn only when something changed (input, a window event, a
 // request through ui/frames.h) and never faster than about 60 per second; an
@@ -23,21 +23,22 @@
 #include "app/drop_uri.h"
 #include "app/launch.h"
 #include "app/parent_window.h"
+#include "app/shutdown.h"
 #include "core/i18n.h"
 #include "core/settings.h"
 #include "editor/document.h"
-#include "editor/filmstrip.h"
-#include "editor/stillcache.h"
 #include "media/video.h"
 #include "platform/crash.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/product.h"
 #include "screens/router.h"
+#include "ui/cairo_guard.h"
 #include "ui/dialog.h"
 #include "ui/draw.h"
 #include "ui/frames.h"
 #include "ui/gpu.h"
+#include "ui/sdl_guard.h"
 
 namespace {
 
@@ -79,24 +80,10 @@ void wakeLoop() {
   SDL_PushEvent(&ev);
 }
 
-// --- Scope guards ---------------------------------------------------------------
-
-struct WindowDeleter {
-  void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
-};
-struct RendererDeleter {
-  void operator()(SDL_Renderer* r) const { SDL_DestroyRenderer(r); }
-};
-struct TextureDeleter {
-  void operator()(SDL_Texture* t) const { SDL_DestroyTexture(t); }
-};
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-using WindowPtr = std::unique_ptr<SDL_Window, WindowDeleter>;
-using RendererPtr = std::unique_ptr<SDL_Renderer, RendererDeleter>;
-using TexturePtr = std::unique_ptr<SDL_Texture, TextureDeleter>;
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
+using ui::RendererPtr;
+using ui::SurfacePtr;
+using ui::TexturePtr;
+using ui::WindowPtr;
 
 // --- Informational run ------------------------------------------------------------
 
@@ -255,8 +242,13 @@ void handleEvent(const SDL_Event& ev, SDL_Window* window, ui::Input& in, LoopSta
       break;
     case SDL_DROPFILE:
       if (ev.drop.file) {
-        std::string path = ui::decodeDroppedFile(ev.drop.file);
+        const std::string text = ev.drop.file;
         SDL_free(ev.drop.file);
+        std::string path = ui::decodeDroppedFile(text);
+        if (path.empty()) {
+          diag::write("ui", "hereingezogen, aber keine lokale Datei: " + text);
+          break;
+        }
         diag::write("ui", "hereingezogen: " + path);
         in.dropped.push_back(std::move(path));
       }
@@ -526,17 +518,13 @@ int main(int argc, char** argv) {
 
   FrameLoop loop(window.get(), renderer.get(), geometry);
   loop.run();
+  // Workers that finish while they are being stopped no longer wake a loop
+  // that has ended.
   ui::setFrameWaker(nullptr);
-
-  settings::save();
-  doc::Document::cleanWorkDir();
-  diag::shutdown();
-  ui::resetFilmstrip();
-  ui::resetStills();
-  ui::gpuShutdown();
-  loop.release();
-  renderer.reset();
-  window.reset();
-  SDL_Quit();
+  ui::shutDown([&] {
+    loop.release();
+    renderer.reset();
+    window.reset();
+  });
   return 0;
 }

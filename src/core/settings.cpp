@@ -22,6 +22,9 @@ namespace {
 Data g_data;
 bool g_loaded = false;
 
+// The settings file is the user's own business.
+constexpr unsigned kFileMode = 0600;
+
 // Words of an enumerated field, indexed by value, and the value that stands
 // in for anything unknown (in either direction).
 struct WordTable {
@@ -187,38 +190,6 @@ bool readWholeFile(const std::string& path, std::string* out) {
   return ok;
 }
 
-// Creates or truncates path, writes bytes and flushes them to the disk, so
-// that a rename over the real file can never publish a file whose contents
-// are still only in the page cache. A failed write removes the partial file.
-bool writeSynced(const std::string& path, const std::string& bytes, std::string* why) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    *why = std::string("oeffnen: ") + std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n >= 0) {
-      done += static_cast<size_t>(n);
-    } else if (errno != EINTR) {
-      *why = std::string("schreiben: ") + std::strerror(errno);
-      ok = false;
-    }
-  }
-  if (ok && ::fsync(fd) != 0) {
-    *why = std::string("fsync: ") + std::strerror(errno);
-    ok = false;
-  }
-  if (::close(fd) != 0 && ok) {
-    *why = std::string("schliessen: ") + std::strerror(errno);
-    ok = false;
-  }
-  if (!ok) ::unlink(path.c_str());
-  return ok;
-}
-
 }  // namespace
 
 const Data& get() {
@@ -245,7 +216,12 @@ void load() {
       fromJson(json::parse(plain));
       return;
     }
-    platform::fs::replaceAtomic(path, path + ".manipuliert");
+    if (!platform::fs::replaceAtomic(path, path + ".manipuliert")) {
+      // Left in place it is never read either: each start finds the seal broken again.
+      diag::write("file", "Einstellungen: Siegel gebrochen, Datei nicht umbenennbar (" +
+                              std::string(std::strerror(errno)) + ")");
+      return;
+    }
     std::fputs("[settings] Siegel gebrochen — Datei als .manipuliert beiseitegelegt\n", stderr);
     diag::write("file", "Einstellungen: Siegel gebrochen, Datei als .manipuliert beiseitegelegt");
     return;
@@ -264,34 +240,33 @@ void load() {
   } else {
     // Without a sealed replacement the next start would find nothing and
     // silently fall back to defaults; put the original back instead.
-    platform::fs::replaceAtomic(alt, path);
+    if (!platform::fs::replaceAtomic(alt, path)) {
+      diag::write("file", "Einstellungen: Klartext-Datei bleibt als .alt liegen (" +
+                              std::string(std::strerror(errno)) + ")");
+    }
   }
 }
 
 bool save() {
-  paths::ensureDir(paths::dataDir());
+  if (!paths::ensureDir(paths::dataDir())) {
+    diag::write("file", "Einstellungen nicht gespeichert: Datenordner fehlt (" + paths::dataDir() + ")");
+    return false;
+  }
   const std::string path = settingsPath();
-  const std::string tmp = path + ".tmp";
-
   std::string sealed = platform::saveEncrypt(toJson().dump());
   if (sealed.empty()) {
     diag::write("file", "Einstellungen nicht gespeichert: Verschluesselung nicht verfuegbar");
     return false;
   }
-  std::string why;
-  if (!writeSynced(tmp, sealed, &why)) {
-    diag::write("file", "Einstellungen nicht gespeichert (" + tmp + ", " + why + ")");
-    return false;
-  }
-  if (!platform::fs::replaceAtomic(tmp, path)) {
+  platform::fs::ReplaceOptions opts;
+  opts.tempPath = path + ".tmp";
+  opts.newFileMode = kFileMode;
+  std::string word;
+  if (!platform::fs::replaceFile(path, sealed.data(), sealed.size(), &word, opts)) {
     const std::string reason = std::strerror(errno);
-    diag::write("file", "Einstellungen nicht gespeichert (umbenennen: " + reason + ")");
-    ::unlink(tmp.c_str());
+    diag::write("file", "Einstellungen nicht gespeichert (" + opts.tempPath + ", " + word + ": " + reason + ")");
     return false;
   }
-  // The directory is not synced: a rename lost in a power cut leaves the
-  // previous, complete file, and the extra flush would cost the interface
-  // thread several milliseconds per change.
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "editor/errors.h"
 #include "platform/log.h"
 #include "platform/owned_dir.h"
 #include "platform/paths.h"
@@ -124,7 +125,7 @@ void Document::close() {
 
 bool Document::commitImage(const media::Image& img, const std::string& label, std::string* err) {
   if (kind != media::MediaKind::Image) {
-    if (err) *err = "WRONG_KIND";
+    if (err) *err = err::kWrongKind;
     return false;
   }
   ++stepCounter;
@@ -148,7 +149,7 @@ bool Document::commitImage(const media::Image& img, const std::string& label, st
 
 bool Document::commitVideo(const std::string& path, const std::string& label, std::string* err) {
   if (kind != media::MediaKind::Video) {
-    if (err) *err = "WRONG_KIND";
+    if (err) *err = err::kWrongKind;
     return false;
   }
   media::VideoInfo vi;

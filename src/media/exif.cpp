@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "media/file_replace.h"
+#include "platform/fs.h"
 
 namespace media {
 namespace {
@@ -595,7 +595,7 @@ bool writeSignature(const std::string& path, const std::string& software,
   std::vector<uint8_t> file;
   if (!readWhole(path, &file, SIZE_MAX) || file.size() < 12) return false;
   if (!addSignature(file, software, description, dateTime)) return false;
-  return replaceFileContents(path, file.data(), file.size());
+  return platform::fs::replaceFile(path, file.data(), file.size());
 }
 
 }  // namespace media

@@ -11,17 +11,15 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "media/av_util.h"
+#include "media/errors.h"
+
 namespace media {
 namespace {
 
-struct SwsFree {
-  void operator()(SwsContext* c) const { sws_freeContext(c); }
-};
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
+using av::SwsPtr;
 
-void setError(std::string* err, const char* word) {
-  if (err != nullptr) *err = word;
-}
+using err::setError;
 
 // The JPEG-range aliases are spelled as the plain formats plus a full-range
 // flag, which is how libswscale wants them.
@@ -53,20 +51,20 @@ Size limitedSize(int w, int h, int maxEdge) {
 
 bool convertToImage(const AVFrame& src, int maxEdge, bool hasAlpha, Image* out, std::string* err) {
   if (src.width < 1 || src.height < 1 || src.data[0] == nullptr) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   bool fullRange = src.color_range == AVCOL_RANGE_JPEG;
   const AVPixelFormat fmt = withoutJpegAlias(static_cast<AVPixelFormat>(src.format), &fullRange);
   if (sws_isSupportedInput(fmt) <= 0) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   const Size size = limitedSize(src.width, src.height, maxEdge);
   SwsPtr sws(sws_getContext(src.width, src.height, fmt, size.width, size.height, AV_PIX_FMT_RGBA,
                             SWS_LANCZOS, nullptr, nullptr, nullptr));
   if (!sws) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   if (isYuv(fmt)) {
@@ -77,7 +75,7 @@ bool convertToImage(const AVFrame& src, int maxEdge, bool hasAlpha, Image* out, 
   }
   Image img = Image::create(size.width, size.height, hasAlpha);
   if (!img.valid()) {
-    setError(err, "OUT_OF_MEMORY");
+    setError(err, err::kOutOfMemory);
     return false;
   }
   uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};

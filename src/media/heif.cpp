@@ -10,8 +10,11 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include "media/av_util.h"
+#include "media/errors.h"
 #include "media/frame_convert.h"
 #include "media/image_io.h"
+#include "platform/free_with.h"
 
 namespace media {
 namespace {
@@ -19,25 +22,11 @@ namespace {
 // Larger EXIF items are not camera metadata worth reading.
 constexpr size_t kMaxExifItemBytes = 4 * 1024 * 1024;
 
-struct ContextFree {
-  void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HandleFree {
-  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-};
-struct ImageFree {
-  void operator()(heif_image* i) const { heif_image_release(i); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using ContextPtr = std::unique_ptr<heif_context, ContextFree>;
-using HandlePtr = std::unique_ptr<heif_image_handle, HandleFree>;
-using HeifImagePtr = std::unique_ptr<heif_image, ImageFree>;
+using ContextPtr = std::unique_ptr<heif_context, platform::FreeWith<heif_context_free>>;
+using HandlePtr = std::unique_ptr<heif_image_handle, platform::FreeWith<heif_image_handle_release>>;
+using HeifImagePtr = std::unique_ptr<heif_image, platform::FreeWith<heif_image_release>>;
 
-void setError(std::string* err, const char* word) {
-  if (err != nullptr) *err = word;
-}
+using err::setError;
 
 // libheif loads its decoder plugins in heif_init; once per process is enough.
 void initOnce() {
@@ -58,13 +47,13 @@ bool openPrimary(const std::string& path, Primary* p, std::string* err) {
   initOnce();
   p->ctx.reset(heif_context_alloc());
   if (!p->ctx) {
-    setError(err, "OUT_OF_MEMORY");
+    setError(err, err::kOutOfMemory);
     return false;
   }
   heif_image_handle* h = nullptr;
   if (heif_context_read_from_file(p->ctx.get(), path.c_str(), nullptr).code != heif_error_Ok ||
       heif_context_get_primary_image_handle(p->ctx.get(), &h).code != heif_error_Ok) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   p->handle.reset(h);
@@ -90,7 +79,7 @@ bool describe(const heif_image_handle* h, HeifInfo* info, std::string* err) {
   info->hasAlpha = heif_image_handle_has_alpha_channel(h) != 0;
   if (info->width < 1 || info->height < 1 ||
       int64_t(info->width) * info->height > kMaxSourcePixels) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   info->exif = readExifItem(h);
@@ -122,14 +111,14 @@ bool loadHeif(const std::string& path, int maxEdge, Image* out, HeifInfo* info, 
   heif_error e = heif_decode_image(p.handle.get(), &decoded, heif_colorspace_RGB, chroma, nullptr);
   HeifImagePtr img(decoded);
   if (e.code != heif_error_Ok || !img) {
-    setError(err, e.code == heif_error_Memory_allocation_error ? "OUT_OF_MEMORY" : "UNSUPPORTED_FORMAT");
+    setError(err, e.code == heif_error_Memory_allocation_error ? err::kOutOfMemory : err::kUnsupportedFormat);
     return false;
   }
   int stride = 0;
   const uint8_t* plane = heif_image_get_plane_readonly(img.get(), heif_channel_interleaved, &stride);
-  std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+  av::FramePtr frame = av::makeFrame();
   if (plane == nullptr || !frame) {
-    setError(err, plane == nullptr ? "UNSUPPORTED_FORMAT" : "OUT_OF_MEMORY");
+    setError(err, plane == nullptr ? err::kUnsupportedFormat : err::kOutOfMemory);
     return false;
   }
   // A view of libheif's buffer; the conversion only reads it.

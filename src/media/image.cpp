@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "media/av_util.h"
 #include "media/image_internal.h"
 #include "media/parallel.h"
 
@@ -94,15 +95,8 @@ Image Image::create(int width, int height, bool hasAlpha) {
 
 namespace {
 
-struct SwsFree {
-  void operator()(SwsContext* c) const noexcept { sws_freeContext(c); }
-};
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
-
-struct FrameFree {
-  void operator()(AVFrame* f) const noexcept { av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using av::FramePtr;
+using av::SwsPtr;
 
 void keepPixels(void*, uint8_t*) {}
 

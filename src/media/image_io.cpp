@@ -15,14 +15,15 @@ extern "C" {
 }
 
 #include "media/av_util.h"
+#include "media/errors.h"
 #include "media/exif.h"
 #include "media/ffmpeg_compat.h"
-#include "media/file_replace.h"
 #include "media/frame_convert.h"
 #include "media/heif.h"
 #include "media/heif_brand.h"
 #include "media/heif_props.h"
 #include "media/raw.h"
+#include "platform/fs.h"
 
 namespace media {
 namespace {
@@ -102,29 +103,29 @@ bool openImage(const std::string& path, bool withStreamInfo, Source* s, std::str
   AVFormatContext* raw = nullptr;
   // "file:" so that a name containing a colon is never taken for a protocol.
   if (avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, opts.addr()) < 0) {
-    return fail(err, "UNSUPPORTED_FORMAT");
+    return fail(err, err::kUnsupportedFormat);
   }
   s->fmt.reset(raw);
   s->stream = firstVideoStream(raw);
   const bool known = s->stream >= 0 && raw->streams[s->stream]->codecpar->codec_id != AV_CODEC_ID_NONE;
   if (withStreamInfo || !known) {
-    if (!findStreamInfo(raw)) return fail(err, "UNSUPPORTED_FORMAT");
+    if (!findStreamInfo(raw)) return fail(err, err::kUnsupportedFormat);
     s->stream = firstVideoStream(raw);
   }
-  if (s->stream < 0) return fail(err, "UNSUPPORTED_FORMAT");
+  if (s->stream < 0) return fail(err, err::kUnsupportedFormat);
   const AVCodecParameters* par = raw->streams[s->stream]->codecpar;
-  if (tooLarge(par->width, par->height)) return fail(err, "UNSUPPORTED_FORMAT");
+  if (tooLarge(par->width, par->height)) return fail(err, err::kUnsupportedFormat);
   const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-  if (codec == nullptr) return fail(err, "UNSUPPORTED_FORMAT");
+  if (codec == nullptr) return fail(err, err::kUnsupportedFormat);
   s->dec.reset(avcodec_alloc_context3(codec));
-  if (!s->dec) return fail(err, "OUT_OF_MEMORY");
-  if (avcodec_parameters_to_context(s->dec.get(), par) < 0) return fail(err, "UNSUPPORTED_FORMAT");
+  if (!s->dec) return fail(err, err::kOutOfMemory);
+  if (avcodec_parameters_to_context(s->dec.get(), par) < 0) return fail(err, err::kUnsupportedFormat);
   // One picture: frame threading would only add start-up cost and delay.
   s->dec->thread_count = 0;
   s->dec->thread_type = FF_THREAD_SLICE;
   s->dec->max_pixels = kMaxSourcePixels;
   s->dec->get_buffer2 = av::getLargeFrameBuffer;
-  if (avcodec_open2(s->dec.get(), codec, nullptr) < 0) return fail(err, "UNSUPPORTED_FORMAT");
+  if (avcodec_open2(s->dec.get(), codec, nullptr) < 0) return fail(err, err::kUnsupportedFormat);
   return true;
 }
 
@@ -283,9 +284,9 @@ int jpegQuantiser(int quality) {
 bool encodeImage(const Image& img, OutFormat fmt, const OutOptions& o, std::vector<uint8_t>* bytes,
                  std::string* err) {
   const AVCodec* codec = findEncoder(fmt);
-  if (codec == nullptr) return fail(err, "UNSUPPORTED_FORMAT");
+  if (codec == nullptr) return fail(err, err::kUnsupportedFormat);
   CodecPtr enc(avcodec_alloc_context3(codec));
-  if (!enc) return fail(err, "OUT_OF_MEMORY");
+  if (!enc) return fail(err, err::kOutOfMemory);
   const bool wantAlpha = fmt != OutFormat::Jpeg && img.hasAlpha;
   enc->width = img.width;
   enc->height = img.height;
@@ -308,23 +309,23 @@ bool encodeImage(const Image& img, OutFormat fmt, const OutOptions& o, std::vect
     av_opt_set_int(enc->priv_data, "lossless", lossless ? 1 : 0, 0);
     av_opt_set_double(enc->priv_data, "quality", std::clamp(o.quality, 0, 100), 0);
   }
-  if (avcodec_open2(enc.get(), codec, nullptr) < 0) return fail(err, "ENCODER_FAILED");
+  if (avcodec_open2(enc.get(), codec, nullptr) < 0) return fail(err, err::kEncoderFailed);
 
   FramePtr frame(av_frame_alloc());
-  if (!frame) return fail(err, "OUT_OF_MEMORY");
+  if (!frame) return fail(err, err::kOutOfMemory);
   frame->format = enc->pix_fmt;
   frame->width = img.width;
   frame->height = img.height;
   frame->color_range = enc->color_range;
-  if (!av::allocateLargeFrame(frame.get())) return fail(err, "OUT_OF_MEMORY");
-  if (!convertFromImage(img, frame.get())) return fail(err, "OUT_OF_MEMORY");
+  if (!av::allocateLargeFrame(frame.get())) return fail(err, err::kOutOfMemory);
+  if (!convertFromImage(img, frame.get())) return fail(err, err::kOutOfMemory);
   if (lambda > 0) frame->quality = lambda;
 
   PacketPtr pkt(av_packet_alloc());
-  if (!pkt) return fail(err, "OUT_OF_MEMORY");
+  if (!pkt) return fail(err, err::kOutOfMemory);
   if (avcodec_send_frame(enc.get(), frame.get()) < 0 || avcodec_send_frame(enc.get(), nullptr) < 0 ||
       avcodec_receive_packet(enc.get(), pkt.get()) < 0 || pkt->size <= 0) {
-    return fail(err, "ENCODER_FAILED");
+    return fail(err, err::kEncoderFailed);
   }
   bytes->assign(pkt->data, pkt->data + pkt->size);
   return true;
@@ -388,7 +389,7 @@ bool probeImage(const std::string& path, ImageInfo* info, std::string* err) {
   ImageInfo found;
   if (isRawPath(path)) {
     int w = 0, h = 0;
-    if (!rawSupported()) return fail(err, "UNSUPPORTED_FORMAT");
+    if (!rawSupported()) return fail(err, err::kUnsupportedFormat);
     if (!probeRaw(path, &w, &h, err)) return false;
     describeRaw(w, h, &found);
   } else if (isHeicStill(path)) {
@@ -411,18 +412,18 @@ bool probeImage(const std::string& path, ImageInfo* info, std::string* err) {
     }
     if (found.orientation > 4) std::swap(found.width, found.height);
   }
-  if (found.width <= 0 || found.height <= 0) return fail(err, "UNSUPPORTED_FORMAT");
+  if (found.width <= 0 || found.height <= 0) return fail(err, err::kUnsupportedFormat);
   *info = std::move(found);
   succeed(err);
   return true;
 }
 
 bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string* err) {
-  if (out == nullptr) return fail(err, "EMPTY_IMAGE");
+  if (out == nullptr) return fail(err, err::kEmptyImage);
   ImageInfo found;
   Image img;
   if (isRawPath(path)) {
-    if (!rawSupported()) return fail(err, "UNSUPPORTED_FORMAT");
+    if (!rawSupported()) return fail(err, err::kUnsupportedFormat);
     if (!loadRaw(path, 0, &img, err)) return false;
     describeRaw(img.width, img.height, &found);
   } else if (isHeicStill(path)) {
@@ -433,10 +434,10 @@ bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string
     Source src;
     if (!openImage(path, false, &src, err)) return false;
     FramePtr frame(av_frame_alloc());
-    if (!frame) return fail(err, "OUT_OF_MEMORY");
+    if (!frame) return fail(err, err::kOutOfMemory);
     if (!decodeFirstFrame(src, frame.get()) || frame->width < 1 || frame->height < 1 ||
         tooLarge(frame->width, frame->height)) {
-      return fail(err, "UNSUPPORTED_FORMAT");
+      return fail(err, err::kUnsupportedFormat);
     }
     describeCodec(src.dec->codec_id, &found);
     found.hasAlpha = pixelFormatHasAlpha(frame->format);
@@ -451,7 +452,7 @@ bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string
       found.orientation = 1;
       for (const TransformOp op : turns) img = transform(std::move(img), op);
     }
-    if (!img.valid()) return fail(err, "OUT_OF_MEMORY");
+    if (!img.valid()) return fail(err, err::kOutOfMemory);
   }
   found.width = img.width;
   found.height = img.height;
@@ -465,7 +466,7 @@ bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string
 
 bool saveImage(const std::string& path, const Image& img, const OutOptions& o, const Meta& meta,
                std::string* err) {
-  if (!img.valid()) return fail(err, "EMPTY_IMAGE");
+  if (!img.valid()) return fail(err, err::kEmptyImage);
   const OutFormat fmt = chooseFormat(o, img.hasAlpha);
   std::vector<uint8_t> bytes;
   if (!encodeImage(img, fmt, o, &bytes, err)) return false;
@@ -473,7 +474,7 @@ bool saveImage(const std::string& path, const Image& img, const OutOptions& o, c
   if (!meta.software.empty() || !meta.comment.empty()) {
     addSignature(bytes, meta.software, meta.comment, exifNow());
   }
-  if (!replaceFileContents(path, bytes.data(), bytes.size())) return fail(err, "WRITE_FAILED");
+  if (!platform::fs::replaceFile(path, bytes.data(), bytes.size())) return fail(err, err::kWriteFailed);
   succeed(err);
   return true;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/av_util.h"
+#include "media/errors.h"
 #include "media/hdr.h"
 #include "platform/log.h"
 
@@ -50,9 +51,7 @@ int64_t wallMs() {
       .count();
 }
 
-void setError(std::string* err, const char* word) {
-  if (err) *err = word;
-}
+using err::setError;
 
 // A byte queue for the sound. Only push() allocates (on the decode thread);
 // pop() runs in the audio callback and only copies.
@@ -586,20 +585,20 @@ bool Player::open(const std::string& path, int maxEdge, std::string* err) {
   m.format = av::openInput(path, &interrupt);
   if (!m.format) {
     diag::write("player", "avformat_open_input scheiterte: " + path);
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   m.videoStream = av::firstStream(m.format.get(), AVMEDIA_TYPE_VIDEO);
   if (m.videoStream < 0) {
     m.release();
-    setError(err, "NO_VIDEO_TRACK");
+    setError(err, err::kNoVideoTrack);
     return false;
   }
   const AVStream* vs = m.format->streams[m.videoStream];
   m.videoCodec = av::openDecoder(vs, FF_THREAD_FRAME | FF_THREAD_SLICE);
   if (!m.videoCodec || m.videoCodec->width < 1 || m.videoCodec->height < 1) {
     m.release();
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   m.rotation = av::displayRotation(vs);

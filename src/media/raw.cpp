@@ -6,15 +6,14 @@
 
 #include <libraw/libraw.h>
 
+#include "media/errors.h"
 #include "media/image_io.h"
 #include "platform/log.h"
 
 namespace media {
 namespace {
 
-void setError(std::string* err, const char* word) {
-  if (err != nullptr) *err = word;
-}
+using err::setError;
 
 std::string upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -36,13 +35,13 @@ bool openRaw(LibRaw& raw, const std::string& path, const char* what, std::string
   const int rc = raw.open_file(path.c_str());
   if (rc != LIBRAW_SUCCESS) {
     diag::write("raw", std::string(what) + ": " + libraw_strerror(rc));
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   const auto& s = raw.imgdata.sizes;
   if (s.width < 1 || s.height < 1 || int64_t(s.raw_width) * s.raw_height > kMaxSourcePixels) {
     diag::write("raw", std::string(what) + ": Bildgroesse unzulaessig");
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   return true;
@@ -70,7 +69,7 @@ bool rawSupported() { return true; }
 bool probeRaw(const std::string& path, int* width, int* height, std::string* err) {
   std::unique_ptr<LibRaw> raw = newProcessor();
   if (!raw) {
-    setError(err, "OUT_OF_MEMORY");
+    setError(err, err::kOutOfMemory);
     return false;
   }
   if (!openRaw(*raw, path, "open_file (probe)", err)) return false;
@@ -84,7 +83,7 @@ bool probeRaw(const std::string& path, int* width, int* height, std::string* err
 bool loadRaw(const std::string& path, int maxEdge, Image* out, std::string* err) {
   std::unique_ptr<LibRaw> raw = newProcessor();
   if (!raw) {
-    setError(err, "OUT_OF_MEMORY");
+    setError(err, err::kOutOfMemory);
     return false;
   }
   auto& params = raw->imgdata.params;
@@ -101,31 +100,31 @@ bool loadRaw(const std::string& path, int maxEdge, Image* out, std::string* err)
   int rc = raw->unpack();
   if (rc != LIBRAW_SUCCESS) {
     diag::write("raw", std::string("unpack: ") + libraw_strerror(rc));
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   rc = raw->dcraw_process();
   if (rc != LIBRAW_SUCCESS) {
     diag::write("raw", std::string("dcraw_process: ") + libraw_strerror(rc));
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   std::unique_ptr<libraw_processed_image_t, MemImageFree> mem(raw->dcraw_make_mem_image(&rc));
   if (!mem || mem->type != LIBRAW_IMAGE_BITMAP || mem->colors < 3 || mem->bits != 8) {
     diag::write("raw", "make_mem_image: unerwartetes Bildformat aus LibRaw");
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   const size_t need = size_t(mem->width) * mem->height * mem->colors;
   if (mem->width < 1 || mem->height < 1 || mem->data_size < need) {
     diag::write("raw", "make_mem_image: unerwartetes Bildformat aus LibRaw");
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
 
   Image img = Image::create(mem->width, mem->height, false);
   if (!img.valid()) {
-    setError(err, "OUT_OF_MEMORY");
+    setError(err, err::kOutOfMemory);
     return false;
   }
   const int colors = mem->colors;

@@ -12,6 +12,7 @@ extern "C" {
 #include <cstring>
 
 #include "media/av_util.h"
+#include "media/errors.h"
 #include "media/hdr.h"
 #include "media/heif_brand.h"
 
@@ -19,9 +20,7 @@ namespace media {
 
 namespace {
 
-void setError(std::string* err, const char* word) {
-  if (err) *err = word;
-}
+using err::setError;
 
 void clearError(std::string* err) {
   if (err) err->clear();
@@ -75,7 +74,7 @@ bool describe(const AVFormatContext* fmt, VideoInfo* out, int* videoIndex, std::
   const int vi = av::firstStream(fmt, AVMEDIA_TYPE_VIDEO);
   const int ai = av::firstStream(fmt, AVMEDIA_TYPE_AUDIO);
   if (vi < 0) {
-    setError(err, "NO_VIDEO_TRACK");
+    setError(err, err::kNoVideoTrack);
     return false;
   }
   const AVStream* vs = fmt->streams[vi];
@@ -391,12 +390,12 @@ MediaKind classify(const std::string& path) {
 
 bool readVideoInfo(const std::string& path, VideoInfo* out, std::string* err) {
   if (!out) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   av::FormatPtr fmt = av::openInput(path);
   if (!fmt) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   return describe(fmt.get(), out, nullptr, err);
@@ -408,12 +407,12 @@ bool readVideoInfo(const std::string& path, VideoInfo* out, std::string* err) {
 
 bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out, std::string* err) {
   if (!out) {
-    setError(err, "DECODE_FAILED");
+    setError(err, err::kDecodeFailed);
     return false;
   }
   av::FormatPtr fmt = av::openInput(path);
   if (!fmt) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   VideoInfo info;
@@ -421,7 +420,7 @@ bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out, 
   if (!describe(fmt.get(), &info, &vi, err)) return false;
   av::CodecPtr dec = av::openDecoder(fmt->streams[vi], FF_THREAD_FRAME | FF_THREAD_SLICE);
   if (!dec) {
-    setError(err, "UNSUPPORTED_FORMAT");
+    setError(err, err::kUnsupportedFormat);
     return false;
   }
   // From the key frame at or before the time; decoding forward costs at most
@@ -436,7 +435,7 @@ bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out, 
   Image img;
   if (!frame || !decodeUntil(fmt.get(), dec.get(), vi, timeMs, skipUntilMs, frame.get()) ||
       !frameToImage(frame.get(), maxEdge, &img)) {
-    setError(err, "DECODE_FAILED");
+    setError(err, err::kDecodeFailed);
     return false;
   }
   *out = turnUpright(std::move(img), info.rotation);

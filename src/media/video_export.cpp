@@ -9,22 +9,17 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <random>
 #include <set>
 
 #include "media/av_util.h"
+#include "media/errors.h"
 #include "media/ffmpeg_compat.h"
 #include "media/hdr.h"
 #include "media/video_export_internal.h"
@@ -199,10 +194,10 @@ bool makePlan(const std::vector<EncoderInfo>& encoders, const std::string& srcPa
               const std::string& outPath, const ExportOptions& opts, Plan* plan, std::string* err) {
   if (!readVideoInfo(srcPath, &plan->main, err)) return false;
   const std::vector<Segment> list = readableSegments(srcPath, opts, plan);
-  if (list.empty()) return fail(err, "UNSUPPORTED_FORMAT");
+  if (list.empty()) return fail(err, err::kUnsupportedFormat);
   double total = 0;
   for (const Segment& s : list) total += std::max(0.0, s.lengthMs());
-  if (!(total > 0)) return fail(err, "EMPTY_SELECTION");
+  if (!(total > 0)) return fail(err, err::kEmptySelection);
 
   std::set<std::string> files;
   for (const Segment& s : list) {
@@ -220,16 +215,16 @@ bool makePlan(const std::vector<EncoderInfo>& encoders, const std::string& srcPa
 
   plan->width = (opts.width >= 1 ? opts.width : plan->main.width) & ~1;
   plan->height = (opts.height >= 1 ? opts.height : plan->main.height) & ~1;
-  if (plan->width < 2 || plan->height < 2) return fail(err, "BAD_SIZE");
+  if (plan->width < 2 || plan->height < 2) return fail(err, err::kBadSize);
   plan->fps = plan->main.fps > 0 ? plan->main.fps : 30.0;
 
-  if (encoders.empty()) return fail(err, "NO_ENCODER");
+  if (encoders.empty()) return fail(err, err::kNoEncoder);
   plan->encoder = encoders.front();
   for (const EncoderInfo& e : encoders) {
     if (e.name == opts.encoder) plan->encoder = e;
   }
   const char* expected = plan->encoder.container == "webm" ? ".webm" : ".mp4";
-  if (lowerExtension(outPath) != expected) return fail(err, "CONTAINER_MISMATCH");
+  if (lowerExtension(outPath) != expected) return fail(err, err::kContainerMismatch);
   return true;
 }
 
@@ -277,58 +272,9 @@ void logSegment(size_t index, const PlannedSegment& s, const std::vector<FadePie
 // The output file's temporary name
 // ============================================================================
 
-// A new, empty file beside the target that the export writes into; removed
-// on destruction unless it was committed onto the target.
-class TempOutput {
- public:
-  TempOutput() = default;
-  ~TempOutput() {
-    if (!path_.empty() && !committed_) platform::fs::remove(path_);
-  }
-  TempOutput(const TempOutput&) = delete;
-  TempOutput& operator=(const TempOutput&) = delete;
-
-  bool create(const std::string& target) {
-    const size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    // Room for the prefix and suffix within the file-name limit.
-    const std::string name = target.substr(dir.size()).substr(0, 200);
-    std::random_device random;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      char tag[16];
-      std::snprintf(tag, sizeof tag, "%08x", random());
-      const std::string candidate = dir + "." + name + "." + tag + ".part";
-      const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        ::close(fd);
-        path_ = candidate;
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
-  }
-
-  // Makes the data durable, then puts the file in the target's place; a file
-  // standing there passes on its permission bits.
-  bool commit(const std::string& target) {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    if (!synced || !platform::fs::replaceAtomic(path_, target)) return false;
-    committed_ = true;
-    return true;
-  }
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  bool committed_ = false;
-};
+// The file the export writes under a temporary name beside the target; removed
+// unless it was committed onto the target.
+using TempOutput = platform::fs::PendingReplace;
 
 // ============================================================================
 // The export
@@ -373,7 +319,7 @@ class Exporter {
   }
   // The word for a failed drainEncoder: the file or the encoder.
   bool failEncoding() {
-    return fail(out_ && out_->pb && out_->pb->error < 0 ? "WRITE_FAILED" : "ENCODER_FAILED");
+    return fail(out_ && out_->pb && out_->pb->error < 0 ? err::kWriteFailed : err::kEncoderFailed);
   }
   bool cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
   bool hardwareUpload() const { return plan_.encoder.name == "h264_vaapi"; }
@@ -407,7 +353,7 @@ class Exporter {
   bool pullAudio();
   bool onFilteredAudio(const AVFrame* f);
 
-  bool finish(const std::string& outPath);
+  bool finish();
   void report(double outMs);
 
   const Plan& plan_;
@@ -466,12 +412,12 @@ bool Exporter::openSource(const std::string& path) {
   s.path = path;
   const AVIOInterruptCB interrupt{interruptCallback, cancel_};
   s.fmt = av::openInput(path, cancel_ ? &interrupt : nullptr);
-  if (!s.fmt) return fail(cancelled() ? "CANCELLED" : "UNSUPPORTED_FORMAT");
+  if (!s.fmt) return fail(cancelled() ? err::kCancelled : err::kUnsupportedFormat);
   s.vi = av::firstStream(s.fmt.get(), AVMEDIA_TYPE_VIDEO);
-  if (s.vi < 0) return fail("NO_VIDEO_TRACK");
+  if (s.vi < 0) return fail(err::kNoVideoTrack);
   const AVStream* vs = s.fmt->streams[s.vi];
   s.vdec = av::openDecoder(vs, FF_THREAD_FRAME | FF_THREAD_SLICE);
-  if (!s.vdec) return fail("UNSUPPORTED_FORMAT");
+  if (!s.vdec) return fail(err::kUnsupportedFormat);
   s.ai = av::firstStream(s.fmt.get(), AVMEDIA_TYPE_AUDIO);
   if (s.ai >= 0) s.adec = av::openDecoder(s.fmt->streams[s.ai], FF_THREAD_FRAME | FF_THREAD_SLICE);
   s.rotation = av::displayRotation(vs);
@@ -492,13 +438,13 @@ bool Exporter::openSource(const std::string& path) {
 }
 
 bool Exporter::openOutput(const std::string& outPath) {
-  if (!temp_.create(outPath)) return fail("WRITE_FAILED");
+  if (!temp_.create(outPath)) return fail(err::kWriteFailed);
   // The container comes from the real name; the bytes go to the temporary.
   const AVOutputFormat* format = av_guess_format(nullptr, outPath.c_str(), nullptr);
   AVFormatContext* raw = nullptr;
   if (!format || avformat_alloc_output_context2(&raw, format, nullptr, temp_.path().c_str()) < 0 ||
       !raw) {
-    return fail("WRITE_FAILED");
+    return fail(err::kWriteFailed);
   }
   out_.reset(raw);
   return true;
@@ -523,20 +469,20 @@ bool Exporter::openHardwareFrames(AVCodecContext* c) {
   AVBufferRef* device = nullptr;
   const char* node = plan_.encoder.device.empty() ? nullptr : plan_.encoder.device.c_str();
   if (av_hwdevice_ctx_create(&device, AV_HWDEVICE_TYPE_VAAPI, node, nullptr, 0) < 0) {
-    return fail("NO_ENCODER");
+    return fail(err::kNoEncoder);
   }
   hwDevice_.reset(device);
   hwFrames_.reset(av_hwframe_ctx_alloc(device));
-  if (!hwFrames_) return fail("ENCODER_FAILED");
+  if (!hwFrames_) return fail(err::kEncoderFailed);
   auto* frames = reinterpret_cast<AVHWFramesContext*>(hwFrames_->data);
   frames->format = AV_PIX_FMT_VAAPI;
   frames->sw_format = AV_PIX_FMT_NV12;
   frames->width = plan_.width;
   frames->height = plan_.height;
   frames->initial_pool_size = kHwPoolSize;
-  if (av_hwframe_ctx_init(hwFrames_.get()) < 0) return fail("ENCODER_FAILED");
+  if (av_hwframe_ctx_init(hwFrames_.get()) < 0) return fail(err::kEncoderFailed);
   c->hw_frames_ctx = av_buffer_ref(hwFrames_.get());
-  if (!c->hw_frames_ctx) return fail("ENCODER_FAILED");
+  if (!c->hw_frames_ctx) return fail(err::kEncoderFailed);
   c->pix_fmt = AV_PIX_FMT_VAAPI;
   return true;
 }
@@ -544,9 +490,9 @@ bool Exporter::openHardwareFrames(AVCodecContext* c) {
 bool Exporter::openVideoEncoder() {
   const EncoderInfo& e = plan_.encoder;
   const AVCodec* codec = avcodec_find_encoder_by_name(e.name.c_str());
-  if (!codec) return fail("NO_ENCODER");
+  if (!codec) return fail(err::kNoEncoder);
   venc_.reset(avcodec_alloc_context3(codec));
-  if (!venc_) return fail("ENCODER_FAILED");
+  if (!venc_) return fail(err::kEncoderFailed);
   AVCodecContext* c = venc_.get();
   c->width = plan_.width;
   c->height = plan_.height;
@@ -570,11 +516,11 @@ bool Exporter::openVideoEncoder() {
   } else {
     c->pix_fmt = isNv12Encoder(e.name) ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
   }
-  if (avcodec_open2(c, codec, nullptr) < 0) return fail("ENCODER_FAILED");
+  if (avcodec_open2(c, codec, nullptr) < 0) return fail(err::kEncoderFailed);
   vst_ = avformat_new_stream(out_.get(), nullptr);
-  if (!vst_) return fail("WRITE_FAILED");
+  if (!vst_) return fail(err::kWriteFailed);
   vst_->time_base = c->time_base;
-  if (avcodec_parameters_from_context(vst_->codecpar, c) < 0) return fail("WRITE_FAILED");
+  if (avcodec_parameters_from_context(vst_->codecpar, c) < 0) return fail(err::kWriteFailed);
   return true;
 }
 
@@ -621,9 +567,9 @@ bool Exporter::openAudioEncoder() {
     return true;
   }
   ast_ = avformat_new_stream(out_.get(), nullptr);
-  if (!ast_) return fail("WRITE_FAILED");
+  if (!ast_) return fail(err::kWriteFailed);
   ast_->time_base = c->time_base;
-  if (avcodec_parameters_from_context(ast_->codecpar, c.get()) < 0) return fail("WRITE_FAILED");
+  if (avcodec_parameters_from_context(ast_->codecpar, c.get()) < 0) return fail(err::kWriteFailed);
   char layout[64] = {};
   av_channel_layout_describe(&c->ch_layout, layout, sizeof layout);
   channelLayout_ = layout;
@@ -643,7 +589,7 @@ bool Exporter::writeHeader() {
   }
   if (!(out_->oformat->flags & AVFMT_NOFILE) &&
       avio_open(&out_->pb, temp_.path().c_str(), AVIO_FLAG_WRITE) < 0) {
-    return fail("WRITE_FAILED");
+    return fail(err::kWriteFailed);
   }
   DictGuard options;
   // Free-form tags need the metadata box; the index goes to the front so
@@ -651,10 +597,10 @@ bool Exporter::writeHeader() {
   if (std::strcmp(out_->oformat->name, "mp4") == 0) {
     av_dict_set(&options.dict, "movflags", "+use_metadata_tags+faststart", 0);
   }
-  if (avformat_write_header(out_.get(), &options.dict) < 0) return fail("WRITE_FAILED");
+  if (avformat_write_header(out_.get(), &options.dict) < 0) return fail(err::kWriteFailed);
   if (hardwareUpload() && plan_.hasCrossfades) {
     upload_ = buildUploadGraph(plan_.width, plan_.height, hwDevice_.get());
-    if (!upload_) return fail("FILTER_FAILED");
+    if (!upload_) return fail(err::kFilterFailed);
   }
   return true;
 }
@@ -687,7 +633,7 @@ void Exporter::prepareChains(const PlannedSegment& s) {
 bool Exporter::runSegment(size_t index) {
   const PlannedSegment& s = plan_.segments[index];
   seg_ = &s;
-  if (cancelled()) return fail("CANCELLED");
+  if (cancelled()) return fail(err::kCancelled);
   // Without a cross fade into this segment nothing of the last one is mixed.
   if (s.headMs > 0) {
     incoming_ = std::move(outgoing_);
@@ -729,10 +675,10 @@ bool Exporter::runSegment(size_t index) {
 
 bool Exporter::readSegment() {
   while (!(videoDone_ && audioDone_)) {
-    if (cancelled()) return fail("CANCELLED");
+    if (cancelled()) return fail(err::kCancelled);
     if (av_read_frame(src_.fmt.get(), pkt_.get()) < 0) {
       // End of file, or a damaged rest: what was read stands.
-      if (cancelled()) return fail("CANCELLED");
+      if (cancelled()) return fail(err::kCancelled);
       break;
     }
     bool ok = true;
@@ -752,12 +698,12 @@ bool Exporter::flushSegment() {
   if (aenc_ && src_.adec && !decodeAudio(nullptr)) return false;
   if (vgraph_) {
     if (av_buffersrc_add_frame_flags(vgraph_.src, nullptr, 0) < 0 || !pullVideo()) {
-      return fail("FILTER_FAILED");
+      return fail(err::kFilterFailed);
     }
   }
   if (agraph_) {
     if (av_buffersrc_add_frame_flags(agraph_.src, nullptr, 0) < 0 || !pullAudio()) {
-      return fail("FILTER_FAILED");
+      return fail(err::kFilterFailed);
     }
   }
   return true;
@@ -792,9 +738,9 @@ bool Exporter::onVideoFrame(AVFrame* f) {
   if (!vgraph_) {
     vgraph_ = buildVideoGraph(f, tb, videoChainText_, hardwareUpload() ? hwDevice_.get() : nullptr,
                               hardwareUpload() ? "flags=lanczos" : nullptr);
-    if (!vgraph_) return fail("FILTER_FAILED");
+    if (!vgraph_) return fail(err::kFilterFailed);
   }
-  if (av_buffersrc_add_frame_flags(vgraph_.src, f, 0) < 0) return fail("FILTER_FAILED");
+  if (av_buffersrc_add_frame_flags(vgraph_.src, f, 0) < 0) return fail(err::kFilterFailed);
   return pullVideo();
 }
 
@@ -802,7 +748,7 @@ bool Exporter::pullVideo() {
   for (;;) {
     const int r = av_buffersink_get_frame(vgraph_.sink, filtered_.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return fail("FILTER_FAILED");
+    if (r < 0) return fail(err::kFilterFailed);
     const bool ok = onFilteredVideo(filtered_.get());
     av_frame_unref(filtered_.get());
     if (!ok) return false;
@@ -816,12 +762,12 @@ bool Exporter::onFilteredVideo(AVFrame* f) {
   const double tailStart = s.lengthMs - s.tailMs;
   if (s.tailMs > 0 && t >= tailStart) {
     // Encoded later, blended under the next segment's head.
-    return outgoing_.store(f, t - tailStart) || fail("FILTER_FAILED");
+    return outgoing_.store(f, t - tailStart) || fail(err::kFilterFailed);
   }
   if (s.headMs > 0 && t < s.headMs) {
     const AVFrame* old = incoming_.nearest(t);
     if (old && canBlend(f, old)) {
-      if (av_frame_make_writable(f) < 0) return fail("FILTER_FAILED");
+      if (av_frame_make_writable(f) < 0) return fail(err::kFilterFailed);
       const double a = std::clamp(t / s.headMs, 0.0, 1.0);
       blendFrames(f, old, static_cast<int>(std::lround(a * 256.0)));
     }
@@ -842,12 +788,12 @@ bool Exporter::onFilteredVideo(AVFrame* f) {
 bool Exporter::encodeVideo(AVFrame* f) {
   if (!upload_) return sendVideo(f);
   if (av_buffersrc_add_frame_flags(upload_.src, f, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
-    return fail("FILTER_FAILED");
+    return fail(err::kFilterFailed);
   }
   for (;;) {
     const int r = av_buffersink_get_frame(upload_.sink, uploaded_.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return fail("FILTER_FAILED");
+    if (r < 0) return fail(err::kFilterFailed);
     const bool ok = sendVideo(uploaded_.get());
     av_frame_unref(uploaded_.get());
     if (!ok) return false;
@@ -855,7 +801,7 @@ bool Exporter::encodeVideo(AVFrame* f) {
 }
 
 bool Exporter::sendVideo(const AVFrame* f) {
-  if (avcodec_send_frame(venc_.get(), f) < 0) return fail("ENCODER_FAILED");
+  if (avcodec_send_frame(venc_.get(), f) < 0) return fail(err::kEncoderFailed);
   return drainEncoder(venc_.get(), out_.get(), vst_, false) || failEncoding();
 }
 
@@ -893,9 +839,9 @@ bool Exporter::onAudioFrame(AVFrame* f) {
   f->pts = pts;
   if (!agraph_) {
     agraph_ = buildAudioGraph(f, tb, audioChainText_);
-    if (!agraph_) return fail("FILTER_FAILED");
+    if (!agraph_) return fail(err::kFilterFailed);
   }
-  if (av_buffersrc_add_frame_flags(agraph_.src, f, 0) < 0) return fail("FILTER_FAILED");
+  if (av_buffersrc_add_frame_flags(agraph_.src, f, 0) < 0) return fail(err::kFilterFailed);
   return pullAudio();
 }
 
@@ -903,7 +849,7 @@ bool Exporter::pullAudio() {
   for (;;) {
     const int r = av_buffersink_get_frame(agraph_.sink, filtered_.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return fail("FILTER_FAILED");
+    if (r < 0) return fail(err::kFilterFailed);
     const bool ok = onFilteredAudio(filtered_.get());
     av_frame_unref(filtered_.get());
     if (!ok) return false;
@@ -940,13 +886,13 @@ void Exporter::report(double outMs) {
   progress_(p);
 }
 
-bool Exporter::finish(const std::string& outPath) {
+bool Exporter::finish() {
   if (packer_ && !packer_->flush()) return failEncoding();
   if (!drainEncoder(venc_.get(), out_.get(), vst_, true)) return failEncoding();
   if (aenc_ && !drainEncoder(aenc_.get(), out_.get(), ast_, true)) return failEncoding();
-  if (av_write_trailer(out_.get()) < 0) return fail("WRITE_FAILED");
-  if (out_->pb && (out_->pb->error < 0 || avio_closep(&out_->pb) < 0)) return fail("WRITE_FAILED");
-  if (!temp_.commit(outPath)) return fail("WRITE_FAILED");
+  if (av_write_trailer(out_.get()) < 0) return fail(err::kWriteFailed);
+  if (out_->pb && (out_->pb->error < 0 || avio_closep(&out_->pb) < 0)) return fail(err::kWriteFailed);
+  if (!temp_.commit()) return fail(err::kWriteFailed);
   if (progress_) {
     ExportProgress p;
     p.percent = 100;
@@ -959,7 +905,7 @@ bool Exporter::finish(const std::string& outPath) {
 
 bool Exporter::run(const std::string& outPath, std::string* word) {
   const bool ok = [&] {
-    if (!pkt_ || !frame_ || !filtered_ || !uploaded_) return fail("ENCODER_FAILED");
+    if (!pkt_ || !frame_ || !filtered_ || !uploaded_) return fail(err::kEncoderFailed);
     if (!openSource(plan_.segments.front().path) || !openOutput(outPath) || !openVideoEncoder() ||
         !openAudioEncoder() || !writeHeader()) {
       return false;
@@ -968,9 +914,9 @@ bool Exporter::run(const std::string& outPath, std::string* word) {
     for (size_t i = 0; i < plan_.segments.size(); ++i) {
       if (!runSegment(i)) return false;
     }
-    return finish(outPath);
+    return finish();
   }();
-  if (!ok && word) *word = word_.empty() ? "ENCODER_FAILED" : word_;
+  if (!ok && word) *word = word_.empty() ? err::kEncoderFailed : word_;
   return ok;
 }
 

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <memory>
 #include <mutex>
+#include <string>
 
 #include "build_info.h"
 #include "platform/fs.h"
@@ -85,6 +85,9 @@ void writeSignalLine(int fd, int sig) {
   }
 }
 
+// Names the log of the run in the report's header.
+constexpr char kLogLabel[] = "\nProtokoll: ";
+
 // The report's closing text, around the support address.
 constexpr char kFooterLead[] =
     "\nDiese Datei wird NICHT verschickt. Wenn du magst, schick sie an\n";
@@ -129,35 +132,37 @@ std::string timeStamp() {
   return text;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+// Reports are a few hundred bytes; anything much larger is not one of ours.
+constexpr size_t kMaxReportBytes = 64 * 1024;
 
-// Copies from to to in 4096-byte blocks and makes the copy durable. A copy
-// that fails part-way is removed, so a cut report is never passed off as one.
-bool copyFile(const std::string& from, const std::string& to) {
-  FilePtr in(std::fopen(from.c_str(), "rbe"));
-  if (!in) return false;
-  std::FILE* raw = std::fopen(to.c_str(), "wbe");
-  if (!raw) return false;
-  bool ok = true;
+// The whole report at path; false when there is none or it cannot be read.
+bool readReport(const char* path, std::string* text) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
   char block[4096];
+  bool ok = true;
   for (;;) {
-    const size_t n = std::fread(block, 1, sizeof block, in.get());
-    if (n > 0 && std::fwrite(block, 1, n, raw) != n) {
-      ok = false;
+    const ssize_t n = ::read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || text->size() > kMaxReportBytes) {
+      ok = n == 0;
       break;
     }
-    if (n < sizeof block) {
-      ok = !std::ferror(in.get());
-      break;
-    }
+    text->append(block, static_cast<size_t>(n));
   }
-  ok = ok && std::fflush(raw) == 0 && ::fsync(::fileno(raw)) == 0;
-  ok = (std::fclose(raw) == 0) && ok;
-  if (!ok) fs::remove(to);
+  ::close(fd);
   return ok;
+}
+
+// The report names the log of the run that crashed; this run's start may
+// have moved that log since (diag::earlierRunLog).
+void updateLogLine(std::string* text) {
+  const size_t at = text->find(kLogLabel);
+  if (at == std::string::npos) return;
+  const size_t from = at + sizeof kLogLabel - 1;
+  const size_t end = text->find('\n', from);
+  if (end == std::string::npos) return;
+  text->replace(from, end - from, diag::earlierRunLog(text->substr(from, end - from)));
 }
 
 }  // namespace
@@ -166,11 +171,14 @@ void installCrashHandler() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   const std::string dir = (runtime && *runtime) ? std::string(runtime) : paths::dataDir();
   std::snprintf(g_path, sizeof g_path, "%s/%s_crash.txt", dir.c_str(), product::kShortName);
+  // A run whose log is off has no log to name.
+  const std::string log = diag::path();
+  const std::string logLine = log.empty() ? "" : std::string(kLogLabel + 1) + log + "\n";
   const int len = std::snprintf(g_header, sizeof g_header,
-                                "%s %s (Build %d)\nportiert aus %s\n"
+                                "%s %s (Build %d)\nportiert aus %s\n%s"
                                 "-----------------------------------------\n",
                                 product::kName, product::kVersion, product::kBuild,
-                                build::kSourceRevision);
+                                build::kSourceRevision, logLine.c_str());
   const int cap = static_cast<int>(sizeof g_header) - 1;  // snprintf reports the untruncated length
   g_headerLen = len < 0 ? 0 : (len < cap ? len : cap);
   setCrashContext(nullptr);
@@ -203,21 +211,17 @@ void setCrashContext(const char* text) {
 
 std::string takeLastCrashReport() {
   if (g_path[0] == '\0') return "";
-  {
-    FilePtr probe(std::fopen(g_path, "rbe"));
-    if (!probe) return "";
-  }
-  const std::string report = g_path;
+  std::string text;
+  if (!readReport(g_path, &text)) return "";
+  updateLogLine(&text);
   const std::string dest =
       paths::dataDir() + "/" + product::kShortName + "_crash_" + timeStamp() + ".txt";
-  // The runtime directory is usually a separate file system, where rename
-  // cannot reach; then the report is copied. One that cannot be moved either
-  // way is dropped rather than announced again at every start.
-  if (!fs::replaceAtomic(report, dest)) {
-    const bool copied = copyFile(report, dest);
-    fs::remove(report);
-    if (!copied) return "";
-  }
+  // Written anew rather than renamed: the runtime directory is usually a
+  // separate file system. A report that cannot be moved is dropped rather
+  // than announced again at every start.
+  const bool moved = fs::replaceFile(dest, text.data(), text.size());
+  fs::remove(g_path);
+  if (!moved) return "";
   diag::write("crash", "Bericht vom letzten Lauf: " + dest);
   return dest;
 }

@@ -470,6 +470,8 @@ int pollDialog(std::string* path) {
   return code;
 }
 
+void stopFileDialog() { job().stop(); }
+
 bool fileDialogUsesPortal() { return g_usedPortal; }
 
 void setForcedDialogResult(const std::vector<std::string>& paths) {

@@ -42,6 +42,9 @@ void startSaveDialog(const std::string& title, const std::vector<FileFilter>& fi
 int pollDialog(std::vector<std::string>* paths);
 // The same, handing out only the first chosen path.
 int pollDialog(std::string* path);
+// Program end: closes an open dialog and joins its worker; blocks until the
+// worker has ended. A dialog started afterwards ends at once without files.
+void stopFileDialog();
 // True once any portal call has been accepted in this run. A dialog that ends
 // without files while this is still false means "no portal", not "cancelled".
 bool fileDialogUsesPortal();

@@ -2,6 +2,12 @@
 // directory ("Korvelle.log", the previous run's kept as ".1"). Lines are
 // written synchronously so the file is complete up to a crash.
 //
+// A run holds a lock on its log until it ends. A run that starts while
+// another one holds "Korvelle.log" writes "Korvelle-<pid>.log" instead, so two
+// windows at once each keep a complete log; such logs of ended runs are
+// removed after a week. Starts pick their log one after another (under a lock
+// on the data directory).
+//
 // Every writer is thread-safe and does nothing while the log is not running;
 // none reports an error. Texts are German developer messages, never shown to
 // the user.
@@ -15,6 +21,11 @@ namespace diag {
 void init();
 // Writes the closing line and closes the file.
 void shutdown();
+// The file this run logs to; empty while the log is not running.
+std::string path();
+// Where the log that an earlier run wrote to loggedPath lies now: this run's
+// start moved "Korvelle.log" to "Korvelle.log.1"; other names stay.
+std::string earlierRunLog(const std::string& loggedPath);
 
 // One event line: "[hh:mm:ss +    ms.sms] cat    text".
 void write(const char* category, const std::string& text);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/errors.h"
 #include "platform/fs.h"
 
 namespace platform {
@@ -116,14 +117,14 @@ OwnedDir::~OwnedDir() {
 bool OwnedDir::claim(const std::string& parent, std::string* err) {
   if (!path_.empty()) {
     if (held()) return true;
-    setError(err, "CREATE_FAILED");
+    setError(err, err::kCreateFailed);
     return false;
   }
   parent_ = parent;
   name_ = std::to_string(getpid()) + "-" + randomHex();
   path_ = parent_ + "/" + name_;
   if (!fs::ensureDir(parent_)) {
-    setError(err, "CREATE_FAILED");
+    setError(err, err::kCreateFailed);
     return false;
   }
   if (!create(err)) return false;
@@ -142,11 +143,11 @@ bool OwnedDir::ensure(const std::string& parent, std::string* err) {
     bool locked = false;
     fd_ = openAndLock(path_, true, &locked);
     if (fd_ >= 0) return true;
-    setError(err, "CREATE_FAILED");
+    setError(err, err::kCreateFailed);
     return false;
   }
   if (!fs::ensureDir(parent_)) {
-    setError(err, "CREATE_FAILED");
+    setError(err, err::kCreateFailed);
     return false;
   }
   return create(err);
@@ -157,7 +158,7 @@ bool OwnedDir::ensure(const std::string& parent, std::string* err) {
 bool OwnedDir::create(std::string* err) {
   const std::string staging = parent_ + "/." + name_;
   if (::mkdir(staging.c_str(), 0700) != 0 && !(errno == EEXIST && isRealDir(staging))) {
-    setError(err, "CREATE_FAILED");
+    setError(err, err::kCreateFailed);
     return false;
   }
   bool locked = false;
@@ -165,7 +166,7 @@ bool OwnedDir::create(std::string* err) {
   if (fd < 0 || ::rename(staging.c_str(), path_.c_str()) != 0) {
     if (fd >= 0) ::close(fd);
     removeTree(staging, 0);
-    setError(err, "CREATE_FAILED");
+    setError(err, err::kCreateFailed);
     return false;
   }
   fd_ = fd;

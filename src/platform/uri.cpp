@@ -66,6 +66,7 @@ std::string localPathFromUri(const std::string& uri) {
   // file://otherhost/... names a file on another machine.
   if (host != nullptr && *host != '\0' && g_ascii_strcasecmp(host, "localhost") != 0 &&
       g_ascii_strcasecmp(host, g_get_host_name()) != 0) {
+    diag::write("uri", std::string("Datei auf einem anderen Rechner abgelehnt (") + host + "): " + uri);
     return {};
   }
   return path;

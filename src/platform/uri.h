@@ -12,9 +12,12 @@ namespace platform {
 // KORVELLE_NO_OPEN starting with "1" the link is only logged.
 void openUri(const std::string& uri);
 
-// The local file a "file:" URI names, percent-decoded; empty when the URI
-// names no local file (another scheme, another host, a bad escape, a NUL).
-// Safe on untrusted text; thread-safe.
+// The program's one file-URI decoder, for the portal's answers and for
+// dropped files alike: the local file a "file:" URI names, percent-decoded.
+// Local means no host, "localhost" or this machine's own name
+// ("file:///home/a.jpg", "file://localhost/home/a.jpg"). Empty when the URI
+// names no local file: another host (logged), another scheme, a bad escape,
+// an escaped "/" or NUL. Safe on untrusted text; thread-safe.
 std::string localPathFromUri(const std::string& uri);
 
 }  // namespace platform

@@ -58,12 +58,13 @@ void writeUiDump() {
   DumpState& d = dump();
   const std::string& path = dumpPath();
   if (!path.empty() && !d.text.empty()) {
-    std::string tmp = path + ".tmp";
-    if (FILE* f = std::fopen(tmp.c_str(), "w")) {
-      bool ok = std::fwrite(d.text.data(), 1, d.text.size(), f) == d.text.size();
-      ok = std::fclose(f) == 0 && ok;
-      if (ok) platform::fs::replaceAtomic(tmp, path);
-    }
+    // Rewritten every frame and read by test drivers only: atomic for them,
+    // but not worth a flush to disk per frame. A frame whose dump fails
+    // leaves the previous one, which the next frame replaces.
+    platform::fs::ReplaceOptions opts;
+    opts.tempPath = path + ".tmp";
+    opts.durable = false;
+    platform::fs::replaceFile(path, d.text.data(), d.text.size(), nullptr, opts);
   }
   d.text.clear();
 }

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "ui/sdl_guard.h"
+
 namespace ui {
 
 namespace {
@@ -17,11 +19,6 @@ namespace {
 // Beyond this many textures the least recently used third goes; a third at
 // once keeps the sort rare while a scrolled filmstrip fills the cache.
 constexpr size_t kMaxCachedTextures = 900;
-
-struct TextureDeleter {
-  void operator()(SDL_Texture* t) const { SDL_DestroyTexture(t); }
-};
-using TexturePtr = std::unique_ptr<SDL_Texture, TextureDeleter>;
 
 struct Entry {
   TexturePtr texture;

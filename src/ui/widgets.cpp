@@ -4,10 +4,12 @@
 #include <cmath>
 #include <memory>
 
+#include "media/errors.h"
 #include "media/image.h"
 #include "media/image_io.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "ui/cairo_guard.h"
 #include "ui/draw.h"
 #include "ui/frames.h"
 
@@ -61,11 +63,6 @@ Rect g_tipRect;
 double g_tipSince = -1;
 
 // --- Application mark -----------------------------------------------------------
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-
 struct MarkCache {
   bool tried = false;
   SurfacePtr full;    // the file as loaded, premultiplied ARGB32
@@ -102,7 +99,7 @@ void loadMark() {
   std::string err;
   if (media::loadImage(path, &img, nullptr, &err)) g_mark.full = surfaceFromImage(img);
   if (!g_mark.full) {
-    if (err.empty()) err = "OUT_OF_MEMORY";
+    if (err.empty()) err = media::err::kOutOfMemory;
     diag::write("ui", "Bildmarke fehlt: " + path + " (" + err + ")");
   }
 }

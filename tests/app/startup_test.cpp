@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/drop_uri.h"
@@ -88,17 +89,18 @@ TEST(Startup, RequestedSizeUsesSizeOptionOrSavedSizeClampedToTheDisplay) {
 }
 
 TEST(Startup, DroppedFileTextsAreDecoded) {
-  EXPECT_EQ(ui::decodeDroppedFile("file:///home/u/My%20Photo.jpg\r\n"), "/home/u/My Photo.jpg");
-  EXPECT_EQ(ui::decodeDroppedFile("file:///a%zz"), "/a%zz");
-  EXPECT_EQ(ui::decodeDroppedFile("file:///a%2"), "/a%2");     // too short to be an escape
-  EXPECT_EQ(ui::decodeDroppedFile("file:///a%41B"), "/aAB");
-  EXPECT_EQ(ui::decodeDroppedFile("file:///a%4g"), "/a%4g");   // not completely hexadecimal
-  EXPECT_EQ(ui::decodeDroppedFile("file:///a% 4"), "/a% 4");
-  EXPECT_EQ(ui::decodeDroppedFile("file:///%E6%97%A5.png"), "/\xE6\x97\xA5.png");
-  EXPECT_EQ(ui::decodeDroppedFile("file:///x%00y"), "/x%00y");  // no NUL inside a path
-  EXPECT_EQ(ui::decodeDroppedFile("/plain/My%20Photo.jpg\n"), "/plain/My%20Photo.jpg");
-  EXPECT_EQ(ui::decodeDroppedFile("file://"), "");
-  EXPECT_EQ(ui::decodeDroppedFile("file:/"), "file:/");
-  EXPECT_EQ(ui::decodeDroppedFile("\r\n\n"), "");
-  EXPECT_EQ(ui::decodeDroppedFile("file:///a%0D%0A"), "/a");  // decoded line breaks at the end go too
+  const std::pair<const char*, const char*> cases[] = {
+      {"file:///home/u/My%20Photo.jpg\r\n", "/home/u/My Photo.jpg"},
+      {"file://localhost/home/a.jpg\r\n", "/home/a.jpg"},  // never the relative "localhost/home/a.jpg"
+      {"file://elsewhere/home/a.jpg", ""},                  // another machine's file
+      {"file:///a%41B", "/aAB"},
+      {"file:///%E6%97%A5.png", "/\xE6\x97\xA5.png"},
+      {"file:///a%zz", ""},   // not an escape: no well-formed URI
+      {"file:///x%00y", ""},  // no NUL inside a path
+      {"file:///a%0D%0A", "/a"},  // decoded line breaks at the end go too
+      {"/plain/My%20Photo.jpg\n", "/plain/My%20Photo.jpg"},  // a plain path is kept as it is
+      {"file://", ""},
+      {"\r\n\n", ""},
+  };
+  for (const auto& [text, path] : cases) EXPECT_EQ(ui::decodeDroppedFile(text), path) << text;
 }

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "editor/editor_fixtures.h"
+#include "editor/errors.h"
+#include "media/errors.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
@@ -181,7 +183,7 @@ TEST_F(DocumentTest, FailingOpenLeavesTheOpenDocumentIntact) {
   ASSERT_TRUE(testing_support::writeFile(text, "not a picture at all, just some words\n"));
   std::string err;
   EXPECT_FALSE(d.openImage(text, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   EXPECT_FALSE(d.openImage(tmp_.file("missing.png"), &err));
   EXPECT_FALSE(d.openVideo(text, &err));
   EXPECT_FALSE(err.empty());
@@ -259,7 +261,7 @@ TEST_F(DocumentTest, VideoVersions) {
   const auto filesBefore = platform::fs::listDir(doc::Document::workDir());
   std::string err;
   EXPECT_FALSE(d.commitImage(solid(8, 8, kRed), "x", &err));
-  EXPECT_EQ(err, "WRONG_KIND");
+  EXPECT_EQ(err, doc::err::kWrongKind);
   EXPECT_EQ(d.stepCounter, counter);
   EXPECT_EQ(platform::fs::listDir(doc::Document::workDir()), filesBefore);
 

@@ -15,11 +15,11 @@
 #include "media/player.h"
 #include "media/video.h"
 #include "media/video_export.h"
+#include "support/media_clips.h"
 #include "support/test_support.h"
-#include "video_fixtures.h"
 
 using media::Image;
-using video_fixtures::clip;
+using media_clips::clip;
 
 extern "C" const char* __tsan_default_suppressions() {
   return "race:libavutil.so\nrace:libavcodec.so\nrace:libavformat.so\nrace:libswscale.so\n"

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "media/errors.h"
 #include "media/exif.h"
 #include "media/heif.h"
 #include "media/heif_brand.h"
@@ -444,12 +445,12 @@ TEST(ImageIoLoad, NonImagesAndBrokenFilesAreUnsupported) {
     info.width = 77;
     std::string err;
     EXPECT_FALSE(media::probeImage(path, &info, &err));
-    EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+    EXPECT_EQ(err, media::err::kUnsupportedFormat);
     EXPECT_EQ(info.width, 77);
     Image img = Image::create(3, 3, false);
     err.clear();
     EXPECT_FALSE(media::loadImage(path, &img, &info, &err));
-    EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+    EXPECT_EQ(err, media::err::kUnsupportedFormat);
     EXPECT_EQ(img.width, 3);  // untouched
   }
   std::string err;
@@ -474,11 +475,11 @@ TEST(ImageIoLoad, DeclaredGiantSizesAreRefusedBeforeDecoding) {
   ImageInfo info;
   std::string err;
   EXPECT_FALSE(media::probeImage(giant, &info, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   Image img;
   err.clear();
   EXPECT_FALSE(media::loadImage(giant, &img, &info, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   EXPECT_FALSE(img.valid());
 }
 
@@ -593,7 +594,7 @@ TEST(ImageIoSave, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
   std::string err;
 
   EXPECT_FALSE(media::saveImage(dir.file("x.png"), Image(), o, {}, &err));
-  EXPECT_EQ(err, "EMPTY_IMAGE");
+  EXPECT_EQ(err, media::err::kEmptyImage);
 
   // Missing folder, a file where the folder should be, a folder at the target.
   ASSERT_TRUE(writeFile(dir.file("afile"), "x"));
@@ -602,7 +603,7 @@ TEST(ImageIoSave, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
     SCOPED_TRACE(target);
     err.clear();
     EXPECT_FALSE(media::saveImage(target, src, o, {}, &err));
-    EXPECT_EQ(err, "WRITE_FAILED");
+    EXPECT_EQ(err, media::err::kWriteFailed);
   }
   EXPECT_TRUE(platform::fs::isDir(dir.file("adir.png")));
 
@@ -618,7 +619,7 @@ TEST(ImageIoSave, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
     setrlimit(RLIMIT_FSIZE, &lim);
     std::string childErr;
     bool ok = media::saveImage(target, noise(600, 400), o, {}, &childErr);
-    _exit(!ok && childErr == "WRITE_FAILED" ? 0 : 1);
+    _exit(!ok && childErr == media::err::kWriteFailed ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

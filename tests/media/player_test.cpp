@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "media/errors.h"
 #include "media/player.h"
 #include "support/media_clips.h"
 #include "support/test_support.h"
@@ -103,9 +104,9 @@ TEST_F(PlayerTest, OpenFailuresLeaveItClosed) {
   Player p;
   std::string err;
   EXPECT_FALSE(p.open(dir_.file("missing.mp4"), 0, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   EXPECT_FALSE(p.open(soundOnly_, 0, &err));
-  EXPECT_EQ(err, "NO_VIDEO_TRACK");
+  EXPECT_EQ(err, media::err::kNoVideoTrack);
   EXPECT_FALSE(p.isOpen);
   EXPECT_FALSE(p.hasAudio);
   // Everything is harmless on a closed player.

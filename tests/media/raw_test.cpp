@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "media/errors.h"
 #include "media/image_io.h"
 #include "media/raw.h"
 #include "support/test_support.h"
@@ -106,10 +107,10 @@ TEST(RawDecode, ImageLoaderRoutesRawFilesAndRejectsBrokenOnes) {
   const std::string fake = dir.file("fake.ARW");
   ASSERT_TRUE(writeFile(fake, std::string(4096, 'x')));
   EXPECT_FALSE(media::probeRaw(fake, nullptr, nullptr, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   Image untouched = Image::create(2, 2, false);
   err.clear();
   EXPECT_FALSE(media::loadImage(fake, &untouched, &info, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   EXPECT_EQ(untouched.width, 2);
 }

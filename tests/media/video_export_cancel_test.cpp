@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "media/errors.h"
 #include "media/video_export.h"
 #include "platform/fs.h"
 #include "support/media_clips.h"
@@ -67,7 +68,7 @@ TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorker) {
   }
   worker.join();
   EXPECT_FALSE(job.ok);
-  EXPECT_EQ(job.err, "CANCELLED");
+  EXPECT_EQ(job.err, media::err::kCancelled);
   EXPECT_LT(job.percent, 100);
   EXPECT_TRUE(platform::fs::listDir(dir.path()).empty());
 }

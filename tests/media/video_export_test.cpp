@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 
+#include "media/errors.h"
 #include "media/video_export_internal.h"
 #include "platform/fs.h"
 #include "support/media_clips.h"
@@ -148,7 +149,7 @@ TEST_F(VideoExport, EmptySegmentsAreSkippedAndAllEmptyIsAnError) {
   o.segments = {{"", 1000, 1000}, {clips().silent, 500, 200}};
   std::string err;
   EXPECT_FALSE(run(clips().plain, out_.file("none.webm"), o, &err));
-  EXPECT_EQ(err, "EMPTY_SELECTION");
+  EXPECT_EQ(err, media::err::kEmptySelection);
   EXPECT_FALSE(platform::fs::isFile(out_.file("none.webm")));
 }
 
@@ -179,7 +180,7 @@ TEST_F(VideoExport, OutputSizeIsEvenAndAtLeastTwo) {
   o.height = 1;
   std::string err;
   EXPECT_FALSE(run(clips().plain, out_.file("flat.webm"), o, &err));
-  EXPECT_EQ(err, "BAD_SIZE");
+  EXPECT_EQ(err, media::err::kBadSize);
 }
 
 TEST_F(VideoExport, ExtensionMustMatchTheEncodersContainer) {
@@ -188,9 +189,9 @@ TEST_F(VideoExport, ExtensionMustMatchTheEncodersContainer) {
   o.encoder = "h264_nonexistent";  // not available: the first encoder is used
   std::string err;
   EXPECT_FALSE(run(clips().plain, out_.file("clip.mp4"), o, &err));
-  EXPECT_EQ(err, "CONTAINER_MISMATCH");
+  EXPECT_EQ(err, media::err::kContainerMismatch);
   EXPECT_FALSE(run(clips().plain, out_.file("clip"), o, &err));
-  EXPECT_EQ(err, "CONTAINER_MISMATCH");
+  EXPECT_EQ(err, media::err::kContainerMismatch);
   const std::string upper = out_.file("clip.WEBM");
   ASSERT_TRUE(run(clips().plain, upper, o));
   EXPECT_EQ(probe(upper).videoCodec, "vp9");
@@ -216,10 +217,10 @@ TEST_F(VideoExport, VanishedSourceIsSkipped) {
   ::testing::internal::CaptureStderr();
   EXPECT_FALSE(run(clips().plain, out_.file("none.webm"), o, &err));
   ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   // An unreadable main source fails with its own word.
   EXPECT_FALSE(run(gone, out_.file("none.webm"), quick(), &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
 }
 
 TEST_F(VideoExport, CancelLeavesNoFileAndKeepsWhatWasThere) {
@@ -236,7 +237,7 @@ TEST_F(VideoExport, CancelLeavesNoFileAndKeepsWhatWasThere) {
       },
       &err);
   EXPECT_FALSE(ok);
-  EXPECT_EQ(err, "CANCELLED");
+  EXPECT_EQ(err, media::err::kCancelled);
   EXPECT_LT(lastSeen, 50);
   EXPECT_EQ(testing_support::readFile(out), "earlier export");
   // No temporary file is left beside it.
@@ -308,7 +309,7 @@ TEST_F(VideoExport, Mp4WithAacKeepsTheSourcesRateAndTags) {
 
   EXPECT_FALSE(
       media::exporter::exportWith(h264, clips().wide, out_.file("x.webm"), o, nullptr, {}, &err));
-  EXPECT_EQ(err, "CONTAINER_MISMATCH");
+  EXPECT_EQ(err, media::err::kContainerMismatch);
 }
 
 // ---------------------------------------------------------------------------

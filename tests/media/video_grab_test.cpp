@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "media/errors.h"
 #include "media/video.h"
 #include "support/media_clips.h"
 #include "support/test_support.h"
@@ -101,9 +102,9 @@ TEST_F(VideoGrab, FailuresCarryTheirWord) {
   img.width = 5;
   std::string err;
   EXPECT_FALSE(media::grabFrame("/nonexistent/clip.mp4", 0, 0, &img, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   EXPECT_FALSE(media::grabFrame(media_clips::soundOnly(), 0, 0, &img, &err));
-  EXPECT_EQ(err, "NO_VIDEO_TRACK");
+  EXPECT_EQ(err, media::err::kNoVideoTrack);
   EXPECT_EQ(img.width, 5) << "a failed grab leaves the image alone";
   EXPECT_FALSE(media::grabFrame(mp4_, 0, 0, nullptr, &err));
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "media/errors.h"
 #include "media/heif_brand.h"
 #include "media/video.h"
 #include "support/media_clips.h"
@@ -129,11 +130,11 @@ TEST_F(VideoProbe, ReportsWhyAFileIsNoVideo) {
   info.width = 77;
   std::string err;
   EXPECT_FALSE(media::readVideoInfo(text_, &info, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   EXPECT_FALSE(media::readVideoInfo(sound_, &info, &err));
-  EXPECT_EQ(err, "NO_VIDEO_TRACK");
+  EXPECT_EQ(err, media::err::kNoVideoTrack);
   EXPECT_FALSE(media::readVideoInfo(missing(), &info, &err));
-  EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
   EXPECT_EQ(info.width, 77) << "a failed read leaves the record alone";
   EXPECT_FALSE(media::readVideoInfo(h264_, nullptr, &err));
 }

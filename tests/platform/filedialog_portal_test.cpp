@@ -20,6 +20,7 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "platform/log.h"
 #include "platform/uri.h"
@@ -451,9 +452,22 @@ TEST(PortalAtExit, DISABLED_ReturnsWithTheDialogOpen) {
   EXPECT_EQ(platform::pollDialog(&paths), platform::kDialogOpen);
 }
 
+TEST(LocalPathFromUri, HostsDecideWhatIsLocal) {
+  const std::string self = g_get_host_name();
+  const std::pair<std::string, std::string> cases[] = {
+      {"file:///home/a.jpg", "/home/a.jpg"},
+      {"file://localhost/home/a.jpg", "/home/a.jpg"},
+      {"file://LOCALHOST/home/a.jpg", "/home/a.jpg"},
+      {"file://" + self + "/home/a.jpg", "/home/a.jpg"},  // this machine by name
+      {"file://elsewhere/home/a.jpg", ""},
+      {"file://192.168.1.2/home/a.jpg", ""},
+      {"file://localhost.example.org/home/a.jpg", ""},
+  };
+  for (const auto& [uri, path] : cases) EXPECT_EQ(platform::localPathFromUri(uri), path) << uri;
+}
+
 TEST(LocalPathFromUri, DecodesLocalFilesAndRejectsTheRest) {
   EXPECT_EQ(platform::localPathFromUri("file:///home/u/My%20Photo%C3%A4.jpg"), "/home/u/My Photoä.jpg");
-  EXPECT_EQ(platform::localPathFromUri("file://localhost/x.jpg"), "/x.jpg");
   EXPECT_EQ(platform::localPathFromUri("file:///a%zz"), "");      // bad escape
   EXPECT_EQ(platform::localPathFromUri("file:///a%2Fb"), "");     // escaped separator
   EXPECT_EQ(platform::localPathFromUri("file:///a%00b"), "");     // escaped NUL

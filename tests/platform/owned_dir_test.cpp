@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/fs.h"
 #include "support/test_support.h"
 
@@ -123,7 +124,7 @@ TEST(OwnedDir, ClaimFailsWhereNothingCanBeCreated) {
   platform::OwnedDir dir;
   std::string err;
   EXPECT_FALSE(dir.claim(tmp.file("plain") + "/work", &err));
-  EXPECT_EQ(err, "CREATE_FAILED");
+  EXPECT_EQ(err, platform::err::kCreateFailed);
   EXPECT_FALSE(dir.held());
   EXPECT_FALSE(dir.path().empty());  // writes into it fail later, cleanly
   EXPECT_FALSE(dir.ensure(tmp.file("plain") + "/work", &err));

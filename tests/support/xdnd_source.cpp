@@ -8,15 +8,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include "support/x11_display.h"
+
 namespace testing_support {
 
 namespace {
 
 constexpr long kXdndVersion = 5;
-
-struct DisplayCloser {
-  void operator()(Display* d) const { XCloseDisplay(d); }
-};
 
 class Drag {
  public:
@@ -122,7 +120,7 @@ class Drag {
 
 bool xdndDrop(const std::string& display, const std::string& window, const std::string& uriList, int x, int y,
               double timeoutSeconds) {
-  std::unique_ptr<Display, DisplayCloser> dpy(XOpenDisplay(display.c_str()));
+  DisplayPtr dpy = openDisplay(display);
   if (!dpy) return false;
   Window target = std::strtoul(window.c_str(), nullptr, 0);
   if (target == 0) return false;

@@ -1,0 +1,86 @@
+// The end of a run with background work going on: a termination signal
+// during playback, and the window closed the way a window manager does. Both
+// must stop every worker before the settings are saved, the working
+// directory emptied, the log closed and SDL shut down.
+// test-labels: asan
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/video_fixtures.h"
+#include "platform/fs.h"
+#include "support/e2e_harness.h"
+#include "support/wm_close.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Lets playback (a 6 s clip with sound) and the background collectors run
+// for a while before the end arrives; not a measurement.
+constexpr auto kBusyTime = std::chrono::milliseconds(600);
+
+bool haveTools() { return haveTool("Xvfb") && haveTool("xdotool") && haveTool("ffmpeg"); }
+
+// The process's own working directories ("<pid>-<random>").
+std::vector<std::string> workDirsOf(const E2EProfile& profile, pid_t pid) {
+  std::vector<std::string> own;
+  for (const std::string& name : platform::fs::listDir(profile.root() + "/cache/Korvelle/work")) {
+    if (name.rfind(std::to_string(pid) + "-", 0) == 0) own.push_back(name);
+  }
+  return own;
+}
+
+std::string lastLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text.substr(text.rfind('\n') + 1);  // npos + 1: the whole text
+}
+
+void expectOrderlyEnd(AppProcess& app, const E2EProfile& profile) {
+  ExitStatus s = app.waitExit();
+  ASSERT_TRUE(s.exited);
+  EXPECT_EQ(s.exitCode, 0) << "signal " << s.signal << "\n" << app.err();
+  EXPECT_TRUE(workDirsOf(profile, app.pid()).empty());
+  EXPECT_NE(profile.settingsText().find("\"windowW\":"), std::string::npos) << profile.settingsText();
+  const std::string log = readFile(profile.logPath());
+  EXPECT_NE(lastLine(log).find("] ---- Ende ----"), std::string::npos) << log;
+  // Sanitizer builds report there (and fail the exit status for most reports).
+  EXPECT_EQ(app.err().find("Sanitizer"), std::string::npos) << app.err();
+}
+
+// Opens a playing clip, starts playback, lets it run, then ends the run with
+// endRun and checks that it ended in order.
+void playThenEnd(const std::function<void(const VirtualDisplay&, AppProcess&)>& endRun) {
+  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool or ffmpeg missing";
+  const std::string clip = video_fixtures::indexClip("shutdown.mp4", 6, "aac");
+  ASSERT_FALSE(clip.empty());
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  AppProcess app(x, profile, {clip});
+  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
+  ASSERT_EQ(workDirsOf(profile, app.pid()).size(), 1u);
+  ASSERT_TRUE(app.waitForWindow());
+  ASSERT_TRUE(app.key("space"));
+  ASSERT_TRUE(app.waitForNextFrame());
+  std::this_thread::sleep_for(kBusyTime);
+  endRun(x, app);
+  expectOrderlyEnd(app, profile);
+}
+
+}  // namespace
+
+TEST(Shutdown, SigtermDuringPlaybackEndsInOrder) {
+  playThenEnd([](const VirtualDisplay&, AppProcess& app) { app.signal(SIGTERM); });
+}
+
+// The window manager's close button ends the run through the same order as
+// the signal, with whatever work is running at that moment.
+TEST(Shutdown, ClosingTheWindowDuringWorkEndsInOrder) {
+  playThenEnd([](const VirtualDisplay& x, AppProcess& app) { ASSERT_TRUE(wmClose(x.name(), app.windowId())); });
+}

@@ -1,0 +1,214 @@
+// Two runs at once: each keeps a complete log of its own, and a crash report
+// names the log of the run that crashed. Each run is a forked child that
+// starts the log and the crash handler and then waits for orders.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/crash.h"
+#include "platform/fs.h"
+#include "platform/log.h"
+#include "support/test_support.h"
+
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+namespace fs = platform::fs;
+
+namespace {
+
+size_t count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// One run of the program in a child process, started as main starts it (log,
+// crash handler, an earlier run's report taken). Orders: 'w' logs a line naming
+// the process, 'e' ends the run normally, 'c' crashes it.
+class Instance {
+ public:
+  Instance(const std::string& data, const std::string& runtime) {
+    if (pipe(toChild_) != 0 || pipe(fromChild_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) child(data, runtime);
+    close(toChild_[0]);
+    close(fromChild_[1]);
+  }
+  ~Instance() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      finish();
+    }
+    close(toChild_[1]);
+    close(fromChild_[0]);
+  }
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  // The log this run writes, once it has started ("" when it failed).
+  std::string logPath() {
+    std::string path;
+    char c = 0;
+    while (read(fromChild_[0], &c, 1) == 1 && c != '\n') path += c;
+    return path;
+  }
+  void order(char what) { ASSERT_EQ(write(toChild_[1], &what, 1), 1); }
+  // Waits for the end; the terminating signal, or 0 after a normal exit.
+  int finish() {
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    ended_ = true;
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  pid_t pid() const { return pid_; }
+  // What the run's 'w' lines say.
+  std::string tag() const { return "Lauf " + std::to_string(pid_); }
+
+ private:
+  [[noreturn]] void child(const std::string& data, const std::string& runtime) {
+    rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    diag::init();
+    platform::installCrashHandler();
+    platform::takeLastCrashReport();
+    const std::string line = diag::path() + "\n";
+    if (write(fromChild_[1], line.data(), line.size()) < 0) _exit(1);
+    const std::string me = "Lauf " + std::to_string(getpid());
+    for (char what = 0; read(toChild_[0], &what, 1) == 1;) {
+      if (what == 'w') diag::write("test", me);
+      if (what == 'c') abort();
+      if (what == 'e') break;
+    }
+    diag::shutdown();
+    _exit(0);
+  }
+
+  int toChild_[2] = {-1, -1};
+  int fromChild_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+TEST(LogInstances, TwoRunsAtOnceEachKeepACompleteLog) {
+  TempDir data;
+  TempDir runtime;
+  const std::string dir = data.path() + "/Korvelle";
+  const std::string shared = dir + "/Korvelle.log";
+  pid_t secondPid = 0;
+  {
+    Instance first(data.path(), runtime.path());
+    ASSERT_EQ(first.logPath(), shared);
+    Instance second(data.path(), runtime.path());
+    const std::string own = second.logPath();
+    secondPid = second.pid();
+    EXPECT_EQ(own, dir + "/Korvelle-" + std::to_string(secondPid) + ".log");
+    first.order('w');
+    second.order('w');
+    // The first to start ends last, as when the first window stays open.
+    second.order('e');
+    EXPECT_EQ(second.finish(), 0);
+    first.order('w');
+    first.order('e');
+    EXPECT_EQ(first.finish(), 0);
+
+    const std::string a = readFile(shared);
+    const std::string b = readFile(own);
+    EXPECT_EQ(count(a, "=== Pelmora"), 1u);
+    EXPECT_EQ(count(a, first.tag()), 2u);
+    EXPECT_EQ(count(a, second.tag()), 0u);
+    EXPECT_EQ(count(a, "---- Ende ----"), 1u);
+    EXPECT_EQ(count(b, "=== Pelmora"), 1u);
+    EXPECT_EQ(count(b, second.tag()), 1u);
+    EXPECT_EQ(count(b, first.tag()), 0u);
+    EXPECT_EQ(count(b, "---- Ende ----"), 1u);
+  }
+
+  // The next single run keeps the first run's log as ".1" and leaves the
+  // second run's own log alone.
+  Instance next(data.path(), runtime.path());
+  EXPECT_EQ(next.logPath(), shared);
+  next.order('e');
+  EXPECT_EQ(next.finish(), 0);
+  EXPECT_EQ(count(readFile(shared + ".1"), "---- Ende ----"), 1u);
+  EXPECT_EQ(fs::listDir(dir), (std::vector<std::string>{"Korvelle-" + std::to_string(secondPid) + ".log",
+                                                         "Korvelle.log", "Korvelle.log.1"}));
+}
+
+TEST(LogInstances, ACrashReportNamesTheLogOfTheRunThatCrashed) {
+  TempDir data;
+  TempDir runtime;
+  const std::string dir = data.path() + "/Korvelle";
+  const std::string report = runtime.path() + "/Korvelle_crash.txt";
+
+  // The second window crashes while the first stays open.
+  Instance first(data.path(), runtime.path());
+  ASSERT_EQ(first.logPath(), dir + "/Korvelle.log");
+  {
+    Instance second(data.path(), runtime.path());
+    const std::string own = second.logPath();
+    ASSERT_NE(own, dir + "/Korvelle.log");
+    second.order('w');
+    second.order('c');
+    EXPECT_EQ(second.finish(), SIGABRT);
+    EXPECT_NE(readFile(report).find("\nProtokoll: " + own + "\n"), std::string::npos) << readFile(report);
+    EXPECT_EQ(count(readFile(own), second.tag()), 1u);
+  }
+  fs::remove(report);
+
+  // The first window crashes; the next run moves its log to ".1", and the
+  // report it announces names that file.
+  first.order('w');
+  first.order('c');
+  EXPECT_EQ(first.finish(), SIGABRT);
+  EXPECT_NE(readFile(report).find("\nProtokoll: " + dir + "/Korvelle.log\n"), std::string::npos);
+  Instance next(data.path(), runtime.path());
+  ASSERT_EQ(next.logPath(), dir + "/Korvelle.log");
+  next.order('e');
+  EXPECT_EQ(next.finish(), 0);
+  std::string moved;
+  for (const std::string& name : fs::listDir(dir)) {
+    if (name.rfind("Korvelle_crash_", 0) == 0) moved = dir + "/" + name;
+  }
+  ASSERT_FALSE(moved.empty());
+  EXPECT_NE(readFile(moved).find("\nProtokoll: " + dir + "/Korvelle.log.1\n"), std::string::npos)
+      << readFile(moved);
+  EXPECT_EQ(count(readFile(dir + "/Korvelle.log.1"), first.tag()), 1u);
+}
+
+TEST(LogInstances, OwnLogsOfEndedRunsGoAfterAWeek) {
+  TempDir data;
+  TempDir runtime;
+  const std::string dir = data.path() + "/Korvelle";
+  ASSERT_TRUE(fs::ensureDir(dir));
+  const std::string old = dir + "/Korvelle-11.log";
+  const std::string recent = dir + "/Korvelle-12.log";
+  const std::string other = dir + "/Korvelle-notes.log";
+  for (const std::string& p : {old, recent, other}) ASSERT_TRUE(writeFile(p, "x"));
+  const time_t eightDaysAgo = std::time(nullptr) - 8 * 24 * 3600;
+  const timespec times[2] = {{eightDaysAgo, 0}, {eightDaysAgo, 0}};
+  for (const std::string& p : {old, other}) ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+
+  Instance run(data.path(), runtime.path());
+  EXPECT_EQ(run.logPath(), dir + "/Korvelle.log");
+  run.order('e');
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_FALSE(fs::isFile(old));
+  EXPECT_TRUE(fs::isFile(recent));
+  EXPECT_TRUE(fs::isFile(other));
+}
