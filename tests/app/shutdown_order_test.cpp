@@ -14,17 +14,17 @@
 #include "core/settings.h"
 #include "editor/document.h"
 #include "editor/editor.h"
-#include "media/video_fixtures.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "support/in_child.h"
+#include "support/media_clips.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
 
 TEST(ShutdownOrder, PlayersStopBeforeTheLogClosesAndSdlQuits) {
   if (!haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
-  const std::string clip = video_fixtures::indexClip("shutdown_order.mp4", 4, "aac");
+  const std::string clip = media_clips::indexClip("shutdown_order.mp4", 4, "aac");
   ASSERT_FALSE(clip.empty());
   TempDir home;
   const std::string report = home.file("report");

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "media/video_fixtures.h"
 #include "platform/fs.h"
 #include "support/e2e_harness.h"
+#include "support/media_clips.h"
 #include "support/wm_close.h"
 
 using namespace testing_support;
@@ -57,7 +57,7 @@ void expectOrderlyEnd(AppProcess& app, const E2EProfile& profile) {
 // endRun and checks that it ended in order.
 void playThenEnd(const std::function<void(const VirtualDisplay&, AppProcess&)>& endRun) {
   if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool or ffmpeg missing";
-  const std::string clip = video_fixtures::indexClip("shutdown.mp4", 6, "aac");
+  const std::string clip = media_clips::indexClip("shutdown.mp4", 6, "aac");
   ASSERT_FALSE(clip.empty());
   VirtualDisplay x;
   ASSERT_TRUE(x.ok());
