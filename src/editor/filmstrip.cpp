@@ -1,8 +1,389 @@
-// Placeholder for the filmstrip module (see filmstrip.h).
 #include "editor/filmstrip.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "media/video.h"
+#include "platform/log.h"
+#include "platform/sysinfo.h"
+#include "ui/draw.h"
+#include "ui/frames.h"
+#include "ui/gpu.h"
 
 namespace ui {
 
-void resetFilmstrip() {}
+namespace {
+
+// Peak values per thumbnail slot.
+constexpr int kPeaksPerThumb = 12;
+// Above this much time per slot the sound is sampled (kPeakProbeMs per value)
+// instead of decoded whole: an hour-long window would otherwise read the
+// whole file before the curve shows.
+constexpr double kSampleSoundAboveMs = 20000.0;
+constexpr double kPeakProbeMs = 250.0;
+// The window must rest this long before it is collected anew.
+constexpr double kSettleSeconds = 0.25;
+
+struct SurfaceDestroyer {
+  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroyer>;
+
+using Thumb = std::shared_ptr<const media::Image>;
+
+struct Strip {
+  std::string path;
+  int version = -1;
+  double fromMs = 0;  // window being collected
+  double toMs = 0;
+  double candFromMs = 0;  // latest requested window
+  double candToMs = 0;
+  double changedAt = 0;
+  bool collected = false;  // a collection was started for this path, version and count
+
+  std::mutex mutex;  // guards images, ready, peaks, generation
+  int count = 8;
+  std::vector<Thumb> images;
+  std::vector<bool> ready;
+  std::vector<float> peaks;
+  uint64_t generation = 0;  // bumped with every thumbnail published
+
+  std::atomic<bool> cancel{false};
+  std::atomic<bool> running{false};
+  std::thread thread;
+  int collections = 0;
+
+  // Composed strip, rebuilt when the generation or the size changes.
+  SurfacePtr surface;
+  uint64_t surfaceGeneration = ~0ull;
+  int surfaceW = 0;
+  int surfaceH = 0;
+
+  ~Strip() {
+    cancel = true;
+    if (thread.joinable()) thread.join();
+  }
+};
+
+Strip& strip() {
+  static Strip s;
+  return s;
+}
+
+// Sound peaks of [fromMs, toMs) in buckets values, in count pieces so that a
+// cancel is noticed between them.
+std::vector<float> collectPeaks(Strip& s, const std::string& path, double fromMs, double toMs, int count) {
+  const int buckets = count * kPeaksPerThumb;
+  std::vector<float> all(static_cast<size_t>(buckets), 0.0f);
+  const double span = std::max(toMs - fromMs, 1.0);
+  const double bucketMs = span / buckets;
+  bool any = false;
+  for (int i = 0; i < count && !s.cancel; ++i) {
+    std::vector<float> part;
+    if (bucketMs * kPeaksPerThumb > kSampleSoundAboveMs) {
+      for (int j = 0; j < kPeaksPerThumb && !s.cancel; ++j) {
+        const double t = fromMs + (i * kPeaksPerThumb + j) * bucketMs;
+        if (media::audioPeaks(path, t, t + std::min(bucketMs, kPeakProbeMs), 1, &part) && !part.empty()) {
+          all[static_cast<size_t>(i * kPeaksPerThumb + j)] = part[0];
+          any = true;
+        } else if (part.empty() && j == 0 && i == 0) {
+          return {};  // no sound at all
+        }
+      }
+      continue;
+    }
+    const double a = fromMs + i * span / count;
+    if (media::audioPeaks(path, a, a + span / count, kPeaksPerThumb, &part)) any = true;
+    if (part.empty()) return {};  // no sound
+    std::copy(part.begin(), part.end(), all.begin() + i * kPeaksPerThumb);
+  }
+  if (!any) return {};
+  return all;
+}
+
+// Collector body (own thread): the thumbnails first, so the strip fills
+// before the slower sound pass, then the peaks.
+void collect(Strip& s, std::string path, double fromMs, double toMs, int count, int decodeSize) {
+  const double span = std::max(toMs - fromMs, 1.0);
+  media::FrameReader reader;
+  std::string err;
+  if (reader.open(path, &err)) {
+    for (int i = 0; i < count && !s.cancel; ++i) {
+      const double t = fromMs + (i + 0.5) * span / count;
+      media::Image img;
+      if (!reader.frameAt(t, decodeSize, &img, &err) || !img.valid()) continue;
+      {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.cancel) break;
+        s.images[static_cast<size_t>(i)] = std::make_shared<const media::Image>(std::move(img));
+        s.ready[static_cast<size_t>(i)] = true;
+        ++s.generation;
+      }
+      requestFrame();
+    }
+    if (!s.cancel) {
+      int ready = 0;
+      {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        ready = static_cast<int>(std::count(s.ready.begin(), s.ready.end(), true));
+      }
+      diag::write("ui", "Filmstreifen fertig: " + std::to_string(ready) + " von " + std::to_string(count) +
+                            " Bildern, " + std::to_string(reader.seeks()) + " Spruenge");
+    }
+  } else {
+    diag::write("ui", "Filmstreifen: Datei nicht lesbar (" + err + ")");
+  }
+  if (!s.cancel) {
+    std::vector<float> peaks = collectPeaks(s, path, fromMs, toMs, count);
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.cancel) {
+      s.peaks = std::move(peaks);
+      ++s.generation;
+    }
+  }
+  s.running.store(false);
+  requestFrame();
+}
+
+// Stops the collector and waits for it.
+void stopCollector(Strip& s) {
+  s.cancel = true;
+  if (s.thread.joinable()) s.thread.join();
+  s.cancel = false;
+  s.running = false;
+}
+
+void startCollection(Strip& s, const std::string& path, double fromMs, double toMs) {
+  stopCollector(s);
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.images.assign(static_cast<size_t>(s.count), nullptr);
+    s.ready.assign(static_cast<size_t>(s.count), false);
+    s.peaks.clear();
+    ++s.generation;
+  }
+  s.fromMs = fromMs;
+  s.toMs = toMs;
+  s.collected = true;
+  ++s.collections;
+  s.running = true;
+  const int decodeSize = filmstripTuning(platform::memoryTier()).decodeSize;
+  char line[96];
+  std::snprintf(line, sizeof line, " (%.0f–%.0f ms)", fromMs, toMs);
+  diag::write("ui", "Filmstreifen: " + std::to_string(s.count) + " Bilder aus " + path + line);
+  s.thread = std::thread(collect, std::ref(s), path, fromMs, toMs, s.count, decodeSize);
+}
+
+// An opaque RGBA thumbnail as a cairo surface (premultiplied BGRA words).
+SurfacePtr thumbSurface(const media::Image& img) {
+  SurfacePtr surf(cairo_image_surface_create(CAIRO_FORMAT_RGB24, img.width, img.height));
+  if (cairo_surface_status(surf.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  unsigned char* data = cairo_image_surface_get_data(surf.get());
+  const int stride = cairo_image_surface_get_stride(surf.get());
+  for (int y = 0; y < img.height; ++y) {
+    const uint8_t* src = img.row(y);
+    auto* dst = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
+    for (int x = 0; x < img.width; ++x) {
+      dst[x] = 0xFF000000u | uint32_t{src[4 * x]} << 16 | uint32_t{src[4 * x + 1]} << 8 | src[4 * x + 2];
+    }
+  }
+  cairo_surface_mark_dirty(surf.get());
+  return surf;
+}
+
+// Composes the ready thumbnails into a dw × dh surface: each slot covered by
+// its picture, cropped about the centre.
+SurfacePtr compose(const std::vector<Thumb>& images, int dw, int dh) {
+  SurfacePtr out(cairo_image_surface_create(CAIRO_FORMAT_RGB24, dw, dh));
+  if (cairo_surface_status(out.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  cairo_t* cr = cairo_create(out.get());
+  setColor(cr, 0x0B0E11, 1.0);
+  cairo_paint(cr);
+  const int n = static_cast<int>(images.size());
+  for (int i = 0; i < n; ++i) {
+    const Thumb& img = images[static_cast<size_t>(i)];
+    if (!img || !img->valid()) continue;
+    const double x0 = std::floor(static_cast<double>(i) * dw / n);
+    const double x1 = std::floor(static_cast<double>(i + 1) * dw / n);
+    SurfacePtr t = thumbSurface(*img);
+    if (!t) continue;
+    const double f = std::max((x1 - x0) / img->width, static_cast<double>(dh) / img->height);
+    cairo_save(cr);
+    cairo_rectangle(cr, x0, 0, x1 - x0, dh);
+    cairo_clip(cr);
+    cairo_translate(cr, (x0 + x1) / 2 - img->width * f / 2, dh / 2.0 - img->height * f / 2);
+    cairo_scale(cr, f, f);
+    cairo_set_source_surface(cr, t.get(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    // A thin dark seam between slots.
+    if (i > 0) {
+      setColor(cr, 0x0B0E11, 0.8);
+      cairo_rectangle(cr, x0, 0, 1, dh);
+      cairo_fill(cr);
+    }
+  }
+  cairo_destroy(cr);
+  cairo_surface_flush(out.get());
+  return out;
+}
+
+}  // namespace
+
+FilmstripTuning filmstripTuning(int tier) {
+  switch (tier) {
+    case 1: return {150, 14, 144};
+    case 2: return {110, 24, 192};
+    case 3: return {90, 36, 288};
+    default: return {70, 48, 384};
+  }
+}
+
+int filmstripCountFor(double widthPx, double uiScale, int tier) {
+  const FilmstripTuning t = filmstripTuning(tier);
+  const double slot = t.slotWidth * (uiScale > 0 ? uiScale : 1.0);
+  const long n = std::lround(widthPx / slot);
+  return static_cast<int>(std::clamp<long>(n, 8, t.maxThumbs));
+}
+
+void drawFilmstrip(Ctx& ctx, const Rect& r, const std::string& path, int version, double fromMs, double toMs) {
+  if (r.w < 8 || r.h < 4 || !(fromMs < toMs)) return;
+  Strip& s = strip();
+  const int count = filmstripCountFor(r.w, ctx.uiScale, platform::memoryTier());
+  if (path != s.path || version != s.version || count != s.count) {
+    s.count = count;
+    resetFilmstrip();
+    s.path = path;
+    s.version = version;
+    s.candFromMs = fromMs;
+    s.candToMs = toMs;
+    s.changedAt = ctx.now;
+  }
+
+  // Window tracking: a move of more than 1 % restarts the settling time; the
+  // collected window is stale beyond 2 %.
+  const double len = toMs - fromMs;
+  if (std::fabs(fromMs - s.candFromMs) > 0.01 * len || std::fabs(toMs - s.candToMs) > 0.01 * len) {
+    s.candFromMs = fromMs;
+    s.candToMs = toMs;
+    s.changedAt = ctx.now;
+  }
+  const bool stale = std::fabs(s.fromMs - fromMs) > 0.02 * len || std::fabs(s.toMs - toMs) > 0.02 * len;
+  const bool settled = ctx.now - s.changedAt > kSettleSeconds;
+  if (!s.collected || (stale && settled)) {
+    if (!s.running) {
+      startCollection(s, path, fromMs, toMs);
+    } else {
+      s.cancel = true;  // ends after its current frame; the next frame starts anew
+      requestFrameWithin(0.02);
+    }
+  } else if (stale) {
+    requestFrameWithin(kSettleSeconds - (ctx.now - s.changedAt) + 0.01);
+  }
+
+  // Compose when something new arrived or the size changed.
+  const double g = gpuScale();
+  const int dw = std::max(8, static_cast<int>(std::lround(r.w * g)));
+  const int dh = std::max(4, static_cast<int>(std::lround(r.h * g)));
+  uint64_t gen;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    gen = s.generation;
+  }
+  if (!s.surface || gen != s.surfaceGeneration || dw != s.surfaceW || dh != s.surfaceH) {
+    std::vector<Thumb> images;
+    {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      images.resize(s.images.size());
+      for (size_t i = 0; i < s.images.size(); ++i) {
+        if (s.ready[i]) images[i] = s.images[i];
+      }
+      gen = s.generation;
+    }
+    s.surface = compose(images, dw, dh);
+    s.surfaceGeneration = gen;
+    s.surfaceW = dw;
+    s.surfaceH = dh;
+  }
+  if (!s.surface) return;
+  cairo_t* cr = ctx.cr;
+  cairo_save(cr);
+  roundedRectPath(cr, r, 3 * ctx.uiScale);
+  cairo_clip(cr);
+  cairo_translate(cr, r.x, r.y);
+  cairo_scale(cr, r.w / dw, r.h / dh);
+  cairo_set_source_surface(cr, s.surface.get(), 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  cairo_paint(cr);
+  cairo_restore(cr);
+}
+
+bool drawAudioPeaks(Ctx& ctx, const Rect& r) {
+  if (r.w < 4 || r.h < 4) return false;
+  Strip& s = strip();
+  std::vector<float> peaks;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    peaks = s.peaks;
+  }
+  if (peaks.empty()) return false;
+  cairo_t* cr = ctx.cr;
+  fillRoundedRect(cr, r, 2 * ctx.uiScale, 0x0B0E11, 0.85);
+  const double n = static_cast<double>(peaks.size());
+  const double slot = std::max(1.0, r.w / n);
+  const double barW = std::max(1.0, slot - 0.5);
+  setColor(cr, 0xB6C2CC, 0.9);
+  for (size_t i = 0; i < peaks.size(); ++i) {
+    const double x = r.x + static_cast<double>(i) * r.w / n;
+    const double h = std::max(1.0, std::sqrt(std::clamp(static_cast<double>(peaks[i]), 0.0, 1.0)) * r.h);
+    cairo_rectangle(cr, x, r.y + r.h - h, barW, h);
+  }
+  cairo_fill(cr);
+  return true;
+}
+
+void resetFilmstrip() {
+  Strip& s = strip();
+  stopCollector(s);
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.images.assign(static_cast<size_t>(s.count), nullptr);
+    s.ready.assign(static_cast<size_t>(s.count), false);
+    s.peaks.clear();
+    ++s.generation;
+  }
+  s.surface.reset();
+  s.surfaceGeneration = ~0ull;
+  s.path.clear();
+  s.version = -1;
+  s.fromMs = s.toMs = 0;
+  s.candFromMs = s.candToMs = 0;
+  s.changedAt = 0;
+  s.collected = false;
+}
+
+FilmstripStatus filmstripStatus() {
+  Strip& s = strip();
+  FilmstripStatus st;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  st.count = s.count;
+  st.ready = static_cast<int>(std::count(s.ready.begin(), s.ready.end(), true));
+  st.collections = s.collections;
+  st.running = s.running;
+  st.fromMs = s.fromMs;
+  st.toMs = s.toMs;
+  st.peaks = s.peaks.size();
+  return st;
+}
 
 }  // namespace ui

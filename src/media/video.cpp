@@ -434,6 +434,91 @@ bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out, 
   return true;
 }
 
+// Reader state: the file stays open between calls; posMs is the time of the
+// last frame handed out (-1: the next call must seek).
+struct FrameReader::Impl {
+  av::FormatPtr fmt;
+  av::CodecPtr dec;
+  VideoInfo info;
+  int vi = -1;
+  double posMs = -1;
+  int seeks = 0;
+};
+
+FrameReader::FrameReader() : impl_(std::make_unique<Impl>()) {}
+FrameReader::~FrameReader() = default;
+
+bool FrameReader::open(const std::string& path, std::string* err) {
+  *impl_ = Impl{};
+  impl_->fmt = av::openInput(path);
+  if (!impl_->fmt) {
+    setError(err, "UNSUPPORTED_FORMAT");
+    return false;
+  }
+  if (!describe(impl_->fmt.get(), &impl_->info, &impl_->vi, err)) {
+    impl_->fmt.reset();
+    return false;
+  }
+  impl_->dec = av::openDecoder(impl_->fmt->streams[impl_->vi], FF_THREAD_FRAME | FF_THREAD_SLICE);
+  if (!impl_->dec) {
+    impl_->fmt.reset();
+    setError(err, "UNSUPPORTED_FORMAT");
+    return false;
+  }
+  clearError(err);
+  return true;
+}
+
+const VideoInfo& FrameReader::info() const { return impl_->info; }
+int FrameReader::seeks() const { return impl_->seeks; }
+
+bool FrameReader::frameAt(double timeMs, int maxEdge, Image* out, std::string* err) {
+  Impl& m = *impl_;
+  if (!out || !m.fmt || !m.dec) {
+    setError(err, "DECODE_FAILED");
+    return false;
+  }
+  AVStream* st = m.fmt->streams[m.vi];
+  // Without an index, a gap this long is cheaper to seek over than to decode.
+  constexpr double kBlindSeekGapMs = 2000.0;
+  bool seek = m.posMs < 0 || timeMs <= m.posMs;
+  if (!seek) {
+    const int64_t ts = av_rescale_q(static_cast<int64_t>(timeMs * 1000.0), AVRational{1, 1000000}, st->time_base);
+    const int idx = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* e = idx >= 0 ? avformat_index_get_entry(st, idx) : nullptr;
+    if (e) {
+      seek = av::tsToMs(e->timestamp, st->time_base, 0) > m.posMs + 1.0;
+    } else {
+      seek = timeMs - m.posMs > kBlindSeekGapMs;
+    }
+  }
+  if (seek) {
+    avcodec_flush_buffers(m.dec.get());
+    if (timeMs > 0) {
+      av_seek_frame(m.fmt.get(), -1, static_cast<int64_t>(timeMs * 1000.0), AVSEEK_FLAG_BACKWARD);
+    } else {
+      av_seek_frame(m.fmt.get(), -1, 0, AVSEEK_FLAG_BACKWARD);
+    }
+    ++m.seeks;
+  }
+  const double skipUntilMs = std::min(timeMs - 0.001, m.info.durationMs - 1000.0);
+  av::FramePtr frame = av::makeFrame();
+  Image img;
+  if (!frame || !decodeUntil(m.fmt.get(), m.dec.get(), m.vi, timeMs, skipUntilMs, frame.get()) ||
+      !frameToImage(frame.get(), maxEdge, &img)) {
+    m.posMs = -1;
+    setError(err, "DECODE_FAILED");
+    return false;
+  }
+  const double got = grabTimeMs(frame.get(), st->time_base);
+  // A frame before the time means the stream ended and the decoder was
+  // drained: the next call starts over with a seek.
+  m.posMs = got >= timeMs ? got : -1;
+  *out = turnUpright(std::move(img), m.info.rotation);
+  clearError(err);
+  return true;
+}
+
 // ============================================================================
 // Sizes and names
 // ============================================================================

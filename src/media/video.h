@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,32 @@ bool readVideoInfo(const std::string& path, VideoInfo* out, std::string* err = n
 // size). Costs at most one group of pictures of decoding.
 bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out,
                std::string* err = nullptr);
+
+// Reads several frames of one file with one demuxer and decoder, for a series
+// of times in ascending order (a filmstrip): between two times it decodes
+// forward, and seeks only when a key frame lies between them or the time goes
+// back. Each answer is what grabFrame gives for the same time. One thread at a
+// time per reader; readers share nothing.
+class FrameReader {
+ public:
+  FrameReader();
+  ~FrameReader();
+  FrameReader(const FrameReader&) = delete;
+  FrameReader& operator=(const FrameReader&) = delete;
+  // Opens the file and its video decoder; blocks while the header is read.
+  bool open(const std::string& path, std::string* err = nullptr);
+  // The first frame at or after timeMs as grabFrame describes; false before open.
+  bool frameAt(double timeMs, int maxEdge, Image* out, std::string* err = nullptr);
+  // The opened file's properties.
+  const VideoInfo& info() const;
+  // Seeks done so far (for measurements).
+  int seeks() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
 
 // --- Sizes and names ---------------------------------------------------------
 // Output size whose short side is target; never enlarges, results even.
