@@ -118,11 +118,11 @@ TEST_F(Tools, MarkersAndPlayFromTheToolBar) {
 
 TEST_F(Tools, ANarrowWindowScrollsTheToolRow) {
   ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
-  ScreenHarness h(500, 700);  // eight slots of 86 px do not fit
+  ScreenHarness h(400, 700);  // eight slots of 86 × 0.72 px do not fit
   h.appFrame();
   const ui::Rect first = *h.widget("tool.editor.in");
   EXPECT_EQ(first.x, 0);
-  ui::Input wheel = ScreenHarness::move(250, 700 - 20);
+  ui::Input wheel = ScreenHarness::move(200, 700 - 20);
   wheel.wheel = -3;
   h.appFrame(wheel);
   h.appFrame();
@@ -132,7 +132,7 @@ TEST_F(Tools, ANarrowWindowScrollsTheToolRow) {
   for (int i = 0; i < 20; ++i) h.appFrame(wheel);
   h.appFrame();
   const ui::Rect last = *h.widget("tool.editor.export");
-  EXPECT_NEAR(last.x + last.w, 500, 1e-6);
+  EXPECT_NEAR(last.x + last.w, 400, 1);  // the dump rounds to whole pixels
 }
 
 // --- Top bar and closing ----------------------------------------------------------------
@@ -351,10 +351,11 @@ TEST_F(Stage, ThePictureIsFittedAndCentred) {
   const ui::Rect pic = *h.widget("editor.picture");
   EXPECT_DOUBLE_EQ(stage.y, 56);
   EXPECT_DOUBLE_EQ(stage.y + stage.h, 720 - 80);
-  EXPECT_NEAR(pic.w, 0.96 * 1280, 1e-6);  // width-bound
-  EXPECT_NEAR(pic.h, pic.w / 4, 1e-6);
-  EXPECT_NEAR(pic.x + pic.w / 2, 640, 1e-6);
-  EXPECT_NEAR(pic.y + pic.h / 2, stage.y + stage.h / 2, 1e-6);
+  // The dump rounds to whole pixels.
+  EXPECT_NEAR(pic.w, 0.96 * 1280, 1);  // width-bound
+  EXPECT_NEAR(pic.h, pic.w / 4, 1);
+  EXPECT_NEAR(pic.x + pic.w / 2, 640, 1);
+  EXPECT_NEAR(pic.y + pic.h / 2, stage.y + stage.h / 2, 1);
   // An open sheet takes room from the stage.
   state().sheet = ui::Sheet::Info;
   h.appFrame();
@@ -366,9 +367,9 @@ TEST_F(Stage, AVideoStageLeavesRoomForTheTimeline) {
   ScreenHarness h(1280, 720);
   ASSERT_TRUE(untilPicture(h));
   const ui::Rect stage = *h.widget("editor.stage");
-  EXPECT_DOUBLE_EQ(stage.y + stage.h, 720 - 80 - 126);
+  EXPECT_NEAR(stage.y + stage.h, 720 - 80 - 126, 1);
   const ui::Rect pic = *h.widget("editor.picture");
-  EXPECT_NEAR(pic.w / pic.h, 320.0 / 240.0, 1e-6);
+  EXPECT_NEAR(pic.w / pic.h, 320.0 / 240.0, 0.01);
   EXPECT_TRUE(h.hasWidget("timeline"));
 }
 
