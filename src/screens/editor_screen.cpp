@@ -403,7 +403,8 @@ void updateEditorScreen(Ctx& ctx) {
   const double s = ctx.uiScale;
   const Rect whole{0, 0, ctx.w, ctx.h};
   ctx.hit("screen.editor", whole);
-  fillRect(ctx.cr, whole, 0x0B0E11, 1.0);
+  // No fill here: the stage's pictures lie on the renderer below this layer,
+  // and every other part paints its own background.
 
   const bool video = d.kind == media::MediaKind::Video;
   const double toolTop = ctx.h - kToolBar * s;

@@ -328,7 +328,8 @@ void setMarkerAtPlayhead(bool in) {
 
 void updateStage(Ctx& ctx, const Rect& r) {
   ctx.hit("editor.stage", r);
-  fillRect(ctx.cr, r, 0x0B0E11, 1.0);
+  // On the renderer, below the pictures: the interface layer stays clear here.
+  gpuFillRect(r.x, r.y, r.w, r.h, 0x0B0E11, 1.0);
   if (g_awaitArmed && g_awaitFrameUntil > ctx.now + kAwaitFrameSeconds) g_awaitFrameUntil = ctx.now + kAwaitFrameSeconds;
   cairo_save(ctx.cr);
   cairo_rectangle(ctx.cr, r.x, r.y, r.w, r.h);

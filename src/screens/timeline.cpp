@@ -197,7 +197,7 @@ void scrollBar(Ctx& ctx, const Rows& rows, EditorState& s, double duration) {
 void rangeStrip(Ctx& ctx, const Rows& rows, EditorState& s, const TimelineView& v, double duration, double fps) {
   const Rect& r = rows.range;
   ctx.hit("timeline.range", r);
-  fillRoundedRect(ctx.cr, r, 3 * ctx.uiScale, 0x151A1F, 1.0);
+  fillRoundedRect(ctx.cr, r, 3 * ctx.uiScale, 0x222A33, 1.0);
   double from = 0, to = 0;
   const bool range = cutRange(s, duration, &from, &to);
   const double hr = kHandleRadius * ctx.uiScale;
@@ -278,7 +278,7 @@ void rangeStrip(Ctx& ctx, const Rows& rows, EditorState& s, const TimelineView& 
 void effectsTrack(Ctx& ctx, const Rows& rows, EditorState& s, const TimelineView& v, double duration, double fps) {
   const Rect& r = rows.effects;
   ctx.hit("timeline.effects", r);
-  fillRoundedRect(ctx.cr, r, 3 * ctx.uiScale, 0x151A1F, 1.0);
+  fillRoundedRect(ctx.cr, r, 3 * ctx.uiScale, 0x222A33, 1.0);
   const double px = v.pxPerMs();
   std::vector<Rect> rects(s.effects.size());
   for (size_t i = 0; i < s.effects.size(); ++i) {
@@ -648,13 +648,11 @@ void updateTimeline(Ctx& ctx, const Rect& area) {
     drawLine(ctx.cr, x, rows.strip.y, x, rows.peaks.y + rows.peaks.h, 2 * sc, 0xEDF1F4, 0.85);
   }
 
-  const double step = timelineGridStep(v.pxPerMs(), fps);
-  drawRuler(ctx, rows.ruler, v, step, duration);
-
   // Gestures in the order their rows are checked; each takes its own press.
   effectsTrack(ctx, rows, s, v, duration, fps);
   rangeStrip(ctx, rows, s, v, duration, fps);
   const bool clipsShown = clipRow(ctx, rows, s, v, duration);
+  drawRuler(ctx, rows.ruler, v, timelineGridStep(v.pxPerMs(), fps), duration);  // over the clips
   scrollBar(ctx, rows, s, duration);
   const Rect bodyRect{rows.strip.x, rows.strip.y, rows.strip.w,
                       (clipsShown ? rows.peaks.y + rows.peaks.h : rows.ruler.y + rows.ruler.h) - rows.strip.y};
