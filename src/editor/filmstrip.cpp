@@ -65,6 +65,7 @@ struct Strip {
   // Composed strip, rebuilt when the generation or the size changes.
   SurfacePtr surface;
   uint64_t surfaceGeneration = ~0ull;
+  std::vector<bool> painted;  // slots already on the surface
   int surfaceW = 0;
   int surfaceH = 0;
 
@@ -79,28 +80,21 @@ Strip& strip() {
   return s;
 }
 
-// Sound peaks of [fromMs, toMs) in buckets values, in count pieces so that a
-// cancel is noticed between them.
+// Sound peaks of [fromMs, toMs) in count × kPeaksPerThumb values: decoded in
+// count pieces (a cancel is noticed between them), or sampled through one
+// demuxer when the window is long.
 std::vector<float> collectPeaks(Strip& s, const std::string& path, double fromMs, double toMs, int count) {
   const int buckets = count * kPeaksPerThumb;
-  std::vector<float> all(static_cast<size_t>(buckets), 0.0f);
   const double span = std::max(toMs - fromMs, 1.0);
-  const double bucketMs = span / buckets;
+  std::vector<float> all;
+  if (span / count > kSampleSoundAboveMs) {
+    if (!media::audioPeaksSampled(path, fromMs, toMs, buckets, kPeakProbeMs, &all, &s.cancel)) return {};
+    return all;
+  }
+  all.assign(static_cast<size_t>(buckets), 0.0f);
   bool any = false;
   for (int i = 0; i < count && !s.cancel; ++i) {
     std::vector<float> part;
-    if (bucketMs * kPeaksPerThumb > kSampleSoundAboveMs) {
-      for (int j = 0; j < kPeaksPerThumb && !s.cancel; ++j) {
-        const double t = fromMs + (i * kPeaksPerThumb + j) * bucketMs;
-        if (media::audioPeaks(path, t, t + std::min(bucketMs, kPeakProbeMs), 1, &part) && !part.empty()) {
-          all[static_cast<size_t>(i * kPeaksPerThumb + j)] = part[0];
-          any = true;
-        } else if (part.empty() && j == 0 && i == 0) {
-          return {};  // no sound at all
-        }
-      }
-      continue;
-    }
     const double a = fromMs + i * span / count;
     if (media::audioPeaks(path, a, a + span / count, kPeaksPerThumb, &part)) any = true;
     if (part.empty()) return {};  // no sound
@@ -120,7 +114,9 @@ void collect(Strip& s, std::string path, double fromMs, double toMs, int count, 
     for (int i = 0; i < count && !s.cancel; ++i) {
       const double t = fromMs + (i + 0.5) * span / count;
       media::Image img;
-      if (!reader.frameAt(t, decodeSize, &img, &err) || !img.valid()) continue;
+      // Any frame of the slot's own stretch will do: a key frame there is
+      // decoded alone.
+      if (!reader.frameNear(t, 0.5 * span / count, decodeSize, &img, &err) || !img.valid()) continue;
       {
         std::lock_guard<std::mutex> lock(s.mutex);
         if (s.cancel) break;
@@ -171,6 +167,7 @@ void startCollection(Strip& s, const std::string& path, double fromMs, double to
     s.peaks.clear();
     ++s.generation;
   }
+  s.surface.reset();  // the old window's pictures go
   s.fromMs = fromMs;
   s.toMs = toMs;
   s.collected = true;
@@ -200,42 +197,43 @@ SurfacePtr thumbSurface(const media::Image& img) {
   return surf;
 }
 
-// Composes the ready thumbnails into a dw × dh surface: each slot covered by
-// its picture, cropped about the centre.
-SurfacePtr compose(const std::vector<Thumb>& images, int dw, int dh) {
+// A dw × dh strip surface of the background colour.
+SurfacePtr emptyStrip(int dw, int dh) {
   SurfacePtr out(cairo_image_surface_create(CAIRO_FORMAT_RGB24, dw, dh));
   if (cairo_surface_status(out.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
   cairo_t* cr = cairo_create(out.get());
   setColor(cr, 0x0B0E11, 1.0);
   cairo_paint(cr);
-  const int n = static_cast<int>(images.size());
-  for (int i = 0; i < n; ++i) {
-    const Thumb& img = images[static_cast<size_t>(i)];
-    if (!img || !img->valid()) continue;
-    const double x0 = std::floor(static_cast<double>(i) * dw / n);
-    const double x1 = std::floor(static_cast<double>(i + 1) * dw / n);
-    SurfacePtr t = thumbSurface(*img);
-    if (!t) continue;
-    const double f = std::max((x1 - x0) / img->width, static_cast<double>(dh) / img->height);
-    cairo_save(cr);
-    cairo_rectangle(cr, x0, 0, x1 - x0, dh);
-    cairo_clip(cr);
-    cairo_translate(cr, (x0 + x1) / 2 - img->width * f / 2, dh / 2.0 - img->height * f / 2);
-    cairo_scale(cr, f, f);
-    cairo_set_source_surface(cr, t.get(), 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-    cairo_paint(cr);
-    cairo_restore(cr);
-    // A thin dark seam between slots.
-    if (i > 0) {
-      setColor(cr, 0x0B0E11, 0.8);
-      cairo_rectangle(cr, x0, 0, 1, dh);
-      cairo_fill(cr);
-    }
+  cairo_destroy(cr);
+  return out;
+}
+
+// Paints thumbnail i of n into its slot of the strip surface, covering the
+// slot and cropped about the centre, with a thin seam before it.
+void paintSlot(cairo_surface_t* strip, const media::Image& img, int i, int n) {
+  const int dw = cairo_image_surface_get_width(strip);
+  const int dh = cairo_image_surface_get_height(strip);
+  SurfacePtr t = thumbSurface(img);
+  if (!t) return;
+  const double x0 = std::floor(static_cast<double>(i) * dw / n);
+  const double x1 = std::floor(static_cast<double>(i + 1) * dw / n);
+  const double f = std::max((x1 - x0) / img.width, static_cast<double>(dh) / img.height);
+  cairo_t* cr = cairo_create(strip);
+  cairo_rectangle(cr, x0, 0, x1 - x0, dh);
+  cairo_clip(cr);
+  cairo_save(cr);
+  cairo_translate(cr, (x0 + x1) / 2 - img.width * f / 2, dh / 2.0 - img.height * f / 2);
+  cairo_scale(cr, f, f);
+  cairo_set_source_surface(cr, t.get(), 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  if (i > 0) {
+    setColor(cr, 0x0B0E11, 0.8);
+    cairo_rectangle(cr, x0, 0, 1, dh);
+    cairo_fill(cr);
   }
   cairo_destroy(cr);
-  cairo_surface_flush(out.get());
-  return out;
 }
 
 }  // namespace
@@ -300,20 +298,31 @@ void drawFilmstrip(Ctx& ctx, const Rect& r, const std::string& path, int version
     std::lock_guard<std::mutex> lock(s.mutex);
     gen = s.generation;
   }
-  if (!s.surface || gen != s.surfaceGeneration || dw != s.surfaceW || dh != s.surfaceH) {
-    std::vector<Thumb> images;
+  // Only thumbnails that arrived since the last frame are painted; a new
+  // size or a reset starts from an empty surface.
+  if (!s.surface || dw != s.surfaceW || dh != s.surfaceH) {
+    s.surface = emptyStrip(dw, dh);
+    s.surfaceW = dw;
+    s.surfaceH = dh;
+    s.painted.clear();
+    s.surfaceGeneration = ~0ull;
+  }
+  if (s.surface && gen != s.surfaceGeneration) {
+    std::vector<std::pair<int, Thumb>> fresh;
     {
       std::lock_guard<std::mutex> lock(s.mutex);
-      images.resize(s.images.size());
+      s.painted.resize(s.images.size(), false);
       for (size_t i = 0; i < s.images.size(); ++i) {
-        if (s.ready[i]) images[i] = s.images[i];
+        if (s.ready[i] && !s.painted[i] && s.images[i]) fresh.emplace_back(static_cast<int>(i), s.images[i]);
       }
       gen = s.generation;
     }
-    s.surface = compose(images, dw, dh);
+    for (const auto& [i, img] : fresh) {
+      paintSlot(s.surface.get(), *img, i, s.count);
+      s.painted[static_cast<size_t>(i)] = true;
+    }
+    cairo_surface_mark_dirty(s.surface.get());
     s.surfaceGeneration = gen;
-    s.surfaceW = dw;
-    s.surfaceH = dh;
   }
   if (!s.surface) return;
   cairo_t* cr = ctx.cr;
@@ -364,6 +373,7 @@ void resetFilmstrip() {
   }
   s.surface.reset();
   s.surfaceGeneration = ~0ull;
+  s.painted.clear();
   s.path.clear();
   s.version = -1;
   s.fromMs = s.toMs = 0;

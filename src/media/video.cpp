@@ -469,6 +469,43 @@ bool FrameReader::open(const std::string& path, std::string* err) {
   return true;
 }
 
+bool FrameReader::frameNear(double timeMs, double toleranceMs, int maxEdge, Image* out, std::string* err) {
+  Impl& m = *impl_;
+  if (!m.fmt || !out || !(toleranceMs > 0)) return frameAt(timeMs, maxEdge, out, err);
+  AVStream* st = m.fmt->streams[m.vi];
+  const int64_t ts = av_rescale_q(static_cast<int64_t>((timeMs + toleranceMs) * 1000.0), AVRational{1, 1000000},
+                                  st->time_base);
+  const int idx = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+  const AVIndexEntry* e = idx >= 0 ? avformat_index_get_entry(st, idx) : nullptr;
+  // Index times may be decoding times, a few frames off the picture's own:
+  // the key frame's real time is checked once it is decoded.
+  constexpr double kIndexSlackMs = 500.0;
+  if (!e || av::tsToMs(e->timestamp, st->time_base, 0) < timeMs - toleranceMs - kIndexSlackMs) {
+    return frameAt(timeMs, maxEdge, out, err);
+  }
+  const double keyMs = av::tsToMs(e->timestamp, st->time_base, 0);
+  if (keyMs > m.posMs + 1.0 || m.posMs < 0) {
+    avcodec_flush_buffers(m.dec.get());
+    av_seek_frame(m.fmt.get(), m.vi, e->timestamp, AVSEEK_FLAG_BACKWARD);
+    ++m.seeks;
+    av::FramePtr frame = av::makeFrame();
+    // The first picture after the key frame: decoded alone.
+    if (frame && decodeUntil(m.fmt.get(), m.dec.get(), m.vi, -1e18, -1e18, frame.get())) {
+      const double got = grabTimeMs(frame.get(), st->time_base);
+      m.posMs = got;
+      Image img;
+      if (std::fabs(got - timeMs) <= toleranceMs && frameToImage(frame.get(), maxEdge, &img)) {
+        *out = turnUpright(std::move(img), m.info.rotation);
+        clearError(err);
+        return true;
+      }
+    } else {
+      m.posMs = -1;
+    }
+  }
+  return frameAt(timeMs, maxEdge, out, err);
+}
+
 const VideoInfo& FrameReader::info() const { return impl_->info; }
 int FrameReader::seeks() const { return impl_->seeks; }
 
@@ -621,6 +658,49 @@ bool audioPeaks(const std::string& path, double fromMs, double toMs, int buckets
     drain();
   }
   return window.stored;
+}
+
+bool audioPeaksSampled(const std::string& path, double fromMs, double toMs, int buckets, double probeMs,
+                       std::vector<float>* out, const std::atomic<bool>* cancel) {
+  if (!out || buckets < 1 || !(fromMs < toMs) || !(probeMs > 0)) return false;
+  out->assign(static_cast<size_t>(buckets), 0.0f);
+  av::FormatPtr fmt = av::openInput(path);
+  if (!fmt) return false;
+  const int ai = av::firstStream(fmt.get(), AVMEDIA_TYPE_AUDIO);
+  if (ai < 0) {
+    out->clear();
+    return false;
+  }
+  const AVStream* st = fmt->streams[ai];
+  av::CodecPtr dec = av::openDecoder(st, FF_THREAD_FRAME | FF_THREAD_SLICE);
+  av::PacketPtr pkt = av::makePacket();
+  av::FramePtr frame = av::makeFrame();
+  if (!dec || !pkt || !frame) return false;
+  const double bucketMs = (toMs - fromMs) / buckets;
+  bool stored = false;
+  for (int b = 0; b < buckets; ++b) {
+    if (cancel && cancel->load()) return false;
+    const double a = fromMs + b * bucketMs;
+    std::vector<float> one(1, 0.0f);
+    PeakWindow window{a, a + std::min(probeMs, bucketMs), &one};
+    const int64_t ts = av_rescale_q(static_cast<int64_t>(a * 1000.0), AVRational{1, 1000000}, st->time_base);
+    av_seek_frame(fmt.get(), ai, ts, AVSEEK_FLAG_BACKWARD);
+    avcodec_flush_buffers(dec.get());
+    bool past = false;
+    while (!past && av_read_frame(fmt.get(), pkt.get()) >= 0) {
+      if (pkt->stream_index == ai) {
+        avcodec_send_packet(dec.get(), pkt.get());
+        while (avcodec_receive_frame(dec.get(), frame.get()) == 0) {
+          if (scanAudioFrame(frame.get(), st->time_base, window) > window.toMs) past = true;
+          av_frame_unref(frame.get());
+        }
+      }
+      av_packet_unref(pkt.get());
+    }
+    (*out)[static_cast<size_t>(b)] = one[0];
+    stored = stored || window.stored;
+  }
+  return stored;
 }
 
 }  // namespace media

@@ -10,6 +10,7 @@
 // "NO_VIDEO_TRACK", "DECODE_FAILED"); the word is cleared on success.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -72,6 +73,10 @@ class FrameReader {
   bool open(const std::string& path, std::string* err = nullptr);
   // The first frame at or after timeMs as grabFrame describes; false before open.
   bool frameAt(double timeMs, int maxEdge, Image* out, std::string* err = nullptr);
+  // A frame within toleranceMs of timeMs, as cheaply as it comes: a key frame
+  // in that reach is decoded alone; otherwise as frameAt. For thumbnails,
+  // which stand for a stretch of time rather than one instant.
+  bool frameNear(double timeMs, double toleranceMs, int maxEdge, Image* out, std::string* err = nullptr);
   // The opened file's properties.
   const VideoInfo& info() const;
   // Seeks done so far (for measurements).
@@ -105,5 +110,10 @@ const char* extensionForEncoder(const EncoderInfo& encoder);
 // sound); true when at least one sample landed in a bucket.
 bool audioPeaks(const std::string& path, double fromMs, double toMs, int buckets,
                 std::vector<float>* out);
+// The same for long stretches, sampled: each bucket's level is the peak of
+// its first probeMs only, read with one demuxer that seeks bucket by bucket.
+// cancel (may be null) is polled between buckets; false when cancelled.
+bool audioPeaksSampled(const std::string& path, double fromMs, double toMs, int buckets, double probeMs,
+                       std::vector<float>* out, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace media

@@ -50,12 +50,19 @@ SDL_Texture* stageTexture(const media::Image& img, const std::string& key) {
   if (SDL_Texture* t = gpuCached(key, img.width, img.height)) return t;
   static std::vector<uint32_t> buffer;  // reused between uploads
   buffer.resize(static_cast<size_t>(img.width) * img.height);
-  size_t k = 0;
-  for (int y = 0; y < img.height; ++y) {
-    const uint8_t* p = img.row(y);
-    for (int x = 0; x < img.width; ++x, p += 4) {
+  const size_t n = buffer.size();
+  const uint8_t* p = img.pixels.data();
+  uint32_t* out = buffer.data();
+  if (!img.hasAlpha) {
+    // Opaque (every video frame): premultiplying changes nothing, only the
+    // byte order; this loop vectorises.
+    for (size_t k = 0; k < n; ++k, p += 4) {
+      out[k] = 0xFF000000u | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+    }
+  } else {
+    for (size_t k = 0; k < n; ++k, p += 4) {
       const uint32_t a = p[3];
-      buffer[k++] = a << 24 | (p[0] * a / 255) << 16 | (p[1] * a / 255) << 8 | (p[2] * a / 255);
+      out[k] = a << 24 | (p[0] * a / 255) << 16 | (p[1] * a / 255) << 8 | (p[2] * a / 255);
     }
   }
   return gpuTextureRgba(key, img.width, img.height, buffer.data(), false);

@@ -47,3 +47,20 @@ TEST(FrameReader, BadInputFailsWithAWord) {
   EXPECT_FALSE(reader.open(video_fixtures::soundOnly(), &err));
   EXPECT_EQ(err, "NO_VIDEO_TRACK");
 }
+
+TEST(FrameReader, NearTakesAKeyFrameWithinReachElseTheExactFrame) {
+  const std::string path = video_fixtures::indexClip("reader.mp4", 4, "");
+  media::FrameReader reader;
+  ASSERT_TRUE(reader.open(path));
+  media::Image img, exact;
+  // Key frames at least every 12 frames (480 ms): one lies within 100 ms of
+  // 500, and the answer is a frame within that reach.
+  ASSERT_TRUE(reader.frameNear(500, 100, 64, &img));
+  EXPECT_NEAR(video_fixtures::frameIndex(img) * 40.0, 500, 100);
+  // No key frame within reach, or no reach at all: the exact frame.
+  for (double t : {300.0, 1000.0}) {
+    ASSERT_TRUE(reader.frameNear(t, t == 300 ? 100 : 0, 64, &img));
+    ASSERT_TRUE(media::grabFrame(path, t, 64, &exact));
+    EXPECT_EQ(video_fixtures::frameIndex(img), video_fixtures::frameIndex(exact)) << t;
+  }
+}
