@@ -30,6 +30,9 @@ constexpr int kPeaksPerThumb = 12;
 // whole file before the curve shows.
 constexpr double kSampleSoundAboveMs = 20000.0;
 constexpr double kPeakProbeMs = 250.0;
+// Slots longer than this (a phone's group of pictures is one or two
+// seconds) show a key frame of their stretch instead of their exact middle.
+constexpr double kKeyFrameSlotMs = 2000.0;
 // The window must rest this long before it is collected anew.
 constexpr double kSettleSeconds = 0.25;
 
@@ -114,9 +117,13 @@ void collect(Strip& s, std::string path, double fromMs, double toMs, int count, 
     for (int i = 0; i < count && !s.cancel; ++i) {
       const double t = fromMs + (i + 0.5) * span / count;
       media::Image img;
-      // Any frame of the slot's own stretch will do: a key frame there is
-      // decoded alone.
-      if (!reader.frameNear(t, 0.5 * span / count, decodeSize, &img, &err) || !img.valid()) continue;
+      // Slots longer than a group of pictures take any key frame of their
+      // own stretch, decoded alone; shorter ones walk forward (cheaper there,
+      // since the frames between are decoded anyway).
+      const bool ok = span / count > kKeyFrameSlotMs
+                          ? reader.frameNear(t, 0.5 * span / count, decodeSize, &img, &err)
+                          : reader.frameAt(t, decodeSize, &img, &err);
+      if (!ok || !img.valid()) continue;
       {
         std::lock_guard<std::mutex> lock(s.mutex);
         if (s.cancel) break;
