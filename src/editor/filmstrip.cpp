@@ -114,6 +114,7 @@ void collect(Strip& s, std::string path, double fromMs, double toMs, int count, 
   media::FrameReader reader;
   std::string err;
   if (reader.open(path, &err)) {
+    reader.preferSpeed();  // thumbnails are small: the deblocking filter would not show
     for (int i = 0; i < count && !s.cancel; ++i) {
       const double t = fromMs + (i + 0.5) * span / count;
       media::Image img;

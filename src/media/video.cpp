@@ -506,6 +506,10 @@ bool FrameReader::frameNear(double timeMs, double toleranceMs, int maxEdge, Imag
   return frameAt(timeMs, maxEdge, out, err);
 }
 
+void FrameReader::preferSpeed() {
+  if (impl_->dec) impl_->dec->skip_loop_filter = AVDISCARD_ALL;
+}
+
 const VideoInfo& FrameReader::info() const { return impl_->info; }
 int FrameReader::seeks() const { return impl_->seeks; }
 

@@ -77,6 +77,9 @@ class FrameReader {
   // in that reach is decoded alone; otherwise as frameAt. For thumbnails,
   // which stand for a stretch of time rather than one instant.
   bool frameNear(double timeMs, double toleranceMs, int maxEdge, Image* out, std::string* err = nullptr);
+  // Trades picture quality for speed from now on (no deblocking filter):
+  // fine for thumbnails a few hundred pixels wide. Call after open.
+  void preferSpeed();
   // The opened file's properties.
   const VideoInfo& info() const;
   // Seeks done so far (for measurements).
