@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Idle cost and start-up time of the running program under Xvfb.
 
-  bench/idle_cpu.py [build/korvelle] [--seconds 10] [--starts 5]
+  bench/idle_cpu.py [build/korvelle] [--seconds 10] [--starts 5] [--open FILE]
 
 Starts Xvfb at 1920x1080 on a free display, then
   * start-up: from spawning korvelle to its first frame (the interface dump
     file appears right before the first present), median of --starts runs;
   * idle: CPU time (user + system) of korvelle, and of the X server, over
     --seconds seconds with the window open at 1920x1080 and nobody touching it.
+With --open the idle run opens FILE first (a paused video in the editor:
+its filmstrip is left a few seconds to fill before the measurement).
 Every run gets its own HOME and XDG folders.
 """
 import argparse
@@ -78,6 +80,7 @@ def main():
     ap.add_argument("exe", nargs="?", default=os.path.join(os.path.dirname(__file__), "..", "build", "korvelle"))
     ap.add_argument("--seconds", type=float, default=10.0)
     ap.add_argument("--starts", type=int, default=5)
+    ap.add_argument("--open", default=None, help="file the idle run opens")
     args = ap.parse_args()
 
     xvfb, display = start_xvfb()
@@ -89,8 +92,10 @@ def main():
                 starts.append(first)
                 stop(proc)
         with tempfile.TemporaryDirectory() as root:
-            proc, _ = start_app(args.exe, display, root, ["--size", "1920x1080"])
-            time.sleep(2.0)  # let the start-up frames and the geometry sample pass
+            proc, _ = start_app(args.exe, display, root, ["--size", "1920x1080"] + ([args.open] if args.open else []))
+            # Let the start-up frames and the geometry sample pass (and a
+            # video's filmstrip and sound curve fill).
+            time.sleep(8.0 if args.open else 2.0)
             app0, x0, t0 = cpu_seconds(proc.pid), cpu_seconds(xvfb.pid), time.monotonic()
             time.sleep(args.seconds)
             app1, x1, t1 = cpu_seconds(proc.pid), cpu_seconds(xvfb.pid), time.monotonic()

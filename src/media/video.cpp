@@ -443,6 +443,132 @@ bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out, 
   return true;
 }
 
+// Reader state: the file stays open between calls; posMs is the time of the
+// last frame handed out (-1: the next call must seek).
+struct FrameReader::Impl {
+  av::FormatPtr fmt;
+  av::CodecPtr dec;
+  VideoInfo info;
+  int vi = -1;
+  double posMs = -1;
+  int seeks = 0;
+};
+
+FrameReader::FrameReader() : impl_(std::make_unique<Impl>()) {}
+FrameReader::~FrameReader() = default;
+
+bool FrameReader::open(const std::string& path, std::string* err) {
+  *impl_ = Impl{};
+  impl_->fmt = av::openInput(path);
+  if (!impl_->fmt) {
+    setError(err, "UNSUPPORTED_FORMAT");
+    return false;
+  }
+  if (!describe(impl_->fmt.get(), &impl_->info, &impl_->vi, err)) {
+    impl_->fmt.reset();
+    return false;
+  }
+  impl_->dec = av::openDecoder(impl_->fmt->streams[impl_->vi], FF_THREAD_FRAME | FF_THREAD_SLICE);
+  if (!impl_->dec) {
+    impl_->fmt.reset();
+    setError(err, "UNSUPPORTED_FORMAT");
+    return false;
+  }
+  clearError(err);
+  return true;
+}
+
+bool FrameReader::frameNear(double timeMs, double toleranceMs, int maxEdge, Image* out, std::string* err) {
+  Impl& m = *impl_;
+  if (!m.fmt || !out || !(toleranceMs > 0)) return frameAt(timeMs, maxEdge, out, err);
+  AVStream* st = m.fmt->streams[m.vi];
+  const int64_t ts = av_rescale_q(static_cast<int64_t>((timeMs + toleranceMs) * 1000.0), AVRational{1, 1000000},
+                                  st->time_base);
+  const int idx = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+  const AVIndexEntry* e = idx >= 0 ? avformat_index_get_entry(st, idx) : nullptr;
+  // Index times may be decoding times, a few frames off the picture's own:
+  // the key frame's real time is checked once it is decoded.
+  constexpr double kIndexSlackMs = 500.0;
+  if (!e || av::tsToMs(e->timestamp, st->time_base, 0) < timeMs - toleranceMs - kIndexSlackMs) {
+    return frameAt(timeMs, maxEdge, out, err);
+  }
+  const double keyMs = av::tsToMs(e->timestamp, st->time_base, 0);
+  if (keyMs > m.posMs + 1.0 || m.posMs < 0) {
+    avcodec_flush_buffers(m.dec.get());
+    av_seek_frame(m.fmt.get(), m.vi, e->timestamp, AVSEEK_FLAG_BACKWARD);
+    ++m.seeks;
+    av::FramePtr frame = av::makeFrame();
+    // The first picture after the key frame: decoded alone.
+    if (frame && decodeUntil(m.fmt.get(), m.dec.get(), m.vi, -1e18, -1e18, frame.get())) {
+      const double got = grabTimeMs(frame.get(), st->time_base);
+      m.posMs = got;
+      Image img;
+      if (std::fabs(got - timeMs) <= toleranceMs && frameToImage(frame.get(), maxEdge, &img)) {
+        *out = turnUpright(std::move(img), m.info.rotation);
+        clearError(err);
+        return true;
+      }
+    } else {
+      m.posMs = -1;
+    }
+  }
+  return frameAt(timeMs, maxEdge, out, err);
+}
+
+void FrameReader::preferSpeed() {
+  if (impl_->dec) impl_->dec->skip_loop_filter = AVDISCARD_ALL;
+}
+
+const VideoInfo& FrameReader::info() const { return impl_->info; }
+int FrameReader::seeks() const { return impl_->seeks; }
+
+bool FrameReader::frameAt(double timeMs, int maxEdge, Image* out, std::string* err) {
+  Impl& m = *impl_;
+  if (!out || !m.fmt || !m.dec) {
+    setError(err, "DECODE_FAILED");
+    return false;
+  }
+  AVStream* st = m.fmt->streams[m.vi];
+  // Without an index, a gap this long is cheaper to seek over than to decode.
+  constexpr double kBlindSeekGapMs = 2000.0;
+  bool seek = m.posMs < 0 || timeMs <= m.posMs;
+  if (!seek) {
+    const int64_t ts = av_rescale_q(static_cast<int64_t>(timeMs * 1000.0), AVRational{1, 1000000}, st->time_base);
+    const int idx = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* e = idx >= 0 ? avformat_index_get_entry(st, idx) : nullptr;
+    if (e) {
+      seek = av::tsToMs(e->timestamp, st->time_base, 0) > m.posMs + 1.0;
+    } else {
+      seek = timeMs - m.posMs > kBlindSeekGapMs;
+    }
+  }
+  if (seek) {
+    avcodec_flush_buffers(m.dec.get());
+    if (timeMs > 0) {
+      av_seek_frame(m.fmt.get(), -1, static_cast<int64_t>(timeMs * 1000.0), AVSEEK_FLAG_BACKWARD);
+    } else {
+      av_seek_frame(m.fmt.get(), -1, 0, AVSEEK_FLAG_BACKWARD);
+    }
+    ++m.seeks;
+  }
+  const double skipUntilMs = std::min(timeMs - 0.001, m.info.durationMs - 1000.0);
+  av::FramePtr frame = av::makeFrame();
+  Image img;
+  if (!frame || !decodeUntil(m.fmt.get(), m.dec.get(), m.vi, timeMs, skipUntilMs, frame.get()) ||
+      !frameToImage(frame.get(), maxEdge, &img)) {
+    m.posMs = -1;
+    setError(err, "DECODE_FAILED");
+    return false;
+  }
+  const double got = grabTimeMs(frame.get(), st->time_base);
+  // A frame before the time means the stream ended and the decoder was
+  // drained: the next call starts over with a seek.
+  m.posMs = got >= timeMs ? got : -1;
+  *out = turnUpright(std::move(img), m.info.rotation);
+  clearError(err);
+  return true;
+}
+
 // ============================================================================
 // Sizes and names
 // ============================================================================
@@ -545,6 +671,49 @@ bool audioPeaks(const std::string& path, double fromMs, double toMs, int buckets
     drain();
   }
   return window.stored;
+}
+
+bool audioPeaksSampled(const std::string& path, double fromMs, double toMs, int buckets, double probeMs,
+                       std::vector<float>* out, const std::atomic<bool>* cancel) {
+  if (!out || buckets < 1 || !(fromMs < toMs) || !(probeMs > 0)) return false;
+  out->assign(static_cast<size_t>(buckets), 0.0f);
+  av::FormatPtr fmt = av::openInput(path);
+  if (!fmt) return false;
+  const int ai = av::firstStream(fmt.get(), AVMEDIA_TYPE_AUDIO);
+  if (ai < 0) {
+    out->clear();
+    return false;
+  }
+  const AVStream* st = fmt->streams[ai];
+  av::CodecPtr dec = av::openDecoder(st, FF_THREAD_FRAME | FF_THREAD_SLICE);
+  av::PacketPtr pkt = av::makePacket();
+  av::FramePtr frame = av::makeFrame();
+  if (!dec || !pkt || !frame) return false;
+  const double bucketMs = (toMs - fromMs) / buckets;
+  bool stored = false;
+  for (int b = 0; b < buckets; ++b) {
+    if (cancel && cancel->load()) return false;
+    const double a = fromMs + b * bucketMs;
+    std::vector<float> one(1, 0.0f);
+    PeakWindow window{a, a + std::min(probeMs, bucketMs), &one};
+    const int64_t ts = av_rescale_q(static_cast<int64_t>(a * 1000.0), AVRational{1, 1000000}, st->time_base);
+    av_seek_frame(fmt.get(), ai, ts, AVSEEK_FLAG_BACKWARD);
+    avcodec_flush_buffers(dec.get());
+    bool past = false;
+    while (!past && av_read_frame(fmt.get(), pkt.get()) >= 0) {
+      if (pkt->stream_index == ai) {
+        avcodec_send_packet(dec.get(), pkt.get());
+        while (avcodec_receive_frame(dec.get(), frame.get()) == 0) {
+          if (scanAudioFrame(frame.get(), st->time_base, window) > window.toMs) past = true;
+          av_frame_unref(frame.get());
+        }
+      }
+      av_packet_unref(pkt.get());
+    }
+    (*out)[static_cast<size_t>(b)] = one[0];
+    stored = stored || window.stored;
+  }
+  return stored;
 }
 
 }  // namespace media

@@ -10,7 +10,9 @@
 // "NO_VIDEO_TRACK", "DECODE_FAILED"); the word is cleared on success.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,39 @@ bool readVideoInfo(const std::string& path, VideoInfo* out, std::string* err = n
 bool grabFrame(const std::string& path, double timeMs, int maxEdge, Image* out,
                std::string* err = nullptr);
 
+// Reads several frames of one file with one demuxer and decoder, for a series
+// of times in ascending order (a filmstrip): between two times it decodes
+// forward, and seeks only when a key frame lies between them or the time goes
+// back. Each answer is what grabFrame gives for the same time. One thread at a
+// time per reader; readers share nothing.
+class FrameReader {
+ public:
+  FrameReader();
+  ~FrameReader();
+  FrameReader(const FrameReader&) = delete;
+  FrameReader& operator=(const FrameReader&) = delete;
+  // Opens the file and its video decoder; blocks while the header is read.
+  bool open(const std::string& path, std::string* err = nullptr);
+  // The first frame at or after timeMs as grabFrame describes; false before open.
+  bool frameAt(double timeMs, int maxEdge, Image* out, std::string* err = nullptr);
+  // A frame within toleranceMs of timeMs, as cheaply as it comes: a key frame
+  // in that reach is decoded alone; otherwise as frameAt. For thumbnails,
+  // which stand for a stretch of time rather than one instant.
+  bool frameNear(double timeMs, double toleranceMs, int maxEdge, Image* out, std::string* err = nullptr);
+  // Trades picture quality for speed from now on (no deblocking filter):
+  // fine for thumbnails a few hundred pixels wide. Call after open.
+  void preferSpeed();
+  // The opened file's properties.
+  const VideoInfo& info() const;
+  // Seeks done so far (for measurements).
+  int seeks() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
 // --- Sizes and names ---------------------------------------------------------
 // Output size whose short side is target; never enlarges, results even.
 void resolutionToSize(int target, int srcW, int srcH, int* outW, int* outH);
@@ -80,5 +115,10 @@ const char* extensionForEncoder(const EncoderInfo& encoder);
 // sound); true when at least one sample landed in a bucket.
 bool audioPeaks(const std::string& path, double fromMs, double toMs, int buckets,
                 std::vector<float>* out);
+// The same for long stretches, sampled: each bucket's level is the peak of
+// its first probeMs only, read with one demuxer that seeks bucket by bucket.
+// cancel (may be null) is polled between buckets; false when cancelled.
+bool audioPeaksSampled(const std::string& path, double fromMs, double toMs, int buckets, double probeMs,
+                       std::vector<float>* out, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace media

@@ -1,0 +1,308 @@
+// The video timeline: zoom limits, grid and snapping, the marker range strip,
+// the effects track and its undo steps, clips, seeking and panning.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "editor/editor.h"
+#include "editor_screen_fixtures.h"
+#include "screens/timeline.h"
+
+using editor_screen_fixtures::drag;
+using editor_screen_fixtures::EditorScreenTest;
+using editor_screen_fixtures::logHas;
+using testing_support::ScreenHarness;
+
+namespace {
+
+::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new editor_screen_fixtures::Environment);
+
+class Timeline : public EditorScreenTest {
+ protected:
+  // Opens a clip of seconds and draws one frame; the view of its timeline.
+  ui::TimelineView open(ScreenHarness& h, double seconds) {
+    EXPECT_TRUE(openVideo(editor_screen_fixtures::clip(seconds)));
+    h.appFrame();
+    return view(h);
+  }
+  ui::TimelineView view(const ScreenHarness& h) {
+    const ui::Rect strip = *h.widget("timeline");
+    return ui::timelineView(state(), document().videoInfo.durationMs, strip.x, strip.w);
+  }
+  double rowY(const ScreenHarness& h, const char* id) {
+    const ui::Rect r = *h.widget(id);
+    return r.y + r.h / 2;
+  }
+};
+
+}  // namespace
+
+// --- Zoom -------------------------------------------------------------------------------
+
+TEST(TimelineZoom, TheNarrowestWindowIsAQuarterSecond) {
+  const struct {
+    double duration;
+    double maxZoom;
+  } kTable[] = {{10000, 40}, {1000, 4}, {400, 4}, {3600000, 14400}};
+  for (const auto& row : kTable) {
+    EXPECT_DOUBLE_EQ(ui::maxTimelineZoom(row.duration), row.maxZoom) << row.duration;
+    ui::EditorState s;
+    for (int i = 0; i < 60; ++i) ui::zoomTimeline(s, row.duration, 1.5, row.duration / 3);
+    EXPECT_DOUBLE_EQ(s.zoom, row.maxZoom);
+    EXPECT_FALSE(ui::zoomTimeline(s, row.duration, 1.5, 0));  // no change, nothing to do
+    if (row.duration > 1000) {
+      EXPECT_NEAR(row.duration / s.zoom, 250, 1e-9);
+    }
+  }
+}
+
+TEST(TimelineZoom, TheAnchorKeepsItsPlaceAndTheWindowStaysInside) {
+  ui::EditorState s;
+  ASSERT_TRUE(ui::zoomTimeline(s, 10000, 2, 2500));
+  EXPECT_DOUBLE_EQ(s.zoom, 2);
+  EXPECT_DOUBLE_EQ(s.scrollMs, 1250);  // 2500 was a quarter in, and still is
+  ASSERT_TRUE(ui::zoomTimeline(s, 10000, 2, 6000));
+  EXPECT_DOUBLE_EQ(s.scrollMs, 6000 - 2500 * 0.95);
+  ASSERT_TRUE(ui::zoomTimeline(s, 10000, 2, 20000));
+  EXPECT_DOUBLE_EQ(s.scrollMs, 10000 - 1250);  // clamped at the end
+  ASSERT_TRUE(ui::zoomTimeline(s, 10000, 0.1, 5000));
+  EXPECT_DOUBLE_EQ(s.zoom, 1);
+  EXPECT_DOUBLE_EQ(s.scrollMs, 0);
+}
+
+TEST_F(Timeline, ButtonsZoomAboutTheCentreAndOutIsDisabledAtOne) {
+  ScreenHarness h(1280, 720);
+  open(h, 0.8);
+  ASSERT_TRUE(h.clickWidget("timeline.zoomOut"));
+  EXPECT_EQ(state().zoom, 1);
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(h.clickWidget("timeline.zoomIn"));
+  EXPECT_DOUBLE_EQ(state().zoom, 4);  // under a second: at most 4
+  EXPECT_TRUE(logHas("Zeitleiste: Zoom 4.00"));
+  ASSERT_TRUE(h.clickWidget("timeline.zoomOut"));
+  EXPECT_NEAR(state().zoom, 4 / 1.5, 1e-9);
+}
+
+TEST_F(Timeline, TheWheelZoomsAboutThePointerAndShiftScrolls) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 10);
+  const double x = v.pxAt(7500);
+  ui::Input in = ScreenHarness::move(x, rowY(h, "timeline"));
+  in.wheel = 1;
+  h.appFrame(in);
+  EXPECT_DOUBLE_EQ(state().zoom, 1.25);
+  h.appFrame();
+  EXPECT_NEAR(view(h).msAt(x), 7500, 1e-6);
+  const double before = state().scrollMs;
+  in.wheel = 1;
+  in.shift = true;
+  h.appFrame(in);
+  EXPECT_NEAR(state().scrollMs, before - 0.15 * 8000, 1e-6);
+}
+
+// --- Grid and snapping ----------------------------------------------------------------------
+
+TEST(TimelineSnap, GridStepIsTheFirstFortyPixelsApart) {
+  const struct {
+    double pxPerMs;
+    double fps;
+    double step;
+  } kTable[] = {{0.1, 25, 500}, {1.0, 25, 40}, {4.0, 25, 10}, {0.001, 30, 60000}, {1e-6, 30, 600000}, {2.0, 0, 20}};
+  for (const auto& row : kTable) EXPECT_DOUBLE_EQ(ui::timelineGridStep(row.pxPerMs, row.fps), row.step) << row.pxPerMs;
+}
+
+TEST(TimelineSnap, ABoundaryWithinSevenPixelsWinsNotAtEight) {
+  ui::EditorState s;
+  s.clipBounds = {5230};
+  const double px = 0.1;  // 10 ms per pixel: the radius is 70 ms
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 5299), 5230);
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 5161), 5230);
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 5310), 5310);
+  // The grid line only when strictly nearer than the rest.
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 5480), 5500);
+  s.markInMs = 5450;
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 5475), 5450);  // as near as the grid: the marker
+  // The playhead only where asked; the dragged marker never.
+  s.playheadMs = 7777;
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 7790), 7790);
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 7790, ui::SnapOptions{true}), 7777);
+  ui::SnapOptions skipIn;
+  skipIn.skipIn = true;
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 5420), 5450);
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 5420, skipIn), 5420);
+  // Effect edges, and both ends of the video; nothing outside it.
+  s.effects = {{1, 3333, 1000}};
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 2300), 2333);
+  EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 9951), 10000);
+}
+
+TEST_F(Timeline, DraggingInSnapsOntoAClipBoundary) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 10);
+  state().clipBounds = {4230};
+  state().markInMs = 1000;
+  state().markOutMs = 8000;
+  h.appFrame();
+  const double y = rowY(h, "timeline.range");
+  drag(h, v.pxAt(1000), v.pxAt(4230) + 6.5, y);
+  EXPECT_DOUBLE_EQ(state().markInMs, 4230);
+  EXPECT_TRUE(logHas("IN gezogen: 0:04.23 – 0:08.00"));
+  drag(h, v.pxAt(4230), v.pxAt(4230) + 8.5, y);
+  EXPECT_GT(state().markInMs, 4230);
+}
+
+// --- Marker range strip ----------------------------------------------------------------------
+
+TEST_F(Timeline, MarkersKeepTenMillisecondsApart) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 10);
+  state().markInMs = 2000;
+  state().markOutMs = 4000;
+  h.appFrame();
+  const double y = rowY(h, "timeline.range");
+  drag(h, v.pxAt(2000), v.pxAt(9000), y);
+  EXPECT_DOUBLE_EQ(state().markInMs, 3990);
+  drag(h, v.pxAt(4000), v.pxAt(100), y);
+  EXPECT_DOUBLE_EQ(state().markOutMs, 4000);  // the OUT handle lies under IN now: IN is grabbed first
+  state().markInMs = 2000;
+  h.appFrame();
+  drag(h, v.pxAt(4000), v.pxAt(100), y);
+  EXPECT_DOUBLE_EQ(state().markOutMs, 2010);
+  EXPECT_FALSE(state().gestureActive);
+}
+
+TEST_F(Timeline, MovingTheRangeKeepsItsLengthInsideTheVideo) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 10);
+  state().markInMs = 2000;
+  state().markOutMs = 4000;
+  h.appFrame();
+  drag(h, v.pxAt(3000), v.pxAt(9900), rowY(h, "timeline.range"));
+  EXPECT_NEAR(state().markOutMs - state().markInMs, 2000, 1e-6);
+  EXPECT_NEAR(state().markOutMs, document().videoInfo.durationMs, 1e-6);
+  EXPECT_TRUE(logHas("Bereich verschoben: "));
+}
+
+TEST_F(Timeline, AClickOnTheStripOrTheBodySeeks) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 10);
+  h.appFrame(ScreenHarness::click(v.pxAt(6123), rowY(h, "timeline.range")));
+  EXPECT_NEAR(state().playheadMs, 6123, 10);
+  h.appFrame(ScreenHarness::click(v.pxAt(3000), rowY(h, "timeline")));
+  EXPECT_DOUBLE_EQ(state().playheadMs, 3000);  // snapped to the grid line under the pointer
+  EXPECT_TRUE(logHas("Sprung auf 0:03.00"));
+  EXPECT_TRUE(logHas("Zeitleiste angefasst"));
+}
+
+TEST_F(Timeline, DraggingTheBodyPansOnlyWhenZoomed) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 10);
+  const double y = rowY(h, "timeline");
+  drag(h, v.pxAt(6000), v.pxAt(5000), y);
+  EXPECT_EQ(state().scrollMs, 0);
+  state().zoom = 4;
+  state().scrollMs = 2000;
+  h.appFrame();
+  v = view(h);
+  const double playhead = state().playheadMs;
+  drag(h, v.pxAt(3000), v.pxAt(2500), y);
+  EXPECT_NEAR(state().scrollMs, 2500, 1e-6);  // moved against the pointer
+  EXPECT_EQ(state().playheadMs, playhead);    // a pan does not seek
+}
+
+TEST_F(Timeline, TheScrollBarDragsTheWindow) {
+  ScreenHarness h(1280, 720);
+  open(h, 10);
+  state().zoom = 2;
+  h.appFrame();
+  const ui::Rect bar = *h.widget("timeline.scroll");
+  drag(h, bar.x + bar.w / 4, bar.x + bar.w / 2, bar.y + bar.h / 2);
+  EXPECT_NEAR(state().scrollMs, 2500, 1e-6);
+  EXPECT_TRUE(logHas("Zeitleiste geschoben auf 0:02.50"));
+}
+
+// --- Effects track ---------------------------------------------------------------------------
+
+TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 10);
+  const double y = rowY(h, "timeline.effects");
+  state().armedKind = 1;
+  h.appFrame(ScreenHarness::click(v.pxAt(6000), y));
+  ASSERT_EQ(state().effects.size(), 1u);
+  EXPECT_EQ(state().effects[0].kind, 1);
+  EXPECT_DOUBLE_EQ(state().effects[0].atMs, 6000);
+  EXPECT_DOUBLE_EQ(state().effects[0].lengthMs, 500);
+  EXPECT_EQ(state().armedKind, -1);
+  h.appFrame();
+  EXPECT_EQ(state().undoSteps.size(), 1u);
+  EXPECT_TRUE(logHas("Effekt gesetzt: Ausblenden bei 0:06.00"));
+
+  // Move: the anchor follows; no step until the release.
+  h.appFrame(ScreenHarness::press(v.pxAt(5750), y));
+  for (int i = 1; i <= 5; ++i) h.appFrame(ScreenHarness::move(v.pxAt(5750 + 200 * i), y));
+  EXPECT_EQ(state().draggedEffect, 0);
+  EXPECT_EQ(state().undoSteps.size(), 1u);
+  h.appFrame(ScreenHarness::release(v.pxAt(6750), y));
+  h.appFrame();
+  EXPECT_DOUBLE_EQ(state().effects[0].atMs, 7000);
+  EXPECT_EQ(state().undoSteps.size(), 2u);
+  EXPECT_TRUE(logHas("Effekt 1 verschoben auf 0:07.00"));
+
+  // Resize from the start edge: the anchor stays.
+  drag(h, v.pxAt(6500) + 2, v.pxAt(6000), y);
+  h.appFrame();
+  EXPECT_DOUBLE_EQ(state().effects[0].atMs, 7000);
+  EXPECT_DOUBLE_EQ(state().effects[0].lengthMs, 1000);
+  EXPECT_EQ(state().undoSteps.size(), 3u);
+  EXPECT_TRUE(logHas("Effekt 1 in der Laenge geaendert: 1000 ms"));
+
+  // Each step undoes on its own.
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_DOUBLE_EQ(state().effects[0].lengthMs, 500);
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_DOUBLE_EQ(state().effects[0].atMs, 6000);
+  ASSERT_TRUE(ui::undoStep());
+  EXPECT_TRUE(state().effects.empty());
+}
+
+TEST_F(Timeline, AClickOnAnEffectSeeksWithoutAStep) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 10);
+  state().effects = {{2, 5000, 1000}};
+  h.appFrame();
+  const size_t steps = state().undoSteps.size();
+  h.appFrame(ScreenHarness::click(v.pxAt(5300), rowY(h, "effect.0")));
+  h.appFrame();
+  EXPECT_NEAR(state().playheadMs, 5300, 8);
+  EXPECT_DOUBLE_EQ(state().effects[0].atMs, 5000);
+  EXPECT_EQ(state().undoSteps.size(), steps);
+}
+
+// --- Clips ---------------------------------------------------------------------------------------
+
+TEST_F(Timeline, ClipsSelectDeselectAndReorder) {
+  ScreenHarness h(1280, 720);
+  ui::TimelineView v = open(h, 9);
+  state().clips = {{"a.mp4", 0, 3000}, {"b.mp4", 0, 3000}, {"c.mp4", 0, 3000}};
+  state().clipBounds = {3000, 6000};
+  h.appFrame();
+  ASSERT_TRUE(h.hasWidget("clip.2"));
+  ASSERT_TRUE(h.clickWidget("clip.1"));
+  EXPECT_EQ(state().selectedClip, 1);
+  EXPECT_TRUE(logHas("Clip 2 ausgewaehlt"));
+  ASSERT_TRUE(h.clickWidget("clip.1"));
+  EXPECT_EQ(state().selectedClip, -1);
+  EXPECT_TRUE(logHas("Clip-Auswahl aufgehoben"));
+
+  const double y = rowY(h, "clip.0");
+  drag(h, v.pxAt(1500), v.pxAt(8000), y);
+  EXPECT_TRUE(logHas("Clip 1 → Platz 3"));
+  EXPECT_EQ(state().draggedClip, -1);
+  EXPECT_FALSE(state().gestureActive);
+  drag(h, v.pxAt(7500), v.pxAt(3500), y);
+  EXPECT_TRUE(logHas("Clip 3 → Platz 2"));
+  // Dropped where it was: no new order.
+  drag(h, v.pxAt(4000), v.pxAt(4600), y);
+  EXPECT_FALSE(logHas("Clip 2 → Platz 2"));
+}

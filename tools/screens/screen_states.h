@@ -1,0 +1,65 @@
+// screen_states: the named states korvelle_screens renders. Each area of the
+// program adds one function (states_<area>.cpp) that registers its states;
+// a state puts the program into shape — opens a document, sets the editor
+// state, runs frames until pictures have arrived — and the tool then renders
+// one frame at every size and language into a PNG.
+//
+//   void registerEditorStates(Registry& r) {
+//     r.add("editor-image", [](Shot& s) { return s.openImage(s.media().photo); });
+//   }
+//
+// A developer tool; the program never runs it. Main thread only.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/frame.h"
+
+namespace screens_tool {
+
+// The media the states open: given on the command line or made with ffmpeg.
+struct Media {
+  std::string photo;  // a camera picture
+  std::string clip;   // a 1080p clip with sound
+  std::string clip2;  // a second clip, for assembled works
+};
+
+// What a state's preparation can do.
+class Shot {
+ public:
+  virtual ~Shot() = default;
+  virtual const Media& media() const = 0;
+  // Runs one frame of the whole interface with the given input.
+  virtual void frame(ui::Input in = {}) = 0;
+  // Runs frames (waiting a little between them) until cond holds or
+  // seconds pass; true when it held.
+  virtual bool framesUntil(const std::function<bool()>& cond, double seconds = 60) = 0;
+  // The window size of this shot, logical pixels.
+  virtual double width() const = 0;
+  virtual double height() const = 0;
+};
+
+// One state: prepare returns false when the state could not be reached
+// (the picture is written anyway, and the tool reports it).
+struct State {
+  std::string name;
+  std::function<bool(Shot&)> prepare;
+};
+
+class Registry {
+ public:
+  void add(std::string name, std::function<bool(Shot&)> prepare) {
+    states_.push_back({std::move(name), std::move(prepare)});
+  }
+  const std::vector<State>& states() const { return states_; }
+
+ private:
+  std::vector<State> states_;
+};
+
+// --- The areas (one module each) ---------------------------------------------------
+void registerEditorStates(Registry& r);  // states_editor.cpp
+
+}  // namespace screens_tool
