@@ -27,12 +27,6 @@ TextStyle style(double size, bool bold, uint32_t color) {
   return st;
 }
 
-// Whether any part of r lies in the viewport: rows scrolled out of it are
-// neither registered for the dump nor clickable.
-bool visible(const Rect& r, const Rect& viewport) {
-  return r.y + r.h > viewport.y && r.y < viewport.y + viewport.h;
-}
-
 }  // namespace
 
 bool mirrored() { return i18n::rightToLeft(); }
@@ -170,6 +164,10 @@ double linkLine(Ctx& ctx, const Rect& column, double y, const std::string& text,
 // --- Rows ------------------------------------------------------------------------
 
 void hoverFill(Ctx& ctx, const Rect& r) { fillRoundedRect(ctx.cr, r, 6 * ctx.uiScale, kNeutral, 0.5); }
+
+bool visible(const Rect& r, const Rect& viewport) {
+  return r.y + r.h > viewport.y && r.y < viewport.y + viewport.h;
+}
 
 bool inViewport(const Ctx& ctx, const Rect& viewport) { return viewport.contains(ctx.in.mx, ctx.in.my); }
 

@@ -103,6 +103,9 @@ bool mirrored();
 void drawChevron(cairo_t* cr, double cx, double cy, double size, uint32_t color);
 // Fill of a hovered row or button.
 void hoverFill(Ctx& ctx, const Rect& r);
+// Whether any part of r lies in the viewport: rows scrolled out of it are
+// neither registered for the dump nor clickable.
+bool visible(const Rect& r, const Rect& viewport);
 // Whether a click at the mouse position may act: the mouse lies in the
 // viewport (rows scrolled under the header or off the window do not count).
 bool inViewport(const Ctx& ctx, const Rect& viewport);

@@ -125,8 +125,9 @@ void languageRow(Page& p) {
   p.col.y = sectionHead(ctx, col, p.col.y, tr("settings.language"), "");
   Rect row{col.x, p.col.y, col.w, 46 * s};
   p.col.y += row.h + 8 * s;
-  ctx.hit("settings.language", row);
-  const bool active = inViewport(ctx, p.col.viewport());
+  const bool shown = visible(row, p.col.viewport());
+  if (shown) ctx.hit("settings.language", row);
+  const bool active = shown && inViewport(ctx, p.col.viewport());
   if (active && ctx.hover(row)) hoverFill(ctx, row);
 
   // Label at the start of the row, the chosen language and the chevron at its end.
