@@ -27,6 +27,17 @@ TextStyle style(double size, bool bold, uint32_t color) {
   return st;
 }
 
+// Extra letter spacing tears joined scripts apart (Arabic letters, the
+// Devanagari head stroke) and puts gaps between marks and their letters:
+// only texts of alphabetic scripts below U+0580 get it. Any UTF-8 lead byte
+// from 0xD6 on starts a code point at or above U+0580.
+bool spacingSuits(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c >= 0xD6) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool mirrored() { return i18n::rightToLeft(); }
@@ -103,7 +114,7 @@ void Column::finish() {
 double sectionHead(Ctx& ctx, const Rect& column, double y, const std::string& title, const std::string& hint) {
   const double s = ctx.uiScale;
   TextStyle head = style(12 * s, true, kAccent);
-  head.letterSpacing = 1.2 * s;
+  head.letterSpacing = spacingSuits(title) ? 1.2 * s : 0;
   head.fitWidth = column.w;
   if (mirrored()) head.align = 2;
   drawText(ctx.cr, mirrored() ? column.x + column.w : column.x, y, title, head);
@@ -144,13 +155,13 @@ double groupHeading(Ctx& ctx, const Rect& column, double y, const std::string& t
 }
 
 double linkLine(Ctx& ctx, const Rect& column, double y, const std::string& text, const std::string& uri,
-                const char* id, const char* logPrefix) {
+                const char* id, const char* logPrefix, bool ltrContent) {
   TextStyle st = style(16 * ctx.uiScale, false, kAccent);
   st.fitWidth = column.w;
   double w = 0;
   double h = 0;
   measureText(ctx.cr, text, st, &w, &h);
-  Rect box{mirrored() ? column.x + column.w - w : column.x, y, w, h};
+  Rect box{mirrored() && !ltrContent ? column.x + column.w - w : column.x, y, w, h};
   ctx.hit(id, box);
   drawText(ctx.cr, box.x, y, text, st);
   if (ctx.hover(box)) drawLine(ctx.cr, box.x, y + h, box.x + w, y + h, ctx.uiScale, kAccent, 0.8);
