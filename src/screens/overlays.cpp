@@ -164,7 +164,7 @@ void updateAboutScreen(Ctx& ctx) {
     Column col(ctx, content, &g_aboutScroll);
     const Rect& c = col.rect();
     const double s = ctx.uiScale;
-    drawAppMark(ctx, Rect{c.x, col.y, 96 * s, 96 * s});
+    drawAppMark(ctx, Rect{mirrored() ? c.x + c.w - 96 * s : c.x, col.y, 96 * s, 96 * s});
     col.y += 96 * s + 12 * s;
     col.y = paragraph(ctx, c, product::kName, col.y, 20, true, kText);
     col.y = paragraph(ctx, c,
