@@ -4,7 +4,7 @@
 // developer tool; the program never runs it. The settings it shows are the
 // defaults; nothing is saved.
 //
-//   korvelle_screens <out dir> [--lang en,de,ar,…] [--size 1280x2400] [--scale 2]
+//   korvelle_screen_shots <out dir> [--lang en,de,ar,…] [--size 1280x2400] [--scale 2]
 #include <cairo.h>
 
 #include <cstdio>

@@ -27,10 +27,15 @@ TextStyle style(double size, bool bold, uint32_t color) {
   return st;
 }
 
-// Whether any part of r lies in the viewport: rows scrolled out of it are
-// neither registered for the dump nor clickable.
-bool visible(const Rect& r, const Rect& viewport) {
-  return r.y + r.h > viewport.y && r.y < viewport.y + viewport.h;
+// Extra letter spacing tears joined scripts apart (Arabic letters, the
+// Devanagari head stroke) and puts gaps between marks and their letters:
+// only texts of alphabetic scripts below U+0580 get it. Any UTF-8 lead byte
+// from 0xD6 on starts a code point at or above U+0580.
+bool spacingSuits(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c >= 0xD6) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -109,7 +114,7 @@ void Column::finish() {
 double sectionHead(Ctx& ctx, const Rect& column, double y, const std::string& title, const std::string& hint) {
   const double s = ctx.uiScale;
   TextStyle head = style(12 * s, true, kAccent);
-  head.letterSpacing = 1.2 * s;
+  head.letterSpacing = spacingSuits(title) ? 1.2 * s : 0;
   head.fitWidth = column.w;
   if (mirrored()) head.align = 2;
   drawText(ctx.cr, mirrored() ? column.x + column.w : column.x, y, title, head);
@@ -150,13 +155,13 @@ double groupHeading(Ctx& ctx, const Rect& column, double y, const std::string& t
 }
 
 double linkLine(Ctx& ctx, const Rect& column, double y, const std::string& text, const std::string& uri,
-                const char* id, const char* logPrefix) {
+                const char* id, const char* logPrefix, bool ltrContent) {
   TextStyle st = style(16 * ctx.uiScale, false, kAccent);
   st.fitWidth = column.w;
   double w = 0;
   double h = 0;
   measureText(ctx.cr, text, st, &w, &h);
-  Rect box{mirrored() ? column.x + column.w - w : column.x, y, w, h};
+  Rect box{mirrored() && !ltrContent ? column.x + column.w - w : column.x, y, w, h};
   ctx.hit(id, box);
   drawText(ctx.cr, box.x, y, text, st);
   if (ctx.hover(box)) drawLine(ctx.cr, box.x, y + h, box.x + w, y + h, ctx.uiScale, kAccent, 0.8);
@@ -170,6 +175,10 @@ double linkLine(Ctx& ctx, const Rect& column, double y, const std::string& text,
 // --- Rows ------------------------------------------------------------------------
 
 void hoverFill(Ctx& ctx, const Rect& r) { fillRoundedRect(ctx.cr, r, 6 * ctx.uiScale, kNeutral, 0.5); }
+
+bool visible(const Rect& r, const Rect& viewport) {
+  return r.y + r.h > viewport.y && r.y < viewport.y + viewport.h;
+}
 
 bool inViewport(const Ctx& ctx, const Rect& viewport) { return viewport.contains(ctx.in.mx, ctx.in.my); }
 

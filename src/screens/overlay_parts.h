@@ -77,9 +77,10 @@ double paragraph(Ctx& ctx, const Rect& column, const std::string& text, double y
 double groupHeading(Ctx& ctx, const Rect& column, double y, const std::string& text);
 // The text in accent colour at the column's left edge, registered as id; a
 // click logs logPrefix + uri as a user action and opens the uri with the
-// desktop's handler.
+// desktop's handler. In a right-to-left language the line sits at the right
+// edge unless it belongs to left-to-right content (ltrContent).
 double linkLine(Ctx& ctx, const Rect& column, double y, const std::string& text, const std::string& uri,
-                const char* id, const char* logPrefix = "Adresse geoeffnet: ");
+                const char* id, const char* logPrefix = "Adresse geoeffnet: ", bool ltrContent = false);
 
 // --- Rows ------------------------------------------------------------------------
 // A 38-high bar of equal segments, segment i registered as hitPrefix + ".i";
@@ -103,6 +104,9 @@ bool mirrored();
 void drawChevron(cairo_t* cr, double cx, double cy, double size, uint32_t color);
 // Fill of a hovered row or button.
 void hoverFill(Ctx& ctx, const Rect& r);
+// Whether any part of r lies in the viewport: rows scrolled out of it are
+// neither registered for the dump nor clickable.
+bool visible(const Rect& r, const Rect& viewport);
 // Whether a click at the mouse position may act: the mouse lies in the
 // viewport (rows scrolled under the header or off the window do not count).
 bool inViewport(const Ctx& ctx, const Rect& viewport);

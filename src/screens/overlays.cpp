@@ -164,7 +164,7 @@ void updateAboutScreen(Ctx& ctx) {
     Column col(ctx, content, &g_aboutScroll);
     const Rect& c = col.rect();
     const double s = ctx.uiScale;
-    drawAppMark(ctx, Rect{c.x, col.y, 96 * s, 96 * s});
+    drawAppMark(ctx, Rect{mirrored() ? c.x + c.w - 96 * s : c.x, col.y, 96 * s, 96 * s});
     col.y += 96 * s + 12 * s;
     col.y = paragraph(ctx, c, product::kName, col.y, 20, true, kText);
     col.y = paragraph(ctx, c,
@@ -208,7 +208,8 @@ void updateLicensesScreen(Ctx& ctx) {
       if (!comp.url.empty()) {
         char id[96];
         std::snprintf(id, sizeof id, "licenses.url.%s", comp.id.c_str());
-        col.y = linkLine(ctx, c, col.y, comp.url, comp.url, id, "Lizenz-Adresse: ");
+        // The entries are Latin text: their links stay at the left in every language.
+        col.y = linkLine(ctx, c, col.y, comp.url, comp.url, id, "Lizenz-Adresse: ", true);
       }
       drawLine(ctx.cr, c.x, col.y + 6 * s, c.x + c.w, col.y + 6 * s, s, kOutline, 0.5);
       col.y += 16 * s;

@@ -101,21 +101,17 @@ struct Page {
   bool changed = false;
 };
 
-// Draws the rows of a list; returns the chosen row's index or −1.
-// idFormat gets the row's value (byValue) or its index.
+// Draws the rows of a list; returns the chosen row's index or −1. Row i
+// registers as idPrefix + "." + its value (byValue) or i.
 template <size_t N>
-int choiceList(Page& p, const Choice (&rows)[N], size_t count, int64_t current, const char* idFormat,
+int choiceList(Page& p, const Choice (&rows)[N], size_t count, int64_t current, const char* idPrefix,
                bool byValue) {
   int chosen = -1;
   for (size_t i = 0; i < count; ++i) {
-    char id[96];
-    if (byValue) {
-      std::snprintf(id, sizeof id, idFormat, static_cast<long long>(rows[i].value));
-    } else {
-      std::snprintf(id, sizeof id, idFormat, i);
-    }
+    const std::string id =
+        std::string(idPrefix) + "." + (byValue ? std::to_string(rows[i].value) : std::to_string(i));
     if (choiceRow(p.ctx, p.col.rect(), &p.col.y, p.col.viewport(), titleOf(rows[i]), subtitleOf(rows[i]),
-                  rows[i].value == current, id, i + 1 == count)) {
+                  rows[i].value == current, id.c_str(), i + 1 == count)) {
       chosen = static_cast<int>(i);
     }
   }
@@ -129,8 +125,9 @@ void languageRow(Page& p) {
   p.col.y = sectionHead(ctx, col, p.col.y, tr("settings.language"), "");
   Rect row{col.x, p.col.y, col.w, 46 * s};
   p.col.y += row.h + 8 * s;
-  ctx.hit("settings.language", row);
-  const bool active = inViewport(ctx, p.col.viewport());
+  const bool shown = visible(row, p.col.viewport());
+  if (shown) ctx.hit("settings.language", row);
+  const bool active = shown && inViewport(ctx, p.col.viewport());
   if (active && ctx.hover(row)) hoverFill(ctx, row);
 
   // Label at the start of the row, the chosen language and the chevron at its end.
@@ -185,7 +182,7 @@ void imageGroup(Page& p) {
 
   p.col.y = sectionHead(ctx, p.col.rect(), p.col.y, tr("settings.outputFormat"), tr("settings.outputFormatHint"));
   const size_t formats = offeredOutputFormats(media::capabilities().encode).size();
-  int f = choiceList(p, kFormats, formats, d.imageFormat, "settings.format.%zu", false);
+  int f = choiceList(p, kFormats, formats, d.imageFormat, "settings.format", false);
   if (f >= 0) {
     d.imageFormat = static_cast<int32_t>(kFormats[f].value);
     diag::action("Einstellung: Ausgabeformat " + logName(kFormats[f]));
@@ -196,7 +193,7 @@ void imageGroup(Page& p) {
   }
 
   p.col.y = sectionHead(ctx, p.col.rect(), p.col.y + 8 * ctx.uiScale, tr("settings.fitTitle"), "");
-  int fit = choiceList(p, kFits, std::size(kFits), d.imageFitMode, "settings.imageFit.%lld", true);
+  int fit = choiceList(p, kFits, std::size(kFits), d.imageFitMode, "settings.imageFit", true);
   if (fit >= 0) {
     d.imageFitMode = static_cast<int32_t>(kFits[fit].value);
     diag::action("Einstellung: Einpassen " + logName(kFits[fit]));
@@ -206,7 +203,7 @@ void imageGroup(Page& p) {
   if (d.imageFitMode == settings::kFitContain) {
     p.col.y = sectionHead(ctx, p.col.rect(), p.col.y + 8 * ctx.uiScale, tr("settings.padTitle"),
                           tr("settings.padHint"));
-    int pad = choiceList(p, kPads, std::size(kPads), d.imagePadMode, "settings.imagePad.%lld", true);
+    int pad = choiceList(p, kPads, std::size(kPads), d.imagePadMode, "settings.imagePad", true);
     if (pad >= 0) {
       d.imagePadMode = static_cast<int32_t>(kPads[pad].value);
       diag::action("Einstellung: Rand " + logName(kPads[pad]));
@@ -222,7 +219,7 @@ void videoGroup(Page& p) {
   p.col.y = groupHeading(ctx, p.col.rect(), p.col.y + 8 * s, tr("app.video"));
 
   p.col.y = sectionHead(ctx, p.col.rect(), p.col.y, tr("settings.resolution"), tr("settings.resolutionHint"));
-  int r = choiceList(p, kResolutions, std::size(kResolutions), d.videoResolution, "settings.resolution.%lld", true);
+  int r = choiceList(p, kResolutions, std::size(kResolutions), d.videoResolution, "settings.resolution", true);
   if (r >= 0) {
     d.videoResolution = static_cast<int32_t>(kResolutions[r].value);
     char line[64];
@@ -232,7 +229,7 @@ void videoGroup(Page& p) {
   }
 
   p.col.y = sectionHead(ctx, p.col.rect(), p.col.y + 8 * s, tr("settings.bitrate"), tr("settings.bitrateHint"));
-  int b = choiceList(p, kBitrates, std::size(kBitrates), d.videoBitrate, "settings.bitrate.%lld", true);
+  int b = choiceList(p, kBitrates, std::size(kBitrates), d.videoBitrate, "settings.bitrate", true);
   if (b >= 0) {
     d.videoBitrate = kBitrates[b].value;
     char line[64];
@@ -252,7 +249,7 @@ void videoGroup(Page& p) {
   }
 
   p.col.y = sectionHead(ctx, p.col.rect(), p.col.y + 8 * s, tr("settings.fitTitle"), "");
-  int fit = choiceList(p, kFits, std::size(kFits), d.videoFitMode, "settings.videoFit.%lld", true);
+  int fit = choiceList(p, kFits, std::size(kFits), d.videoFitMode, "settings.videoFit", true);
   if (fit >= 0) {
     d.videoFitMode = static_cast<int32_t>(kFits[fit].value);
     diag::action("Einstellung: Video-Einpassen " + logName(kFits[fit]));

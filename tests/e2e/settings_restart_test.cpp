@@ -16,7 +16,7 @@ bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
 
 // Tall enough that the whole settings page fits without scrolling at
 // interface scale 1.
-const std::vector<std::string> kTallWindow = {"--size", "1280x2150"};
+const std::vector<std::string> kTallWindow = {"--size", "1280x2500"};
 
 void terminate(AppProcess& app) {
   app.signal(SIGTERM);
@@ -25,12 +25,14 @@ void terminate(AppProcess& app) {
   EXPECT_EQ(s.exitCode, 0) << app.err();
 }
 
-// Opens the settings screen from the start screen; false when the start
-// screen offers no way there.
+// Whether the start screen offers its settings button.
+bool startHasSettings(AppProcess& app) {
+  return app.waitForWidget("screen.start") && app.waitForWindow() && app.waitForWidget("start.settings", true, 5);
+}
+
+// Opens the settings screen from the start screen.
 bool openSettings(AppProcess& app) {
-  if (!app.waitForWidget("screen.start") || !app.waitForWindow()) return false;
-  if (!app.waitForWidget("start.settings", true, 5)) return false;
-  return app.clickWidget("start.settings") && app.waitForWidget("settings.reset");
+  return startHasSettings(app) && app.clickWidget("start.settings") && app.waitForWidget("settings.reset");
 }
 
 // The reset button is as wide as its label: its width tells which language
@@ -48,7 +50,7 @@ bool settingsSay(const E2EProfile& profile, const std::string& member) {
 
 TEST(SettingsRestart, QualityFormatAndLanguageSurviveSigtermAndARestart) {
   if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x(1600, 2200);
+  VirtualDisplay x(1600, 2600);
   ASSERT_TRUE(x.ok());
   E2EProfile profile;
   double germanWidth = -1;
@@ -56,7 +58,8 @@ TEST(SettingsRestart, QualityFormatAndLanguageSurviveSigtermAndARestart) {
   {
     AppProcess app(x, profile, kTallWindow);
     ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-    if (!openSettings(app)) GTEST_SKIP() << "the start screen has no settings button in this build";
+    if (!startHasSettings(app)) GTEST_SKIP() << "the start screen has no settings button in this build";
+    ASSERT_TRUE(openSettings(app)) << readFile(profile.logPath());
     englishWidth = resetWidth(app);
 
     ASSERT_TRUE(app.clickWidget("settings.quality.0"));
@@ -67,8 +70,7 @@ TEST(SettingsRestart, QualityFormatAndLanguageSurviveSigtermAndARestart) {
     ASSERT_TRUE(app.clickWidget("settings.language"));
     ASSERT_TRUE(app.waitForWidget("settings.language.de"));
     ASSERT_TRUE(app.clickWidget("settings.language.de"));
-    ASSERT_TRUE(app.waitForWidget("settings.reset"));
-    ASSERT_TRUE(app.waitForNextFrame());
+    ASSERT_TRUE(app.waitForWidget("settings.reset"));  // the settings page again
     germanWidth = resetWidth(app);
     EXPECT_NE(germanWidth, englishWidth);  // "Einstellungen zurücksetzen" is no "Reset settings"
     terminate(app);
@@ -80,7 +82,6 @@ TEST(SettingsRestart, QualityFormatAndLanguageSurviveSigtermAndARestart) {
   {
     AppProcess again(x, profile, kTallWindow);
     ASSERT_TRUE(openSettings(again)) << again.err();
-    ASSERT_TRUE(again.waitForNextFrame());
     EXPECT_EQ(resetWidth(again), germanWidth);  // drawn in German from the first frame
     terminate(again);
   }
