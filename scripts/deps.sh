@@ -16,6 +16,7 @@ test_pkgs=(
   libgtest-dev libgmock-dev clang libclang-rt-14-dev
   ffmpeg imagemagick libimage-exiftool-perl libavif-bin
   xvfb xdotool x11-utils libx11-dev dbus python3-gi gir1.2-glib-2.0
+  xdg-desktop-portal xdg-desktop-portal-gtk
 )
 bench_pkgs=(libbenchmark-dev libvips-dev hyperfine time)
 
