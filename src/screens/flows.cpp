@@ -222,6 +222,7 @@ void finishOpen(const std::vector<std::string>& paths) {
 void finishAppend(const std::vector<std::string>& paths) {
   rememberFolder(paths.front(), false);
   diag::action("Anhaengen ueber den Dialog: " + std::to_string(paths.size()) + " Datei(en)");
+  editorState().skippedFiles.clear();
   if (!appendVideoFiles(paths, 0)) {
     editorState().pendingBounds.clear();
     showError(i18n::tr("errors.unsupportedTitle"));
