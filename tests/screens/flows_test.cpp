@@ -39,10 +39,11 @@ class Flows : public ::testing::Test {
   }
   // Drops paths in one frame of the whole interface.
   void drop(std::vector<std::string> paths) { harness_.appFrame(ScreenHarness::drop(std::move(paths))); }
-  // Frames until the running dialog has been collected.
+  // Pumps, as the start and editor screens do every frame, until the running
+  // dialog has been collected.
   void pumpUntilCollected() {
     testing_support::waitUntil([&] {
-      harness_.appFrame();
+      ui::pumpDialog(harness_.ctx());
       return ui::editorState().dialogPurpose == ui::DialogPurpose::None;
     });
   }
@@ -102,7 +103,7 @@ TEST_F(Flows, SaveDialogAnswerIsExtendedRememberedAndLogged) {
   ASSERT_TRUE(document().openImage(image("pic.png")));
   ui::editorState().dialogPurpose = ui::DialogPurpose::SaveImage;
   platform::setForcedDialogResult(dir_.file("out.JPG"));
-  harness_.appFrame();
+  ui::pumpDialog(harness_.ctx());
   EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::None);
   // Whatever the output format, its lower-case extension follows the upper-case one.
   EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "Ziel: " + dir_.file("out.JPG.")))
