@@ -222,7 +222,8 @@ TEST_F(StartScreen, VideoButtonWhileADialogRunsDoesNothing) {
 }
 
 // Pictures of the screen for a reader to look at: in KORVELLE_SCREENSHOT_DIR
-// when set, else in a temporary folder that is checked and removed.
+// when set, else in a temporary folder that is checked and removed. The third
+// size is tall enough for the format cards.
 TEST_F(StartScreen, PicturesInFourLanguagesAndTwoSizes) {
   TempDir tmp;
   const char* wanted = std::getenv("KORVELLE_SCREENSHOT_DIR");
@@ -230,7 +231,7 @@ TEST_F(StartScreen, PicturesInFourLanguagesAndTwoSizes) {
   mkdir(dir.c_str(), 0755);
   for (const char* lang : {"en", "de", "ar", "ja"}) {
     i18n::setLanguage(lang);
-    for (auto [w, h] : {std::pair{1280, 800}, std::pair{1920, 1080}}) {
+    for (auto [w, h] : {std::pair{1280, 800}, std::pair{1920, 1080}, std::pair{1280, 1000}}) {
       ScreenHarness harness(w, h);
       harness.appFrame();
       harness.appFrame();
