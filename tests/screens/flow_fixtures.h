@@ -102,6 +102,10 @@ inline std::vector<std::pair<std::string, std::string>> makeBadInputs(const std:
   out.push_back({dir + "/empty.mp4", "MP4 cannot be opened"});
   writeFile(dir + "/notes.mp4", "This is only text, not a video.\nSecond line.\n");
   out.push_back({dir + "/notes.mp4", "MP4 cannot be opened"});
+  writeFile(dir + "/notes.jpg", "words, not a picture\n");
+  out.push_back({dir + "/notes.jpg", "JPG cannot be opened"});
+  writeFile(dir + "/notes.txt", "words, not a picture\n");
+  out.push_back({dir + "/notes.txt", "TXT cannot be opened"});
   writeFile(dir + "/fake.cr2", std::string(4096, 'x'));
   out.push_back({dir + "/fake.cr2", "RAW files (CR2)"});
   mkfifo((dir + "/pipe.jpg").c_str(), 0644);
