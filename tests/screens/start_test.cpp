@@ -246,12 +246,28 @@ TEST_F(StartScreen, PicturesInFourLanguagesAndTwoSizes) {
     const std::vector<std::pair<std::string, std::string>> errors = {
         {"noaccess", ui::openErrorText(dir + "/missing photo.jpg", media::MediaKind::Unknown, "")},
         {"raw", i18n::tr("errors.unsupportedRaw", {{"format", "CR2"}})},
+        {"generic", i18n::tr("errors.unsupportedGeneric", {{"format", "MP4"}})},
+        {"imageload", i18n::tr("errors.imageLoad")},
+        {"videoload", i18n::tr("errors.videoLoad")},
+        {"unsupported", i18n::tr("errors.unsupportedTitle")},
         {"skipped", i18n::tr("errors.skipped", {{"count", "2"}})},
         {"noportal", i18n::tr("error.noPortal")},
+        {"close", ""},
+        {"format", ""},
     };
     for (const auto& [name, body] : errors) {
       ScreenHarness harness(1280, 800);
-      ui::showDialog(i18n::tr("errors.title"), body, {{i18n::tr("errors.closeConfirm"), 1}});
+      if (name == "close") {
+        ui::showDialog(i18n::tr("errors.closeTitle"), i18n::tr("errors.closeBody"),
+                       {{i18n::tr("errors.closeCancel"), 0}, {i18n::tr("errors.closeConfirm"), 2}});
+      } else if (name == "format") {
+        ui::showDialog(i18n::tr("append.formatTitle"),
+                       i18n::tr("append.formatBody", {{"new", "1080 × 1920"}, {"current", "1920 × 1080"}}),
+                       {{i18n::tr("append.fitCurrent"), 1}, {i18n::tr("append.keepOriginal"), 0},
+                        {i18n::tr("save.cancel"), 0}});
+      } else {
+        ui::showDialog(i18n::tr("errors.title"), body, {{i18n::tr("errors.closeConfirm"), 1}});
+      }
       harness.appFrame();
       ASSERT_TRUE(harness.hasWidget("dialog.0"));
       const std::string path = dir + "/error_" + name + "_" + lang + ".png";
