@@ -18,6 +18,7 @@ test_pkgs=(
   ffmpeg imagemagick libimage-exiftool-perl libavif-bin
   xvfb xdotool x11-utils libx11-dev dbus python3-gi gir1.2-glib-2.0
   desktop-file-utils appstream shared-mime-info dpkg-dev
+  xdg-desktop-portal xdg-desktop-portal-gtk
 )
 bench_pkgs=(libbenchmark-dev libvips-dev hyperfine time)
 package_pkgs=(dpkg-dev lintian)

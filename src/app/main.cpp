@@ -32,6 +32,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/product.h"
+#include "screens/flows.h"
 #include "screens/router.h"
 #include "ui/cairo_guard.h"
 #include "ui/dialog.h"
@@ -150,11 +151,8 @@ void logVideoSetup(SDL_Renderer* renderer) {
 }
 
 void openFileArgument(const std::string& path) {
-  doc::Document& document = doc::Document::instance();
-  std::string error;
-  bool ok = media::classify(path) == media::MediaKind::Video ? document.openVideo(path, &error)
-                                                             : document.openImage(path, &error);
-  if (!ok) std::fprintf(stderr, "[open] %s: %s\n", path.c_str(), error.c_str());
+  std::string message;
+  if (!ui::openCommandLineFile(path, &message)) std::fprintf(stderr, "[open] %s: %s\n", path.c_str(), message.c_str());
 }
 
 void announceCrashReport() {

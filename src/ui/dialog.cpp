@@ -49,6 +49,8 @@ void showDialog(const std::string& title, const std::string& body, std::vector<D
 
 int takeDialogResult() { return std::exchange(g_dialog.result, -1); }
 
+const Dialog& currentDialog() { return g_dialog; }
+
 bool dialogOpen() { return g_dialog.open; }
 
 BusyState& busy() { return g_busy; }

@@ -43,6 +43,8 @@ void showDialog(const std::string& title, const std::string& body, std::vector<D
 int takeDialogResult();
 // Whether the dialog is shown.
 bool dialogOpen();
+// The dialog as last shown (title, body, buttons), for tests and logs.
+const Dialog& currentDialog();
 // The busy state, for reading and writing.
 BusyState& busy();
 // Draws the busy overlay when active; it swallows every click.

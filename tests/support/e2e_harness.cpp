@@ -147,17 +147,18 @@ E2EProfile::E2EProfile() {
 }
 
 Env E2EProfile::environment(const VirtualDisplay& display) const {
-  return {{"DISPLAY", display.name()},
-          {"HOME", home()},
-          {"XDG_DATA_HOME", dir_.file("data")},
-          {"XDG_CACHE_HOME", dir_.file("cache")},
-          {"XDG_CONFIG_HOME", dir_.file("config")},
-          {"XDG_RUNTIME_DIR", runtimeDir()},
-          {"SDL_VIDEODRIVER", "x11"},
-          {"SDL_AUDIODRIVER", "dummy"},
-          {"LANG", "C.UTF-8"},
-          {"KORVELLE_NO_PORTAL", "1"},
-          {"KORVELLE_UI_DUMP", dumpPath()}};
+  Env env = {{"DISPLAY", display.name()},
+             {"HOME", home()},
+             {"XDG_DATA_HOME", dir_.file("data")},
+             {"XDG_CACHE_HOME", dir_.file("cache")},
+             {"XDG_CONFIG_HOME", dir_.file("config")},
+             {"XDG_RUNTIME_DIR", runtimeDir()},
+             {"SDL_VIDEODRIVER", "x11"},
+             {"SDL_AUDIODRIVER", "dummy"},
+             {"LANG", "C.UTF-8"},
+             {"KORVELLE_UI_DUMP", dumpPath()}};
+  if (!usePortal) env.push_back({"KORVELLE_NO_PORTAL", "1"});
+  return env;
 }
 
 // --- AppProcess ----------------------------------------------------------------------

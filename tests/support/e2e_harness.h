@@ -67,8 +67,12 @@ class E2EProfile {
   std::string dumpPath() const { return dir_.file("ui_dump.txt"); }
   // The settings file opened with the program's own seal, or "" when absent.
   std::string settingsText() const;
-  // Environment of a run: display, folders, drivers, language, dump path.
+  // Environment of a run: display, folders, drivers, language, dump path,
+  // and KORVELLE_NO_PORTAL unless usePortal is set.
   std::vector<std::pair<std::string, std::string>> environment(const VirtualDisplay& display) const;
+
+  // Runs ask the desktop portal on their session bus (false: the test switch keeps it unasked).
+  bool usePortal = false;
 
  private:
   TempDir dir_;

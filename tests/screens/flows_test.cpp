@@ -1,0 +1,377 @@
+// Bringing files in: the open dialogs and their forced answers, opening lists
+// of files, drops, appending with the format question, reordering, and the
+// message every bad input ends in.
+#include "screens/flows.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "core/settings.h"
+#include "editor/document.h"
+#include "editor/editor.h"
+#include "platform/filedialog_portal.h"
+#include "screens/flow_fixtures.h"
+#include "support/e2e_harness.h"
+#include "support/screen_harness.h"
+#include "ui/dialog.h"
+
+using flow_fixtures::dialogBody;
+using flow_fixtures::dialogTitle;
+using testing_support::ScopedEnv;
+using testing_support::ScreenHarness;
+using testing_support::TempDir;
+
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class Flows : public ::testing::Test {
+ protected:
+  void SetUp() override { flow_fixtures::resetFlows(&harness_); }
+  void TearDown() override { flow_fixtures::resetFlows(&harness_); }
+
+  std::string image(const std::string& name, int w = 64, int h = 48) {
+    return editor_fixtures::writeSolid(dir_.file(name), w, h, {30, 120, 200});
+  }
+  // Drops paths in one frame of the whole interface.
+  void drop(std::vector<std::string> paths) { harness_.appFrame(ScreenHarness::drop(std::move(paths))); }
+  // Pumps, as the start and editor screens do every frame, until the running
+  // dialog has been collected.
+  void pumpUntilCollected() {
+    testing_support::waitUntil([&] {
+      ui::pumpDialog(harness_.ctx());
+      return ui::editorState().dialogPurpose == ui::DialogPurpose::None;
+    });
+  }
+
+  doc::Document& document() { return doc::Document::instance(); }
+
+  TempDir dir_;
+  ScreenHarness harness_{1280, 720};
+};
+
+// --- Texts ------------------------------------------------------------------------------
+
+TEST_F(Flows, ErrorTextsNameTheFileTheRawExtensionOrTheKind) {
+  std::string readable = image("ok.png");
+  struct Row {
+    std::string path;
+    media::MediaKind kind;
+    const char* code;
+    const char* expected;
+  };
+  const std::vector<Row> rows = {
+      {dir_.file("missing.jpg"), media::MediaKind::Unknown, "UNSUPPORTED_FORMAT", "“missing.jpg” cannot be read"},
+      {dir_.path(), media::MediaKind::Unknown, "", "cannot be read"},
+      {"/proc/sys/vm/drop_caches", media::MediaKind::Unknown, "", "“drop_caches” cannot be read"},
+      {readable, media::MediaKind::Image, "DECODE_FAILED", "The image could not be loaded."},
+      {readable, media::MediaKind::Video, "NO_VIDEO_TRACK", "The video could not be loaded."},
+      {readable, media::MediaKind::Image, "UNSUPPORTED_FORMAT", "PNG cannot be opened on your device."},
+  };
+  for (const Row& r : rows) {
+    EXPECT_TRUE(has(ui::openErrorText(r.path, r.kind, r.code), r.expected)) << r.path << " " << r.code;
+  }
+}
+
+TEST_F(Flows, RawFileWithUnsupportedFormatNamesItsUpperCaseExtension) {
+  for (const char* name : {"photo.cr2", "photo.NEF", "x.y.Dng"}) {
+    testing_support::writeFile(dir_.file(name), "not really a raw file");
+    std::string text = ui::openErrorText(dir_.file(name), media::MediaKind::Image, "UNSUPPORTED_FORMAT");
+    std::string ext = std::string(name).substr(std::string(name).rfind('.') + 1);
+    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(has(text, "RAW files (" + ext + ")")) << text;
+  }
+  // Without a dot the whole path stands for the format.
+  testing_support::writeFile(dir_.file("noext"), "x");
+  EXPECT_TRUE(has(ui::openErrorText(dir_.file("noext"), media::MediaKind::Image, "UNSUPPORTED_FORMAT"),
+                  dir_.file("noext") + " cannot be opened"));
+}
+
+TEST_F(Flows, SaveAnswerGetsTheExpectedExtensionComparedCaseSensitively) {
+  EXPECT_EQ(ui::withExtension("/t/beach_v2", ".jpg"), "/t/beach_v2.jpg");
+  EXPECT_EQ(ui::withExtension("/t/beach_v2.jpg", ".jpg"), "/t/beach_v2.jpg");
+  EXPECT_EQ(ui::withExtension("/t/beach_v2.JPG", ".jpg"), "/t/beach_v2.JPG.jpg");
+  EXPECT_EQ(ui::withExtension("/t/clip.webm", ".mp4"), "/t/clip.webm.mp4");
+  EXPECT_EQ(ui::withExtension("", ".png"), ".png");
+}
+
+TEST_F(Flows, SaveDialogAnswerIsExtendedRememberedAndLogged) {
+  ASSERT_TRUE(document().openImage(image("pic.png")));
+  ui::editorState().dialogPurpose = ui::DialogPurpose::SaveImage;
+  platform::setForcedDialogResult(dir_.file("out.JPG"));
+  ui::pumpDialog(harness_.ctx());
+  EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::None);
+  // Whatever the output format, its lower-case extension follows the upper-case one.
+  EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "Ziel: " + dir_.file("out.JPG.")))
+      << flow_fixtures::g_env->logText();
+  EXPECT_EQ(settings::get().lastSaveDir, dir_.path());
+}
+
+// --- Dialogs ----------------------------------------------------------------------------
+
+TEST_F(Flows, OpenToWithTwoPathsTakesTheFirstThenKeepsTheSecond) {
+  std::string first = image("first.png");
+  std::string second = image("second.png");
+  ScopedEnv openTo("KORVELLE_OPEN_TO", (first + ":" + second).c_str());
+  for (const std::string& expected : {first, second, second}) {
+    ui::startOpenMedia(false);
+    EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::OpenImage);
+    pumpUntilCollected();
+    EXPECT_EQ(document().sourcePath, expected);
+    EXPECT_FALSE(ui::dialogOpen()) << dialogBody();
+  }
+  EXPECT_EQ(settings::get().lastOpenDir, dir_.path());
+}
+
+TEST_F(Flows, DialogWithoutPortalSaysSo) {
+  ui::startOpenMedia(true);
+  pumpUntilCollected();
+  EXPECT_TRUE(has(dialogBody(), "file dialog is not responding")) << dialogBody();
+  EXPECT_EQ(document().kind, media::MediaKind::Unknown);
+}
+
+TEST_F(Flows, SecondOpenWhileADialogRunsIsIgnored) {
+  ui::editorState().dialogPurpose = ui::DialogPurpose::OpenImage;
+  ui::startOpenMedia(true);
+  EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::OpenImage);
+  ui::editorState().dialogPurpose = ui::DialogPurpose::None;
+}
+
+TEST_F(Flows, AppendDialogNeedsAnOpenVideoAndTakesAppendTo) {
+  std::string a = editor_fixtures::testClip(320, 180, 1);
+  std::string b = editor_fixtures::testClip(160, 90, 1);
+  ASSERT_FALSE(a.empty());
+  ScopedEnv appendTo("KORVELLE_APPEND_TO", (b + "::" + b).c_str());
+  ui::startAppendVideo();
+  EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::None);  // nothing open
+
+  ASSERT_TRUE(document().openVideo(a));
+  ui::startAppendVideo();
+  EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::AppendVideos);
+  pumpUntilCollected();
+  ASSERT_EQ(ui::editorState().appendClips.size(), 3u);  // the work and b twice
+  EXPECT_EQ(ui::editorState().appendClips[0].path, "");
+  EXPECT_EQ(ui::editorState().appendClips[2].path, b);
+  EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "KORVELLE_APPEND_TO: 2 Datei(en)"));
+}
+
+TEST_F(Flows, AppendDialogWithNothingUsableSaysTheFormatIsNotSupported) {
+  ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
+  ScopedEnv appendTo("KORVELLE_APPEND_TO", image("still.png").c_str());
+  ui::startAppendVideo();
+  pumpUntilCollected();
+  EXPECT_EQ(dialogTitle(), "Error");
+  EXPECT_EQ(dialogBody(), "Format not supported");
+  EXPECT_TRUE(ui::editorState().pendingBounds.empty());
+}
+
+// --- Drops ------------------------------------------------------------------------------
+
+TEST_F(Flows, ThreeVideosFirstUnreadableOpenSecondAppendThirdReportOneSkipped) {
+  std::string second = editor_fixtures::testClip(320, 180, 1);
+  std::string third = editor_fixtures::testClip(320, 180, 2);
+  ASSERT_FALSE(third.empty());
+  std::string first = dir_.file("first.mp4");
+  ASSERT_EQ(mkfifo(first.c_str(), 0644), 0);
+  drop({first, second, third});
+  EXPECT_EQ(document().kind, media::MediaKind::Video);
+  EXPECT_EQ(document().sourcePath, second);
+  const ui::EditorState& st = ui::editorState();
+  EXPECT_EQ(st.appendSkipped, 1);
+  ASSERT_EQ(st.appendClips.size(), 2u);
+  EXPECT_EQ(st.appendClips[1].path, third);
+  ASSERT_EQ(st.pendingClips.size(), 2u);
+  EXPECT_EQ(st.pendingClips[0].path, second);
+  EXPECT_FALSE(st.appendAsk);
+  ASSERT_EQ(st.skippedFiles.size(), 1u);
+  EXPECT_EQ(st.skippedFiles[0].path, first);
+  EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "Hereingezogen: 2 Clips"));
+}
+
+TEST_F(Flows, FolderDroppedAloneSaysOneSkippedAndOpensNothing) {
+  TempDir folder;
+  drop({folder.path()});
+  EXPECT_EQ(document().kind, media::MediaKind::Unknown);
+  EXPECT_EQ(dialogBody(), "1 file(s) skipped — they could not be opened.");
+}
+
+TEST_F(Flows, FolderBesideAnImageIsLeftOutOfTheFramesList) {
+  TempDir folder;
+  std::string pic = image("pic.png");
+  harness_.frame([](ui::Ctx& c) {
+    ui::handleDroppedFiles(c);
+    ASSERT_EQ(c.in.dropped.size(), 1u);
+  }, ScreenHarness::drop({folder.path(), pic}));
+  EXPECT_EQ(document().sourcePath, pic);
+  EXPECT_FALSE(ui::dialogOpen());
+}
+
+TEST_F(Flows, ImageDroppedOnAnEditedImageAsksAndCancelKeepsEverything) {
+  std::string a = image("a.png", 64, 48);
+  std::string b = image("b.png", 32, 32);
+  ASSERT_TRUE(document().openImage(a));
+  ASSERT_TRUE(document().commitImage(editor_fixtures::solid(20, 10, {1, 2, 3}), "edit"));
+  drop({b});
+  EXPECT_EQ(dialogTitle(), "Close editor?");
+  EXPECT_EQ(ui::editorState().pendingDrop, std::vector<std::string>{b});
+  ASSERT_TRUE(harness_.clickWidget("dialog.0"));  // Cancel
+  EXPECT_EQ(ui::takeDialogResult(), 0);
+  EXPECT_EQ(document().sourcePath, a);
+  EXPECT_EQ(document().current, 1);
+  EXPECT_EQ(document().image.width, 20);
+
+  // What the editor does for "Close": the dropped image replaces the work.
+  ui::openDroppedFiles(ui::editorState().pendingDrop);
+  EXPECT_EQ(document().sourcePath, b);
+  EXPECT_EQ(document().current, 0);
+  EXPECT_TRUE(ui::editorState().pendingDrop.empty());
+}
+
+TEST_F(Flows, ImageDroppedOnAnUneditedImageReplacesItAtOnce) {
+  ASSERT_TRUE(document().openImage(image("a.png")));
+  std::string b = image("b.png");
+  drop({b});
+  EXPECT_EQ(document().sourcePath, b);
+  EXPECT_FALSE(ui::dialogOpen());
+}
+
+TEST_F(Flows, DropsWhileSomethingRunsAreIgnored) {
+  std::string pic = image("pic.png");
+  ui::editorState().dialogPurpose = ui::DialogPurpose::OpenVideo;
+  harness_.frame([](ui::Ctx& c) { ui::handleDroppedFiles(c); }, ScreenHarness::drop({pic}));
+  ui::editorState().dialogPurpose = ui::DialogPurpose::None;
+  ui::busy().active = true;
+  harness_.frame([](ui::Ctx& c) { ui::handleDroppedFiles(c); }, ScreenHarness::drop({pic}));
+  ui::busy().active = false;
+  ui::showDialog("Question", "", {{"A", 1}});
+  drop({pic});
+  EXPECT_EQ(ui::currentDialog().title, "Question");  // not replaced
+  EXPECT_EQ(document().kind, media::MediaKind::Unknown);
+  EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "hereingezogen ignoriert — es laeuft gerade etwas"));
+}
+
+TEST_F(Flows, EveryBadInputEndsInItsMessage) {
+  auto bad = flow_fixtures::makeBadInputs(dir_.path());
+  for (const auto& [path, expected] : bad) {
+    flow_fixtures::resetFlows(&harness_);
+    drop({path});
+    EXPECT_EQ(document().kind, media::MediaKind::Unknown) << path;
+    EXPECT_TRUE(has(dialogBody(), expected)) << path << ": " << dialogBody();
+  }
+}
+
+TEST_F(Flows, TruncatedJpegOpensOrSaysSoButNeverHangs) {
+  std::string cut = flow_fixtures::truncatedJpeg(dir_.path());
+  drop({cut});
+  if (document().kind == media::MediaKind::Unknown) {
+    EXPECT_TRUE(has(dialogBody(), "JPG cannot be opened") || has(dialogBody(), "could not be loaded"))
+        << dialogBody();
+  } else {
+    EXPECT_EQ(document().image.width, 640);
+  }
+}
+
+TEST_F(Flows, AwkwardNamesOpen) {
+  std::string weird = std::string("a \"quoted\" 'name' with spaces and \xff\xfe bytes.png");
+  for (const std::string& name : {std::string("-leading-dash.png"), weird}) {
+    flow_fixtures::resetFlows(&harness_);
+    std::string path = image(name);
+    ASSERT_FALSE(path.empty()) << name;
+    drop({path});
+    EXPECT_EQ(document().sourcePath, path);
+    EXPECT_FALSE(ui::dialogOpen()) << dialogBody();
+  }
+}
+
+TEST_F(Flows, UnreadableNameWithBadBytesIsShownAsValidText) {
+  std::string path = dir_.file("gone \xff.jpg");
+  std::string text = ui::openErrorText(path, media::MediaKind::Unknown, "");
+  EXPECT_TRUE(g_utf8_validate(text.c_str(), static_cast<gssize>(text.size()), nullptr)) << text;
+  EXPECT_TRUE(has(text, "“gone \xEF\xBF\xBD.jpg”")) << text;
+}
+
+TEST_F(Flows, SkippedFilesBeforeAnImageAreReported) {
+  std::string pic = image("pic.png");
+  drop({dir_.file("missing.png"), dir_.file("also-missing.png"), pic});
+  EXPECT_EQ(document().sourcePath, pic);
+  EXPECT_EQ(dialogBody(), "2 file(s) skipped — they could not be opened.");
+}
+
+TEST_F(Flows, CommandLineFileGivesTheMessageWithoutADialog) {
+  std::string message;
+  EXPECT_FALSE(ui::openCommandLineFile(dir_.file("nope.jpg"), &message));
+  EXPECT_TRUE(has(message, "“nope.jpg” cannot be read")) << message;
+  EXPECT_FALSE(ui::dialogOpen());
+  std::string pic = image("-dash.png");
+  EXPECT_TRUE(ui::openCommandLineFile(pic, &message));
+  EXPECT_EQ(document().sourcePath, pic);
+}
+
+// --- Appending and reordering ------------------------------------------------------------
+
+TEST_F(Flows, PortraitClipOnAWideWorkAsksAboutTheFormat) {
+  ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
+  std::string portrait = editor_fixtures::testClip(180, 320, 1);
+  EXPECT_TRUE(ui::appendVideoFiles({portrait}, 0));
+  const ui::EditorState& st = ui::editorState();
+  EXPECT_TRUE(st.appendAsk);
+  EXPECT_EQ(dialogTitle(), "Different formats");
+  EXPECT_TRUE(has(dialogBody(), "(180 × 320)")) << dialogBody();
+  EXPECT_TRUE(has(dialogBody(), "(320 × 180)")) << dialogBody();
+  EXPECT_EQ(ui::currentDialog().buttons.size(), 3u);
+  EXPECT_EQ(st.appendSizes.currentWidth, 320);
+  EXPECT_EQ(st.appendSizes.currentHeight, 180);
+  EXPECT_EQ(st.appendSizes.otherWidth, 320);
+  EXPECT_EQ(st.appendSizes.otherHeight, 320);
+  ASSERT_EQ(st.appendBounds.size(), 1u);
+  EXPECT_NEAR(st.appendBounds[0], document().videoInfo.durationMs, 1.0);
+}
+
+TEST_F(Flows, RatioWithinOnePercentDoesNotAsk) {
+  ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
+  std::string close = editor_fixtures::testClip(322, 180, 1);  // 0.6 % wider
+  EXPECT_TRUE(ui::appendVideoFiles({close}, 0));
+  EXPECT_FALSE(ui::editorState().appendAsk);
+  EXPECT_NE(dialogTitle(), "Different formats");
+}
+
+TEST_F(Flows, AppendSkipsWhatIsNoVideoAndRefusesWhenNothingIsLeft) {
+  std::string pic = image("pic.png");
+  EXPECT_FALSE(ui::appendVideoFiles({pic}, 0));  // nothing open
+  ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
+  EXPECT_FALSE(ui::appendVideoFiles({}, 0));
+  EXPECT_FALSE(ui::appendVideoFiles({pic, dir_.file("missing.mp4")}, 0));
+  EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "anhaengen: nichts Brauchbares dabei"));
+  EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "uebersprungen: " + dir_.file("missing.mp4") + " — kein Zugriff"));
+  EXPECT_TRUE(ui::appendVideoFiles({pic, editor_fixtures::testClip(320, 180, 2)}, 3));
+  EXPECT_EQ(ui::editorState().appendSkipped, 4);
+}
+
+TEST_F(Flows, VideosDroppedOnAVideoAreAppended) {
+  ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
+  std::string more = editor_fixtures::testClip(320, 180, 2);
+  drop({more});
+  EXPECT_EQ(ui::editorState().appendClips.size(), 2u);
+  EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "Anhaengen: 1 Datei(en)"));
+}
+
+TEST_F(Flows, ReorderLogsTheNewOrderAndIgnoresTooFewClips) {
+  ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
+  ui::reorderClips({{"/a.mp4", 0, 1000}});
+  EXPECT_FALSE(has(flow_fixtures::g_env->logText(), "Umsortieren"));
+  ui::editorState().gestureActive = true;
+  ui::reorderClips({{"/a.mp4", 0, 1000}, {"", 0, 61234}});
+  EXPECT_FALSE(has(flow_fixtures::g_env->logText(), "Umsortieren"));
+  ui::editorState().gestureActive = false;
+  ui::reorderClips({{"/a.mp4", 0, 1000}, {"", 0, 61234}});
+  std::string log = flow_fixtures::g_env->logText();
+  EXPECT_TRUE(has(log, "Umsortieren → 2 Clip(s):")) << log;
+  EXPECT_TRUE(has(log, "  1: /a.mp4  0:00.00–0:01.00"));
+  EXPECT_TRUE(has(log, "  2: <aktueller Stand>  0:00.00–1:01.23"));
+}
+
+}  // namespace

@@ -1,0 +1,280 @@
+// The start screen: what shows at which window size, the format cards and
+// their chips, the RAW line, the buttons and the corner buttons; pictures of
+// it in four languages.
+#include "screens/start.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/i18n.h"
+#include "screens/flows.h"
+#include "editor/editor.h"
+#include "media/image_io.h"
+#include "media/video.h"
+#include "screens/flow_fixtures.h"
+#include "screens/portal_session.h"
+#include "screens/router.h"
+#include "support/e2e_harness.h"
+#include "support/screen_harness.h"
+#include "ui/dialog.h"
+
+using testing_support::ScopedEnv;
+using testing_support::ScreenHarness;
+using testing_support::TempDir;
+
+namespace {
+
+class StartScreen : public ::testing::Test {
+ protected:
+  void SetUp() override { flow_fixtures::resetFlows(); }
+  void TearDown() override {
+    i18n::setLanguage("en");
+    flow_fixtures::resetFlows();
+  }
+};
+
+// The chips of one card as the dump lists them.
+std::vector<ui::Rect> chips(const ScreenHarness& h, const std::string& card) {
+  std::vector<ui::Rect> out;
+  for (const auto& e : h.dump()) {
+    if (e.id.rfind("start.chip." + card + ".", 0) == 0) out.push_back(e.rect);
+  }
+  return out;
+}
+
+bool inside(const ui::Rect& inner, const ui::Rect& outer) {
+  return inner.x >= outer.x - 1 && inner.y >= outer.y - 1 && inner.x + inner.w <= outer.x + outer.w + 1 &&
+         inner.y + inner.h <= outer.y + outer.h + 1;
+}
+
+TEST_F(StartScreen, UpTo842HighAtScaleOneNoCardsButButtonsAndDropNoteStay) {
+  for (int height : {560, 720, 842}) {
+    ScreenHarness h(1280, height);
+    h.appFrame();
+    if (height == 842) {
+      ASSERT_DOUBLE_EQ(h.ctx().uiScale, 1.0);
+    }
+    EXPECT_TRUE(h.hasWidget("start.video")) << height;
+    EXPECT_TRUE(h.hasWidget("start.image")) << height;
+    EXPECT_TRUE(h.hasWidget("start.dropNote")) << height;
+    EXPECT_FALSE(h.hasWidget("start.formats.video")) << height;
+    EXPECT_FALSE(h.hasWidget("start.formats.image")) << height;
+  }
+  ScreenHarness tall(1280, 843);
+  tall.appFrame();
+  EXPECT_TRUE(tall.hasWidget("start.formats.video"));
+  EXPECT_TRUE(tall.hasWidget("start.formats.image"));
+}
+
+TEST_F(StartScreen, LayoutFollowsTheWindow) {
+  // The dump rounds to whole pixels.
+  ScreenHarness h(1600, 1400);
+  h.appFrame();
+  const double s = h.ctx().uiScale;
+  ASSERT_DOUBLE_EQ(s, 1.25);
+  auto video = h.widget("start.video");
+  auto image = h.widget("start.image");
+  ASSERT_TRUE(video && image);
+  EXPECT_NEAR(video->y, 0.62 * 1400, 0.5);
+  EXPECT_NEAR(video->w, 360 * s, 0.5);
+  EXPECT_NEAR(video->h, 58 * s, 0.5);
+  EXPECT_NEAR(video->x + video->w / 2, 800, 1);
+  EXPECT_NEAR(image->y, video->y + 74 * s, 1);
+  auto about = h.widget("start.about");
+  auto settings = h.widget("start.settings");
+  ASSERT_TRUE(about && settings);
+  EXPECT_NEAR(about->x + about->w, 1600 - 16 * s, 1);
+  EXPECT_NEAR(about->y, 16 * s, 0.5);
+  EXPECT_NEAR(settings->x + settings->w, about->x - 4 * s, 1);
+  auto card = h.widget("start.formats.video");
+  ASSERT_TRUE(card);
+  EXPECT_NEAR(card->y, 0.62 * 1400 + 178 * s, 0.5);
+  EXPECT_NEAR(card->y + card->h, 1400 - 52 * s, 1);
+  EXPECT_NEAR(card->x + card->w, 800 - 10 * s, 1);
+  // Everything fits at this size: every extension has its chip inside the card.
+  std::vector<ui::Rect> v = chips(h, "video");
+  EXPECT_EQ(v.size(), media::videoExtensions().size());
+  for (const ui::Rect& c : v) EXPECT_TRUE(inside(c, *card));
+  EXPECT_TRUE(h.hasWidget("start.chip.video.MP4"));
+  EXPECT_TRUE(h.hasWidget("start.chip.image.PNG"));
+
+  // Full HD at scale 1.5 leaves the band below the buttons too low for the cards.
+  ScreenHarness hd(1920, 1080);
+  hd.appFrame();
+  EXPECT_FALSE(hd.hasWidget("start.formats.video"));
+  EXPECT_TRUE(hd.hasWidget("start.dropNote"));
+}
+
+TEST_F(StartScreen, RawLineMarksAMissingDecoder) {
+  EXPECT_EQ(ui::rawFormatsLine(true).rfind("RAW: DNG · CR2 · ", 0), 0u) << ui::rawFormatsLine(true);
+  EXPECT_EQ(ui::rawFormatsLine(false).rfind("RAW (—): DNG · CR2 · ", 0), 0u) << ui::rawFormatsLine(false);
+  EXPECT_EQ(ui::rawFormatsLine(false).substr(ui::rawFormatsLine(false).size() - 3), "CRW");
+}
+
+TEST_F(StartScreen, ChipsStopAtTheLastFullRow) {
+  // 40-wide chips in a 160 × 100 card: three per row, two rows above the limit.
+  const ui::Rect card{100, 200, 160, 100};
+  std::vector<ui::Rect> laid = ui::chipLayout(card, std::vector<double>(20, 40), card.y + card.h - 6, 1.0);
+  ASSERT_EQ(laid.size(), 6u);
+  for (size_t i = 0; i < laid.size(); ++i) {
+    EXPECT_DOUBLE_EQ(laid[i].x, 114 + (i % 3) * 45.0) << i;
+    EXPECT_DOUBLE_EQ(laid[i].y, 232 + (i / 3) * 27.0) << i;
+    EXPECT_LE(laid[i].y + laid[i].h, card.y + card.h - 6);
+  }
+  // A chip wider than the row still gets a row of its own; nothing at all when no row fits.
+  EXPECT_EQ(ui::chipLayout(card, {500, 20}, 400, 1.0).size(), 2u);
+  EXPECT_TRUE(ui::chipLayout(card, {20}, card.y + 40, 1.0).empty());
+  // Scaled: every length grows with s.
+  std::vector<ui::Rect> big = ui::chipLayout({100, 200, 400, 300}, {60, 60}, 1000, 2.0);
+  EXPECT_DOUBLE_EQ(big[0].x, 128);
+  EXPECT_DOUBLE_EQ(big[0].y, 264);
+  EXPECT_DOUBLE_EQ(big[0].h, 44);
+  EXPECT_DOUBLE_EQ(big[1].x, 128 + 60 + 10);
+}
+
+TEST_F(StartScreen, ShortCardsShowOnlyTheRowsThatFit) {
+  // Cards 96.8 high: the image card keeps room for its RAW line, so one row of
+  // its two is left; no chip is cut or drawn past the card.
+  ScreenHarness h(1280, 860);
+  h.appFrame();
+  auto card = h.widget("start.formats.image");
+  ASSERT_TRUE(card);
+  std::vector<ui::Rect> img = chips(h, "image");
+  ASSERT_FALSE(img.empty());
+  EXPECT_LT(img.size(), media::capabilities().decode.size());
+  for (const ui::Rect& c : img) {
+    EXPECT_DOUBLE_EQ(c.y, img[0].y);
+    EXPECT_LE(c.y + c.h, card->y + card->h - 36);
+  }
+}
+
+TEST_F(StartScreen, CornerButtonsOpenAboutAndSettings) {
+  ScreenHarness h(1280, 720);
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("start.about"));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::About);
+  ui::App::instance().screen = ui::App::Main;
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("start.settings"));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
+}
+
+TEST_F(StartScreen, ButtonsUnderAnOpenDialogTakeNoClick) {
+  ScreenHarness h(1280, 720);
+  h.appFrame();
+  auto about = h.widget("start.about");
+  ASSERT_TRUE(about);
+  ui::showDialog("Title", "Body", {{"OK", 1}});
+  h.appFrame(ScreenHarness::click(about->x + about->w / 2, about->y + about->h / 2));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
+  EXPECT_TRUE(ui::dialogOpen());
+}
+
+TEST_F(StartScreen, ImageButtonOpensWhatTheDialogAnswers) {
+  TempDir dir;
+  std::string pic = editor_fixtures::writeSolid(dir.file("p.png"), 40, 30, {1, 2, 3});
+  ScopedEnv openTo("KORVELLE_OPEN_TO", pic.c_str());
+  ScreenHarness h(1280, 720);
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("start.image"));
+  testing_support::waitUntil([&] {
+    h.appFrame();
+    return ui::editorState().dialogPurpose == ui::DialogPurpose::None;
+  });
+  EXPECT_EQ(doc::Document::instance().sourcePath, pic);
+  EXPECT_TRUE(h.hasWidget("screen.editor"));
+}
+
+TEST_F(StartScreen, VideoButtonWhileADialogRunsDoesNothing) {
+  TempDir dir;
+  std::string pic = editor_fixtures::writeSolid(dir.file("p.png"), 40, 30, {1, 2, 3});
+  flow_fixtures::PortalSession portal;
+  const std::string trigger = dir.file("answer-now");
+  std::string why;
+  if (!portal.start(R"([{"code": 0, "uris": ["file://)" + pic + R"("], "trigger": ")" + trigger + R"("}])", &why)) {
+    GTEST_SKIP() << why;
+  }
+  ScopedEnv portalOn("KORVELLE_NO_PORTAL", nullptr);
+  ScreenHarness h(1280, 720);
+  h.appFrame();
+  ASSERT_TRUE(h.clickWidget("start.image"));
+  ASSERT_TRUE(testing_support::waitUntil([&] { return portal.record().find("end") != std::string::npos; }))
+      << portal.record();
+  h.appFrame();
+  ASSERT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::OpenImage);
+
+  ASSERT_TRUE(h.clickWidget("start.video"));
+  EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::OpenImage);
+
+  testing_support::writeFile(trigger, "");
+  testing_support::waitUntil([&] {
+    h.appFrame();
+    return ui::editorState().dialogPurpose == ui::DialogPurpose::None;
+  });
+  EXPECT_EQ(doc::Document::instance().sourcePath, pic);
+  const std::string record = portal.record();
+  EXPECT_EQ(record.find("call OpenFile"), record.rfind("call OpenFile")) << record;  // one call only
+  EXPECT_NE(record.find("title Choose image"), std::string::npos) << record;
+}
+
+// Pictures of the screen for a reader to look at: in KORVELLE_SCREENSHOT_DIR
+// when set, else in a temporary folder that is checked and removed. The third
+// size is tall enough for the format cards.
+TEST_F(StartScreen, PicturesInFourLanguagesAndTwoSizes) {
+  TempDir tmp;
+  const char* wanted = std::getenv("KORVELLE_SCREENSHOT_DIR");
+  const std::string dir = wanted && *wanted ? wanted : tmp.path();
+  mkdir(dir.c_str(), 0755);
+  for (const char* lang : {"en", "de", "ar", "ja"}) {
+    i18n::setLanguage(lang);
+    for (auto [w, h] : {std::pair{1280, 800}, std::pair{1920, 1080}, std::pair{1280, 1000}}) {
+      ScreenHarness harness(w, h);
+      harness.appFrame();
+      harness.appFrame();
+      const std::string path = dir + "/start_" + lang + "_" + std::to_string(w) + "x" + std::to_string(h) + ".png";
+      ASSERT_EQ(cairo_surface_write_to_png(harness.surface(), path.c_str()), CAIRO_STATUS_SUCCESS);
+      // The primary button's blue shows where the dump says the button is.
+      auto video = harness.widget("start.video");
+      ASSERT_TRUE(video);
+      EXPECT_EQ(harness.pixel(video->x + 8, video->y + video->h / 2) & 0xFFFFFF, 0x2C6392u) << lang;
+    }
+    // The error messages of the flows over the start screen.
+    const std::vector<std::pair<std::string, std::string>> errors = {
+        {"noaccess", ui::openErrorText(dir + "/missing photo.jpg", media::MediaKind::Unknown, "")},
+        {"raw", i18n::tr("errors.unsupportedRaw", {{"format", "CR2"}})},
+        {"generic", i18n::tr("errors.unsupportedGeneric", {{"format", "MP4"}})},
+        {"imageload", i18n::tr("errors.imageLoad")},
+        {"videoload", i18n::tr("errors.videoLoad")},
+        {"unsupported", i18n::tr("errors.unsupportedTitle")},
+        {"skipped", i18n::tr("errors.skipped", {{"count", "2"}})},
+        {"noportal", i18n::tr("error.noPortal")},
+        {"close", ""},
+        {"format", ""},
+    };
+    for (const auto& [name, body] : errors) {
+      ScreenHarness harness(1280, 800);
+      if (name == "close") {
+        ui::showDialog(i18n::tr("errors.closeTitle"), i18n::tr("errors.closeBody"),
+                       {{i18n::tr("errors.closeCancel"), 0}, {i18n::tr("errors.closeConfirm"), 2}});
+      } else if (name == "format") {
+        ui::showDialog(i18n::tr("append.formatTitle"),
+                       i18n::tr("append.formatBody", {{"new", "1080 × 1920"}, {"current", "1920 × 1080"}}),
+                       {{i18n::tr("append.fitCurrent"), 1}, {i18n::tr("append.keepOriginal"), 0},
+                        {i18n::tr("save.cancel"), 0}});
+      } else {
+        ui::showDialog(i18n::tr("errors.title"), body, {{i18n::tr("errors.closeConfirm"), 1}});
+      }
+      harness.appFrame();
+      ASSERT_TRUE(harness.hasWidget("dialog.0"));
+      const std::string path = dir + "/error_" + name + "_" + lang + ".png";
+      ASSERT_EQ(cairo_surface_write_to_png(harness.surface(), path.c_str()), CAIRO_STATUS_SUCCESS);
+      flow_fixtures::closeDialog(&harness);
+    }
+  }
+}
+
+}  // namespace
