@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "editor/version_writer.h"
 #include "platform/log.h"
 #include "platform/owned_dir.h"
 #include "platform/paths.h"
@@ -21,6 +22,12 @@ struct WorkDir {
 
 WorkDir& workDirState() {
   static WorkDir w;
+  return w;
+}
+
+// The one writer of version files; joined by cleanWorkDir or at exit.
+VersionWriter& versionWriter() {
+  static VersionWriter w;
   return w;
 }
 
@@ -64,6 +71,7 @@ const std::string& Document::workDir() {
 }
 
 void Document::cleanWorkDir() {
+  versionWriter().stop();
   WorkDir& w = workDirState();
   std::lock_guard<std::mutex> lock(w.mutex);
   w.dir.remove();
@@ -127,24 +135,51 @@ bool Document::commitImage(const media::Image& img, const std::string& label, st
     if (err) *err = "WRONG_KIND";
     return false;
   }
-  ++stepCounter;
-  const std::string path = workDir() + "/" + stepFileName(stepCounter);
-  media::OutOptions options;
-  options.format = media::OutFormat::Png;
-  options.quality = 92;
-  if (!media::saveImage(path, img, options, media::Meta{}, err)) {
-    diag::write("edit", "Arbeitsstand nicht geschrieben: " + path);
-    return false;
-  }
-  versions.resize(static_cast<size_t>(current) + 1);
-  versions.push_back({path, label, img.width, img.height});
-  current = static_cast<int32_t>(versions.size()) - 1;
+  if (!commitShared(std::make_shared<const media::Image>(img), label, err)) return false;
   image = img;
-  imageInfo.width = img.width;
-  imageInfo.height = img.height;
-  imageInfo.hasAlpha = img.hasAlpha;
   return true;
 }
+
+bool Document::commitImage(media::Image&& img, const std::string& label, std::string* err) {
+  if (kind != media::MediaKind::Image) {
+    if (err) *err = "WRONG_KIND";
+    return false;
+  }
+  // The file gets a copy of its own: the document's picture may be replaced
+  // (by an undo or the next edit) while the writer still reads it.
+  if (!commitShared(std::make_shared<const media::Image>(img), label, err)) return false;
+  image = std::move(img);
+  return true;
+}
+
+bool Document::commitShared(std::shared_ptr<const media::Image> file, const std::string& label,
+                            std::string* err) {
+  ++stepCounter;
+  if (!file->valid()) {
+    if (err) *err = "EMPTY_IMAGE";
+    return false;
+  }
+  const std::string& dir = workDir();
+  if (dir.empty()) {
+    if (err) *err = "WRITE_FAILED";
+    return false;
+  }
+  const std::string path = dir + "/" + stepFileName(stepCounter);
+  const int32_t w = file->width;
+  const int32_t h = file->height;
+  const bool alpha = file->hasAlpha;
+  versionWriter().enqueue(path, std::move(file));
+  versions.resize(static_cast<size_t>(current) + 1);
+  versions.push_back({path, label, w, h});
+  current = static_cast<int32_t>(versions.size()) - 1;
+  imageInfo.width = w;
+  imageInfo.height = h;
+  imageInfo.hasAlpha = alpha;
+  if (err) err->clear();
+  return true;
+}
+
+void Document::waitForVersionFiles() { versionWriter().waitIdle(); }
 
 bool Document::commitVideo(const std::string& path, const std::string& label, std::string* err) {
   if (kind != media::MediaKind::Video) {
@@ -186,6 +221,7 @@ bool Document::moveTo(int32_t index) {
 bool Document::loadCurrentImage(std::string* err) {
   media::Image img;
   media::ImageInfo info;
+  versionWriter().waitFor(currentPath());
   if (!media::loadImage(currentPath(), &img, &info, err)) return false;
   if (current > 0) {
     // A step file is our own plain PNG. The source's format, orientation and

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -72,15 +73,23 @@ class Document {
   void close();
 
   // --- Versions --------------------------------------------------------------------
-  // Writes img as the next "step_NNN.png" (PNG, no signature) and makes it the
-  // current version, dropping the redo tail. Images only ("WRONG_KIND"). The
-  // step counter advances even when the write fails.
+  // Makes img the current version, dropping the redo tail, and queues it to be
+  // written as the next "step_NNN.png" (PNG, no signature) on the version
+  // writer's thread: returns without waiting for the file. Images only
+  // ("WRONG_KIND"); an empty image fails ("EMPTY_IMAGE"), as does a missing
+  // working directory ("WRITE_FAILED"). The step counter advances even then.
+  // A file whose background write fails is logged; moving back to its
+  // version later fails like any unreadable version.
   bool commitImage(const media::Image& img, const std::string& label, std::string* err = nullptr);
+  bool commitImage(media::Image&& img, const std::string& label, std::string* err = nullptr);
+  // Blocks until every queued version file is written (tests, benchmarks).
+  static void waitForVersionFiles();
   // Makes an existing work file (rendered by the export flow) the current
   // version, dropping the redo tail. Videos only ("WRONG_KIND").
   bool commitVideo(const std::string& path, const std::string& label, std::string* err = nullptr);
   // One version back / forward. False at the end of the list, and for an
-  // image whose version file cannot be loaded (current then stays).
+  // image whose version file cannot be loaded (current then stays). Waits for
+  // the version's file when it is still being written.
   bool undo();
   bool redo();
   // Reloads image from the current version's file.
@@ -89,6 +98,7 @@ class Document {
  private:
   Document();
   bool moveTo(int32_t index);
+  bool commitShared(std::shared_ptr<const media::Image> file, const std::string& label, std::string* err);
 };
 
 }  // namespace doc

@@ -76,7 +76,7 @@ int createTemp(const std::string& target, std::string* tmpPath) {
 
 }  // namespace
 
-bool replaceFileContents(const std::string& path, const uint8_t* data, size_t size) {
+bool replaceFileContents(const std::string& path, const uint8_t* data, size_t size, bool durable) {
   if (path.empty()) return false;
   const std::string target = resolveTarget(path);
   struct stat old {};
@@ -89,13 +89,14 @@ bool replaceFileContents(const std::string& path, const uint8_t* data, size_t si
   if (out.fd < 0) return false;
   bool ok = writeAll(out.fd, data, size);
   if (ok && hadOld) ok = ::fchmod(out.fd, old.st_mode & 07777) == 0;
-  if (ok) ok = ::fsync(out.fd) == 0;
+  if (ok && durable) ok = ::fsync(out.fd) == 0;
   if (::close(out.release()) != 0) ok = false;
   if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
   if (!ok) {
     ::unlink(tmp.c_str());
     return false;
   }
+  if (!durable) return true;
   // The rename itself becomes durable with the folder's entry; a failure here
   // cannot be undone and the new content is already in place.
   Fd dir;
