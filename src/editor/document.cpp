@@ -101,7 +101,7 @@ bool Document::openImage(const std::string& path, std::string* err) {
   sourcePath = path;
   versions.push_back({path, "", img.width, img.height});
   current = 0;
-  image = std::move(img);
+  setImage(std::move(img));
   imageInfo = std::move(info);
   return true;
 }
@@ -123,7 +123,7 @@ void Document::close() {
   sourcePath.clear();
   versions.clear();
   current = -1;
-  image = media::Image{};  // releases the buffer, unlike clear()
+  setImage(media::Image{});  // releases the buffer, unlike clear()
   imageInfo = media::ImageInfo{};
   videoInfo = media::VideoInfo{};
 }
@@ -136,7 +136,7 @@ bool Document::commitImage(const media::Image& img, const std::string& label, st
     return false;
   }
   if (!commitShared(std::make_shared<const media::Image>(img), label, err)) return false;
-  image = img;
+  setImage(media::Image(img));
   return true;
 }
 
@@ -148,7 +148,19 @@ bool Document::commitImage(media::Image&& img, const std::string& label, std::st
   // The file gets a copy of its own: the document's picture may be replaced
   // (by an undo or the next edit) while the writer still reads it.
   if (!commitShared(std::make_shared<const media::Image>(img), label, err)) return false;
-  image = std::move(img);
+  setImage(std::move(img));
+  return true;
+}
+
+bool Document::commitImage(media::Image&& img, std::shared_ptr<const media::Image> file, const std::string& label,
+                           std::string* err) {
+  if (kind != media::MediaKind::Image) {
+    if (err) *err = "WRONG_KIND";
+    return false;
+  }
+  if (!file) file = std::make_shared<const media::Image>(img);
+  if (!commitShared(std::move(file), label, err)) return false;
+  setImage(std::move(img));
   return true;
 }
 
@@ -180,6 +192,20 @@ bool Document::commitShared(std::shared_ptr<const media::Image> file, const std:
 }
 
 void Document::waitForVersionFiles() { versionWriter().waitIdle(); }
+
+void Document::withImage(const std::function<void(const media::Image&)>& read) const {
+  std::lock_guard<std::mutex> lock(imageMutex_);
+  read(image);
+}
+
+void Document::setImage(media::Image&& img) {
+  media::Image old;
+  {
+    std::lock_guard<std::mutex> lock(imageMutex_);
+    old = std::exchange(image, std::move(img));
+  }
+  // old's buffer is freed here, outside the lock.
+}
 
 bool Document::commitVideo(const std::string& path, const std::string& label, std::string* err) {
   if (kind != media::MediaKind::Video) {
@@ -232,7 +258,7 @@ bool Document::loadCurrentImage(std::string* err) {
     info.height = img.height;
     info.hasAlpha = img.hasAlpha;
   }
-  image = std::move(img);
+  setImage(std::move(img));
   imageInfo = std::move(info);
   return true;
 }

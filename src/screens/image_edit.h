@@ -20,7 +20,9 @@ struct ImageEdit {
   std::string label;            // the new version's label (translated)
   std::string busyText;         // the busy overlay's headline (translated)
   const char* errorKey = "";    // catalogue key of the failure dialog's body
-  std::function<media::Image(media::Image&&)> op;  // the operation; empty result = failure
+  // The operation; an empty result is a failure. On the worker it reads the
+  // document's picture in place (Document::withImage), so it must not keep it.
+  std::function<media::Image(const media::Image&)> op;
   std::function<void()> onSuccess;                 // UI thread, after the commit
 };
 
@@ -28,7 +30,7 @@ struct ImageEdit {
 inline constexpr long long kImageEditWorkerPixels = 2'000'000;
 
 // --- Running ------------------------------------------------------------------------
-// Starts edit on a copy of the current picture. False (nothing started) when
+// Starts edit on the current picture. False (nothing started) when
 // no image is open or an edit is still running.
 bool startImageEdit(ImageEdit edit);
 // An edit is running (its result not yet committed).

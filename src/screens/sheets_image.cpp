@@ -55,9 +55,10 @@ std::string degreesText(double angle) {
   return buf;
 }
 
-std::string numberText(double v, const char* format) {
+// "%.1f" for the log.
+std::string angleLogText(double v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, format, v);
+  std::snprintf(buf, sizeof buf, "%.1f", v);
   return buf;
 }
 
@@ -73,7 +74,7 @@ double snapAngle(double angle) {
 void flip(media::TransformOp op, const char* logText, const char* labelKey) {
   diag::action(logText);
   startImageEdit({"transform", i18n::tr(labelKey), i18n::tr("busy.flipping"), "errors.transform",
-                  [op](media::Image&& img) { return media::transform(std::move(img), op); }, nullptr});
+                  [op](const media::Image& img) { return media::transform(img, op); }, nullptr});
 }
 
 // --- Crop ------------------------------------------------------------------------------
@@ -230,9 +231,9 @@ double sheetRotate(Ctx& ctx, double bottom) {
   if (primaryButton(ctx, slotFromRight(buttons, 3, 4, 180 * s, 8 * s), i18n::tr("transform.apply"),
                     idle && turned, "sheet.apply")) {
     const double angle = st.rotateAngle;
-    diag::action("Drehen anwenden: " + numberText(angle, "%.1f"));
+    diag::action("Drehen anwenden: " + angleLogText(angle));
     startImageEdit({"rotate", i18n::tr("editor.transform"), i18n::tr("busy.rotating"), "errors.transform",
-                    [angle](media::Image&& src) { return media::rotate(std::move(src), angle); },
+                    [angle](const media::Image& src) { return media::rotate(src, angle); },
                     [] {
                       editorState().rotateAngle = 0;
                       editorState().sheet = Sheet::None;
@@ -273,7 +274,7 @@ double sheetCrop(Ctx& ctx, double bottom) {
                     idle && !isWholeImage(c), "sheet.apply")) {
     diag::action("Zuschneiden anwenden: " + size);
     startImageEdit({"cropTo", i18n::tr("editor.crop"), i18n::tr("busy.cropping"), "errors.crop",
-                    [c](media::Image&& src) { return media::cropTo(std::move(src), c.x, c.y, c.width, c.height); },
+                    [c](const media::Image& src) { return media::cropTo(src, c.x, c.y, c.width, c.height); },
                     [] {
                       EditorState& e = editorState();
                       e.sheet = Sheet::None;
@@ -389,7 +390,7 @@ double sheetAdjust(Ctx& ctx, double bottom) {
       amount = v;
       st.previewDirty = true;
     }
-    rowText(ctx, {track.x + track.w + 12 * s, row.y, 52 * s, row.h}, numberText(amount, "%.0f"), false, 2);
+    rowText(ctx, {track.x + track.w + 12 * s, row.y, 52 * s, row.h}, std::to_string(static_cast<int>(amount)), false, 2);
   }
   if (st.previewDirty && idle) refreshPreview();
 
@@ -407,8 +408,8 @@ double sheetAdjust(Ctx& ctx, double bottom) {
     diag::action("Anpassen anwenden");
     const media::Adjust amounts = st.adjustAmounts;
     startImageEdit({"applyAdjust (voll)", i18n::tr("editor.adjust"), i18n::tr("busy.adjusting"), "errors.adjust",
-                    [amounts](media::Image&& src) {
-                      media::Image out = std::move(src);
+                    [amounts](const media::Image& src) {
+                      media::Image out = src;
                       media::applyAdjust(out, amounts);
                       return out;
                     },

@@ -68,11 +68,6 @@ int currentLongEdge() {
   return std::max(img.width, img.height);
 }
 
-std::string intText(int v, const char* format) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
 
 // The whole work as one piece of the current file.
 std::vector<media::Segment> wholeWork() { return {media::Segment{"", 0, document().videoInfo.durationMs}}; }
@@ -108,7 +103,7 @@ void imageResize(Ctx& ctx, const Rect& in) {
     const int edge = kLongEdgeChips[i];
     if (edge >= current) continue;  // never enlarges: a chip at or above the size would do nothing
     const Rect r{x, row2.y + 2 * s, 64 * s, 32 * s};
-    if (chip(ctx, r, intText(edge, "%d"), st.longEdge == edge, idle ? kLongEdgeChipIds[i] : nullptr) && idle) {
+    if (chip(ctx, r, std::to_string(edge), st.longEdge == edge, idle ? kLongEdgeChipIds[i] : nullptr) && idle) {
       diag::action("Groesse: " + std::to_string(edge) + " px");
       st.longEdge = edge;
     }
@@ -132,7 +127,7 @@ void imageResize(Ctx& ctx, const Rect& in) {
     const int edge = st.longEdge;
     diag::action("Groesse anwenden: " + sizeLabel(rw, rh));
     startImageEdit({"resizeLongEdge", i18n::tr("editor.size"), i18n::tr("busy.resizing"), "errors.resize",
-                    [edge](media::Image&& src) { return media::resizeLongEdge(std::move(src), edge); },
+                    [edge](const media::Image& src) { return media::resizeLongEdge(src, edge); },
                     [] { editorState().longEdge = currentLongEdge(); }});
   }
 }
@@ -155,7 +150,7 @@ void videoResize(Ctx& ctx, const Rect& in) {
   for (size_t i = 0; i < std::size(kVideoHeightChips); ++i) {
     const int h = kVideoHeightChips[i];
     if (h >= shortSide) continue;  // only sizes that make the video smaller
-    const std::string text = intText(h, "%dp");
+    const std::string text = std::to_string(h) + "p";
     if (chip(ctx, {x, row1.y + 2 * s, 72 * s, 32 * s}, text, st.targetHeight == h, kVideoChipIds[i])) {
       diag::action("Groesse: " + text);
       st.targetHeight = h;
@@ -295,7 +290,7 @@ double sheetFormat(Ctx& ctx, double bottom) {
       const auto fit = static_cast<media::FitMode>(settings::get().imageFitMode);
       const auto pad = static_cast<media::PadMode>(settings::get().imagePadMode);
       startImageEdit({"resizeTo", i18n::tr("editor.format"), i18n::tr("busy.formatting"), "errors.format",
-                      [w, h, fit, pad](media::Image&& src) { return media::resizeTo(src, w, h, fit, pad); },
+                      [w, h, fit, pad](const media::Image& src) { return media::resizeTo(src, w, h, fit, pad); },
                       [] { editorState().sheet = Sheet::None; }});
     } else {
       st.sheet = Sheet::None;

@@ -99,6 +99,7 @@ std::string roleCrash(const std::string& meet, const std::string& name) {
   if (source.empty() || !d.openImage(source) || !d.commitImage(editor_fixtures::solid(8, 8, {9, 9, 9}), "x")) {
     return "setup failed";
   }
+  doc::Document::waitForVersionFiles();  // the step is on disk before the "crash"
   writeFile(meet + "/" + name + ".dir", doc::Document::workDir());
   ::kill(getpid(), SIGKILL);
   return "still alive";

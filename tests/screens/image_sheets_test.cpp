@@ -380,7 +380,7 @@ TEST_F(SheetTest, AResultForAVersionLeftMeanwhileIsDropped) {
   flip.timer = "test";
   flip.label = "first";
   flip.errorKey = "errors.transform";
-  flip.op = [](media::Image&& img) { return media::transform(std::move(img), media::TransformOp::FlipH); };
+  flip.op = [](const media::Image& img) { return media::transform(img, media::TransformOp::FlipH); };
   ASSERT_TRUE(ui::startImageEdit(flip));
   ui::finishImageEdit();
   ASSERT_EQ(doc().versions.size(), 2u);
@@ -401,7 +401,7 @@ TEST_F(SheetTest, AFailedOperationShowsTheSheetsErrorAndKeepsTheDocument) {
   broken.timer = "test";
   broken.label = "broken";
   broken.errorKey = "errors.crop";
-  broken.op = [](media::Image&&) { return media::Image{}; };
+  broken.op = [](const media::Image&) { return media::Image{}; };
   ASSERT_TRUE(ui::startImageEdit(broken));
   ui::finishImageEdit();
   EXPECT_EQ(doc().versions.size(), 1u);
