@@ -159,7 +159,7 @@ void refreshPreview() {
   diag::Timed timed("Anpassen-Vorschau", 80);
   const doc::Document& d = document();
   if (g_proxy.version != d.current || g_proxy.versionPath != d.currentPath() || !g_proxy.image.valid()) {
-    g_proxy.image = media::resizeLongEdge(d.image, kProxyEdge);
+    g_proxy.image = media::previewLongEdge(d.image, kProxyEdge);
     g_proxy.version = d.current;
     g_proxy.versionPath = d.currentPath();
   }
