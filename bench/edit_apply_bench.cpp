@@ -223,6 +223,17 @@ int main(int argc, char** argv) {
       std::remove((dir + "-w.png").c_str());
     }
 
+    // The adjust proxy: plain resampling (before) and blocks first (now).
+    t = Clock::now();
+    media::Image proxy = media::resizeLongEdge(d.image, 900);
+    note("adjust proxy: resizeLongEdge 900 (before)", msSince(t));
+    t = Clock::now();
+    proxy = media::previewLongEdge(d.image, 900);
+    note("adjust proxy: previewLongEdge 900", msSince(t));
+    t = Clock::now();
+    media::applyAdjust(proxy, {20, 10, 10, 5, 20, 20});
+    note("adjust proxy: applyAdjust on the 900 px copy", msSince(t));
+
     struct Edit {
       const char* name;
       ui::Sheet sheet;
@@ -276,9 +287,10 @@ int main(int argc, char** argv) {
     st.sheet = ui::Sheet::Adjust;
     st.adjustAmounts = media::Adjust{};
     st.preview = media::Image{};
+    st.previewDirty = true;  // as the tool bar opens the sheet
     {
       Frames f;
-      f.frame();
+      note("adjust preview: sheet opens (proxy built)", f.frame());
       double x = 0, y = 0;
       f.centre("slider.brightness", &x, &y);
       ui::Input in;
@@ -286,7 +298,7 @@ int main(int argc, char** argv) {
       in.my = y;
       in.pressed = true;
       in.held = true;
-      note("adjust preview: first step (proxy built)", f.frame(in));
+      note("adjust preview: first step", f.frame(in));
       for (int i = 1; i <= 10; ++i) {
         ui::Input drag;
         drag.mx = x + 3 + i * 3;

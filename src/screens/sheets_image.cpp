@@ -151,17 +151,19 @@ void refreshPreview() {
   EditorState& st = editorState();
   st.previewDirty = false;
   if (!hasImage()) return;
+  diag::Timed timed("Anpassen-Vorschau", 80);
+  const doc::Document& d = document();
+  if (g_proxy.version != d.current || g_proxy.versionPath != d.currentPath() || !g_proxy.image.valid()) {
+    // Made once per version, also when the sheet opens with nothing changed
+    // yet: the first slider step then only adjusts the small copy.
+    g_proxy.image = media::previewLongEdge(d.image, kProxyEdge);
+    g_proxy.version = d.current;
+    g_proxy.versionPath = d.currentPath();
+  }
   if (!anyAmount(st.adjustAmounts)) {
     // Nothing to preview: the stage shows the full picture, not the proxy.
     clearPreview();
     return;
-  }
-  diag::Timed timed("Anpassen-Vorschau", 80);
-  const doc::Document& d = document();
-  if (g_proxy.version != d.current || g_proxy.versionPath != d.currentPath() || !g_proxy.image.valid()) {
-    g_proxy.image = media::previewLongEdge(d.image, kProxyEdge);
-    g_proxy.version = d.current;
-    g_proxy.versionPath = d.currentPath();
   }
   media::Image copy = g_proxy.image;
   media::applyAdjust(copy, st.adjustAmounts);
