@@ -193,8 +193,17 @@ int main(int argc, char** argv) {
   ui::EditorState& st = ui::editorState();
   for (int run = 0; run < runs; ++run) {
     auto t = Clock::now();
+    media::ImageInfo info;
+    media::probeImage(photo, &info, nullptr);
+    note("open: probeImage alone", msSince(t));
+    t = Clock::now();
+    media::Image loaded;
+    media::loadImage(photo, &loaded, &info, nullptr);
+    note("open: loadImage alone", msSince(t));
+    loaded = media::Image{};
+    t = Clock::now();
     if (!d.openImage(photo)) return 1;
-    note("open: openImage (probe + decode)", msSince(t));
+    note("open: Document::openImage", msSince(t));
 
     // Version file alone.
     {

@@ -95,7 +95,9 @@ const std::string& Document::currentPath() const {
 bool Document::openImage(const std::string& path, std::string* err) {
   media::ImageInfo info;
   media::Image img;
-  if (!media::probeImage(path, &info, err) || !media::loadImage(path, &img, &info, err)) return false;
+  // loadImage describes the file as it decodes it; a probe first would only
+  // open and parse the file once more.
+  if (!media::loadImage(path, &img, &info, err)) return false;
   close();
   kind = media::MediaKind::Image;
   sourcePath = path;

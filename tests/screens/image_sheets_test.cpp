@@ -8,6 +8,7 @@
 
 #include "editor/social_formats.h"
 #include "image_sheets_fixtures.h"
+#include "media/video_fixtures.h"
 #include "ui/gpu.h"
 
 using image_sheets::SheetTest;
@@ -440,6 +441,48 @@ TEST_F(SheetTest, SheetsDrawInEnglishAndArabic) {
     }
   }
   i18n::setLanguage("en");
+}
+
+// --- The video half ---------------------------------------------------------------------------
+
+class VideoSheetTest : public SheetTest {
+ protected:
+  void openVideo() {
+    const std::string clip = video_fixtures::clip(
+        "sheets_1080.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=1 -c:v libx264 -pix_fmt yuv420p");
+    ASSERT_FALSE(clip.empty());
+    std::string err;
+    ASSERT_TRUE(doc().openVideo(clip, &err)) << err;
+  }
+};
+
+TEST_F(VideoSheetTest, ResizeOffersOnlySmallerHeightsAndOriginalKeepsTheSize) {
+  openVideo();
+  st().sheet = ui::Sheet::Resize;
+  sheetFrame();
+  EXPECT_TRUE(h_.hasWidget("resize.chip.original"));
+  EXPECT_TRUE(h_.hasWidget("resize.chip.720"));
+  EXPECT_FALSE(h_.hasWidget("resize.chip.1080")) << "not below the short side";
+  EXPECT_FALSE(h_.hasWidget("resize.chip.2160"));
+  EXPECT_FALSE(h_.hasWidget("slider.longEdge")) << "the image controls stay away";
+  ASSERT_TRUE(clickSheet("resize.chip.720"));
+  EXPECT_EQ(st().targetHeight, 720);
+  ASSERT_TRUE(clickSheet("resize.chip.original"));
+  EXPECT_EQ(st().targetHeight, 0);
+  ASSERT_TRUE(clickSheet("sheet.apply"));
+  EXPECT_EQ(doc().versions.size(), 1u) << "the original size is no change";
+}
+
+TEST_F(VideoSheetTest, FormatShowsTheVideoFitWithoutBorderAndExportsOnApply) {
+  openVideo();
+  st().sheet = ui::Sheet::Format;
+  sheetFrame();
+  EXPECT_FALSE(h_.hasWidget("format.pad.blur")) << "the border belongs to images";
+  ASSERT_TRUE(clickSheet("format.fit.stretch"));
+  EXPECT_EQ(settings::get().videoFitMode, settings::kFitStretch);
+  EXPECT_EQ(settings::get().imageFitMode, settings::kFitContain) << "kept apart";
+  ASSERT_TRUE(clickSheet("sheet.apply"));
+  EXPECT_EQ(st().sheet, ui::Sheet::None) << "the sheet closes while the work renders";
 }
 
 }  // namespace
