@@ -89,8 +89,8 @@ bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string
 // is replaced only after everything was written and flushed.
 bool saveImage(const std::string& path, const Image& img, const OutOptions& o, const Meta& meta,
                std::string* err);
-// A working file nobody but this program reads back: PNG at a fast deflate
-// level, no signature, not flushed to disk; still never seen half-written.
+// A working file nobody but this program reads back: PNG stored without
+// compression, no signature, not flushed to disk; still never seen half-written.
 bool saveWorkingPng(const std::string& path, const Image& img, std::string* err);
 
 }  // namespace media

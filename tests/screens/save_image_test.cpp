@@ -95,6 +95,20 @@ TEST_F(SaveTest, ExtensionIsComparedExactly) {
   EXPECT_EQ(settings::get().lastSaveDir, tmp_.path());
 }
 
+TEST_F(SaveTest, TransparentImageWithJpegOutputIsSavedAsPng) {
+  media::Image clear = media::Image::create(32, 16, true);  // fully transparent
+  media::OutOptions o;
+  o.format = media::OutFormat::Png;
+  ASSERT_TRUE(media::saveImage(tmp_.file("clear.png"), clear, o, {}, nullptr));
+  ASSERT_TRUE(doc().openImage(tmp_.file("clear.png")));
+  ASSERT_TRUE(doc().image.hasAlpha);
+  settings::mutableData().imageFormat = settings::kFormatJpeg;
+  ASSERT_TRUE(ui::saveImageAnswer(tmp_.file("out.jpg")));
+  EXPECT_TRUE(platform::fs::isFile(tmp_.file("out.jpg.png")));
+  EXPECT_EQ(readFile(tmp_.file("out.jpg.png")), readFile(tmp_.file("clear.png")))
+      << "unedited, and PNG is its own format: copied";
+}
+
 TEST_F(SaveTest, AFolderNobodyCanWriteShowsTheErrorAndLeavesNoFile) {
   open(64, 48);
   ASSERT_TRUE(testing_support::writeFile(tmp_.file("plain"), "x"));
