@@ -1,6 +1,7 @@
 // The image sheets rotate, crop and adjust, and the crop frame on the stage.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -131,8 +132,29 @@ struct Proxy {
   media::Image image;
   std::string versionPath;  // unique per version, unlike the index after an undo and a new edit
   int version = -1;
+  uint64_t fingerprint = 0;  // of the picture: the same file opened again may hold another one
 };
 Proxy g_proxy;
+
+// Size and a sparse sample of the pixels (FNV-1a over 64 × 64 points).
+uint64_t fingerprint(const media::Image& img) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](uint64_t v) {
+    h ^= v;
+    h *= 1099511628211ull;
+  };
+  mix(static_cast<uint64_t>(img.width));
+  mix(static_cast<uint64_t>(img.height));
+  if (!img.valid()) return h;
+  for (int i = 0; i < 64; ++i) {
+    const uint8_t* row = img.row(static_cast<int>(static_cast<int64_t>(img.height - 1) * i / 63));
+    for (int j = 0; j < 64; ++j) {
+      const uint8_t* p = row + static_cast<size_t>(static_cast<int64_t>(img.width - 1) * j / 63) * 4;
+      mix(uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 | uint64_t{p[3]} << 24);
+    }
+  }
+  return h;
+}
 
 bool anyAmount(const media::Adjust& a) {
   for (double v : {a.brightness, a.contrast, a.saturation, a.warmth, a.clarity, a.sharpness}) {
@@ -153,12 +175,15 @@ void refreshPreview() {
   if (!hasImage()) return;
   diag::Timed timed("Anpassen-Vorschau", 80);
   const doc::Document& d = document();
-  if (g_proxy.version != d.current || g_proxy.versionPath != d.currentPath() || !g_proxy.image.valid()) {
+  const uint64_t print = fingerprint(d.image);
+  if (g_proxy.version != d.current || g_proxy.versionPath != d.currentPath() || g_proxy.fingerprint != print ||
+      !g_proxy.image.valid()) {
     // Made once per version, also when the sheet opens with nothing changed
     // yet: the first slider step then only adjusts the small copy.
     g_proxy.image = media::previewLongEdge(d.image, kProxyEdge);
     g_proxy.version = d.current;
     g_proxy.versionPath = d.currentPath();
+    g_proxy.fingerprint = print;
   }
   if (!anyAmount(st.adjustAmounts)) {
     // Nothing to preview: the stage shows the full picture, not the proxy.

@@ -256,6 +256,22 @@ TEST_F(SheetTest, ReopeningAdjustAfterAnUndoRebuildsTheProxy) {
   EXPECT_EQ(st().preview.width, 100);
 }
 
+TEST_F(SheetTest, AnotherPictureUnderTheSameNameGetsItsOwnProxy) {
+  open(320, 240);
+  st().sheet = ui::Sheet::Adjust;
+  sheetFrame();
+  setSlider("slider.brightness", 30, -100, 100);
+  ASSERT_EQ(st().preview.width, 320);
+  // The file is replaced and opened again: same path, same version index.
+  ui::closeDocument();
+  open(200, 100);
+  st().sheet = ui::Sheet::Adjust;
+  st().adjustAmounts = media::Adjust{};
+  sheetFrame();
+  setSlider("slider.brightness", 30, -100, 100);
+  EXPECT_EQ(st().preview.width, 200);
+}
+
 // --- Resize -------------------------------------------------------------------------------
 
 TEST_F(SheetTest, LongEdgeSliderStopsAt240) {
