@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "editor/errors.h"
+#include "editor/version_writer.h"
+#include "media/errors.h"
 #include "platform/log.h"
 #include "platform/owned_dir.h"
 #include "platform/paths.h"
@@ -22,6 +24,12 @@ struct WorkDir {
 
 WorkDir& workDirState() {
   static WorkDir w;
+  return w;
+}
+
+// The one writer of version files; joined by cleanWorkDir or at exit.
+VersionWriter& versionWriter() {
+  static VersionWriter w;
   return w;
 }
 
@@ -65,6 +73,7 @@ const std::string& Document::workDir() {
 }
 
 void Document::cleanWorkDir() {
+  versionWriter().stop();
   WorkDir& w = workDirState();
   std::lock_guard<std::mutex> lock(w.mutex);
   w.dir.remove();
@@ -88,13 +97,15 @@ const std::string& Document::currentPath() const {
 bool Document::openImage(const std::string& path, std::string* err) {
   media::ImageInfo info;
   media::Image img;
-  if (!media::probeImage(path, &info, err) || !media::loadImage(path, &img, &info, err)) return false;
+  // loadImage describes the file as it decodes it; a probe first would only
+  // open and parse the file once more.
+  if (!media::loadImage(path, &img, &info, err)) return false;
   close();
   kind = media::MediaKind::Image;
   sourcePath = path;
   versions.push_back({path, "", img.width, img.height});
   current = 0;
-  image = std::move(img);
+  setImage(std::move(img));
   imageInfo = std::move(info);
   return true;
 }
@@ -116,7 +127,7 @@ void Document::close() {
   sourcePath.clear();
   versions.clear();
   current = -1;
-  image = media::Image{};  // releases the buffer, unlike clear()
+  setImage(media::Image{});  // releases the buffer, unlike clear()
   imageInfo = media::ImageInfo{};
   videoInfo = media::VideoInfo{};
 }
@@ -128,23 +139,76 @@ bool Document::commitImage(const media::Image& img, const std::string& label, st
     if (err) *err = err::kWrongKind;
     return false;
   }
-  ++stepCounter;
-  const std::string path = workDir() + "/" + stepFileName(stepCounter);
-  media::OutOptions options;
-  options.format = media::OutFormat::Png;
-  options.quality = 92;
-  if (!media::saveImage(path, img, options, media::Meta{}, err)) {
-    diag::write("edit", "Arbeitsstand nicht geschrieben: " + path);
+  if (!commitShared(std::make_shared<const media::Image>(img), label, err)) return false;
+  setImage(media::Image(img));
+  return true;
+}
+
+bool Document::commitImage(media::Image&& img, const std::string& label, std::string* err) {
+  if (kind != media::MediaKind::Image) {
+    if (err) *err = err::kWrongKind;
     return false;
   }
-  versions.resize(static_cast<size_t>(current) + 1);
-  versions.push_back({path, label, img.width, img.height});
-  current = static_cast<int32_t>(versions.size()) - 1;
-  image = img;
-  imageInfo.width = img.width;
-  imageInfo.height = img.height;
-  imageInfo.hasAlpha = img.hasAlpha;
+  // The file gets a copy of its own: the document's picture may be replaced
+  // (by an undo or the next edit) while the writer still reads it.
+  if (!commitShared(std::make_shared<const media::Image>(img), label, err)) return false;
+  setImage(std::move(img));
   return true;
+}
+
+bool Document::commitImage(media::Image&& img, std::shared_ptr<const media::Image> file, const std::string& label,
+                           std::string* err) {
+  if (kind != media::MediaKind::Image) {
+    if (err) *err = err::kWrongKind;
+    return false;
+  }
+  if (!file) file = std::make_shared<const media::Image>(img);
+  if (!commitShared(std::move(file), label, err)) return false;
+  setImage(std::move(img));
+  return true;
+}
+
+bool Document::commitShared(std::shared_ptr<const media::Image> file, const std::string& label,
+                            std::string* err) {
+  ++stepCounter;
+  if (!file->valid()) {
+    if (err) *err = media::err::kEmptyImage;
+    return false;
+  }
+  const std::string& dir = workDir();
+  if (dir.empty()) {
+    if (err) *err = media::err::kWriteFailed;
+    return false;
+  }
+  const std::string path = dir + "/" + stepFileName(stepCounter);
+  const int32_t w = file->width;
+  const int32_t h = file->height;
+  const bool alpha = file->hasAlpha;
+  versionWriter().enqueue(path, std::move(file));
+  versions.resize(static_cast<size_t>(current) + 1);
+  versions.push_back({path, label, w, h});
+  current = static_cast<int32_t>(versions.size()) - 1;
+  imageInfo.width = w;
+  imageInfo.height = h;
+  imageInfo.hasAlpha = alpha;
+  if (err) err->clear();
+  return true;
+}
+
+void Document::waitForVersionFiles() { versionWriter().waitIdle(); }
+
+void Document::withImage(const std::function<void(const media::Image&)>& read) const {
+  std::lock_guard<std::mutex> lock(imageMutex_);
+  read(image);
+}
+
+void Document::setImage(media::Image&& img) {
+  media::Image old;
+  {
+    std::lock_guard<std::mutex> lock(imageMutex_);
+    old = std::exchange(image, std::move(img));
+  }
+  // old's buffer is freed here, outside the lock.
 }
 
 bool Document::commitVideo(const std::string& path, const std::string& label, std::string* err) {
@@ -187,6 +251,7 @@ bool Document::moveTo(int32_t index) {
 bool Document::loadCurrentImage(std::string* err) {
   media::Image img;
   media::ImageInfo info;
+  versionWriter().waitFor(currentPath());
   if (!media::loadImage(currentPath(), &img, &info, err)) return false;
   if (current > 0) {
     // A step file is our own plain PNG. The source's format, orientation and
@@ -197,7 +262,7 @@ bool Document::loadCurrentImage(std::string* err) {
     info.height = img.height;
     info.hasAlpha = img.hasAlpha;
   }
-  image = std::move(img);
+  setImage(std::move(img));
   imageInfo = std::move(info);
   return true;
 }

@@ -8,13 +8,17 @@
 // by a crashed process is removed when the next process claims its own.
 //
 // No lock: the screens and flows call the document from the UI thread only.
-// Workers produce images and files and hand them back for committing. Calls
+// Workers produce images and files and hand them back for committing; the one
+// exception is withImage, through which a worker reads the current picture. Calls
 // that read or write files block for that work; failures come back as false
 // plus the error word of the media layer ("UNSUPPORTED_FORMAT", ...), leaving
 // the document as it was.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -72,23 +76,44 @@ class Document {
   void close();
 
   // --- Versions --------------------------------------------------------------------
-  // Writes img as the next "step_NNN.png" (PNG, no signature) and makes it the
-  // current version, dropping the redo tail. Images only ("WRONG_KIND"). The
-  // step counter advances even when the write fails.
+  // Makes img the current version, dropping the redo tail, and queues it to be
+  // written as the next "step_NNN.png" (PNG, no signature) on the version
+  // writer's thread: returns without waiting for the file. Images only
+  // ("WRONG_KIND"); an empty image fails ("EMPTY_IMAGE"), as does a missing
+  // working directory ("WRITE_FAILED"). The step counter advances even then.
+  // A file whose background write fails is logged; moving back to its
+  // version later fails like any unreadable version.
   bool commitImage(const media::Image& img, const std::string& label, std::string* err = nullptr);
+  bool commitImage(media::Image&& img, const std::string& label, std::string* err = nullptr);
+  // The same with the file's own copy of the pixels already made by the
+  // caller (on a worker, so the UI thread copies nothing); file equals img.
+  bool commitImage(media::Image&& img, std::shared_ptr<const media::Image> file, const std::string& label,
+                   std::string* err = nullptr);
+  // Blocks until every queued version file is written (tests, benchmarks).
+  static void waitForVersionFiles();
   // Makes an existing work file (rendered by the export flow) the current
   // version, dropping the redo tail. Videos only ("WRONG_KIND").
   bool commitVideo(const std::string& path, const std::string& label, std::string* err = nullptr);
   // One version back / forward. False at the end of the list, and for an
-  // image whose version file cannot be loaded (current then stays).
+  // image whose version file cannot be loaded (current then stays). Waits for
+  // the version's file when it is still being written.
   bool undo();
   bool redo();
   // Reloads image from the current version's file.
   bool loadCurrentImage(std::string* err = nullptr);
 
+  // --- Reading the picture from a worker --------------------------------------------
+  // Calls read with the current picture while no call of the UI thread can
+  // replace or free it: those wait until read returns. The one member a
+  // worker thread may use. Keep read short of user-visible waits.
+  void withImage(const std::function<void(const media::Image&)>& read) const;
+
  private:
   Document();
+  mutable std::mutex imageMutex_;  // held while image is replaced or read by a worker
   bool moveTo(int32_t index);
+  void setImage(media::Image&& img);  // replaces image under imageMutex_
+  bool commitShared(std::shared_ptr<const media::Image> file, const std::string& label, std::string* err);
 };
 
 }  // namespace doc

@@ -256,6 +256,53 @@ Image resizeLongEdge(Image&& src, int longEdge) {
   return scaleExact(src, size.width, size.height);
 }
 
+Image shrinkByBlocks(const Image& src, int factor) {
+  if (!usable(src)) return Image{};
+  if (factor <= 1) return detail::duplicate(src);
+  const int w = (src.width + factor - 1) / factor;
+  const int h = (src.height + factor - 1) / factor;
+  Image out = Image::create(w, h, src.hasAlpha);
+  if (!out.valid()) return Image{};
+  parallelFor(h, bandRows(h, static_cast<long long>(src.width) * factor), [&](int y0, int y1) {
+    std::vector<uint32_t> sums(static_cast<size_t>(w) * 4);
+    for (int oy = y0; oy < y1; ++oy) {
+      std::fill(sums.begin(), sums.end(), 0u);
+      const int top = oy * factor;
+      const int rows = std::min(factor, src.height - top);
+      for (int sy = top; sy < top + rows; ++sy) {
+        const uint8_t* p = src.row(sy);
+        for (int ox = 0; ox < w; ++ox) {
+          const int cols = std::min(factor, src.width - ox * factor);
+          uint32_t* acc = &sums[static_cast<size_t>(ox) * 4];
+          for (int k = 0; k < cols; ++k, p += 4) {
+            acc[0] += p[0];
+            acc[1] += p[1];
+            acc[2] += p[2];
+            acc[3] += p[3];
+          }
+        }
+      }
+      uint8_t* q = out.row(oy);
+      for (int ox = 0; ox < w; ++ox, q += 4) {
+        const uint32_t n = static_cast<uint32_t>(rows * std::min(factor, src.width - ox * factor));
+        const uint32_t* acc = &sums[static_cast<size_t>(ox) * 4];
+        for (int c = 0; c < 4; ++c) q[c] = static_cast<uint8_t>((acc[c] + n / 2) / n);
+      }
+    }
+  });
+  return out;
+}
+
+Image previewLongEdge(const Image& src, int longEdge) {
+  if (!usable(src)) return Image{};
+  const int edge = std::max(src.width, src.height);
+  // Blocks only down to twice the target, so the resampling still has
+  // detail to smooth: a preview without the blocks' stair steps.
+  const int factor = longEdge > 0 ? edge / (2 * longEdge) : 1;
+  if (factor < 2) return resizeLongEdge(src, longEdge);
+  return resizeLongEdge(shrinkByBlocks(src, factor), longEdge);
+}
+
 // --- Cropping ----------------------------------------------------------------
 
 namespace {

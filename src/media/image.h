@@ -61,6 +61,12 @@ Image scaleExact(const Image& src, int w, int h);
 // Shrink so the longer side equals longEdge; never enlarges (copy instead).
 Image resizeLongEdge(const Image& src, int longEdge);
 Image resizeLongEdge(Image&& src, int longEdge);
+// A quick reduction for previews: whole blocks of pixels averaged down to
+// about twice longEdge, then resizeLongEdge. Never enlarges.
+Image previewLongEdge(const Image& src, int longEdge);
+// Averages factor × factor blocks (partial blocks at the right and bottom
+// edges over what they hold); a copy for factor ≤ 1.
+Image shrinkByBlocks(const Image& src, int factor);
 // Copy a rectangle; origins outside the image are clamped.
 Image cropTo(const Image& src, int x, int y, int w, int h);
 Image cropTo(Image&& src, int x, int y, int w, int h);

@@ -66,6 +66,12 @@ struct Source {
   int stream = -1;
 };
 
+// Working files: stored without compression. On a 24-megapixel photo level 0
+// writes five times faster than level 1 and reads back faster, for files a
+// half larger (bench_edit_apply); the writer then leaves the processor to the
+// next edit sooner.
+constexpr int kWorkingPngLevel = 0;
+
 bool tooLarge(int64_t w, int64_t h) { return w * h > kMaxSourcePixels; }
 
 int firstVideoStream(const AVFormatContext* fmt) {
@@ -308,6 +314,8 @@ bool encodeImage(const Image& img, OutFormat fmt, const OutOptions& o, std::vect
     const bool lossless = wantAlpha && o.format == OutFormat::Auto;
     av_opt_set_int(enc->priv_data, "lossless", lossless ? 1 : 0, 0);
     av_opt_set_double(enc->priv_data, "quality", std::clamp(o.quality, 0, 100), 0);
+  } else if (fmt == OutFormat::Png && o.pngLevel >= 0) {
+    enc->compression_level = std::min(o.pngLevel, 9);
   }
   if (avcodec_open2(enc.get(), codec, nullptr) < 0) return fail(err, err::kEncoderFailed);
 
@@ -475,6 +483,23 @@ bool saveImage(const std::string& path, const Image& img, const OutOptions& o, c
     addSignature(bytes, meta.software, meta.comment, exifNow());
   }
   if (!platform::fs::replaceFile(path, bytes.data(), bytes.size())) return fail(err, err::kWriteFailed);
+  succeed(err);
+  return true;
+}
+
+bool saveWorkingPng(const std::string& path, const Image& img, std::string* err) {
+  if (!img.valid()) return fail(err, err::kEmptyImage);
+  OutOptions o;
+  o.format = OutFormat::Png;
+  o.pngLevel = kWorkingPngLevel;
+  std::vector<uint8_t> bytes;
+  if (!encodeImage(img, OutFormat::Png, o, &bytes, err)) return false;
+  // A working file: atomic for readers, not worth a flush to disk.
+  platform::fs::ReplaceOptions atomicOnly;
+  atomicOnly.durable = false;
+  if (!platform::fs::replaceFile(path, bytes.data(), bytes.size(), nullptr, atomicOnly)) {
+    return fail(err, err::kWriteFailed);
+  }
   succeed(err);
   return true;
 }

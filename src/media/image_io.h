@@ -25,6 +25,7 @@ struct OutOptions {
   OutFormat format = OutFormat::Auto;
   int32_t quality = 90;       // 0 … 100, JPEG and lossy WebP
   std::string sourceFormat;   // "png", "webp" or "jpeg" (everything else)
+  int32_t pngLevel = -1;      // PNG deflate level 0 … 9; -1 keeps the encoder's default
 };
 
 // The edit signature; when both are empty no metadata is written.
@@ -88,5 +89,8 @@ bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string
 // is replaced only after everything was written and flushed.
 bool saveImage(const std::string& path, const Image& img, const OutOptions& o, const Meta& meta,
                std::string* err);
+// A working file nobody but this program reads back: PNG stored without
+// compression, no signature, not flushed to disk; still never seen half-written.
+bool saveWorkingPng(const std::string& path, const Image& img, std::string* err);
 
 }  // namespace media

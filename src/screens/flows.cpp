@@ -15,6 +15,7 @@
 #include "core/settings.h"
 #include "editor/document.h"
 #include "editor/editor.h"
+#include "media/errors.h"
 #include "media/image_io.h"
 #include "media/raw.h"
 #include "platform/filedialog_portal.h"
@@ -327,7 +328,7 @@ std::string withExtension(const std::string& target, const std::string& ext) {
 
 std::string openErrorText(const std::string& path, media::MediaKind kind, const std::string& code) {
   if (!readableFile(path)) return i18n::tr("errors.noAccess", {{"name", displayName(path)}});
-  if (code != "UNSUPPORTED_FORMAT") {
+  if (code != media::err::kUnsupportedFormat) {
     return i18n::tr(kind == media::MediaKind::Video ? "errors.videoLoad" : "errors.imageLoad");
   }
   size_t dot = path.find_last_of('.');

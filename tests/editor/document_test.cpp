@@ -117,6 +117,7 @@ TEST_F(DocumentTest, CommitsUndoRedoAndTheRedoTail) {
   EXPECT_EQ(d.imageInfo.height, 10);
   EXPECT_TRUE(centreIs(d.image, kBlue));
   // Work files carry no signature; only saved files do.
+  doc::Document::waitForVersionFiles();
   EXPECT_EQ(testing_support::readFile(d.versions[2].path).find("Pelmora"), std::string::npos);
 
   ASSERT_TRUE(d.undo());
@@ -201,6 +202,7 @@ TEST_F(DocumentTest, UndoToAVanishedStepKeepsTheCurrentVersion) {
   ASSERT_TRUE(d.openImage(source_));
   ASSERT_TRUE(d.commitImage(solid(40, 30, kRed), "red"));
   ASSERT_TRUE(d.commitImage(solid(40, 30, kBlue), "blue"));
+  doc::Document::waitForVersionFiles();
   ASSERT_TRUE(platform::fs::remove(d.versions[1].path));
 
   EXPECT_FALSE(d.undo());
@@ -325,6 +327,7 @@ TEST_F(DocumentTest, WorkingDirectoryIsPrivateAndCleanedAway) {
   // A later commit brings the same directory back.
   ASSERT_TRUE(d.commitImage(solid(8, 8, kGreen), "c"));
   EXPECT_EQ(doc::Document::workDir(), dir);
+  doc::Document::waitForVersionFiles();
   EXPECT_TRUE(platform::fs::isFile(d.currentPath()));
   EXPECT_TRUE(platform::fs::isFile(dir + "/lock"));
 }

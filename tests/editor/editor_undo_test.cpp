@@ -225,6 +225,7 @@ TEST_F(EditorUndo, AVersionThatCannotLoadLeavesTheHistoryInStep) {
   ui::syncUndo();
   commit(kBlue);
   ui::syncUndo();
+  doc::Document::waitForVersionFiles();
   ASSERT_TRUE(platform::fs::remove(doc().versions[1].path));
 
   // Undoing the blue version needs the red file: nothing moves.

@@ -1,0 +1,86 @@
+// The platform table and the preset labels.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "core/i18n.h"
+#include "editor/social_formats.h"
+
+namespace {
+
+TEST(SocialFormats, SeventeenPlatformsWithThirtyOnePresets) {
+  const auto& all = formats::platforms();
+  ASSERT_EQ(all.size(), 17u);
+  size_t presets = 0;
+  std::set<std::string> ids, keys;
+  for (const formats::Platform& p : all) {
+    EXPECT_FALSE(p.presets.empty()) << p.id;
+    presets += p.presets.size();
+    ids.insert(p.id);
+    for (const formats::Preset& preset : p.presets) {
+      keys.insert(preset.key);
+      EXPECT_GT(preset.width, 0) << preset.key;
+      EXPECT_GT(preset.height, 0) << preset.key;
+    }
+  }
+  EXPECT_EQ(presets, 31u);
+  EXPECT_EQ(ids.size(), 17u) << "ids are unique";
+  EXPECT_EQ(keys.size(), 31u) << "keys are unique";
+  EXPECT_EQ(&formats::platforms(), &all) << "one table";
+}
+
+TEST(SocialFormats, SinglePresetPlatforms) {
+  std::set<std::string> single;
+  for (const formats::Platform& p : formats::platforms()) {
+    if (p.presets.size() == 1) single.insert(p.id);
+  }
+  EXPECT_EQ(single, (std::set<std::string>{"tiktok", "pinterest", "snapchat", "weibo", "xiaohongshu", "kakao"}));
+}
+
+TEST(SocialFormats, OrderAndSizesThatDoNotFollowTheirRatio) {
+  const auto& all = formats::platforms();
+  EXPECT_STREQ(all.front().id, "instagram");
+  EXPECT_STREQ(all.back().id, "vk");
+  EXPECT_STREQ(all.back().name, "VK / ВКонтакте");
+  struct Want {
+    size_t platform, preset;
+    const char* key;
+    int w, h;
+  };
+  const Want wants[] = {{0, 2, "ig_landscape", 1080, 566}, {5, 0, "li_post", 1200, 627},
+                        {2, 2, "fb_cover", 820, 312},      {0, 1, "ig_portrait", 1080, 1350},
+                        {3, 1, "yt_channel", 2560, 1440},  {8, 1, "wa_profile", 640, 640}};
+  for (const Want& w : wants) {
+    const formats::Preset& p = all[w.platform].presets[w.preset];
+    EXPECT_STREQ(p.key, w.key);
+    EXPECT_EQ(p.width, w.w) << w.key;
+    EXPECT_EQ(p.height, w.h) << w.key;
+  }
+}
+
+TEST(SocialFormats, LabelsComeFromTheCatalogueWithTheBuiltInFallback) {
+  const formats::Preset& cover = formats::platforms()[2].presets[2];
+  i18n::setLanguage("en");
+  EXPECT_EQ(formats::presetLabel(cover), "Cover photo");
+  // A catalogue without the key answers with the key itself.
+  const auto lacking = [](const std::string& key) { return key; };
+  EXPECT_EQ(formats::presetLabel(cover, lacking), "Titelbild");
+  const auto other = [](const std::string& key) { return key == "formats.fb_cover" ? "Couverture" : key; };
+  EXPECT_EQ(formats::presetLabel(cover, other), "Couverture");
+  // Every preset has an English text.
+  for (const formats::Platform& p : formats::platforms()) {
+    for (const formats::Preset& preset : p.presets) {
+      EXPECT_NE(i18n::tr(std::string("formats.") + preset.key), std::string("formats.") + preset.key) << preset.key;
+    }
+  }
+}
+
+TEST(SocialFormats, ClampIndex) {
+  const struct {
+    int index, count, want;
+  } cases[] = {{99, 17, 16}, {-3, 17, 0}, {0, 17, 0}, {16, 17, 16}, {5, 1, 0}, {3, 0, 0}};
+  for (const auto& c : cases) EXPECT_EQ(formats::clampIndex(c.index, c.count), c.want) << c.index << "/" << c.count;
+}
+
+}  // namespace
