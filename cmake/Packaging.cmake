@@ -21,13 +21,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${KORVELLE_PACKAGE_DEPENDS}")
 # File dialogs go through the desktop portal; links open with xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-desktop-portal, xdg-utils")
+# CPack indents the lines after the synopsis and turns the empty line into " .".
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "editor for one photo or one short video at a time
- Pelmora Media Editor straightens, crops, adjusts and resizes photos and fits
- them to a social platform's format; it cuts, joins and fades short video
- clips and exports them as MP4 (H.264) or WebM (VP9). The original file is
- never changed: every edit is a new version that can be undone.
- .
- It opens JPEG, PNG, WebP, HEIC, AVIF, TIFF, camera RAW files and the common
- video containers, and speaks 44 languages.")
+Pelmora Media Editor straightens, crops, adjusts and resizes photos and fits
+them to a social platform's format; it cuts, joins and fades short video
+clips and exports them as MP4 (H.264) or WebM (VP9). The original file is
+never changed: every edit is a new version that can be undone.
+
+It opens JPEG, PNG, WebP, HEIC, AVIF, TIFF, camera RAW files and the common
+video containers, and speaks 44 languages.")
 
 include(CPack)

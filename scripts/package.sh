@@ -27,9 +27,9 @@ rm -f "$dir"/*.deb
 (cd "$dir" && cpack --config CPackConfig.cmake)
 deb="$(ls "$dir"/*.deb)"
 echo "package: $deb"
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb"
 
 # Tags accepted on purpose are listed, with the reason, in dist/lintian-overrides.
-suppress="$(grep -v '^#' "$root/dist/lintian-overrides" | awk 'NF { print $1 }' | paste -sd, -)"
+suppress="$(awk '!/^#/ && NF { print $1 }' "$root/dist/lintian-overrides" | paste -sd, -)"
 lintian --info --display-info --fail-on error,warning ${suppress:+--suppress-tags "$suppress"} "$deb"
 echo "lintian: clean apart from dist/lintian-overrides"

@@ -47,7 +47,7 @@ TEST(Install, PrefixHoldsTheProgramItsAssetsAndTheDesktopFiles) {
   std::string output;
   ASSERT_TRUE(installInto(prefix, &output)) << output;
   const std::string share = prefix.path() + "/share";
-  for (const std::string& rel :
+  for (const char* rel :
        {"/bin/korvelle", "/share/Korvelle/assets/fonts/DejaVuSans.ttf", "/share/Korvelle/assets/fonts/KorvelleCJK.ttf",
         "/share/Korvelle/assets/fonts/KorvelleArab.ttf", "/share/Korvelle/assets/icon/icon_512.png",
         "/share/applications/software.pelmora.Korvelle.desktop",
@@ -65,9 +65,9 @@ TEST(Install, PrefixHoldsTheProgramItsAssetsAndTheDesktopFiles) {
   }
   // The copyright file names every font shipped.
   const std::string copyright = readFile(share + "/doc/korvelle/copyright");
-  for (const std::string& font : {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "KorvelleCJK.ttf", "KorvelleArab.ttf",
+  for (const char* font : {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "KorvelleCJK.ttf", "KorvelleArab.ttf",
                                   "KorvelleBeng.ttf", "KorvelleDeva.ttf", "KorvelleThai.ttf"}) {
-    EXPECT_NE(copyright.find("assets/fonts/" + font), std::string::npos) << font;
+    EXPECT_NE(copyright.find(std::string("assets/fonts/") + font), std::string::npos) << font;
   }
 }
 

@@ -46,7 +46,7 @@ TEST(Package, DebianPackageCarriesItsLibrariesAndRunsFromAThrowAwayRoot) {
   EXPECT_EQ(field(deb, "Section"), "graphics");
   // Dependencies are computed from what the executable links.
   const std::string depends = field(deb, "Depends");
-  for (const std::string& lib : {"libc6", "libsdl2-2.0-0", "libavcodec", "libavformat", "libcairo2",
+  for (const char* lib : {"libc6", "libsdl2-2.0-0", "libavcodec", "libavformat", "libcairo2",
                                  "libpango-1.0-0", "libraw", "libheif1", "libfontconfig1"}) {
     EXPECT_NE(depends.find(lib), std::string::npos) << lib << " missing in: " << depends;
   }
