@@ -2,26 +2,14 @@
 
 #include <algorithm>
 
+#include "editor/social_formats.h"
+
 namespace ui {
-
-namespace {
-
-// The platforms of the format presets, by display name.
-// TODO(formats): read formats::platforms() here once the presets table is in
-// the editor layer, so the two lists cannot drift apart.
-constexpr const char* kPlatformNames[] = {
-    "Instagram", "X (Twitter)",     "Facebook",  "YouTube",          "TikTok",
-    "LinkedIn",  "Pinterest",       "Telegram",  "WhatsApp",         "Snapchat",
-    "Threads",   "WeChat / 微信",   "Weibo / 微博", "Xiaohongshu / 小红书", "LINE",
-    "KakaoTalk", "VK / ВКонтакте",
-};
-
-}  // namespace
 
 std::vector<std::string> trademarkBrands() {
   std::vector<std::string> out;
-  for (const char* name : kPlatformNames) {
-    if (std::find(out.begin(), out.end(), name) == out.end()) out.emplace_back(name);
+  for (const formats::Platform& p : formats::platforms()) {
+    if (std::find(out.begin(), out.end(), p.name) == out.end()) out.emplace_back(p.name);
   }
   return out;
 }
