@@ -8,6 +8,9 @@
 //     r.add("editor-image", [](Shot& s) { return s.openImage(s.media().photo); });
 //   }
 //
+// A state that wants more scripts than the usual languages names them:
+//   r.add("about", prepare, {"he", "th"});
+//
 // A developer tool; the program never runs it. Main thread only.
 #pragma once
 
@@ -42,16 +45,18 @@ class Shot {
 };
 
 // One state: prepare returns false when the state could not be reached
-// (the picture is written anyway, and the tool reports it).
+// (the picture is written anyway, and the tool reports it). moreLanguages are
+// rendered after the tool's own languages.
 struct State {
   std::string name;
   std::function<bool(Shot&)> prepare;
+  std::vector<std::string> moreLanguages;
 };
 
 class Registry {
  public:
-  void add(std::string name, std::function<bool(Shot&)> prepare) {
-    states_.push_back({std::move(name), std::move(prepare)});
+  void add(std::string name, std::function<bool(Shot&)> prepare, std::vector<std::string> moreLanguages = {}) {
+    states_.push_back({std::move(name), std::move(prepare), std::move(moreLanguages)});
   }
   const std::vector<State>& states() const { return states_; }
 
@@ -60,6 +65,7 @@ class Registry {
 };
 
 // --- The areas (one module each) ---------------------------------------------------
-void registerEditorStates(Registry& r);  // states_editor.cpp
+void registerEditorStates(Registry& r);    // states_editor.cpp
+void registerOverlayStates(Registry& r);   // states_overlays.cpp
 
 }  // namespace screens_tool

@@ -1,8 +1,10 @@
 // korvelle_screens: renders screen states offscreen with the real screens and
 // real media into PNGs — every registered state (screen_states.h) at 1280 × 800
-// and 1920 × 1080, in English, German, Arabic and Japanese. Pictures and video
-// frames go through the texture layer on a software renderer, the interface
-// is composed over them as the program does.
+// and 1920 × 1080, in English, German, Arabic and Japanese (and the languages a
+// state asks for besides; a picture with glyphs drawn without a font is
+// marked in the output). Pictures and video frames go through the texture
+// layer on a software renderer, the interface is composed over them as the
+// program does.
 //
 //   korvelle_screens FOLDER [--only NAME] [--photo FILE] [--clip FILE] [--clip2 FILE]
 //
@@ -189,9 +191,10 @@ int main(int argc, char** argv) {
 
   Registry registry;
   registerEditorStates(registry);
+  registerOverlayStates(registry);
 
   const int sizes[][2] = {{1280, 800}, {1920, 1080}};
-  const char* languages[] = {"en", "de", "ar", "ja"};
+  const std::vector<std::string> languages = {"en", "de", "ar", "ja"};
   int failed = 0;
   for (const auto& size : sizes) {
     Window window(size[0], size[1], media);
@@ -208,17 +211,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s at %dx%d: not reached\n", state.name.c_str(), size[0], size[1]);
         ++failed;
       }
-      for (const char* lang : languages) {
+      std::vector<std::string> langs = languages;
+      langs.insert(langs.end(), state.moreLanguages.begin(), state.moreLanguages.end());
+      for (const std::string& lang : langs) {
         i18n::setLanguage(lang);
         window.frame();
+        const size_t before = ui::unknownGlyphsDrawn();
         window.frame();
+        const bool glyphsMissing = ui::unknownGlyphsDrawn() != before;
         const std::string path = folder + "/" + state.name + "-" + lang + "-" + std::to_string(size[0]) + "x" +
                                  std::to_string(size[1]) + ".png";
         if (!window.write(path)) {
           std::fprintf(stderr, "%s: not written\n", path.c_str());
           ++failed;
         } else {
-          std::printf("%s\n", path.c_str());
+          std::printf("%s%s\n", path.c_str(), glyphsMissing ? "  (glyphs without a font)" : "");
         }
       }
     }
