@@ -7,8 +7,8 @@
 #include <csignal>
 #include <string>
 
-#include "media/video_fixtures.h"
 #include "support/e2e_harness.h"
+#include "support/media_clips.h"
 
 using namespace testing_support;
 
@@ -19,7 +19,7 @@ bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
 // A JPEG of w × h whose EXIF orientation says "turn 90° clockwise".
 std::string turnedJpeg(const std::string& dir, int w, int h) {
   const std::string plain = dir + "/plain.jpg";
-  if (!video_fixtures::ffmpeg("-f lavfi -i color=red:size=" + std::to_string(w) + "x" + std::to_string(h) +
+  if (!media_clips::ffmpeg("-f lavfi -i color=red:size=" + std::to_string(w) + "x" + std::to_string(h) +
                               " -frames:v 1 '" + plain + "'")) {
     return "";
   }
@@ -44,7 +44,7 @@ double playheadX(const AppProcess& app) {
 
 TEST(EditorE2E, AClipPlaysSeeksFillsItsStripAndStaysUntouched) {
   if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  const std::string clip = video_fixtures::indexClip("e2e_editor.mp4", 12, "aac");
+  const std::string clip = media_clips::indexClip("e2e_editor.mp4", 12, "aac");
   ASSERT_FALSE(clip.empty());
   const std::string before = readFile(clip);
   VirtualDisplay x;
@@ -86,7 +86,7 @@ TEST(EditorE2E, AClipPlaysSeeksFillsItsStripAndStaysUntouched) {
 
 TEST(EditorE2E, CtrlZRemovesAnEffectPlacedOnTheTimeline) {
   if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  const std::string clip = video_fixtures::indexClip("e2e_editor.mp4", 12, "aac");
+  const std::string clip = media_clips::indexClip("e2e_editor.mp4", 12, "aac");
   ASSERT_FALSE(clip.empty());
   VirtualDisplay x;
   ASSERT_TRUE(x.ok());
@@ -113,8 +113,8 @@ TEST(EditorE2E, CtrlZRemovesAnEffectPlacedOnTheTimeline) {
 TEST(EditorE2E, PhoneClipsAndTurnedPicturesStandUpright) {
   if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
   TempDir dir;
-  const std::string landscape = video_fixtures::indexClip("e2e_phone_src.mp4", 2, "");
-  const std::string phone = video_fixtures::rotatedCopy("e2e_phone.mp4", landscape, 270);  // upright 240 × 320
+  const std::string landscape = media_clips::indexClip("e2e_phone_src.mp4", 2, "");
+  const std::string phone = media_clips::rotatedCopy("e2e_phone.mp4", landscape, 270);  // upright 240 × 320
   const std::string picture = turnedJpeg(dir.path(), 60, 40);                           // upright 40 × 60
   ASSERT_FALSE(phone.empty());
   ASSERT_FALSE(picture.empty());

@@ -10,7 +10,7 @@
 
 #include "editor/filmstrip.h"
 #include "editor/stillcache.h"
-#include "media/video_fixtures.h"
+#include "support/media_clips.h"
 #include "ui/frame.h"
 
 namespace {
@@ -48,7 +48,7 @@ bool waitFor(const std::function<bool()>& cond) {
   return false;
 }
 
-std::string clip() { return video_fixtures::indexClip("strip.mp4", 8, "aac"); }
+std::string clip() { return media_clips::indexClip("strip.mp4", 8, "aac"); }
 
 }  // namespace
 
@@ -158,7 +158,7 @@ TEST(Stills, NearbyRequestsShareAnEntryAndNewVersionsDropOldOnes) {
   EXPECT_EQ(ui::stillEntryCount(), 2u);
   const media::Image* img = nullptr;
   ASSERT_TRUE(waitFor([&] { return (img = ui::stillAt(path, 0, 1000)) != nullptr; }));
-  EXPECT_EQ(video_fixtures::frameIndex(*img), 25);
+  EXPECT_EQ(media_clips::frameIndex(*img), 25);
   ui::stillAt(path, 1, 1000);
   EXPECT_EQ(ui::stillEntryCount(), 1u);
   ui::resetStills();

@@ -16,7 +16,7 @@ namespace {
 
 using editor_fixtures::solid;
 
-const auto* const kCache = ::testing::AddGlobalTestEnvironment(new editor_fixtures::CacheEnvironment);
+[[maybe_unused]] auto* const g_cache = editor_fixtures::useTempCache();
 
 std::shared_ptr<const media::Image> picture(int w, int h, editor_fixtures::Rgb c) {
   return std::make_shared<const media::Image>(solid(w, h, c));

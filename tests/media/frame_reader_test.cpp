@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "media/video.h"
-#include "media/video_fixtures.h"
+#include "support/media_clips.h"
 
 TEST(FrameReader, GivesWhatGrabFrameGivesForAnyOrderOfTimes) {
-  const std::string path = video_fixtures::indexClip("reader.mp4", 4, "");
+  const std::string path = media_clips::indexClip("reader.mp4", 4, "");
   ASSERT_FALSE(path.empty());
   media::FrameReader reader;
   ASSERT_TRUE(reader.open(path));
@@ -18,20 +18,20 @@ TEST(FrameReader, GivesWhatGrabFrameGivesForAnyOrderOfTimes) {
     media::Image a, b;
     ASSERT_TRUE(reader.frameAt(t, 160, &a)) << t;
     ASSERT_TRUE(media::grabFrame(path, t, 160, &b)) << t;
-    EXPECT_EQ(video_fixtures::frameIndex(a), video_fixtures::frameIndex(b)) << t;
+    EXPECT_EQ(media_clips::frameIndex(a), media_clips::frameIndex(b)) << t;
     EXPECT_EQ(a.width, 160);
   }
 }
 
 TEST(FrameReader, WalksForwardWithoutSeekingInsideAGroup) {
-  const std::string path = video_fixtures::indexClip("reader.mp4", 4, "");
+  const std::string path = media_clips::indexClip("reader.mp4", 4, "");
   media::FrameReader reader;
   ASSERT_TRUE(reader.open(path));
   // Key frames every 12 frames (480 ms): eight times inside the first group.
   for (int i = 0; i < 8; ++i) {
     media::Image img;
     ASSERT_TRUE(reader.frameAt(40.0 * i + 10, 64, &img));
-    EXPECT_EQ(video_fixtures::frameIndex(img), i + 1);
+    EXPECT_EQ(media_clips::frameIndex(img), i + 1);
   }
   EXPECT_EQ(reader.seeks(), 1);
 }
@@ -44,23 +44,23 @@ TEST(FrameReader, BadInputFailsWithAWord) {
   EXPECT_EQ(err, "DECODE_FAILED");
   EXPECT_FALSE(reader.open("/nonexistent/file.mp4", &err));
   EXPECT_EQ(err, "UNSUPPORTED_FORMAT");
-  EXPECT_FALSE(reader.open(video_fixtures::soundOnly(), &err));
+  EXPECT_FALSE(reader.open(media_clips::soundOnly(), &err));
   EXPECT_EQ(err, "NO_VIDEO_TRACK");
 }
 
 TEST(FrameReader, NearTakesAKeyFrameWithinReachElseTheExactFrame) {
-  const std::string path = video_fixtures::indexClip("reader.mp4", 4, "");
+  const std::string path = media_clips::indexClip("reader.mp4", 4, "");
   media::FrameReader reader;
   ASSERT_TRUE(reader.open(path));
   media::Image img, exact;
   // Key frames at least every 12 frames (480 ms): one lies within 100 ms of
   // 500, and the answer is a frame within that reach.
   ASSERT_TRUE(reader.frameNear(500, 100, 64, &img));
-  EXPECT_NEAR(video_fixtures::frameIndex(img) * 40.0, 500, 100);
+  EXPECT_NEAR(media_clips::frameIndex(img) * 40.0, 500, 100);
   // No key frame within reach, or no reach at all: the exact frame.
   for (double t : {300.0, 1000.0}) {
     ASSERT_TRUE(reader.frameNear(t, t == 300 ? 100 : 0, 64, &img));
     ASSERT_TRUE(media::grabFrame(path, t, 64, &exact));
-    EXPECT_EQ(video_fixtures::frameIndex(img), video_fixtures::frameIndex(exact)) << t;
+    EXPECT_EQ(media_clips::frameIndex(img), media_clips::frameIndex(exact)) << t;
   }
 }

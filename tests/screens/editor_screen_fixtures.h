@@ -14,12 +14,12 @@
 #include <thread>
 
 #include "editor/document.h"
-#include "editor/editor_fixtures.h"
 #include "editor/editor.h"
-#include "media/video_fixtures.h"
+#include "editor/editor_fixtures.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "screens/router.h"
+#include "support/media_clips.h"
 #include "support/screen_harness.h"
 #include "ui/dialog.h"
 
@@ -54,7 +54,7 @@ inline bool logHas(const std::string& text) { return logText().find(text) != std
 
 // A clip of the index pattern with sound, seconds long, 320 × 240 at 25 fps.
 inline std::string clip(double seconds, const std::string& name = "screen.mp4") {
-  return video_fixtures::indexClip(std::to_string(static_cast<int>(seconds * 1000)) + name, seconds, "aac");
+  return media_clips::indexClip(std::to_string(static_cast<int>(seconds * 1000)) + name, seconds, "aac");
 }
 
 // A picture w × h of one colour written into dir.

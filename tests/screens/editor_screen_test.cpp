@@ -291,7 +291,7 @@ TEST_F(Keys, CommaAndPeriodStepOneFrameOnlyWhilePaused) {
   EXPECT_DOUBLE_EQ(state().playheadMs, 960);
   // The frame there arrives on the stage.
   ASSERT_TRUE(framesUntil(h, [] { return std::abs(state().lastFrameMs - 960) < 1; }));
-  EXPECT_EQ(video_fixtures::frameIndex(state().frame), 24);
+  EXPECT_EQ(media_clips::frameIndex(state().frame), 24);
 
   state().player.play();
   const double before = state().playheadMs;
@@ -375,7 +375,7 @@ TEST_F(Stage, AVideoStageLeavesRoomForTheTimeline) {
 
 TEST_F(Stage, AfterUndoAndRedoThePlayerReopensOnTheCurrentVersion) {
   const std::string a = editor_screen_fixtures::clip(2);
-  const std::string b = video_fixtures::clip("small.mp4", video_fixtures::indexSource(160, 96, 25, 2) + " -c:v libx264");
+  const std::string b = media_clips::clip("small.mp4", media_clips::indexSource(160, 96, 25, 2) + " -c:v libx264");
   ASSERT_FALSE(b.empty());
   ASSERT_TRUE(openVideo(a));
   ScreenHarness h(1280, 720);

@@ -8,7 +8,7 @@
 
 #include "editor/social_formats.h"
 #include "image_sheets_fixtures.h"
-#include "media/video_fixtures.h"
+#include "support/media_clips.h"
 #include "ui/gpu.h"
 
 using image_sheets::SheetTest;
@@ -464,7 +464,7 @@ TEST_F(SheetTest, SheetsDrawInEnglishAndArabic) {
 class VideoSheetTest : public SheetTest {
  protected:
   void openVideo() {
-    const std::string clip = video_fixtures::clip(
+    const std::string clip = media_clips::clip(
         "sheets_1080.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=1 -c:v libx264 -pix_fmt yuv420p");
     ASSERT_FALSE(clip.empty());
     std::string err;
