@@ -12,7 +12,8 @@
 #
 # WC_CANDIDATES lists working-copy candidates as preset:crf (default
 # "ultrafast:14 superfast:14"); PRESETS the user-export presets; VP9_PSNR
-# (the VP9 user export's PSNR from an earlier run) skips the user exports.
+# and VP9_SECONDS (the VP9 user export's figures from an earlier run) skip
+# that export; SKIP_PRESETS skips the x264 user exports.
 # Without a clip, the shared camera clip is looped to the given length
 # (default 4 s) at 1080p/30. Run when `uptime` shows little load.
 set -euo pipefail
@@ -35,8 +36,10 @@ fi
 ref="$work/ref.mkv"
 ff -i "$src" -an -vf "format=yuv420p" -c:v ffv1 "$ref"
 
-psnr() {  # file [reference]
-  ffmpeg -hide_banner -nostdin -i "$1" -i "${2:-$ref}" \
+psnr() {  # file [reference]; decoded losslessly first (H.264 fed straight
+  # into the psnr filter pairs some frames wrongly)
+  ff -i "$1" -an -c:v ffv1 "$work/cmp.mkv"
+  ffmpeg -hide_banner -nostdin -i "$work/cmp.mkv" -i "${2:-$ref}" \
     -filter_complex "[0:v]setpts=N/30/TB[o];[1:v]setpts=N/30/TB[r];[o][r]psnr" -f null - 2>&1 |
     sed -n 's/.*average:\([0-9.]*\).*/\1/p'
 }
@@ -52,15 +55,18 @@ timed() {
 }
 
 echo "clip $src (${secs} s at ${w}x$h), $rate bit/s; load: $(uptime | sed 's/.*average: //')"
+echo "--- user export at the same bit rate"
 if [ -n "${VP9_PSNR:-}" ]; then
-  vp9_p=$VP9_PSNR  # the user export's PSNR from an earlier run of this clip
+  vp9_p=$VP9_PSNR  # the VP9 export's figures from an earlier run of this clip
+  vp9_s=${VP9_SECONDS:-0}
 else
-  echo "--- user export at the same bit rate"
   s=$(timed "$src" "$work/vp9.webm" -c:v libvpx-vp9 -deadline good -cpu-used 2 -row-mt 1 -b:v $rate -c:a libopus -b:a 96k)
   p=$(psnr "$work/vp9.webm")
   printf '%-22s %7.2f s %7.2f dB\n' "vp9 good/2" "$s" "$p"
   vp9_p=$p
   vp9_s=$s
+fi
+if [ -z "${SKIP_PRESETS:-}" ]; then
   for preset in ${PRESETS:-superfast veryfast faster fast}; do
     s=$(timed "$src" "$work/x-$preset.mp4" -c:v libx264 -preset "$preset" -b:v $rate -c:a aac -b:a 128k -movflags +faststart)
     p=$(psnr "$work/x-$preset.mp4")

@@ -48,6 +48,11 @@ bool drainEncoder(AVCodecContext* enc, AVFormatContext* oc, AVStream* st, bool f
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return false;
     pkt->stream_index = st->index;
+    // Pictures carry their nominal length: MP4 gives the last one the length
+    // of its packet, and one of zero would drop it from the file's duration.
+    if (pkt->duration <= 0 && enc->codec_type == AVMEDIA_TYPE_VIDEO && enc->framerate.num > 0) {
+      pkt->duration = av_rescale_q(1, av_inv_q(enc->framerate), enc->time_base);
+    }
     av_packet_rescale_ts(pkt.get(), enc->time_base, st->time_base);
     // The muxer takes the packet's data over, also when it fails.
     if (av_interleaved_write_frame(oc, pkt.get()) < 0) return false;
