@@ -29,8 +29,8 @@ ff -f lavfi -i testsrc2=size=720x1280:rate=30:duration=5 -f lavfi -i sine=freque
 ms=$((secs * 1000))
 a=$((ms / 4))
 b=$((ms * 3 / 4))
-as=$(echo "$a / 1000" | bc -l)
-bs=$(echo "$b / 1000" | bc -l)
+as=$(printf %.3f "$(echo "$a / 1000" | bc -l)")
+bs=$(printf %.3f "$(echo "$b / 1000" | bc -l)")
 fit() {  # the export's contain chain for W H
   echo "scale=$1:$2:force_original_aspect_ratio=decrease,pad=$1:$2:(ow-iw)/2:(oh-ih)/2:color=black,setsar=1,format=yuv420p"
 }
