@@ -213,13 +213,15 @@ struct EncoderCandidate {
   const char* container;
 };
 
-// Graphics-card encoders first; VP9 in software is the fallback that every
-// machine has. There is deliberately no software H.264.
+// Graphics-card encoders first; VP9 in software is the default every machine
+// has. Software H.264 comes last: it is never chosen unasked, but lets a
+// machine without a graphics-card encoder write the MP4 most platforms want.
 constexpr EncoderCandidate kEncoderCandidates[] = {
     {"h264_vaapi", "/dev/dri/renderD128", AV_HWDEVICE_TYPE_VAAPI, true, "h264", "mp4"},
     {"h264_vaapi", "/dev/dri/renderD129", AV_HWDEVICE_TYPE_VAAPI, true, "h264", "mp4"},
     {"h264_nvenc", nullptr, AV_HWDEVICE_TYPE_NONE, true, "h264", "mp4"},
     {"libvpx-vp9", nullptr, AV_HWDEVICE_TYPE_NONE, false, "vp9", "webm"},
+    {"libx264", nullptr, AV_HWDEVICE_TYPE_NONE, false, "h264", "mp4"},
 };
 
 // Silences the library while a probe fails on purpose; the previous level
@@ -616,6 +618,16 @@ EncoderInfo plannedEncoder(const std::string& preferred) {
     }
   }
   return list.front();
+}
+
+EncoderInfo workingCopyEncoder() {
+  const std::vector<EncoderInfo>& list = availableEncoders();
+  for (const char* name : {"libx264", "libvpx-vp9"}) {
+    for (const EncoderInfo& e : list) {
+      if (e.name == name) return e;
+    }
+  }
+  return list.empty() ? EncoderInfo{} : list.front();
 }
 
 const char* extensionForEncoder(const EncoderInfo& encoder) {

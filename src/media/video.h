@@ -106,6 +106,10 @@ const std::vector<EncoderInfo>& availableEncoders();
 // The encoder an export will use: the preferred one when available, else the
 // first; an empty EncoderInfo when there is none.
 EncoderInfo plannedEncoder(const std::string& preferred);
+// The encoder working copies are rendered with: software H.264 where it
+// exists (fast at near-transparent quality), else VP9, else the first one;
+// an empty EncoderInfo when there is none.
+EncoderInfo workingCopyEncoder();
 // ".webm" for the WebM container, ".mp4" otherwise.
 const char* extensionForEncoder(const EncoderInfo& encoder);
 

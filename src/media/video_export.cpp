@@ -44,6 +44,11 @@ bool drainEncoder(AVCodecContext* enc, AVFormatContext* oc, AVStream* st, bool f
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return false;
     pkt->stream_index = st->index;
+    // Pictures carry their nominal length: MP4 gives the last one the length
+    // of its packet, and one of zero would drop it from the file's duration.
+    if (pkt->duration <= 0 && enc->codec_type == AVMEDIA_TYPE_VIDEO && enc->framerate.num > 0) {
+      pkt->duration = av_rescale_q(1, av_inv_q(enc->framerate), enc->time_base);
+    }
     av_packet_rescale_ts(pkt.get(), enc->time_base, st->time_base);
     // The muxer takes the packet's data over, also when it fails.
     if (av_interleaved_write_frame(oc, pkt.get()) < 0) return false;
@@ -85,6 +90,26 @@ constexpr const char* kVp9IntermediateDeadline = "realtime";
 constexpr int kVp9IntermediateCpuUsed = 6;
 constexpr int kVp9IntermediateCrf = 4;
 
+// Software H.264 for files the user keeps, at the export's bit rate: the
+// fastest preset whose PSNR at the same bit rate is at least that of VP9's
+// best-quality setting (1080p, 4 s: VP9 45.30 dB; veryfast 45.41 dB and 7.5x
+// as fast; superfast 44.85 dB; bench/x264_settings.sh).
+constexpr const char* kX264Preset = "veryfast";
+// Working copies with H.264, at a constant near-transparent quality. Three
+// whole-clip generations and a user export of the last against the direct
+// export (1080p, bench/x264_settings.sh): VP9 real-time (the fallback below)
+// lost 0.37 dB; ultrafast at crf 14 was 3.4x as fast as VP9 but lost 1.46 dB,
+// superfast crf 14 0.98 dB; ultrafast at crf 8 lost 0.57 dB at 4x the speed,
+// the closest to the VP9 copies of the settings at least twice as fast.
+// Through this export (cut, append, resize to 720p, then the user's export;
+// bench/working_copy_loss.sh) it lost 0.28 dB against the direct export
+// (VP9 copies 0.20 dB), its three edits taking 52 s where VP9's took 661 s.
+constexpr const char* kX264IntermediatePreset = "ultrafast";
+constexpr const char* kX264IntermediateCrf = "8";
+// Opus is the only sound WebM takes that the export writes; working copies
+// get a high rate so that generations lose little.
+constexpr int64_t kOpusIntermediateRate = 256000;
+
 // ============================================================================
 // Preparation
 // ============================================================================
@@ -97,6 +122,9 @@ struct PlannedSegment {
   double headMs = 0;      // overlap with the segment before (cross fade)
   double tailMs = 0;      // overlap with the segment after
   double outStartMs = 0;  // where the segment starts on the output time line
+  // Where it starts on the editor's time line: the running sum of the
+  // lengths before it, overlaps not subtracted. Effects are anchored there.
+  double timelineStartMs = 0;
 };
 
 struct Plan {
@@ -185,6 +213,7 @@ void placeCrossfades(const std::vector<Fade>& fades, Plan* plan) {
     if (i > 0) {
       segs[i - 1].tailMs = o;
       segs[i].outStartMs = segs[i - 1].outStartMs + segs[i - 1].lengthMs - o;
+      segs[i].timelineStartMs = seamAt[i];
     }
   }
   plan->outputMs = std::max(1.0, total - sum);
@@ -229,17 +258,21 @@ bool makePlan(const std::vector<EncoderInfo>& encoders, const std::string& srcPa
 }
 
 // The fade effects that reach into a segment, as pieces on its source's own
-// time stamps (the segment's times count from originMs there).
+// time stamps (the segment's times count from originMs there). Effects are
+// placed on the editor's time line, where a segment starts at the sum of the
+// lengths before it: a cross fade shortens the output but moves no effect
+// against the pictures it was placed on.
 std::vector<FadePiece> fadePieces(const std::vector<Fade>& fades, const PlannedSegment& s,
                                   double originMs) {
   std::vector<FadePiece> pieces;
-  const double segEnd = s.outStartMs + s.lengthMs;
-  const auto toSourceS = [&](double outMs) {
-    return (originMs + s.inMs + outMs - s.outStartMs) / 1000.0;
+  const double segStart = s.timelineStartMs;
+  const double segEnd = segStart + s.lengthMs;
+  const auto toSourceS = [&](double timelineMs) {
+    return (originMs + s.inMs + timelineMs - segStart) / 1000.0;
   };
   for (const Fade& f : fades) {
     if ((f.kind != Fade::In && f.kind != Fade::Out) || !(f.lengthMs > 0)) continue;
-    const double from = std::max(f.atMs - f.lengthMs, s.outStartMs);
+    const double from = std::max(f.atMs - f.lengthMs, segStart);
     const double to = std::min(f.atMs, segEnd);
     if (to - from < kMinFadePieceMs) continue;
     FadePiece p;
@@ -333,6 +366,8 @@ class Exporter {
   bool openOutput(const std::string& outPath);
   bool openVideoEncoder();
   void configureVp9(AVCodecContext* c) const;
+  void configureX264(AVCodecContext* c) const;
+  bool losslessSound() const { return opts_.intermediate && plan_.encoder.container != "webm"; }
   bool openHardwareFrames(AVCodecContext* c);
   bool openAudioEncoder();
   bool writeHeader();
@@ -465,6 +500,16 @@ void Exporter::configureVp9(AVCodecContext* c) const {
                                std::max(1, static_cast<int>(std::lround(kClock90k / plan_.fps))));
 }
 
+void Exporter::configureX264(AVCodecContext* c) const {
+  const bool fast = opts_.intermediate;
+  av_opt_set(c->priv_data, "preset", fast ? kX264IntermediatePreset : kX264Preset, 0);
+  if (fast) {
+    av_opt_set(c->priv_data, "crf", kX264IntermediateCrf, 0);
+    c->bit_rate = 0;
+  }
+  c->thread_count = 0;
+}
+
 bool Exporter::openHardwareFrames(AVCodecContext* c) {
   AVBufferRef* device = nullptr;
   const char* node = plan_.encoder.device.empty() ? nullptr : plan_.encoder.device.c_str();
@@ -511,6 +556,7 @@ bool Exporter::openVideoEncoder() {
   c->colorspace = AVCOL_SPC_BT709;
   c->color_range = AVCOL_RANGE_MPEG;
   if (e.codec == "vp9") configureVp9(c);
+  if (e.name == "libx264") configureX264(c);
   if (hardwareUpload()) {
     if (!openHardwareFrames(c)) return false;
   } else {
@@ -524,12 +570,16 @@ bool Exporter::openVideoEncoder() {
   return true;
 }
 
-// The encoder's preferred sample format: float planar when it takes it.
+// The encoder's preferred sample format: float planar when it takes it,
+// else the first one the packer writes, else its first.
 AVSampleFormat pickSampleFormat(const AVCodec* codec) {
   const AVSampleFormat* list = compat::sampleFormats(codec);
   if (!list || list[0] == AV_SAMPLE_FMT_NONE) return AV_SAMPLE_FMT_FLTP;
   for (const AVSampleFormat* f = list; *f != AV_SAMPLE_FMT_NONE; ++f) {
     if (*f == AV_SAMPLE_FMT_FLTP) return *f;
+  }
+  for (const AVSampleFormat* f = list; *f != AV_SAMPLE_FMT_NONE; ++f) {
+    if (AudioPacker::supports(*f)) return *f;
   }
   return list[0];
 }
@@ -546,7 +596,12 @@ bool rateSupported(const AVCodec* codec, int rate) {
 bool Exporter::openAudioEncoder() {
   if (!plan_.anyAudio) return true;
   const bool webm = plan_.encoder.container == "webm";
-  const AVCodec* codec = avcodec_find_encoder(webm ? AV_CODEC_ID_OPUS : AV_CODEC_ID_AAC);
+  // A working copy in MP4 keeps its sound losslessly (ALAC), so edit after
+  // edit loses nothing; WebM takes no lossless sound.
+  const bool lossless = losslessSound();
+  const AVCodec* codec = avcodec_find_encoder(webm ? AV_CODEC_ID_OPUS
+                                              : lossless ? AV_CODEC_ID_ALAC
+                                                         : AV_CODEC_ID_AAC);
   if (!codec) return true;  // a video without sound
   int rate = 48000;
   int channels = 2;
@@ -561,7 +616,7 @@ bool Exporter::openAudioEncoder() {
   av_channel_layout_default(&c->ch_layout, channels);
   c->sample_fmt = pickSampleFormat(codec);
   c->time_base = AVRational{1, rate};
-  c->bit_rate = webm ? 96000 : 128000;
+  c->bit_rate = webm ? (opts_.intermediate ? kOpusIntermediateRate : 96000) : lossless ? 0 : 128000;
   if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (!AudioPacker::supports(c->sample_fmt) || avcodec_open2(c.get(), codec, nullptr) < 0) {
     return true;

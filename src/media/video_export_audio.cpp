@@ -20,8 +20,12 @@ float clampSample(float v) {
   return v > 1.0f ? 1.0f : v;
 }
 
+// Scaled by 32768, the factor the decoders and the resampler divide by, so
+// that 16-bit sound read back from a working copy is written again bit for
+// bit (scaling by 32767 took a little off every generation).
 int16_t toS16(float v) {
-  return static_cast<int16_t>(std::lrintf(clampSample(v) * 32767.0f));
+  const float scaled = std::nearbyint(clampSample(v) * 32768.0f);
+  return static_cast<int16_t>(std::min(scaled, 32767.0f));
 }
 
 }  // namespace

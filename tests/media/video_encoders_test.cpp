@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 }
 
@@ -22,8 +23,11 @@ bool exists(const char* path) {
   return stat(path, &st) == 0;
 }
 
-// No render node and no NVIDIA device: only the software encoder can work.
+// No render node and no NVIDIA device: only the software encoders can work.
 bool noGraphicsCard() { return !exists("/dev/dri") && !exists("/dev/nvidia0"); }
+
+// This FFmpeg build has software H.264.
+bool hasX264() { return avcodec_find_encoder_by_name("libx264") != nullptr; }
 
 }  // namespace
 
@@ -34,7 +38,18 @@ TEST(Encoders, ProbingFindsVp9AndRestoresTheLibraryLogLevel) {
   av_log_set_level(AV_LOG_INFO);
 
   ASSERT_FALSE(list.empty());
-  const EncoderInfo& vp9 = list.back();
+  // Software H.264 comes last, after VP9, so VP9 stays the default.
+  size_t software = 1;
+  if (hasX264()) {
+    ASSERT_GE(list.size(), 2u);
+    const EncoderInfo& x264 = list.back();
+    EXPECT_EQ(x264.name, "libx264");
+    EXPECT_FALSE(x264.hardware);
+    EXPECT_EQ(x264.codec, "h264");
+    EXPECT_EQ(x264.container, "mp4");
+    software = 2;
+  }
+  const EncoderInfo& vp9 = list[list.size() - software];
   EXPECT_EQ(vp9.name, "libvpx-vp9");
   EXPECT_EQ(vp9.device, "");
   EXPECT_FALSE(vp9.hardware);
@@ -44,8 +59,11 @@ TEST(Encoders, ProbingFindsVp9AndRestoresTheLibraryLogLevel) {
   for (const EncoderInfo& e : list) vaapi += e.name == "h264_vaapi";
   EXPECT_LE(vaapi, 1) << "one VA-API entry at most, on the first node that works";
   if (noGraphicsCard()) {
-    EXPECT_EQ(list.size(), 1u);
+    EXPECT_EQ(list.size(), software);
+    EXPECT_EQ(media::plannedEncoder("").name, "libvpx-vp9");
   }
+  // Working copies take software H.264 where it exists, else VP9.
+  EXPECT_EQ(media::workingCopyEncoder().name, hasX264() ? "libx264" : "libvpx-vp9");
 }
 
 TEST(Encoders, PlannedEncoderFallsBackToTheFirstAvailable) {
@@ -87,7 +105,8 @@ TEST(Encoders, CommandLineListsEveryEncoderInColumns) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, want);
   if (noGraphicsCard()) {
-    EXPECT_EQ(r.out, "libvpx-vp9                              Software\n");
+    EXPECT_EQ(r.out, std::string("libvpx-vp9                              Software\n") +
+                         (hasX264() ? "libx264                                 Software\n" : ""));
   }
 
   // The first informational option wins.

@@ -294,16 +294,20 @@ inline double audioSeconds(const std::string& path) {
 }
 
 // Average PSNR (dB) of a's pictures against b's, paired in order (an
-// export's pictures may start a few milliseconds in). b is decoded into a
-// lossless copy first: the psnr filter fed straight from an H.264 file
+// export's pictures may start a few milliseconds in). Both are decoded into
+// lossless copies first: the psnr filter fed straight from an H.264 file
 // pairs some frames wrongly.
 inline double psnr(const std::string& a, const std::string& b) {
-  const std::string ref = a + ".ref.mkv";
-  if (!ffmpeg("-i " + q(b) + " -an -c:v ffv1 " + q(ref))) return 0;
-  const auto run = runShell("ffmpeg -hide_banner -nostdin -i " + q(a) + " -i " + q(ref) +
+  const std::string refA = a + ".a.mkv";
+  const std::string refB = a + ".b.mkv";
+  const bool ok = ffmpeg("-i " + q(a) + " -an -c:v ffv1 " + q(refA)) &&
+                  ffmpeg("-i " + q(b) + " -an -c:v ffv1 " + q(refB));
+  const auto run = runShell("ffmpeg -hide_banner -nostdin -i " + q(refA) + " -i " + q(refB) +
                             " -lavfi \"[0:v]setpts=N/25/TB[a];[1:v]setpts=N/25/TB[b];"
                             "[a][b]psnr\" -f null - 2>&1");
-  std::remove(ref.c_str());
+  std::remove(refA.c_str());
+  std::remove(refB.c_str());
+  if (!ok) return 0;
   const size_t at = run.out.find("average:");
   return at == std::string::npos ? 0 : std::atof(run.out.c_str() + at + 8);
 }

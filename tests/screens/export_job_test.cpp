@@ -1,0 +1,202 @@
+// The export job: working copies committed as versions with the timeline
+// carried over, the user's export, cancelling, refusals. Started, cancelled,
+// finished and polled from this (the UI) thread.
+// test-labels: threads
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/i18n.h"
+#include "media/video.h"
+#include "platform/fs.h"
+#include "screens/sheets_fixtures.h"
+
+using namespace sheets_fixtures;
+using media::Fade;
+using media::Segment;
+
+// FFmpeg's decoder and encoder threads hand buffers over through C11 atomics
+// inside the system libraries, which ThreadSanitizer cannot see; pango (not
+// built with the sanitizer) loads fonts through fontconfig on a GLib thread
+// of its own and locks with GLib's futex mutexes, which it cannot see either,
+// so text drawn by the sheets and dialogs is not checked. The job's own
+// fields, flags and hand-over stay checked.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libavutil.so\n"
+         "race:libavcodec.so\n"
+         "race:libavformat.so\n"
+         "race:libavfilter.so\n"
+         "race:libswscale.so\n"
+         "race:libswresample.so\n"
+         "race:libvpx.so\n"
+         "race:libx264.so\n"
+         "race:libopus.so\n"
+         "called_from_lib:libpango-1.0.so.0\n"
+         "called_from_lib:libpangoft2-1.0.so.0\n"
+         "called_from_lib:libpangocairo-1.0.so.0\n"
+         "called_from_lib:libcairo.so.2\n"
+         "called_from_lib:libfontconfig.so.1\n";
+}
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const g_env =
+    ::testing::AddGlobalTestEnvironment(new PrivateFolders);
+
+class ExportJob : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetAll();
+    std::string err;
+    ASSERT_TRUE(doc::Document::instance().openVideo(clip(160, 120, 3), &err)) << err;
+  }
+  void TearDown() override { resetAll(); }
+
+  static doc::Document& document() { return doc::Document::instance(); }
+  static ui::EditorState& state() { return ui::editorState(); }
+};
+
+}  // namespace
+
+TEST(SplitAtCrossFades, EachCrossFadeLandsOnASeam) {
+  const std::vector<Fade> effects{{Fade::Cross, 3000, 500}, {Fade::In, 1000, 500}, {Fade::Cross, 1500, 0},
+                                  {Fade::Cross, 7000, 400}};
+  // One piece of the work file: cut at 3000 only (a fade in and a cross fade
+  // of length 0 cut nothing; 7000 lies beyond it).
+  auto got = ui::splitAtCrossFades({{"", 0, 5000}}, effects);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_DOUBLE_EQ(got[0].outMs, 3000);
+  EXPECT_DOUBLE_EQ(got[1].inMs, 3000);
+  EXPECT_DOUBLE_EQ(got[1].outMs, 5000);
+
+  // Pieces of other files: the anchor is on the timeline they make.
+  got = ui::splitAtCrossFades({{"a", 1000, 3000}, {"b", 500, 6000}}, effects);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[1].path, "b");
+  EXPECT_DOUBLE_EQ(got[1].inMs, 500);
+  EXPECT_DOUBLE_EQ(got[1].outMs, 1500);  // timeline 3000 is 1000 ms into b
+  EXPECT_DOUBLE_EQ(got[2].outMs, 5500);  // timeline 7000
+  EXPECT_DOUBLE_EQ(got[3].outMs, 6000);
+
+  // An anchor on a seam or within 1 ms of it cuts nothing.
+  got = ui::splitAtCrossFades({{"", 0, 3000}, {"", 3000, 5000}}, {{Fade::Cross, 3000.5, 500}});
+  EXPECT_EQ(got.size(), 2u);
+}
+
+TEST_F(ExportJob, RemovedRangeBecomesTheNextVersionWithTheTimelineCarriedOver) {
+  ui::EditorState& st = state();
+  st.clipBounds = {2500};
+  st.effects = {{Fade::In, 500, 500}, {Fade::Out, 1500, 400}, {Fade::Out, 3000, 300}};
+  st.markInMs = 1000;
+  st.markOutMs = 2000;
+  st.sheet = ui::Sheet::Cut;
+  ScreenHarness h(1280, 720);
+  sheetFrame(h);
+  ASSERT_TRUE(clickSheetWidget(h, "cut.remove"));
+  ASSERT_TRUE(ui::exportRunning());
+  EXPECT_TRUE(ui::busy().active);
+  EXPECT_EQ(ui::busy().label, i18n::tr("busy.cutting"));
+  // A second edit is refused while the first renders.
+  EXPECT_FALSE(ui::applyVideoToWork({{"", 0, 1000}}, 0, 0, "x", "y"));
+  h.frame([](ui::Ctx& c) { ui::pumpExport(c); });
+  ASSERT_TRUE(runJobToEnd(h));
+  EXPECT_FALSE(ui::busy().active);
+  EXPECT_FALSE(ui::dialogOpen());
+
+  doc::Document& d = document();
+  ASSERT_EQ(d.current, 1);
+  EXPECT_EQ(d.versions[1].label, i18n::tr("editor.cut"));
+  EXPECT_NE(d.currentPath().find("/schnitt_001"), std::string::npos);
+  EXPECT_NEAR(d.videoInfo.durationMs, 2000, 120);
+  // The seam of the cut at 1000 and the old boundary 2500 → 1500.
+  ASSERT_EQ(st.clipBounds.size(), 2u);
+  EXPECT_DOUBLE_EQ(st.clipBounds[0], 1000);
+  EXPECT_DOUBLE_EQ(st.clipBounds[1], 1500);
+  // The effect anchored in the removed range is gone, the others moved.
+  ASSERT_EQ(st.effects.size(), 2u);
+  EXPECT_DOUBLE_EQ(st.effects[0].atMs, 500);
+  EXPECT_DOUBLE_EQ(st.effects[1].atMs, 2000);
+  EXPECT_FALSE(st.pendingApply);
+  EXPECT_EQ(st.markInMs, -1);
+}
+
+TEST_F(ExportJob, CancelLeavesNoFileAndNoVersion) {
+  testing_support::TempDir out;
+  const std::string target = out.file("cancelled.webm");
+  settings::mutableData().videoEncoder = "libvpx-vp9";
+  ui::startVideoExport(target, {}, 0, 0);
+  ASSERT_TRUE(ui::exportRunning());
+  ui::busy().cancelRequested = true;  // the overlay's cancel button
+  ScreenHarness h(1280, 720);
+  ASSERT_TRUE(runJobToEnd(h));
+  EXPECT_FALSE(ui::busy().active);
+  EXPECT_FALSE(ui::dialogOpen()) << "cancelling is silent";
+  EXPECT_EQ(document().current, 0);
+  EXPECT_TRUE(platform::fs::listDir(out.path()).empty());
+}
+
+TEST_F(ExportJob, UserExportKeepsEffectsAndBecomesAVersion) {
+  testing_support::TempDir out;
+  const std::string target = out.file("mine.webm");
+  ui::EditorState& st = state();
+  st.clipBounds = {1500};
+  st.effects = {{Fade::Cross, 1500, 300}, {Fade::Out, 3000, 500}};
+  settings::mutableData().videoEncoder = "libvpx-vp9";
+  ui::startVideoExport(target, {}, 0, 0);
+  ScreenHarness h(1280, 720);
+  h.frame([](ui::Ctx& c) { ui::pumpExport(c); });
+  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(platform::fs::isFile(target));
+  doc::Document& d = document();
+  ASSERT_EQ(d.current, 1);
+  EXPECT_EQ(d.currentPath(), target);
+  EXPECT_EQ(d.versions[1].label, i18n::tr("editor.export"));
+  // The cross fade overlapped the two halves by 300 ms.
+  EXPECT_NEAR(d.videoInfo.durationMs, 2700, 120);
+  EXPECT_TRUE(st.effects.empty()) << "the effects are in the pictures now";
+  ASSERT_EQ(st.clipBounds.size(), 1u);
+  EXPECT_DOUBLE_EQ(st.clipBounds[0], 1200);
+  EXPECT_TRUE(ui::dialogOpen()) << "saved";
+}
+
+TEST_F(ExportJob, SkippedFilesAreReportedAfterTheAppendRenders) {
+  state().appendSkipped = 2;
+  ASSERT_TRUE(ui::applyVideoToWork({{"", 0, 1000}, {"", 0, 500}}, 0, 0, "append", "busy"));
+  ScreenHarness h(1280, 720);
+  ASSERT_TRUE(runJobToEnd(h));
+  EXPECT_EQ(document().current, 1);
+  EXPECT_TRUE(ui::dialogOpen());
+  EXPECT_EQ(state().appendSkipped, 0);
+  ASSERT_EQ(state().clipBounds.size(), 1u);
+  EXPECT_DOUBLE_EQ(state().clipBounds[0], 1000);
+}
+
+TEST_F(ExportJob, RefusedWhileADialogRunsAndForNothing) {
+  state().dialogPurpose = ui::DialogPurpose::OpenVideo;
+  EXPECT_FALSE(ui::applyVideoToWork({{"", 0, 1000}}, 0, 0, "x", "y"));
+  EXPECT_FALSE(ui::dialogOpen());
+  state().dialogPurpose = ui::DialogPurpose::None;
+  EXPECT_FALSE(ui::applyVideoToWork({}, 0, 0, "x", "y"));
+  EXPECT_TRUE(ui::dialogOpen()) << "nothing left";
+  EXPECT_FALSE(ui::exportRunning());
+  EXPECT_EQ(state().cutCounter, 0);
+}
+
+TEST_F(ExportJob, FailureShowsTheErrorDialogAndNoVersion) {
+  // A target whose extension does not fit the encoder.
+  testing_support::TempDir out;
+  settings::mutableData().videoEncoder = "libvpx-vp9";
+  ui::startVideoExport(out.file("wrong.mp4"), {}, 0, 0);
+  ScreenHarness h(1280, 720);
+  ASSERT_TRUE(runJobToEnd(h));
+  EXPECT_TRUE(ui::dialogOpen());
+  EXPECT_EQ(document().current, 0);
+
+  // Stopping at program end joins a running job.
+  closeDialog(h);
+  ui::startVideoExport(out.file("stopped.webm"), {}, 0, 0);
+  ui::stopExportJob();
+  EXPECT_FALSE(ui::exportRunning());
+  EXPECT_TRUE(platform::fs::listDir(out.path()).empty());
+}
