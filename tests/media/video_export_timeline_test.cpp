@@ -13,9 +13,9 @@ extern "C" {
 
 #include "media/video.h"
 #include "media/video_export.h"
-#include "media/video_export_fixtures.h"
+#include "support/media_clips.h"
 
-using namespace export_fixtures;
+using namespace media_clips;
 using media::ExportOptions;
 using media::Fade;
 using testing_support::TempDir;
@@ -38,8 +38,8 @@ class ExportTimeline : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     g_clip = new CrossFaded;
-    g_clip->clip = g_clip->dir.file("plain.mp4");
-    ASSERT_TRUE(makeClip(g_clip->clip, 4));
+    g_clip->clip = testClip(4);
+    ASSERT_FALSE(g_clip->clip.empty());
   }
   static void TearDownTestSuite() {
     delete g_clip;
@@ -127,8 +127,8 @@ class X264 : public ::testing::Test {
     bool found = false;
     for (const media::EncoderInfo& e : media::availableEncoders()) found |= e.name == "libx264";
     if (!found) GTEST_SKIP() << "no libx264 in this FFmpeg";
-    clip_ = dir_.file("clip.mp4");
-    ASSERT_TRUE(makeClip(clip_, 2, 320, 240, 25, 44100, 2));
+    clip_ = testClip(2, 320, 240, 25, 44100, 2);
+    ASSERT_FALSE(clip_.empty());
   }
 
   static std::string pixelFormat(const std::string& path) {

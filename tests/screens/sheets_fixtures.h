@@ -16,9 +16,9 @@
 #include "core/settings.h"
 #include "editor/document.h"
 #include "editor/editor.h"
-#include "media/video_fixtures.h"
 #include "screens/export.h"
 #include "screens/sheets.h"
+#include "support/media_clips.h"
 #include "support/screen_harness.h"
 #include "support/test_support.h"
 #include "ui/dialog.h"
@@ -51,9 +51,9 @@ class PrivateFolders : public ::testing::Environment {
 // A clip of the test pattern with a tone, w × h at 10 frames per second.
 inline std::string clip(int w, int h, double seconds) {
   const std::string size = std::to_string(w) + "x" + std::to_string(h);
-  return video_fixtures::clip("sheets-" + size + "-" + std::to_string(seconds) + ".mp4",
+  return media_clips::clip("sheets-" + size + "-" + std::to_string(seconds) + ".mp4",
                               "-f lavfi -i testsrc2=size=" + size + ":rate=10:duration=" + std::to_string(seconds) +
-                                  " " + video_fixtures::toneSource(seconds) +
+                                  " " + media_clips::toneSource(seconds) +
                                   " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest");
 }
 
