@@ -397,6 +397,8 @@ TEST(I18nFile, ParsesTheDataFileFormatAndRejectsMalformedLines) {
   EXPECT_EQ(texts[3].text, "");  // a content fault, found by the check
   EXPECT_EQ(texts[4].text, "„Grüße“ · 日本語 😀");
   EXPECT_EQ(texts[4].line, 8);
+  ASSERT_TRUE(i18n_file::parseTexts("a.z = again\n", &texts, &error)) << error;
+  EXPECT_EQ(texts.size(), 1u);  // a second read replaces the first
 
   const struct {
     std::string content;
