@@ -20,11 +20,6 @@
 
 namespace ui {
 
-// Being added to save_image by the image saving: writes the current image
-// through the save dialog. Declared weak here so this module links before it
-// exists; without it an image's save-as only logs.
-[[gnu::weak]] void saveImageAs(Ctx& ctx);
-
 namespace {
 
 constexpr uint32_t kTextSecondary = 0x8E9AA5;
@@ -240,11 +235,7 @@ void setExportEncodersForTesting(const std::vector<media::EncoderInfo>* list) { 
 void doSaveAs(Ctx& ctx) {
   const doc::Document& d = doc::Document::instance();
   if (d.kind != media::MediaKind::Video) {
-    if (&saveImageAs != nullptr) {
-      saveImageAs(ctx);
-    } else {
-      diag::write("ui", "Bild speichern: noch nicht verfuegbar");
-    }
+    saveImageAs(ctx);
     return;
   }
   const settings::Data& cfg = settings::get();

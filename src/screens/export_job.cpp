@@ -50,6 +50,10 @@ struct ExportJob {
 };
 
 ExportJob& job() {
+  // The encoder list the worker reads is made before the job, so at exit it
+  // is destroyed only after the job's destructor has joined the worker (a
+  // program that ends without stopping the job first, as a test may).
+  [[maybe_unused]] static const std::vector<media::EncoderInfo>& encoders = media::availableEncoders();
   static ExportJob instance;
   return instance;
 }

@@ -207,10 +207,15 @@ void finishSave(DialogPurpose purpose, const std::string& first) {
   const EditorState& state = editorState();
   std::vector<media::Segment> segments = state.clips;
   if (segments.empty()) segments.push_back(wholeWork());
+  // The size the save action planned; a dialog answered without one (a
+  // forced answer in a test) plans it the same way now.
   int w = 0;
   int h = 0;
-  media::resolutionToSize(settings::get().videoResolution, document.videoInfo.width, document.videoInfo.height, &w,
-                          &h);
+  plannedSaveSize(&w, &h);
+  if (w < 1 || h < 1) {
+    media::resolutionToSize(settings::get().videoResolution, document.videoInfo.width, document.videoInfo.height, &w,
+                            &h);
+  }
   startVideoExport(target, segments, w, h);
 }
 

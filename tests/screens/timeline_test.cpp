@@ -7,7 +7,9 @@
 
 #include "editor/editor.h"
 #include "editor_screen_fixtures.h"
+#include "screens/export.h"
 #include "screens/timeline.h"
+#include "ui/dialog.h"
 
 using editor_screen_fixtures::drag;
 using editor_screen_fixtures::EditorScreenTest;
@@ -295,11 +297,24 @@ TEST_F(Timeline, ClipsSelectDeselectAndReorder) {
   EXPECT_EQ(state().selectedClip, -1);
   EXPECT_TRUE(logHas("Clip-Auswahl aufgehoben"));
 
+  // A new order starts recomposing the work (here from files that do not
+  // exist); the next gesture waits until that is over and answered.
+  const std::vector<media::Segment> clips = state().clips;
+  auto settle = [&] {
+    ui::stopExportJob();
+    ui::busy() = ui::BusyState{};
+    h.appFrame();
+    for (int i = 0; i < 5 && ui::dialogOpen(); ++i) h.clickWidget("dialog.0");
+    state().clips = clips;
+    state().clipBounds = {3000, 6000};
+    h.appFrame();
+  };
   const double y = rowY(h, "clip.0");
   drag(h, v.pxAt(1500), v.pxAt(8000), y);
   EXPECT_TRUE(logHas("Clip 1 → Platz 3"));
   EXPECT_EQ(state().draggedClip, -1);
   EXPECT_FALSE(state().gestureActive);
+  settle();
   drag(h, v.pxAt(7500), v.pxAt(3500), y);
   EXPECT_TRUE(logHas("Clip 3 → Platz 2"));
   // Dropped where it was: no new order.
