@@ -198,6 +198,10 @@ void handleEvent(const SDL_Event& ev, SDL_Window* window, ui::Input& in, LoopSta
       break;
     case SDL_KEYDOWN:
       in.keys.push_back(ev.key.keysym.sym);
+      // The modifiers as they were at the key, not at drawing: a quick
+      // Ctrl+Z may have let go of Ctrl before the frame is drawn.
+      in.ctrl = in.ctrl || (ev.key.keysym.mod & KMOD_CTRL) != 0;
+      in.shift = in.shift || (ev.key.keysym.mod & KMOD_SHIFT) != 0;
       if (ev.key.keysym.sym == SDLK_F9) {
         if (const char* list = std::getenv("KORVELLE_DROP")) {
           for (std::string& p : paths::splitPathList(list)) in.dropped.push_back(std::move(p));
@@ -361,8 +365,8 @@ class FrameLoop {
       in.my = y;
     }
     SDL_Keymod mods = SDL_GetModState();
-    in.ctrl = (mods & KMOD_CTRL) != 0;
-    in.shift = (mods & KMOD_SHIFT) != 0;
+    in.ctrl = in.ctrl || (mods & KMOD_CTRL) != 0;
+    in.shift = in.shift || (mods & KMOD_SHIFT) != 0;
 
     int outW = 0;
     int outH = 0;

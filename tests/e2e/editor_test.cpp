@@ -103,7 +103,7 @@ TEST(EditorE2E, CtrlZRemovesAnEffectPlacedOnTheTimeline) {
   ASSERT_TRUE(app.clickWidget("timeline.effects"));
   ASSERT_TRUE(app.waitForWidget("effect.0")) << readFile(profile.logPath());
   ASSERT_TRUE(app.key("ctrl+z"));
-  EXPECT_TRUE(app.waitForWidget("effect.0", false));
+  EXPECT_TRUE(app.waitForWidget("effect.0", false)) << readFile(profile.logPath());
   app.signal(SIGTERM);
   EXPECT_EQ(app.waitExit().exitCode, 0);
 }
