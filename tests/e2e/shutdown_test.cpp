@@ -84,3 +84,27 @@ TEST(Shutdown, SigtermDuringPlaybackEndsInOrder) {
 TEST(Shutdown, ClosingTheWindowDuringWorkEndsInOrder) {
   playThenEnd([](const VirtualDisplay& x, AppProcess& app) { ASSERT_TRUE(wmClose(x.name(), app.windowId())); });
 }
+
+// Closing the window while an export runs cancels it: the run still ends in
+// order, and neither the target nor a temporary beside it is left behind.
+TEST(Shutdown, ClosingTheWindowDuringAnExportLeavesNoFile) {
+  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool or ffmpeg missing";
+  // Long and large enough that the export is still running when the window goes.
+  const std::string clip = media_clips::testClip(30, 1280, 720);
+  ASSERT_FALSE(clip.empty());
+  TempDir out;
+  const std::string target = out.file("export.webm");
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  AppProcess app(x, profile, {clip}, {{"KORVELLE_SAVE_TO", target}});
+  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
+  ASSERT_TRUE(app.waitForWindow());
+  ASSERT_TRUE(app.clickWidget("tool.editor.export"));
+  ASSERT_TRUE(app.waitForWidget("export.go"));
+  ASSERT_TRUE(app.clickWidget("export.go"));
+  ASSERT_TRUE(app.waitForWidget("busy.cancel")) << readFile(profile.logPath());
+  ASSERT_TRUE(wmClose(x.name(), app.windowId()));
+  expectOrderlyEnd(app, profile);
+  EXPECT_TRUE(platform::fs::listDir(out.path()).empty()) << "no file and no temporary";
+}
