@@ -638,22 +638,50 @@ const char* extensionForEncoder(const EncoderInfo& encoder) {
 // Audio peaks
 // ============================================================================
 
-bool audioPeaks(const std::string& path, double fromMs, double toMs, int buckets,
-                std::vector<float>* out) {
-  if (!out || buckets < 1 || !(fromMs < toMs)) return false;
+namespace {
+
+// A file's first sound stream opened for decoding, with a packet and a frame
+// to read it through.
+struct AudioSource {
+  av::FormatPtr fmt;
+  int ai = -1;
+  const AVStream* st = nullptr;
+  av::CodecPtr dec;
+  av::PacketPtr pkt;
+  av::FramePtr frame;
+};
+
+// Opens path's sound for the peak readers with out set to buckets zeros;
+// false when it cannot (out emptied when the file has no sound).
+bool openPeakSource(const std::string& path, int buckets, std::vector<float>* out, AudioSource* a) {
   out->assign(static_cast<size_t>(buckets), 0.0f);
-  av::FormatPtr fmt = av::openInput(path);
-  if (!fmt) return false;
-  const int ai = av::firstStream(fmt.get(), AVMEDIA_TYPE_AUDIO);
-  if (ai < 0) {
+  a->fmt = av::openInput(path);
+  if (!a->fmt) return false;
+  a->ai = av::firstStream(a->fmt.get(), AVMEDIA_TYPE_AUDIO);
+  if (a->ai < 0) {
     out->clear();
     return false;
   }
-  const AVStream* st = fmt->streams[ai];
-  av::CodecPtr dec = av::openDecoder(st, FF_THREAD_FRAME | FF_THREAD_SLICE);
-  av::PacketPtr pkt = av::makePacket();
-  av::FramePtr frame = av::makeFrame();
-  if (!dec || !pkt || !frame) return false;
+  a->st = a->fmt->streams[a->ai];
+  a->dec = av::openDecoder(a->st, FF_THREAD_FRAME | FF_THREAD_SLICE);
+  a->pkt = av::makePacket();
+  a->frame = av::makeFrame();
+  return a->dec && a->pkt && a->frame;
+}
+
+}  // namespace
+
+bool audioPeaks(const std::string& path, double fromMs, double toMs, int buckets,
+                std::vector<float>* out) {
+  if (!out || buckets < 1 || !(fromMs < toMs)) return false;
+  AudioSource source;
+  if (!openPeakSource(path, buckets, out, &source)) return false;
+  av::FormatPtr& fmt = source.fmt;
+  const int ai = source.ai;
+  const AVStream* st = source.st;
+  av::CodecPtr& dec = source.dec;
+  av::PacketPtr& pkt = source.pkt;
+  av::FramePtr& frame = source.frame;
 
   const int64_t from = av_rescale_q(static_cast<int64_t>(fromMs * 1000.0), AVRational{1, 1000000},
                                     st->time_base);
@@ -688,19 +716,14 @@ bool audioPeaks(const std::string& path, double fromMs, double toMs, int buckets
 bool audioPeaksSampled(const std::string& path, double fromMs, double toMs, int buckets, double probeMs,
                        std::vector<float>* out, const std::atomic<bool>* cancel) {
   if (!out || buckets < 1 || !(fromMs < toMs) || !(probeMs > 0)) return false;
-  out->assign(static_cast<size_t>(buckets), 0.0f);
-  av::FormatPtr fmt = av::openInput(path);
-  if (!fmt) return false;
-  const int ai = av::firstStream(fmt.get(), AVMEDIA_TYPE_AUDIO);
-  if (ai < 0) {
-    out->clear();
-    return false;
-  }
-  const AVStream* st = fmt->streams[ai];
-  av::CodecPtr dec = av::openDecoder(st, FF_THREAD_FRAME | FF_THREAD_SLICE);
-  av::PacketPtr pkt = av::makePacket();
-  av::FramePtr frame = av::makeFrame();
-  if (!dec || !pkt || !frame) return false;
+  AudioSource source;
+  if (!openPeakSource(path, buckets, out, &source)) return false;
+  av::FormatPtr& fmt = source.fmt;
+  const int ai = source.ai;
+  const AVStream* st = source.st;
+  av::CodecPtr& dec = source.dec;
+  av::PacketPtr& pkt = source.pkt;
+  av::FramePtr& frame = source.frame;
   const double bucketMs = (toMs - fromMs) / buckets;
   bool stored = false;
   for (int b = 0; b < buckets; ++b) {
