@@ -20,7 +20,7 @@ work="$(mktemp -d /tmp/korvelle-edits-XXXXXX)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
-ff -stream_loop -1 -i "$here/../../shared/fixtures/real/clip_aac.mp4" -t "$secs" \
+ff -stream_loop -1 -i "$here/../tests/fixtures/clip_aac.mp4" -t "$secs" \
   -vf scale=1920:1080:flags=lanczos,fps=30 -c:v libx264 -preset fast -crf 18 \
   -pix_fmt yuv420p -c:a aac -b:a 128k -ar 48000 -ac 2 src.mp4
 ff -f lavfi -i testsrc2=size=720x1280:rate=30:duration=5 -f lavfi -i sine=frequency=440:duration=5 \

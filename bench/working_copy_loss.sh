@@ -14,7 +14,7 @@ work="$(mktemp -d /tmp/korvelle-loss-XXXXXX)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
-ff -stream_loop 3 -i "$here/../../shared/fixtures/real/clip_aac.mp4" -t 10 \
+ff -stream_loop 3 -i "$here/../tests/fixtures/clip_aac.mp4" -t 10 \
   -vf scale=1920:1080:flags=lanczos,fps=30 -c:v libx264 -preset fast -crf 18 \
   -pix_fmt yuv420p -c:a aac -b:a 128k src.mp4
 ff -i src.mp4 -filter_complex "[0:v]split=3[p0][p1][p2];[p0]trim=0:4,setpts=PTS-STARTPTS[q0];\

@@ -29,7 +29,7 @@ ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
 src="${1:-}"
 if [ -z "$src" ]; then
   src="$work/src.mp4"
-  ff -stream_loop 5 -i "$here/../../shared/fixtures/real/clip_aac.mp4" -t "$secs" \
+  ff -stream_loop 5 -i "$here/../tests/fixtures/clip_aac.mp4" -t "$secs" \
     -vf scale=$w:$h:flags=lanczos,fps=30 -c:v libx264 -preset fast -crf 18 \
     -pix_fmt yuv420p -c:a aac -b:a 128k "$src"
 fi
