@@ -130,6 +130,26 @@ class Window : public Shot {
     return false;
   }
 
+  // Closes a dialog a state left open, as the user does: the dialog holds no
+  // other way out. Its contents give way to one button, which is clicked.
+  void closeDialog() {
+    if (!ui::dialogOpen()) return;
+    ui::showDialog("", "", {{"x", 0}});
+    const double s = ui::interfaceScale(w_, h_);
+    const ui::Rect b = ui::dialogLayout(w_, h_, s, 0, 0, 1).buttons.at(0);
+    ui::Input click;
+    click.mx = b.x + b.w / 2;
+    click.my = b.y + b.h / 2;
+    click.pressed = true;
+    click.held = true;
+    frame(click);
+    click.pressed = false;
+    click.held = false;
+    click.released = true;
+    frame(click);
+    ui::takeDialogResult();
+  }
+
   // The textures with the interface over them, as PNG.
   bool write(const std::string& path) {
     SDL_RenderFlush(renderer_);
@@ -168,7 +188,11 @@ void reset() {
   ui::closeDocument();
   ui::busy() = ui::BusyState{};
   ui::App::instance().screen = ui::App::Main;
-  if (ui::dialogOpen()) ui::showDialog("", "", {{"x", 0}});
+  ui::EditorState& e = ui::editorState();
+  e.appendAsk = false;  // a question a state left open
+  e.pendingDrop.clear();
+  e.skippedFiles.clear();
+  e.cropRect = {};
   ui::takeDialogResult();
 }
 
@@ -222,6 +246,7 @@ int main(int argc, char** argv) {
       if (!matches(only, state.name)) continue;
       auto prepare = [&](const std::string& lang) {
         reset();
+        window.closeDialog();
         i18n::setLanguage(lang);
         if (!state.prepare(window)) {
           std::fprintf(stderr, "%s-%s at %dx%d: not reached\n", state.name.c_str(), lang.c_str(), size[0], size[1]);
