@@ -10,6 +10,9 @@
 //
 // A state that wants more scripts than the usual languages names them:
 //   r.add("about", prepare, {"he", "th"});
+// A state whose texts are made when it is reached (a dialog, the busy
+// overlay) is reached anew in each language:
+//   r.addTranslated("error-no-access", prepare);
 //
 // A developer tool; the program never runs it. Main thread only.
 #pragma once
@@ -27,6 +30,7 @@ struct Media {
   std::string photo;  // a camera picture
   std::string clip;   // a 1080p clip with sound
   std::string clip2;  // a second clip, for assembled works
+  std::string tall;   // a short portrait clip, for a differing format
 };
 
 // What a state's preparation can do.
@@ -51,6 +55,7 @@ struct State {
   std::string name;
   std::function<bool(Shot&)> prepare;
   std::vector<std::string> moreLanguages;
+  bool eachLanguage = false;  // prepared again after each language change
 };
 
 class Registry {
@@ -58,14 +63,25 @@ class Registry {
   void add(std::string name, std::function<bool(Shot&)> prepare, std::vector<std::string> moreLanguages = {}) {
     states_.push_back({std::move(name), std::move(prepare), std::move(moreLanguages)});
   }
+  void addTranslated(std::string name, std::function<bool(Shot&)> prepare) {
+    states_.push_back({std::move(name), std::move(prepare), {}, true});
+  }
   const std::vector<State>& states() const { return states_; }
 
  private:
   std::vector<State> states_;
 };
 
+// --- Shared steps (states_editor.cpp) ------------------------------------------------
+// Opens a video as the one clip of the work; false when it does not open.
+bool openVideo(const std::string& path);
+// Frames until the player shows a picture and the filmstrip is complete.
+bool settleVideo(Shot& s);
+
 // --- The areas (one module each) ---------------------------------------------------
 void registerEditorStates(Registry& r);    // states_editor.cpp
 void registerOverlayStates(Registry& r);   // states_overlays.cpp
+void registerStartStates(Registry& r);     // states_start.cpp
+void registerSheetStates(Registry& r);     // states_sheets.cpp
 
 }  // namespace screens_tool

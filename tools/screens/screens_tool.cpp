@@ -8,6 +8,8 @@
 //
 //   korvelle_screens FOLDER [--only NAME] [--photo FILE] [--clip FILE] [--clip2 FILE]
 //
+// --only takes one state's name, or a beginning ending in * ("sheet-*").
+//
 // Without media files a photo and two 1080p clips are made with ffmpeg in a
 // temporary folder. Writes FOLDER/<state>-<lang>-<w>x<h>.png; exits 1 when a
 // state could not be reached (its picture is written anyway).
@@ -61,6 +63,11 @@ bool makeMedia(const std::string& dir, Media* m) {
     }
   }
   if (m->clip2.empty()) m->clip2 = m->clip;
+  m->tall = dir + "/tall.mp4";
+  if (!run(ff + "-f lavfi -i testsrc2=size=720x1280:rate=30:duration=2 -c:v libx264 -preset veryfast "
+                "-pix_fmt yuv420p '" + m->tall + "'")) {
+    return false;
+  }
   return true;
 }
 
@@ -123,6 +130,26 @@ class Window : public Shot {
     return false;
   }
 
+  // Closes a dialog a state left open, as the user does: the dialog holds no
+  // other way out. Its contents give way to one button, which is clicked.
+  void closeDialog() {
+    if (!ui::dialogOpen()) return;
+    ui::showDialog("", "", {{"x", 0}});
+    const double s = ui::interfaceScale(w_, h_);
+    const ui::Rect b = ui::dialogLayout(w_, h_, s, 0, 0, 1).buttons.at(0);
+    ui::Input click;
+    click.mx = b.x + b.w / 2;
+    click.my = b.y + b.h / 2;
+    click.pressed = true;
+    click.held = true;
+    frame(click);
+    click.pressed = false;
+    click.held = false;
+    click.released = true;
+    frame(click);
+    ui::takeDialogResult();
+  }
+
   // The textures with the interface over them, as PNG.
   bool write(const std::string& path) {
     SDL_RenderFlush(renderer_);
@@ -149,12 +176,23 @@ class Window : public Shot {
   ui::Ctx ctx_;
 };
 
+// Whether --only's NAME (empty: all; a trailing * : a beginning) takes name.
+bool matches(const std::string& only, const std::string& name) {
+  if (only.empty()) return true;
+  if (only.back() == '*') return name.compare(0, only.size() - 1, only, 0, only.size() - 1) == 0;
+  return name == only;
+}
+
 // Back to nothing open, no dialog, no sheet.
 void reset() {
   ui::closeDocument();
   ui::busy() = ui::BusyState{};
   ui::App::instance().screen = ui::App::Main;
-  if (ui::dialogOpen()) ui::showDialog("", "", {{"x", 0}});
+  ui::EditorState& e = ui::editorState();
+  e.appendAsk = false;  // a question a state left open
+  e.pendingDrop.clear();
+  e.skippedFiles.clear();
+  e.cropRect = {};
   ui::takeDialogResult();
 }
 
@@ -192,6 +230,8 @@ int main(int argc, char** argv) {
   Registry registry;
   registerEditorStates(registry);
   registerOverlayStates(registry);
+  registerStartStates(registry);
+  registerSheetStates(registry);
 
   const int sizes[][2] = {{1280, 800}, {1920, 1080}};
   const std::vector<std::string> languages = {"en", "de", "ar", "ja"};
@@ -203,17 +243,21 @@ int main(int argc, char** argv) {
       return 2;
     }
     for (const State& state : registry.states()) {
-      if (!only.empty() && state.name != only) continue;
-      reset();
-      i18n::setLanguage("en");
-      const bool reached = state.prepare(window);
-      if (!reached) {
-        std::fprintf(stderr, "%s at %dx%d: not reached\n", state.name.c_str(), size[0], size[1]);
-        ++failed;
-      }
+      if (!matches(only, state.name)) continue;
+      auto prepare = [&](const std::string& lang) {
+        reset();
+        window.closeDialog();
+        i18n::setLanguage(lang);
+        if (!state.prepare(window)) {
+          std::fprintf(stderr, "%s-%s at %dx%d: not reached\n", state.name.c_str(), lang.c_str(), size[0], size[1]);
+          ++failed;
+        }
+      };
+      if (!state.eachLanguage) prepare("en");
       std::vector<std::string> langs = languages;
       langs.insert(langs.end(), state.moreLanguages.begin(), state.moreLanguages.end());
       for (const std::string& lang : langs) {
+        if (state.eachLanguage) prepare(lang);
         i18n::setLanguage(lang);
         window.frame();
         const size_t before = ui::unknownGlyphsDrawn();

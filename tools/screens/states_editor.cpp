@@ -18,6 +18,8 @@ bool filmstripFull() {
   return !st.running && st.ready == st.count && st.count > 0;
 }
 
+}  // namespace
+
 bool openVideo(const std::string& path) {
   doc::Document& d = doc::Document::instance();
   if (!d.openVideo(path)) return false;
@@ -25,15 +27,12 @@ bool openVideo(const std::string& path) {
   return true;
 }
 
-// Frames until the player shows a picture and the filmstrip is complete.
 bool settleVideo(Shot& s) {
   return s.framesUntil([] {
     const ui::EditorState& st = ui::editorState();
     return st.playerReady && st.frame.valid() && filmstripFull();
   });
 }
-
-}  // namespace
 
 void registerEditorStates(Registry& r) {
   r.add("editor-image", [](Shot& s) {
