@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -206,6 +207,27 @@ double sheetEffects(Ctx& ctx, double bottom) {
 
 // --- Info --------------------------------------------------------------------------------
 
+namespace {
+
+// A container for people: the demuxer answers with all the names it reads
+// ("mov,mp4,m4a,3gp,3g2,mj2"); the file's own extension when it is one of
+// them, else the first, in capitals.
+std::string containerLabel(const std::string& demuxer, const std::string& path) {
+  if (demuxer.empty()) return "";
+  std::string ext;
+  const size_t dot = path.find_last_of("./");
+  if (dot != std::string::npos && path[dot] == '.') ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string list = "," + demuxer + ",";
+  std::string name = !ext.empty() && list.find("," + ext + ",") != std::string::npos
+                         ? ext
+                         : demuxer.substr(0, demuxer.find(','));
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> infoRows(const doc::Document& d) {
   std::vector<std::pair<std::string, std::string>> rows;
   const auto add = [&](const char* key, const std::string& value) {
@@ -227,8 +249,12 @@ std::vector<std::pair<std::string, std::string>> infoRows(const doc::Document& d
       std::snprintf(buf, sizeof buf, "%.2f", v.fps);
       add("info.frameRate", buf);
     }
-    std::string format = v.container;
+    std::string format = containerLabel(v.container, d.currentPath());
     if (!v.videoCodec.empty()) format += (format.empty() ? "" : " · ") + v.videoCodec;
+    if (!v.dynamicRange.empty()) {
+      format += " · HDR " + v.dynamicRange;
+      if (v.bitDepth > 8) format += " " + std::to_string(v.bitDepth) + "-bit";
+    }
     add("info.format", format);
     add("info.audio", v.hasAudio ? (v.audioCodec.empty() ? yes : v.audioCodec) : no);
     add("info.rotation", std::to_string(v.rotation) + "°");
@@ -261,7 +287,7 @@ std::vector<std::pair<std::string, std::string>> infoRows(const doc::Document& d
     add("info.size", sizeMb);
   }
   std::string cpu;
-  if (const unsigned n = std::thread::hardware_concurrency()) cpu = std::to_string(n) + " Threads";
+  if (const unsigned n = std::thread::hardware_concurrency()) cpu = std::to_string(n) + " CPU";
   if (const uint64_t ram = platform::totalRamBytes()) {
     std::snprintf(buf, sizeof buf, "%.1f GB RAM", static_cast<double>(ram) / (1024.0 * 1024.0 * 1024.0));
     cpu += (cpu.empty() ? "" : " · ") + std::string(buf);

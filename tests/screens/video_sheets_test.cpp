@@ -287,6 +287,7 @@ TEST_F(VideoSheets, InfoOfAPhotoAndAVideoNamesWhatIsKnown) {
   EXPECT_EQ(value("info.dimensions"), "320 × 240");
   EXPECT_EQ(value("info.frameRate"), "10.00");
   EXPECT_EQ(value("info.rotation"), "0°");
+  EXPECT_EQ(value("info.format"), "MP4 · H.264") << "the file's container, not the demuxer's list";
   EXPECT_NE(value("info.encoder"), "-");
   EXPECT_EQ(value("info.camera"), "-");
 
