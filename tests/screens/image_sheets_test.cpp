@@ -2,6 +2,7 @@
 // through the screen harness without the editor screen.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -24,17 +25,11 @@ TEST_F(SheetTest, AngleSnapsWithinThreeDegreesOfARightAngle) {
   open(320, 240);
   st().sheet = ui::Sheet::Rotate;
   sheetFrame();
-  struct Case {
-    double dragged;
-    double expected;
-  };
-  const Case cases[] = {{88, 90}, {86, 86}, {-92.5, -90}, {2.5, 0}, {-177.5, -180}, {176, 176}, {45, 45}};
-  for (const Case& c : cases) {
-    setSlider("slider.angle", c.dragged, -180, 180);
-    EXPECT_NEAR(st().rotateAngle, c.expected, 0.2) << "dragged to " << c.dragged;
-    if (c.expected == 90 || c.expected == 0 || c.expected == -90 || c.expected == -180) {
-      EXPECT_EQ(st().rotateAngle, c.expected);  // exactly, not nearly
-    }
+  // Right angles exactly, not nearly.
+  for (auto [dragged, want] : {std::pair{88.0, 90.0}, {86.0, 86.0}, {-92.5, -90.0}, {2.5, 0.0}, {-177.5, -180.0},
+                               {176.0, 176.0}, {45.0, 45.0}}) {
+    setSlider("slider.angle", dragged, -180, 180);
+    EXPECT_NEAR(st().rotateAngle, want, std::fmod(want, 90) == 0 ? 0 : 0.2) << "dragged to " << dragged;
   }
 }
 
@@ -92,71 +87,51 @@ class CropTest : public SheetTest {
     overlay(ScreenHarness::move(x1, y1));
     overlay(ScreenHarness::release(x1, y1));
   }
+  std::array<int, 4> crop() {
+    const auto& c = st().cropRect;
+    return {c.x, c.y, c.width, c.height};
+  }
+  using R = std::array<int, 4>;
 };
 
-TEST_F(CropTest, FrameStartsAsTheWholeImage) {
+TEST_F(CropTest, FrameStartsAsTheWholeImageAndIgnoresPressesOutside) {
   open(320, 240);
   overlay();
-  const ui::EditorState::CropRect c = st().cropRect;
-  EXPECT_EQ(c.x, 0);
-  EXPECT_EQ(c.y, 0);
-  EXPECT_EQ(c.width, 320);
-  EXPECT_EQ(c.height, 240);
+  EXPECT_EQ(crop(), (R{0, 0, 320, 240}));
   const auto frame = h_.widget("crop.frame");
   ASSERT_TRUE(frame.has_value());
   EXPECT_DOUBLE_EQ(frame->w, 160);
+
+  st().cropRect = {100, 100, 50, 50};
+  overlay(ScreenHarness::press(110, 110));
+  EXPECT_EQ(st().cropHandle, -1);
+  EXPECT_FALSE(h_.ctx().clickTaken);
 }
 
 TEST_F(CropTest, CornersStopAtSixteenPixelsAndAtTheImageEdges) {
   open(320, 240);
   overlay();
-  // Bottom-right corner dragged far up and left: 16 × 16 remain.
-  drag(260, 220, 0, 0);
-  EXPECT_EQ(st().cropRect.x, 0);
-  EXPECT_EQ(st().cropRect.width, 16);
-  EXPECT_EQ(st().cropRect.height, 16);
+  drag(260, 220, 0, 0);  // bottom-right corner far up and left
+  EXPECT_EQ(crop(), (R{0, 0, 16, 16}));
   EXPECT_EQ(st().cropHandle, -1) << "released";
-
-  // Back out past the image: the corner stops at the edge.
   const auto br = h_.widget("crop.handle.4");
   ASSERT_TRUE(br.has_value());
-  drag(br->x + br->w / 2, br->y + br->h / 2, 900, 700);
-  EXPECT_EQ(st().cropRect.width, 320);
-  EXPECT_EQ(st().cropRect.height, 240);
-
-  // Top-left corner towards the bottom right: stops 16 px before the other corner.
-  drag(100, 100, 600, 600);
-  EXPECT_EQ(st().cropRect.x, 320 - 16);
-  EXPECT_EQ(st().cropRect.y, 240 - 16);
-  EXPECT_EQ(st().cropRect.width, 16);
-  EXPECT_EQ(st().cropRect.height, 16);
+  drag(br->x + br->w / 2, br->y + br->h / 2, 900, 700);  // back out past the image
+  EXPECT_EQ(crop(), (R{0, 0, 320, 240}));
+  drag(100, 100, 600, 600);  // top-left corner: stops 16 px before the other one
+  EXPECT_EQ(crop(), (R{320 - 16, 240 - 16, 16, 16}));
 }
 
 TEST_F(CropTest, MovingTheFrameKeepsItInside) {
   open(320, 240);
   st().cropRect = {40, 40, 100, 80};
   overlay();
-  // Inside the frame (screen 100 + 40/2 … ) moves it; far left and up.
   drag(140, 130, -500, -500);
-  EXPECT_EQ(st().cropRect.x, 0);
-  EXPECT_EQ(st().cropRect.y, 0);
-  EXPECT_EQ(st().cropRect.width, 100);
+  EXPECT_EQ(crop(), (R{0, 0, 100, 80}));
   drag(130, 120, 2000, 2000);
-  EXPECT_EQ(st().cropRect.x, 220);
-  EXPECT_EQ(st().cropRect.y, 160);
-  EXPECT_EQ(st().cropRect.height, 80);
-  // A drag by 3 screen pixels is 6 image pixels at this scale.
-  drag(250, 200, 247, 203);
-  EXPECT_EQ(st().cropRect.x, 214);
-  EXPECT_EQ(st().cropRect.y, 160);
-}
-
-TEST_F(CropTest, PressOutsideTheFrameIsNotTaken) {
-  open(320, 240);
-  st().cropRect = {100, 100, 50, 50};
-  overlay(ScreenHarness::press(110, 110));
-  EXPECT_EQ(st().cropHandle, -1);
-  EXPECT_FALSE(h_.ctx().clickTaken);
+  EXPECT_EQ(crop(), (R{220, 160, 100, 80}));
+  drag(250, 200, 247, 203);  // 3 screen pixels are 6 image pixels at this scale
+  EXPECT_EQ(crop(), (R{214, 160, 100, 80}));
 }
 
 TEST_F(CropTest, ApplyCropsClosesAndStartsAgainFromTheWholeImage) {
@@ -180,18 +155,24 @@ TEST_F(CropTest, ApplyCropsClosesAndStartsAgainFromTheWholeImage) {
   st().cropRect = {10, 10, 20, 20};
   sheetFrame();
   ASSERT_TRUE(clickSheet("sheet.reset"));
-  EXPECT_EQ(st().cropRect.width, 100);
-  EXPECT_EQ(st().cropRect.height, 50);
+  EXPECT_EQ(crop(), (R{0, 0, 100, 50}));
 }
 
 // --- Adjust -------------------------------------------------------------------------------
 
-TEST_F(SheetTest, AdjustPreviewsOnTheProxyAndAppliesOnTheFullImage) {
+TEST_F(SheetTest, AdjustPreviewsOnTheProxyAppliesOnTheFullImageAndResets) {
   open(1200, 800);
   st().sheet = ui::Sheet::Adjust;
   sheetFrame();
   ASSERT_TRUE(clickSheet("sheet.apply"));
   EXPECT_EQ(doc().versions.size(), 1u) << "nothing to apply with all amounts 0";
+
+  setSlider("slider.warmth", -50, -100, 100);
+  ASSERT_TRUE(st().preview.valid());
+  ASSERT_TRUE(clickSheet("sheet.reset"));
+  EXPECT_EQ(st().adjustAmounts.warmth, 0);
+  EXPECT_FALSE(st().preview.valid());
+  EXPECT_EQ(doc().versions.size(), 1u);
 
   setSlider("slider.brightness", 40, -100, 100);
   EXPECT_NEAR(st().adjustAmounts.brightness, 40, 1);
@@ -210,66 +191,39 @@ TEST_F(SheetTest, AdjustPreviewsOnTheProxyAndAppliesOnTheFullImage) {
   EXPECT_FALSE(st().preview.valid());
 }
 
-TEST_F(SheetTest, AdjustResetClearsAmountsAndPreview) {
+// The proxy follows the document: after an undo, after a new edit that takes
+// an undone version's number, and for another file under the same name.
+TEST_F(SheetTest, AdjustProxyIsRebuiltForEveryOtherPicture) {
   open(320, 240);
-  st().sheet = ui::Sheet::Adjust;
-  sheetFrame();
-  setSlider("slider.warmth", -50, -100, 100);
-  ASSERT_TRUE(st().preview.valid());
-  ASSERT_TRUE(clickSheet("sheet.reset"));
-  EXPECT_EQ(st().adjustAmounts.warmth, 0);
-  EXPECT_FALSE(st().preview.valid());
-  EXPECT_EQ(doc().versions.size(), 1u);
-}
-
-TEST_F(SheetTest, ReopeningAdjustAfterAnUndoRebuildsTheProxy) {
-  open(320, 240);
-  st().sheet = ui::Sheet::Crop;
-  st().cropRect = {0, 0, 200, 100};
-  sheetFrame();
-  ASSERT_TRUE(clickSheet("sheet.apply"));
+  auto previewWidth = [this] {
+    st().sheet = ui::Sheet::Adjust;
+    st().adjustAmounts = media::Adjust{};
+    sheetFrame();
+    setSlider("slider.contrast", 30, -100, 100);
+    return st().preview.width;
+  };
+  auto cropTo = [this](int w, int h) {
+    st().sheet = ui::Sheet::Crop;
+    st().cropRect = {0, 0, w, h};
+    sheetFrame();
+    ASSERT_TRUE(clickSheet("sheet.apply"));
+  };
+  cropTo(200, 100);
   ASSERT_EQ(doc().image.width, 200);
-
-  st().sheet = ui::Sheet::Adjust;
-  sheetFrame();
-  setSlider("slider.contrast", 30, -100, 100);
-  ASSERT_EQ(st().preview.width, 200);
+  EXPECT_EQ(previewWidth(), 200);
+  ASSERT_TRUE(doc().undo());
+  EXPECT_EQ(previewWidth(), 320);
+  EXPECT_EQ(st().preview.height, 240);
+  st().preview = media::Image{};
+  cropTo(100, 100);
+  ASSERT_EQ(doc().current, 1);
+  EXPECT_EQ(previewWidth(), 100);
 
   ASSERT_TRUE(doc().undo());
-  st().adjustAmounts = media::Adjust{};
-  sheetFrame();
-  setSlider("slider.contrast", 30, -100, 100);
-  EXPECT_EQ(st().preview.width, 320);
-  EXPECT_EQ(st().preview.height, 240);
-
-  // A new edit after the undo takes the same version number: still rebuilt.
-  st().adjustAmounts = media::Adjust{};
-  st().preview = media::Image{};
-  st().sheet = ui::Sheet::Crop;
-  st().cropRect = {0, 0, 100, 100};
-  sheetFrame();
-  ASSERT_TRUE(clickSheet("sheet.apply"));
-  ASSERT_EQ(doc().current, 1);
-  st().sheet = ui::Sheet::Adjust;
-  sheetFrame();
-  setSlider("slider.contrast", 30, -100, 100);
-  EXPECT_EQ(st().preview.width, 100);
-}
-
-TEST_F(SheetTest, AnotherPictureUnderTheSameNameGetsItsOwnProxy) {
-  open(320, 240);
-  st().sheet = ui::Sheet::Adjust;
-  sheetFrame();
-  setSlider("slider.brightness", 30, -100, 100);
-  ASSERT_EQ(st().preview.width, 320);
-  // The file is replaced and opened again: same path, same version index.
+  EXPECT_EQ(previewWidth(), 320);
   ui::closeDocument();
-  open(200, 100);
-  st().sheet = ui::Sheet::Adjust;
-  st().adjustAmounts = media::Adjust{};
-  sheetFrame();
-  setSlider("slider.brightness", 30, -100, 100);
-  EXPECT_EQ(st().preview.width, 200);
+  open(200, 100);  // same path, same version index
+  EXPECT_EQ(previewWidth(), 200);
 }
 
 // --- Resize -------------------------------------------------------------------------------
@@ -306,14 +260,14 @@ TEST_F(SheetTest, ResizeChipsHalfAndReset) {
   EXPECT_EQ(st().longEdge, 1000);
   ASSERT_TRUE(clickSheet("sheet.apply"));
   EXPECT_EQ(doc().versions.size(), 1u) << "the current size is no change";
-}
 
-TEST_F(SheetTest, HalfOfASmallImageIs240) {
+  ui::closeDocument();
   open(400, 300);
   st().sheet = ui::Sheet::Resize;
+  st().longEdge = 0;
   sheetFrame();
   ASSERT_TRUE(clickSheet("resize.halfChip"));
-  EXPECT_EQ(st().longEdge, 240);
+  EXPECT_EQ(st().longEdge, 240) << "half of a small image stops at 240";
 }
 
 // --- Format -------------------------------------------------------------------------------
@@ -321,17 +275,12 @@ TEST_F(SheetTest, HalfOfASmallImageIs240) {
 TEST_F(SheetTest, StoredPlatformIndexIsClampedToTheTable) {
   open(320, 240);
   st().sheet = ui::Sheet::Format;
-  const struct {
-    int stored;
-    int shown;
-  } cases[] = {{99, 16}, {-3, 0}, {5, 5}};
-  for (const auto& c : cases) {
-    st().platformIndex = c.stored;
+  for (auto [stored, shown] : {std::pair{99, 16}, {-3, 0}, {5, 5}}) {
+    st().platformIndex = stored;
     st().presetIndex = 7;
     sheetFrame();
-    EXPECT_EQ(st().platformIndex, c.shown) << c.stored;
-    const formats::Platform& p = formats::platforms()[static_cast<size_t>(c.shown)];
-    EXPECT_EQ(st().presetIndex, static_cast<int>(p.presets.size()) - 1);
+    EXPECT_EQ(st().platformIndex, shown) << stored;
+    EXPECT_EQ(st().presetIndex, static_cast<int>(formats::platforms()[size_t(shown)].presets.size()) - 1);
   }
   EXPECT_STREQ(formats::platforms()[16].id, "vk");
   EXPECT_STREQ(formats::platforms()[0].id, "instagram");
@@ -391,20 +340,24 @@ TEST_F(SheetTest, LargePicturesAreProcessedBehindTheBusyOverlay) {
   EXPECT_EQ(st().sheet, ui::Sheet::None);
 }
 
+ui::ImageEdit edit(const char* label, std::function<media::Image(const media::Image&)> op) {
+  ui::ImageEdit e;
+  e.timer = "test";
+  e.label = label;
+  e.errorKey = "errors.crop";
+  e.op = std::move(op);
+  return e;
+}
+
 TEST_F(SheetTest, AResultForAVersionLeftMeanwhileIsDropped) {
   open(2000, 1200);
-  ui::ImageEdit flip;
-  flip.timer = "test";
-  flip.label = "first";
-  flip.errorKey = "errors.transform";
-  flip.op = [](const media::Image& img) { return media::transform(img, media::TransformOp::FlipH); };
-  ASSERT_TRUE(ui::startImageEdit(flip));
+  auto flip = [](const media::Image& img) { return media::transform(img, media::TransformOp::FlipH); };
+  ASSERT_TRUE(ui::startImageEdit(edit("first", flip)));
   ui::finishImageEdit();
   ASSERT_EQ(doc().versions.size(), 2u);
 
-  flip.label = "second";
-  ASSERT_TRUE(ui::startImageEdit(flip));
-  EXPECT_FALSE(ui::startImageEdit(flip)) << "one at a time";
+  ASSERT_TRUE(ui::startImageEdit(edit("second", flip)));
+  EXPECT_FALSE(ui::startImageEdit(edit("third", flip))) << "one at a time";
   ASSERT_TRUE(doc().undo());
   ui::finishImageEdit();
   EXPECT_EQ(doc().versions.size(), 2u);
@@ -414,12 +367,7 @@ TEST_F(SheetTest, AResultForAVersionLeftMeanwhileIsDropped) {
 
 TEST_F(SheetTest, AFailedOperationShowsTheSheetsErrorAndKeepsTheDocument) {
   open(320, 240);
-  ui::ImageEdit broken;
-  broken.timer = "test";
-  broken.label = "broken";
-  broken.errorKey = "errors.crop";
-  broken.op = [](const media::Image&) { return media::Image{}; };
-  ASSERT_TRUE(ui::startImageEdit(broken));
+  ASSERT_TRUE(ui::startImageEdit(edit("broken", [](const media::Image&) { return media::Image{}; })));
   ui::finishImageEdit();
   EXPECT_EQ(doc().versions.size(), 1u);
   EXPECT_TRUE(ui::dialogOpen());
@@ -432,26 +380,20 @@ TEST_F(SheetTest, AFailedOperationShowsTheSheetsErrorAndKeepsTheDocument) {
 TEST_F(SheetTest, SheetsDrawInEnglishAndArabic) {
   open(1200, 800);
   const char* folder = std::getenv("KORVELLE_SHEET_PICTURES");
-  const struct {
-    ui::Sheet sheet;
-    const char* name;
-    const char* id;
-  } sheets[] = {{ui::Sheet::Rotate, "rotate", "sheet.rotate"},
-                {ui::Sheet::Crop, "crop", "sheet.crop"},
-                {ui::Sheet::Adjust, "adjust", "sheet.adjust"},
-                {ui::Sheet::Resize, "resize", "sheet.resize"},
-                {ui::Sheet::Format, "format", "sheet.format"}};
+  const std::pair<ui::Sheet, std::string> sheets[] = {{ui::Sheet::Rotate, "rotate"}, {ui::Sheet::Crop, "crop"},
+      {ui::Sheet::Adjust, "adjust"}, {ui::Sheet::Resize, "resize"}, {ui::Sheet::Format, "format"}};
   for (const char* lang : {"en", "ar"}) {
     i18n::setLanguage(lang);
-    for (const auto& s : sheets) {
-      st().sheet = s.sheet;
-      st().rotateAngle = s.sheet == ui::Sheet::Rotate ? 12 : 0;
-      st().adjustAmounts.brightness = s.sheet == ui::Sheet::Adjust ? 20 : 0;
+    for (const auto& [sheet, name] : sheets) {
+      SCOPED_TRACE(name + " " + lang);
+      st().sheet = sheet;
+      st().rotateAngle = sheet == ui::Sheet::Rotate ? 12 : 0;
+      st().adjustAmounts.brightness = sheet == ui::Sheet::Adjust ? 20 : 0;
       sheetFrame();
-      EXPECT_TRUE(h_.hasWidget(s.id)) << s.name << " " << lang;
-      EXPECT_TRUE(h_.hasWidget("sheet.apply")) << s.name << " " << lang;
+      EXPECT_TRUE(h_.hasWidget("sheet." + name));
+      EXPECT_TRUE(h_.hasWidget("sheet.apply"));
       if (folder != nullptr) {
-        const std::string path = std::string(folder) + "/" + s.name + "_" + lang + ".png";
+        const std::string path = std::string(folder) + "/" + name + "_" + lang + ".png";
         EXPECT_EQ(cairo_surface_write_to_png(h_.surface(), path.c_str()), CAIRO_STATUS_SUCCESS) << path;
       }
     }
