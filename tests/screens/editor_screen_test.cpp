@@ -34,6 +34,11 @@ std::vector<std::string> toolIds(const ScreenHarness& h) {
   return ids;
 }
 
+// Opens a one-colour w × h picture (kept in dir) as the document.
+void openPicture(const testing_support::TempDir& dir, int w = 40, int h = 30) {
+  ASSERT_TRUE(doc::Document::instance().openImage(editor_screen_fixtures::picture(dir.path(), w, h)));
+}
+
 ui::Input ctrlKey(int sym, bool shift = false) {
   ui::Input in = ScreenHarness::key(sym);
   in.ctrl = true;
@@ -47,21 +52,17 @@ ui::Input ctrlKey(int sym, bool shift = false) {
 
 TEST_F(Tools, ImageListInOrderEachOpeningItsSheet) {
   testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 64, 48)));
+  openPicture(dir, 64, 48);
   ScreenHarness h(1280, 720);
   h.appFrame();
   EXPECT_EQ(toolIds(h), (std::vector<std::string>{"tool.editor.format", "tool.editor.crop", "tool.editor.adjust",
                                                   "tool.editor.transform", "tool.editor.size", "tool.editor.save"}));
   EXPECT_FALSE(h.hasWidget("timeline"));
-  const struct {
-    const char* id;
-    ui::Sheet sheet;
-  } kTable[] = {{"tool.editor.format", ui::Sheet::Format}, {"tool.editor.crop", ui::Sheet::Crop},
-                {"tool.editor.adjust", ui::Sheet::Adjust}, {"tool.editor.transform", ui::Sheet::Rotate},
-                {"tool.editor.size", ui::Sheet::Resize},   {"tool.editor.save", ui::Sheet::Export}};
-  for (const auto& row : kTable) {
-    ASSERT_TRUE(h.clickWidget(row.id)) << row.id;
-    EXPECT_EQ(state().sheet, row.sheet) << row.id;
+  for (auto [id, sheet] : {std::pair{"tool.editor.format", ui::Sheet::Format}, {"tool.editor.crop", ui::Sheet::Crop},
+                            {"tool.editor.adjust", ui::Sheet::Adjust}, {"tool.editor.transform", ui::Sheet::Rotate},
+                            {"tool.editor.size", ui::Sheet::Resize}, {"tool.editor.save", ui::Sheet::Export}}) {
+    ASSERT_TRUE(h.clickWidget(id)) << id;
+    EXPECT_EQ(state().sheet, sheet) << id;
   }
   // The open sheet's tool closes it again.
   ASSERT_TRUE(h.clickWidget("tool.editor.save"));
@@ -77,7 +78,7 @@ TEST_F(Tools, ImageListInOrderEachOpeningItsSheet) {
   EXPECT_EQ(state().cropRect.height, 48);
 }
 
-TEST_F(Tools, VideoListAndTheCutToolWaitsForATenMillisecondRange) {
+TEST_F(Tools, VideoListMarkersPlayAndTheCutToolWaitingForATenMillisecondRange) {
   ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
   ScreenHarness h(1280, 720);
   ASSERT_TRUE(untilPicture(h));
@@ -85,21 +86,15 @@ TEST_F(Tools, VideoListAndTheCutToolWaitsForATenMillisecondRange) {
             (std::vector<std::string>{"tool.editor.in", "tool.editor.out", "tool.editor.play", "tool.editor.cut",
                                       "tool.editor.append", "tool.effects.title", "tool.editor.size",
                                       "tool.editor.export"}));
+  // The stage leaves room for the timeline.
+  const ui::Rect stage = *h.widget("editor.stage");
+  EXPECT_NEAR(stage.y + stage.h, 720 - 80 - 126, 1);
+  const ui::Rect pic = *h.widget("editor.picture");
+  EXPECT_NEAR(pic.w / pic.h, 320.0 / 240.0, 0.01);
+  EXPECT_TRUE(h.hasWidget("timeline"));
+
   ASSERT_TRUE(h.clickWidget("tool.editor.cut"));  // no markers: disabled
   EXPECT_EQ(state().sheet, ui::Sheet::None);
-  state().markInMs = 1000;
-  state().markOutMs = 1009.9;
-  ASSERT_TRUE(h.clickWidget("tool.editor.cut"));
-  EXPECT_EQ(state().sheet, ui::Sheet::None);
-  state().markOutMs = 1010;
-  ASSERT_TRUE(h.clickWidget("tool.editor.cut"));
-  EXPECT_EQ(state().sheet, ui::Sheet::Cut);
-}
-
-TEST_F(Tools, MarkersAndPlayFromTheToolBar) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(untilPicture(h));
   state().playheadMs = 400;
   ASSERT_TRUE(h.clickWidget("tool.editor.in"));
   EXPECT_EQ(state().markInMs, 400);
@@ -107,6 +102,14 @@ TEST_F(Tools, MarkersAndPlayFromTheToolBar) {
   state().playheadMs = 900;
   ASSERT_TRUE(h.clickWidget("tool.editor.out"));
   EXPECT_EQ(state().markOutMs, 900);
+  state().markInMs = 1000;
+  state().markOutMs = 1009.9;
+  ASSERT_TRUE(h.clickWidget("tool.editor.cut"));
+  EXPECT_EQ(state().sheet, ui::Sheet::None);
+  state().markOutMs = 1010;
+  ASSERT_TRUE(h.clickWidget("tool.editor.cut"));
+  EXPECT_EQ(state().sheet, ui::Sheet::Cut);
+  state().sheet = ui::Sheet::None;
 
   ASSERT_TRUE(h.clickWidget("tool.editor.play"));
   EXPECT_TRUE(state().player.isPlaying);
@@ -139,7 +142,7 @@ TEST_F(Tools, ANarrowWindowScrollsTheToolRow) {
 
 TEST_F(Closing, WithoutEditsTheEditorClosesAtOnce) {
   testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 40, 30)));
+  openPicture(dir);
   ScreenHarness h(1280, 720);
   h.appFrame();
   ASSERT_TRUE(h.clickWidget("bar.close"));
@@ -151,7 +154,7 @@ TEST_F(Closing, WithoutEditsTheEditorClosesAtOnce) {
 
 TEST_F(Closing, WithEditsItAsksAndCancelKeepsTheWork) {
   testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 40, 30)));
+  openPicture(dir);
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
   ScreenHarness h(1280, 720);
   h.appFrame();
@@ -169,11 +172,18 @@ TEST_F(Closing, WithEditsItAsksAndCancelKeepsTheWork) {
   EXPECT_TRUE(logHas("Schliessen bestaetigt"));
 }
 
-TEST_F(Closing, UndoAndRedoFollowTheHistoryAndAreDisabledAtItsEnds) {
+TEST_F(Closing, TopBarTogglesItsSheetsUndoAndRedoStopAtTheHistorysEnds) {
   testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 40, 30)));
+  openPicture(dir);
   ScreenHarness h(1280, 720);
   h.appFrame();
+  for (auto [id, sheet] : {std::pair{"bar.more", ui::Sheet::More}, {"bar.info", ui::Sheet::Info},
+                           {"bar.save", ui::Sheet::Export}}) {
+    ASSERT_TRUE(h.clickWidget(id));
+    EXPECT_EQ(state().sheet, sheet) << id;
+    ASSERT_TRUE(h.clickWidget(id));
+    EXPECT_EQ(state().sheet, ui::Sheet::None) << id;
+  }
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
   h.appFrame();  // the step is recorded
   ASSERT_TRUE(h.clickWidget("bar.redo"));  // nothing to redo
@@ -184,46 +194,29 @@ TEST_F(Closing, UndoAndRedoFollowTheHistoryAndAreDisabledAtItsEnds) {
   EXPECT_EQ(document().current, 0);
   ASSERT_TRUE(h.clickWidget("bar.redo"));
   EXPECT_EQ(document().current, 1);
-}
-
-TEST_F(Closing, TheTopBarTogglesItsSheets) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 40, 30)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
-  const struct {
-    const char* id;
-    ui::Sheet sheet;
-  } kTable[] = {{"bar.more", ui::Sheet::More}, {"bar.info", ui::Sheet::Info}, {"bar.save", ui::Sheet::Export}};
-  for (const auto& row : kTable) {
-    ASSERT_TRUE(h.clickWidget(row.id));
-    EXPECT_EQ(state().sheet, row.sheet) << row.id;
-    ASSERT_TRUE(h.clickWidget(row.id));
-    EXPECT_EQ(state().sheet, ui::Sheet::None) << row.id;
-  }
+  // Images take the undo key but no video keys.
+  h.appFrame(ScreenHarness::key(SDLK_i));
+  EXPECT_LT(state().markInMs, 0);
+  h.appFrame(ctrlKey(SDLK_z));
+  EXPECT_EQ(document().current, 0);
 }
 
 TEST_F(Closing, ConfirmingTheDropQuestionOpensTheDroppedFiles) {
   testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 40, 30)));
+  openPicture(dir);
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
   ScreenHarness h(1280, 720);
   h.appFrame();
-  // The drop flow leaves the files and asks; a cancel drops them.
-  state().pendingDrop = {editor_screen_fixtures::picture(dir.path(), 20, 10)};
-  ui::showDialog("close?", "", {{"cancel", 0}, {"close", 2}});
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("dialog.0"));
-  h.appFrame();
-  EXPECT_TRUE(state().pendingDrop.empty());
-  EXPECT_EQ(document().current, 1);
-
-  state().pendingDrop = {editor_screen_fixtures::picture(dir.path(), 20, 10)};
-  ui::showDialog("close?", "", {{"cancel", 0}, {"close", 2}});
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("dialog.1"));
-  h.appFrame();
-  EXPECT_TRUE(state().pendingDrop.empty());
+  // The drop flow leaves the files and asks; either answer clears them.
+  for (const char* answer : {"dialog.0", "dialog.1"}) {
+    state().pendingDrop = {editor_screen_fixtures::picture(dir.path(), 20, 10)};
+    ui::showDialog("close?", "", {{"cancel", 0}, {"close", 2}});
+    h.appFrame();
+    ASSERT_TRUE(h.clickWidget(answer));
+    h.appFrame();
+    EXPECT_TRUE(state().pendingDrop.empty());
+    if (answer == std::string("dialog.0")) EXPECT_EQ(document().current, 1);
+  }
   EXPECT_TRUE(logHas("Hereingezogen uebernommen: 1 Datei(en)"));
 }
 
@@ -327,19 +320,6 @@ TEST_F(Keys, UndoRedoEscapeAndNothingWhileADialogIsOpen) {
   EXPECT_EQ(state().playheadMs, 0);
 }
 
-TEST_F(Keys, ImagesTakeUndoButNoVideoKeys) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 40, 30)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
-  ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
-  h.appFrame();
-  h.appFrame(ScreenHarness::key(SDLK_i));
-  EXPECT_LT(state().markInMs, 0);
-  h.appFrame(ctrlKey(SDLK_z));
-  EXPECT_EQ(document().current, 0);
-}
-
 // --- Stage ----------------------------------------------------------------------------------
 
 TEST_F(Stage, ThePictureIsFittedAndCentred) {
@@ -360,17 +340,6 @@ TEST_F(Stage, ThePictureIsFittedAndCentred) {
   state().sheet = ui::Sheet::Info;
   h.appFrame();
   EXPECT_LT(h.widget("editor.stage")->h, stage.h);
-}
-
-TEST_F(Stage, AVideoStageLeavesRoomForTheTimeline) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(untilPicture(h));
-  const ui::Rect stage = *h.widget("editor.stage");
-  EXPECT_NEAR(stage.y + stage.h, 720 - 80 - 126, 1);
-  const ui::Rect pic = *h.widget("editor.picture");
-  EXPECT_NEAR(pic.w / pic.h, 320.0 / 240.0, 0.01);
-  EXPECT_TRUE(h.hasWidget("timeline"));
 }
 
 TEST_F(Stage, AfterUndoAndRedoThePlayerReopensOnTheCurrentVersion) {
