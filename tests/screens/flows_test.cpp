@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -57,46 +58,35 @@ class Flows : public ::testing::Test {
 // --- Texts ------------------------------------------------------------------------------
 
 TEST_F(Flows, ErrorTextsNameTheFileTheRawExtensionOrTheKind) {
-  std::string readable = image("ok.png");
-  struct Row {
+  const std::string readable = image("ok.png");
+  for (const char* name : {"photo.cr2", "photo.NEF", "x.y.Dng", "noext"}) testing_support::writeFile(dir_.file(name), "x");
+  using K = media::MediaKind;
+  const struct {
     std::string path;
-    media::MediaKind kind;
+    K kind;
     const char* code;
-    const char* expected;
+    std::string expected;
+  } rows[] = {
+      {dir_.file("missing.jpg"), K::Unknown, "UNSUPPORTED_FORMAT", "“missing.jpg” cannot be read"},
+      {dir_.path(), K::Unknown, "", "cannot be read"},
+      {"/proc/sys/vm/drop_caches", K::Unknown, "", "“drop_caches” cannot be read"},
+      {readable, K::Image, "DECODE_FAILED", "The image could not be loaded."},
+      {readable, K::Video, "NO_VIDEO_TRACK", "The video could not be loaded."},
+      {readable, K::Image, "UNSUPPORTED_FORMAT", "PNG cannot be opened on your device."},
+      {dir_.file("photo.cr2"), K::Image, "UNSUPPORTED_FORMAT", "RAW files (CR2)"},
+      {dir_.file("photo.NEF"), K::Image, "UNSUPPORTED_FORMAT", "RAW files (NEF)"},
+      {dir_.file("x.y.Dng"), K::Image, "UNSUPPORTED_FORMAT", "RAW files (DNG)"},
+      // Without a dot the whole path stands for the format.
+      {dir_.file("noext"), K::Image, "UNSUPPORTED_FORMAT", dir_.file("noext") + " cannot be opened"},
   };
-  const std::vector<Row> rows = {
-      {dir_.file("missing.jpg"), media::MediaKind::Unknown, "UNSUPPORTED_FORMAT", "“missing.jpg” cannot be read"},
-      {dir_.path(), media::MediaKind::Unknown, "", "cannot be read"},
-      {"/proc/sys/vm/drop_caches", media::MediaKind::Unknown, "", "“drop_caches” cannot be read"},
-      {readable, media::MediaKind::Image, "DECODE_FAILED", "The image could not be loaded."},
-      {readable, media::MediaKind::Video, "NO_VIDEO_TRACK", "The video could not be loaded."},
-      {readable, media::MediaKind::Image, "UNSUPPORTED_FORMAT", "PNG cannot be opened on your device."},
-  };
-  for (const Row& r : rows) {
-    EXPECT_TRUE(has(ui::openErrorText(r.path, r.kind, r.code), r.expected)) << r.path << " " << r.code;
+  for (const auto& r : rows) {
+    const std::string text = ui::openErrorText(r.path, r.kind, r.code);
+    EXPECT_TRUE(has(text, r.expected)) << r.path << " " << r.code << ": " << text;
   }
-}
-
-TEST_F(Flows, RawFileWithUnsupportedFormatNamesItsUpperCaseExtension) {
-  for (const char* name : {"photo.cr2", "photo.NEF", "x.y.Dng"}) {
-    testing_support::writeFile(dir_.file(name), "not really a raw file");
-    std::string text = ui::openErrorText(dir_.file(name), media::MediaKind::Image, "UNSUPPORTED_FORMAT");
-    std::string ext = std::string(name).substr(std::string(name).rfind('.') + 1);
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_TRUE(has(text, "RAW files (" + ext + ")")) << text;
-  }
-  // Without a dot the whole path stands for the format.
-  testing_support::writeFile(dir_.file("noext"), "x");
-  EXPECT_TRUE(has(ui::openErrorText(dir_.file("noext"), media::MediaKind::Image, "UNSUPPORTED_FORMAT"),
-                  dir_.file("noext") + " cannot be opened"));
-}
-
-TEST_F(Flows, SaveAnswerGetsTheExpectedExtensionComparedCaseSensitively) {
-  EXPECT_EQ(ui::withExtension("/t/beach_v2", ".jpg"), "/t/beach_v2.jpg");
-  EXPECT_EQ(ui::withExtension("/t/beach_v2.jpg", ".jpg"), "/t/beach_v2.jpg");
-  EXPECT_EQ(ui::withExtension("/t/beach_v2.JPG", ".jpg"), "/t/beach_v2.JPG.jpg");
-  EXPECT_EQ(ui::withExtension("/t/clip.webm", ".mp4"), "/t/clip.webm.mp4");
-  EXPECT_EQ(ui::withExtension("", ".png"), ".png");
+  // A name with bad bytes is shown as valid text.
+  const std::string text = ui::openErrorText(dir_.file("gone \xff.jpg"), K::Unknown, "");
+  EXPECT_TRUE(g_utf8_validate(text.c_str(), static_cast<gssize>(text.size()), nullptr)) << text;
+  EXPECT_TRUE(has(text, "“gone \xEF\xBF\xBD.jpg”")) << text;
 }
 
 TEST_F(Flows, SaveDialogAnswerIsExtendedRememberedAndLogged) {
@@ -105,7 +95,10 @@ TEST_F(Flows, SaveDialogAnswerIsExtendedRememberedAndLogged) {
   platform::setForcedDialogResult(dir_.file("out.JPG"));
   ui::pumpDialog(harness_.ctx());
   EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::None);
-  // Whatever the output format, its lower-case extension follows the upper-case one.
+  EXPECT_EQ(ui::withExtension("/t/beach_v2.jpg", ".jpg"), "/t/beach_v2.jpg");
+  EXPECT_EQ(ui::withExtension("/t/clip.webm", ".mp4"), "/t/clip.webm.mp4");
+  EXPECT_EQ(ui::withExtension("", ".png"), ".png");
+  // Compared case-sensitively: the lower-case extension follows the upper-case one.
   EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "Ziel: " + dir_.file("out.JPG.")))
       << flow_fixtures::g_env->logText();
   EXPECT_EQ(settings::get().lastSaveDir, dir_.path());
@@ -127,18 +120,16 @@ TEST_F(Flows, OpenToWithTwoPathsTakesTheFirstThenKeepsTheSecond) {
   EXPECT_EQ(settings::get().lastOpenDir, dir_.path());
 }
 
-TEST_F(Flows, DialogWithoutPortalSaysSo) {
-  ui::startOpenMedia(true);
-  pumpUntilCollected();
-  EXPECT_TRUE(has(dialogBody(), "file dialog is not responding")) << dialogBody();
-  EXPECT_EQ(document().kind, media::MediaKind::Unknown);
-}
-
-TEST_F(Flows, SecondOpenWhileADialogRunsIsIgnored) {
+TEST_F(Flows, DialogWithoutPortalSaysSoAndASecondOpenMeanwhileIsIgnored) {
   ui::editorState().dialogPurpose = ui::DialogPurpose::OpenImage;
   ui::startOpenMedia(true);
   EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::OpenImage);
   ui::editorState().dialogPurpose = ui::DialogPurpose::None;
+
+  ui::startOpenMedia(true);
+  pumpUntilCollected();
+  EXPECT_TRUE(has(dialogBody(), "file dialog is not responding")) << dialogBody();
+  EXPECT_EQ(document().kind, media::MediaKind::Unknown);
 }
 
 TEST_F(Flows, AppendDialogNeedsAnOpenVideoAndTakesAppendTo) {
@@ -231,12 +222,16 @@ TEST_F(Flows, ImageDroppedOnAnEditedImageAsksAndCancelKeepsEverything) {
   EXPECT_TRUE(ui::editorState().pendingDrop.empty());
 }
 
-TEST_F(Flows, ImageDroppedOnAnUneditedImageReplacesItAtOnce) {
+TEST_F(Flows, ImageDroppedOnAnUneditedImageReplacesItAtOnceWhateverItsName) {
   ASSERT_TRUE(document().openImage(image("a.png")));
-  std::string b = image("b.png");
-  drop({b});
-  EXPECT_EQ(document().sourcePath, b);
-  EXPECT_FALSE(ui::dialogOpen());
+  const std::string weird = "a \"quoted\" 'name' with spaces and \xff\xfe bytes.png";
+  for (const std::string& name : {std::string("b.png"), std::string("-leading-dash.png"), weird}) {
+    const std::string path = image(name);
+    ASSERT_FALSE(path.empty()) << name;
+    drop({path});
+    EXPECT_EQ(document().sourcePath, path);
+    EXPECT_FALSE(ui::dialogOpen()) << dialogBody();
+  }
 }
 
 TEST_F(Flows, DropsWhileSomethingRunsAreIgnored) {
@@ -255,43 +250,21 @@ TEST_F(Flows, DropsWhileSomethingRunsAreIgnored) {
 }
 
 TEST_F(Flows, EveryBadInputEndsInItsMessage) {
-  auto bad = flow_fixtures::makeBadInputs(dir_.path());
-  for (const auto& [path, expected] : bad) {
+  for (const auto& [path, expected] : flow_fixtures::makeBadInputs(dir_.path())) {
     flow_fixtures::resetFlows(&harness_);
     drop({path});
     EXPECT_EQ(document().kind, media::MediaKind::Unknown) << path;
     EXPECT_TRUE(has(dialogBody(), expected)) << path << ": " << dialogBody();
   }
-}
-
-TEST_F(Flows, TruncatedJpegOpensOrSaysSoButNeverHangs) {
-  std::string cut = flow_fixtures::truncatedJpeg(dir_.path());
-  drop({cut});
+  // A JPEG cut short opens or says so, but never hangs.
+  flow_fixtures::resetFlows(&harness_);
+  drop({flow_fixtures::truncatedJpeg(dir_.path())});
   if (document().kind == media::MediaKind::Unknown) {
     EXPECT_TRUE(has(dialogBody(), "JPG cannot be opened") || has(dialogBody(), "could not be loaded"))
         << dialogBody();
   } else {
     EXPECT_EQ(document().image.width, 640);
   }
-}
-
-TEST_F(Flows, AwkwardNamesOpen) {
-  std::string weird = std::string("a \"quoted\" 'name' with spaces and \xff\xfe bytes.png");
-  for (const std::string& name : {std::string("-leading-dash.png"), weird}) {
-    flow_fixtures::resetFlows(&harness_);
-    std::string path = image(name);
-    ASSERT_FALSE(path.empty()) << name;
-    drop({path});
-    EXPECT_EQ(document().sourcePath, path);
-    EXPECT_FALSE(ui::dialogOpen()) << dialogBody();
-  }
-}
-
-TEST_F(Flows, UnreadableNameWithBadBytesIsShownAsValidText) {
-  std::string path = dir_.file("gone \xff.jpg");
-  std::string text = ui::openErrorText(path, media::MediaKind::Unknown, "");
-  EXPECT_TRUE(g_utf8_validate(text.c_str(), static_cast<gssize>(text.size()), nullptr)) << text;
-  EXPECT_TRUE(has(text, "“gone \xEF\xBF\xBD.jpg”")) << text;
 }
 
 TEST_F(Flows, SkippedFilesBeforeAnImageAreReported) {
@@ -323,18 +296,15 @@ TEST_F(Flows, PortraitClipOnAWideWorkAsksAboutTheFormat) {
   EXPECT_TRUE(has(dialogBody(), "(180 × 320)")) << dialogBody();
   EXPECT_TRUE(has(dialogBody(), "(320 × 180)")) << dialogBody();
   EXPECT_EQ(ui::currentDialog().buttons.size(), 3u);
-  EXPECT_EQ(st.appendSizes.currentWidth, 320);
-  EXPECT_EQ(st.appendSizes.currentHeight, 180);
-  EXPECT_EQ(st.appendSizes.otherWidth, 320);
-  EXPECT_EQ(st.appendSizes.otherHeight, 320);
+  const auto& z = st.appendSizes;
+  EXPECT_EQ((std::array{z.currentWidth, z.currentHeight, z.otherWidth, z.otherHeight}), (std::array{320, 180, 320, 320}));
   ASSERT_EQ(st.appendBounds.size(), 1u);
   EXPECT_NEAR(st.appendBounds[0], document().videoInfo.durationMs, 1.0);
 }
 
 TEST_F(Flows, RatioWithinOnePercentDoesNotAsk) {
   ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
-  std::string close = editor_fixtures::testClip(322, 180, 1);  // 0.6 % wider
-  EXPECT_TRUE(ui::appendVideoFiles({close}, 0));
+  EXPECT_TRUE(ui::appendVideoFiles({editor_fixtures::testClip(322, 180, 1)}, 0));  // 0.6 % wider
   EXPECT_FALSE(ui::editorState().appendAsk);
   EXPECT_NE(dialogTitle(), "Different formats");
 }
@@ -353,8 +323,7 @@ TEST_F(Flows, AppendSkipsWhatIsNoVideoAndRefusesWhenNothingIsLeft) {
 
 TEST_F(Flows, VideosDroppedOnAVideoAreAppended) {
   ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
-  std::string more = editor_fixtures::testClip(320, 180, 2);
-  drop({more});
+  drop({editor_fixtures::testClip(320, 180, 2)});
   EXPECT_EQ(ui::editorState().appendClips.size(), 2u);
   EXPECT_TRUE(has(flow_fixtures::g_env->logText(), "Anhaengen: 1 Datei(en)"));
 }
