@@ -36,6 +36,14 @@ bool eventually(const std::function<bool()>& condition) {
   return testing_support::waitUntil(condition, 60, 0.002) || condition();
 }
 
+// SDL's disk driver writing to file at a pace of one buffer per delay ms
+// (nullptr: real time).
+struct DiskDevice {
+  explicit DiskDevice(const char* file = "/dev/null", const char* delay = nullptr)
+      : driver("SDL_AUDIODRIVER", "disk"), out("SDL_DISKAUDIOFILE", file), pace("SDL_DISKAUDIODELAY", delay) {}
+  ScopedEnv driver, out, pace;
+};
+
 double msSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
@@ -48,12 +56,9 @@ class PlayerTest : public ::testing::Test {
     mute_ = media_clips::indexClip("mute.mp4", 3, "");
     short_ = media_clips::indexClip("short.mp4", 1, "aac");
     // A raw H.264 stream has neither a duration nor timestamps.
-    raw_ = media_clips::clip("raw.h264", "-i '" + short_ +
-                                                "' -an -c:v copy -bsf:v h264_mp4toannexb -f h264");
+    raw_ = media_clips::clip("raw.h264", "-i '" + short_ + "' -an -c:v copy -bsf:v h264_mp4toannexb -f h264");
     soundOnly_ = media_clips::soundOnly();
-    for (const std::string* p : {&sound_, &mute_, &short_, &raw_, &soundOnly_}) {
-      ASSERT_FALSE(p->empty());
-    }
+    for (const std::string* p : {&sound_, &mute_, &short_, &raw_, &soundOnly_}) ASSERT_FALSE(p->empty());
   }
 
   // Waits for the next frame the player hands out; its index, -2 on timeout.
@@ -69,8 +74,7 @@ class PlayerTest : public ::testing::Test {
   TempDir dir_;
 };
 
-std::string PlayerTest::sound_, PlayerTest::mute_, PlayerTest::short_, PlayerTest::raw_,
-    PlayerTest::soundOnly_;
+std::string PlayerTest::sound_, PlayerTest::mute_, PlayerTest::short_, PlayerTest::raw_, PlayerTest::soundOnly_;
 
 }  // namespace
 
@@ -174,8 +178,7 @@ TEST_F(PlayerTest, PlaysOnTheWallClockWithoutSoundAndPausesAtTheEnd) {
   ASSERT_EQ(nextFrame(p), 0);
   p.play();
   EXPECT_TRUE(p.isPlaying);
-  int last = 0;
-  int frames = 0;
+  int last = 0, frames = 0;
   Image img;
   ASSERT_TRUE(eventually([&] {
     if (p.takeFrame(&img)) {
@@ -237,9 +240,7 @@ TEST_F(PlayerTest, UnknownDurationSeeksToZeroAndEndsWhenDecodingEnds) {
 TEST_F(PlayerTest, AudioDeviceDrivesTheClock) {
   // A device that consumes as fast as it can: the audio clock runs far ahead
   // of the wall clock, which only the audio clock can explain.
-  ScopedEnv driver("SDL_AUDIODRIVER", "disk");
-  ScopedEnv out("SDL_DISKAUDIOFILE", "/dev/null");
-  ScopedEnv delay("SDL_DISKAUDIODELAY", "0");
+  DiskDevice device("/dev/null", "0");
   Player p;
   ASSERT_TRUE(p.open(sound_, 0, nullptr));
   ASSERT_TRUE(p.hasAudio);
@@ -252,9 +253,7 @@ TEST_F(PlayerTest, AudioDeviceDrivesTheClock) {
 TEST_F(PlayerTest, StalledDeviceFallsBackToTheWallClock) {
   // One 21 ms buffer every two seconds: without the fallback the position
   // would take minutes to reach 1.5 s.
-  ScopedEnv driver("SDL_AUDIODRIVER", "disk");
-  ScopedEnv out("SDL_DISKAUDIOFILE", "/dev/null");
-  ScopedEnv delay("SDL_DISKAUDIODELAY", "2000");
+  DiskDevice device("/dev/null", "2000");
   Player p;
   ASSERT_TRUE(p.open(sound_, 0, nullptr));
   ASSERT_TRUE(p.hasAudio);
@@ -266,24 +265,16 @@ TEST_F(PlayerTest, StalledDeviceFallsBackToTheWallClock) {
 
 TEST_F(PlayerTest, VolumeIsClampedAndZeroIsSilence) {
   Player p;
-  p.setVolume(1.5);
-  EXPECT_EQ(p.volume.load(), 1.0);
-  p.setVolume(-1);
-  EXPECT_EQ(p.volume.load(), 0.0);
-  p.setVolume(0.25);
-  EXPECT_EQ(p.volume.load(), 0.25);
-  p.setVolume(std::nan(""));
-  EXPECT_EQ(p.volume.load(), 1.0);
-  p.setVolume(1.0);
-  EXPECT_EQ(p.volume.load(), 1.0);
+  for (auto [set, got] : {std::pair{1.5, 1.0}, {-1.0, 0.0}, {0.25, 0.25}, {std::nan(""), 1.0}, {1.0, 1.0}}) {
+    p.setVolume(set);
+    EXPECT_EQ(p.volume.load(), got) << set;
+  }
 
   // What the device played, read back from the disk driver's file.
   auto played = [&](double volume) {
     const std::string raw = dir_.file("played_" + std::to_string(volume) + ".raw");
     {
-      ScopedEnv driver("SDL_AUDIODRIVER", "disk");
-      ScopedEnv out("SDL_DISKAUDIOFILE", raw.c_str());
-      ScopedEnv delay("SDL_DISKAUDIODELAY", nullptr);
+      DiskDevice device(raw.c_str());
       Player q;
       q.setVolume(volume);
       EXPECT_TRUE(q.open(sound_, 0, nullptr));
@@ -308,9 +299,7 @@ TEST_F(PlayerTest, SoundKeepsFlowingWhilePicturesWait) {
   // must still arrive whole and in time, read ahead past the waiting video.
   const std::string raw = dir_.file("phone.raw");
   {
-    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
-    ScopedEnv out("SDL_DISKAUDIOFILE", raw.c_str());
-    ScopedEnv delay("SDL_DISKAUDIODELAY", nullptr);  // real-time pace
+    DiskDevice device(raw.c_str());  // real-time pace
     Player p;
     ASSERT_TRUE(p.open(testing_support::fixture("phone_rot90.mov"), 320, nullptr));
     ASSERT_TRUE(p.hasAudio);
@@ -330,9 +319,7 @@ TEST_F(PlayerTest, SoundKeepsFlowingWhilePicturesWait) {
   size_t last = frames;
   while (last > first && silent(last - 1)) --last;
   ASSERT_GT(last - first, 48000u * 3) << "at least three of the four seconds played";
-  size_t run = 0;
-  size_t longest = 0;
-  size_t longestEnd = 0;
+  size_t run = 0, longest = 0, longestEnd = 0;
   for (size_t i = first; i < last; ++i) {
     run = silent(i) ? run + 1 : 0;
     if (run > longest) {
