@@ -41,8 +41,7 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_env =
-    ::testing::AddGlobalTestEnvironment(new PrivateFolders);
+[[maybe_unused]] ::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new PrivateFolders);
 
 class ExportJob : public ::testing::Test {
  protected:
@@ -110,9 +109,7 @@ TEST_F(ExportJob, RemovedRangeBecomesTheNextVersionWithTheTimelineCarriedOver) {
   EXPECT_NE(d.currentPath().find("/schnitt_001"), std::string::npos);
   EXPECT_NEAR(d.videoInfo.durationMs, 2000, 120);
   // The seam of the cut at 1000 and the old boundary 2500 → 1500.
-  ASSERT_EQ(st.clipBounds.size(), 2u);
-  EXPECT_DOUBLE_EQ(st.clipBounds[0], 1000);
-  EXPECT_DOUBLE_EQ(st.clipBounds[1], 1500);
+  EXPECT_EQ(st.clipBounds, (std::vector<double>{1000, 1500}));
   // The effect anchored in the removed range is gone, the others moved.
   ASSERT_EQ(st.effects.size(), 2u);
   EXPECT_DOUBLE_EQ(st.effects[0].atMs, 500);
@@ -155,8 +152,7 @@ TEST_F(ExportJob, UserExportKeepsEffectsAndBecomesAVersion) {
   // The cross fade overlapped the two halves by 300 ms.
   EXPECT_NEAR(d.videoInfo.durationMs, 2700, 120);
   EXPECT_TRUE(st.effects.empty()) << "the effects are in the pictures now";
-  ASSERT_EQ(st.clipBounds.size(), 1u);
-  EXPECT_DOUBLE_EQ(st.clipBounds[0], 1200);
+  EXPECT_EQ(st.clipBounds, std::vector<double>{1200});
   EXPECT_TRUE(ui::dialogOpen()) << "saved";
 }
 
@@ -168,8 +164,7 @@ TEST_F(ExportJob, SkippedFilesAreReportedAfterTheAppendRenders) {
   EXPECT_EQ(document().current, 1);
   EXPECT_TRUE(ui::dialogOpen());
   EXPECT_EQ(state().appendSkipped, 0);
-  ASSERT_EQ(state().clipBounds.size(), 1u);
-  EXPECT_DOUBLE_EQ(state().clipBounds[0], 1000);
+  EXPECT_EQ(state().clipBounds, std::vector<double>{1000});
 }
 
 TEST_F(ExportJob, RefusedWhileADialogRunsAndForNothing) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/i18n.h"
@@ -18,8 +20,7 @@ using ui::Sheet;
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_env =
-    ::testing::AddGlobalTestEnvironment(new PrivateFolders);
+[[maybe_unused]] ::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new PrivateFolders);
 
 class VideoSheets : public ::testing::Test {
  protected:
@@ -34,10 +35,15 @@ class VideoSheets : public ::testing::Test {
   // Ids of the dump starting with prefix, in drawing order.
   static std::vector<std::string> idsWith(const ScreenHarness& h, const std::string& prefix) {
     std::vector<std::string> ids;
-    for (const auto& e : h.dump()) {
+    for (const auto& e : h.dump())
       if (e.id.rfind(prefix, 0) == 0) ids.push_back(e.id);
-    }
     return ids;
+  }
+  // The keys of the info rows of the open document.
+  static std::vector<std::string> infoKeys() {
+    std::vector<std::string> keys;
+    for (const auto& row : ui::infoRows(doc::Document::instance())) keys.push_back(row.first);
+    return keys;
   }
 };
 
@@ -46,9 +52,7 @@ const media::EncoderInfo kX264{"libx264", "", false, "h264", "mp4"};
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Export sheet
-// ---------------------------------------------------------------------------
+// --- Export sheet ---
 
 TEST_F(VideoSheets, ResolutionChipsOfAFullHdVideoAreOriginal720And480) {
   openVideo(clip(1920, 1080, 0.5));
@@ -91,8 +95,7 @@ TEST_F(VideoSheets, OnlyVp9OffersWebmAndSuggestsAWebmName) {
   std::string answer;
   EXPECT_EQ(platform::pollDialog(&answer), platform::kDialogChosen);
   EXPECT_EQ(answer, out.file("mine.webm"));
-  int w = 0;
-  int hgt = 0;
+  int w = 0, hgt = 0;
   ui::plannedSaveSize(&w, &hgt);
   EXPECT_EQ(w, 320);
   EXPECT_EQ(hgt, 240);
@@ -131,30 +134,22 @@ TEST_F(VideoSheets, SizeEstimateFor10MbitOver60SecondsIsAbout76MB) {
   EXPECT_EQ(ui::exportSummary(doc::Document::instance()).find("MB"), std::string::npos);
 }
 
-// ---------------------------------------------------------------------------
-// Cut
-// ---------------------------------------------------------------------------
+// --- Cut ---
 
 TEST(RemoveRange, PiecesShorterThanAMillisecondAreLeftOut) {
-  struct Case {
-    double from, to, duration;
-    std::vector<media::Segment> want;
-  };
-  const std::vector<Case> cases{
-      {0.5, 2000, 5000, {{"", 2000, 5000}}},                    // starts at 0.5 ms: only what follows OUT
-      {1000, 2000, 5000, {{"", 0, 1000}, {"", 2000, 5000}}},    // the middle goes
-      {1000, 4999.5, 5000, {{"", 0, 1000}}},                    // up to the end
-      {0, 5000, 5000, {}},                                      // everything
-      {1.0, 4999.0, 5000, {}},                                  // within a millisecond of both ends
-  };
-  for (const Case& c : cases) {
-    const auto got = ui::removeRangeSegments(c.from, c.to, c.duration);
-    ASSERT_EQ(got.size(), c.want.size()) << c.from << " " << c.to;
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_TRUE(got[i].path.empty());
-      EXPECT_DOUBLE_EQ(got[i].inMs, c.want[i].inMs);
-      EXPECT_DOUBLE_EQ(got[i].outMs, c.want[i].outMs);
+  // Kept pieces of a 5000 ms work as in/out pairs.
+  using Kept = std::vector<std::pair<double, double>>;
+  for (const auto& [from, to, want] : {std::tuple{0.5, 2000.0, Kept{{2000, 5000}}},  // only what follows OUT
+                                       {1000.0, 2000.0, Kept{{0, 1000}, {2000, 5000}}},
+                                       {1000.0, 4999.5, Kept{{0, 1000}}},  // up to the end
+                                       {0.0, 5000.0, Kept{}},
+                                       {1.0, 4999.0, Kept{}}}) {  // within a millisecond of both ends
+    Kept got;
+    for (const auto& s : ui::removeRangeSegments(from, to, 5000)) {
+      EXPECT_TRUE(s.path.empty());
+      got.push_back({s.inMs, s.outMs});
     }
+    EXPECT_EQ(got, want) << from << " " << to;
   }
 }
 
@@ -187,9 +182,7 @@ TEST_F(VideoSheets, RemovingEverythingIsRefusedWithTheDialog) {
   EXPECT_FALSE(ui::exportRunning());
 }
 
-// ---------------------------------------------------------------------------
-// Effects
-// ---------------------------------------------------------------------------
+// --- Effects ---
 
 TEST_F(VideoSheets, FadeLengthZeroPlacesA500MsEffectAtThePlayhead) {
   openVideo(clip(320, 240, 1));
@@ -239,9 +232,7 @@ TEST_F(VideoSheets, RemoveTakesOnlyTheFirstOfTwoOverlappingEffects) {
   EXPECT_EQ(st.effects.size(), 1u);
 }
 
-// ---------------------------------------------------------------------------
-// Info
-// ---------------------------------------------------------------------------
+// --- Info ---
 
 TEST_F(VideoSheets, InfoOfAnImageWithoutExifHasNoCameraExposureOrDate) {
   testing_support::TempDir dir;
@@ -249,8 +240,7 @@ TEST_F(VideoSheets, InfoOfAnImageWithoutExifHasNoCameraExposureOrDate) {
   ASSERT_FALSE(png.empty());
   std::string err;
   ASSERT_TRUE(doc::Document::instance().openImage(png, &err)) << err;
-  std::vector<std::string> keys;
-  for (const auto& row : ui::infoRows(doc::Document::instance())) keys.push_back(row.first);
+  const std::vector<std::string> keys = infoKeys();
   for (const char* absent : {"info.camera", "info.exposure", "info.date", "info.rotation"}) {
     EXPECT_EQ(std::count(keys.begin(), keys.end(), absent), 0) << absent;
   }
@@ -270,8 +260,7 @@ TEST_F(VideoSheets, InfoOfAPhotoAndAVideoNamesWhatIsKnown) {
   std::string err;
   ASSERT_TRUE(doc::Document::instance().openImage(testing_support::fixture("camera_canon_1300d.jpg"), &err))
       << err;
-  std::vector<std::string> keys;
-  for (const auto& row : ui::infoRows(doc::Document::instance())) keys.push_back(row.first);
+  const std::vector<std::string> keys = infoKeys();
   EXPECT_EQ(std::count(keys.begin(), keys.end(), "info.camera"), 1);
   EXPECT_EQ(std::count(keys.begin(), keys.end(), "info.date"), 1);
   ui::closeDocument();
@@ -279,9 +268,8 @@ TEST_F(VideoSheets, InfoOfAPhotoAndAVideoNamesWhatIsKnown) {
   openVideo(clip(320, 240, 1));
   const auto rows = ui::infoRows(doc::Document::instance());
   const auto value = [&](const std::string& key) {
-    for (const auto& [k, v] : rows) {
+    for (const auto& [k, v] : rows)
       if (k == key) return v;
-    }
     return std::string("-");
   };
   EXPECT_EQ(value("info.dimensions"), "320 × 240");
@@ -296,28 +284,23 @@ TEST_F(VideoSheets, InfoOfAPhotoAndAVideoNamesWhatIsKnown) {
   EXPECT_TRUE(ui::infoRows(doc::Document::instance()).empty());
 }
 
-// ---------------------------------------------------------------------------
-// More
-// ---------------------------------------------------------------------------
+// --- More ---
 
 TEST_F(VideoSheets, MoreOpensSettingsAndAboutAndClosesWithoutAsking) {
   openVideo(clip(320, 240, 1));
   ScreenHarness h(1280, 720);
-  struct Entry {
-    const char* id;
-    int screen;
-    bool closes;
-  };
-  for (const Entry& e : {Entry{"menu.settings", ui::App::Settings, false}, Entry{"menu.about", ui::App::About, false},
-                         Entry{"menu.close", ui::App::Main, true}}) {
+  for (const auto& [id, screen, closes] : {std::tuple{"menu.settings", int(ui::App::Settings), false},
+                                           {"menu.about", int(ui::App::About), false},
+                                           {"menu.close", int(ui::App::Main), true}}) {
+    SCOPED_TRACE(id);
     ui::App::instance().screen = ui::App::Main;
     openSheet(Sheet::More);
     sheetFrame(h);
     savePicture(h, "more");
-    ASSERT_TRUE(clickSheetWidget(h, e.id)) << e.id;
-    EXPECT_EQ(ui::editorState().sheet, Sheet::None) << e.id;
-    EXPECT_EQ(ui::App::instance().screen, e.screen) << e.id;
-    EXPECT_EQ(doc::Document::instance().kind == media::MediaKind::Unknown, e.closes) << e.id;
+    ASSERT_TRUE(clickSheetWidget(h, id));
+    EXPECT_EQ(ui::editorState().sheet, Sheet::None);
+    EXPECT_EQ(ui::App::instance().screen, screen);
+    EXPECT_EQ(doc::Document::instance().kind == media::MediaKind::Unknown, closes);
     EXPECT_FALSE(ui::dialogOpen()) << "no confirmation";
   }
   ui::App::instance().screen = ui::App::Main;
