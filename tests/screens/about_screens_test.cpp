@@ -60,8 +60,7 @@ TEST_F(AboutScreens, ChoosingALanguageRedrawsEverythingInItInTheNextFrame) {
   ui::App::instance().screen = ui::App::Language;
   h.appFrame();
   ui::Rect de = *h.widget("settings.language.de");
-  const double cx = de.x + de.w / 2;
-  const double cy = de.y + de.h / 2;
+  const double cx = de.x + de.w / 2, cy = de.y + de.h / 2;
   h.appFrame(ScreenHarness::click(cx, cy));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
   EXPECT_EQ(settings::get().language, "de");
@@ -144,14 +143,9 @@ TEST_F(AboutScreens, WithNoOpenALinkIsOnlyLogged) {
 }
 
 TEST(AboutNames, ChipsAndEncodersGetReadableNames) {
-  struct Case {
-    const char* in;
-    const char* out;
-  };
-  for (const Case& c : {Case{"jpeg", "JPEG"}, Case{"webp", "WebP"}, Case{"heic", "HEIF"}, Case{"heif", "HEIF"},
-                        Case{"avif", "AVIF"}, Case{"tiff", "TIFF"}, Case{"jxl", "JXL"}}) {
-    EXPECT_EQ(ui::formatChipLabel(c.in), c.out);
-  }
+  for (auto [in, out] : {std::pair{"jpeg", "JPEG"}, {"webp", "WebP"}, {"heic", "HEIF"}, {"heif", "HEIF"},
+                         {"avif", "AVIF"}, {"tiff", "TIFF"}, {"jxl", "JXL"}})
+    EXPECT_EQ(ui::formatChipLabel(in), out);
   EXPECT_EQ(ui::encoderDisplayName("h264_vaapi"), "H.264 (VAAPI)");
   EXPECT_EQ(ui::encoderDisplayName("libvpx-vp9"), "VP9 (libvpx)");
   EXPECT_EQ(ui::encoderDisplayName("somethingelse"), "somethingelse");
@@ -167,15 +161,10 @@ TEST(Trademarks, EveryPresetPlatformOnceInTableOrder) {
 }
 
 TEST(Components, VersionWordsAndLicenceNames) {
-  struct Case {
-    const char* in;
-    const char* out;
-  };
-  for (const Case& c : {Case{"libopus 1.3.1", "1.3.1"}, Case{"v1.12.0", "1.12.0"}, Case{"0.20.2-Release", "0.20.2"},
-                        Case{"(GNU FriBidi) 1.0.8\ninterface version 4", "1.0.8"}, Case{"3.5+1-f0c1022b6", "3.5"},
-                        Case{"1.", "1"}, Case{"none", "\u2014"}, Case{"", "\u2014"}}) {
-    EXPECT_EQ(ui::versionPart(c.in), c.out) << c.in;
-  }
+  for (auto [in, out] : {std::pair{"libopus 1.3.1", "1.3.1"}, {"v1.12.0", "1.12.0"}, {"0.20.2-Release", "0.20.2"},
+                         {"(GNU FriBidi) 1.0.8\ninterface version 4", "1.0.8"}, {"3.5+1-f0c1022b6", "3.5"},
+                         {"1.", "1"}, {"none", "\u2014"}, {"", "\u2014"}})
+    EXPECT_EQ(ui::versionPart(in), out) << in;
   EXPECT_EQ(ui::spdxFromFfmpegLicense("GPL version 2 or later"), "GPL-2.0-or-later");
   EXPECT_EQ(ui::spdxFromFfmpegLicense("LGPL version 2.1 or later"), "LGPL-2.1-or-later");
   EXPECT_EQ(ui::spdxFromFfmpegLicense("something new"), "something new");
@@ -193,30 +182,23 @@ TEST(Components, TheListNamesWhatThisProcessRuns) {
     EXPECT_FALSE(c.version.empty()) << c.id;
     EXPECT_FALSE(c.license.empty()) << c.id;
     EXPECT_EQ(c.id.find(' '), std::string::npos) << c.id;
-    if (c.id != "libgomp" && c.id != "others") {
-      EXPECT_EQ(c.url.rfind("http", 0), 0u) << c.id;
-    }
+    if (c.id != "libgomp" && c.id != "others") EXPECT_EQ(c.url.rfind("http", 0), 0u) << c.id;
   }
   auto find = [&rows](const std::string& id) -> const ui::Component* {
-    for (const ui::Component& c : rows) {
+    for (const ui::Component& c : rows)
       if (c.id == id) return &c;
-    }
     return nullptr;
   };
   for (const char* id : {"ffmpeg", "sdl2", "cairo", "pango", "glib", "fontconfig", "libraw", "libheif", "libsodium",
                          "libvpx", "libopus", "dejavu", "noto_cjk", "noto_arab", "noto_thai", "noto_deva"}) {
-    EXPECT_NE(find(id), nullptr) << id;
+    ASSERT_NE(find(id), nullptr) << id;
   }
-  ASSERT_NE(find("ffmpeg"), nullptr);
   EXPECT_EQ(find("ffmpeg")->version, av_version_info());
   // The licence FFmpeg reports decides the row: Debian builds it with GPL parts.
   EXPECT_EQ(find("ffmpeg")->license, ui::spdxFromFfmpegLicense(avutil_license()));
-  ASSERT_NE(find("dejavu"), nullptr);
   EXPECT_EQ(find("dejavu")->version, "2.37");
   EXPECT_EQ(find("dejavu")->license, "Bitstream Vera + Public Domain");
-  ASSERT_NE(find("noto_cjk"), nullptr);
   EXPECT_EQ(find("noto_cjk")->license, "SIL OFL 1.1");
-  ASSERT_NE(find("libraw"), nullptr);
   EXPECT_EQ(find("libraw")->version.rfind("0.", 0), 0u);
   EXPECT_GT(ui::loadedLibraryCount(), 10);
 }
