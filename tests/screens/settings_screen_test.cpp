@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "media/image_io.h"
@@ -34,18 +35,12 @@ class SettingsScreen : public OverlayTest {
 }  // namespace
 
 TEST(SettingsRules, HighlightsOnlyKnownQualitiesAndFoldsOddFadesIntoTheDefault) {
-  struct Case {
-    int32_t value;
-    int quality;
-    int fade;
-  };
-  const Case cases[] = {
-      {75, 0, 1}, {85, 1, 1}, {92, 2, 1}, {100, 3, 1}, {80, -1, 1}, {0, -1, 1},
-      {300, -1, 0}, {500, -1, 1}, {750, -1, 1}, {1000, -1, 2}, {2000, -1, 3}, {-5, -1, 1},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ui::qualitySegment(c.value), c.quality) << c.value;
-    EXPECT_EQ(ui::fadeSegment(c.value), c.fade) << c.value;
+  // value → quality segment, fade segment
+  for (auto [value, quality, fade] : {std::tuple{75, 0, 1}, {85, 1, 1}, {92, 2, 1}, {100, 3, 1}, {80, -1, 1},
+                                      {0, -1, 1}, {300, -1, 0}, {500, -1, 1}, {750, -1, 1}, {1000, -1, 2},
+                                      {2000, -1, 3}, {-5, -1, 1}}) {
+    EXPECT_EQ(ui::qualitySegment(value), quality) << value;
+    EXPECT_EQ(ui::fadeSegment(value), fade) << value;
   }
 }
 
@@ -62,9 +57,8 @@ TEST_F(SettingsScreen, ShowsTheOutputFormatsThisBuildCanWrite) {
   ScreenHarness h(kTallW, kTallH);
   open(h);
   const std::vector<std::string>& enc = media::capabilities().encode;
-  const bool webp = std::find(enc.begin(), enc.end(), "webp") != enc.end();
   EXPECT_TRUE(h.hasWidget("settings.format.2"));
-  EXPECT_EQ(h.hasWidget("settings.format.3"), webp);
+  EXPECT_EQ(h.hasWidget("settings.format.3"), std::find(enc.begin(), enc.end(), "webp") != enc.end());
   EXPECT_FALSE(h.hasWidget("settings.format.4"));
 }
 
@@ -125,9 +119,8 @@ TEST_F(SettingsScreen, ChoicesAreStoredUnderTheirValues) {
   std::string log = overlay_test::logText();
   for (const char* line : {"Einstellung: Zielaufloesung 720", "Einstellung: Bitrate 5000000",
                            "Einstellung: Blendendauer 2000", "Einstellung: Video-Einpassen settings.fitCover",
-                           "Einstellung: Ausgabeformat settings.formatJpeg", "Einstellung: Rand format.pad_white"}) {
+                           "Einstellung: Ausgabeformat settings.formatJpeg", "Einstellung: Rand format.pad_white"})
     EXPECT_NE(log.find(line), std::string::npos) << line;
-  }
   // Saved in the frame of the click: the file exists and the screen stays.
   EXPECT_TRUE(testing_support::readFile(paths::dataDir() + "/settings.dat").size() > 0);
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
@@ -175,7 +168,6 @@ TEST_F(SettingsScreen, EscapeAndTheCloseButtonReturnToTheMainScreen) {
   open(h);
   h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
-
   open(h);
   ASSERT_TRUE(h.clickWidget("settings.close"));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
@@ -198,12 +190,9 @@ TEST_F(SettingsScreen, ScrolledRowsUnderTheHeaderTakeNoClicks) {
   EXPECT_TRUE(h.hasWidget("settings.reset"));
   // Clicks along the header hit nothing that lies scrolled beneath it.
   for (double y = 4; y < 56; y += 8) h.appFrame(ScreenHarness::click(640, y));
-  const settings::Data d = settings::get();
-  const settings::Data defaults;
-  EXPECT_EQ(d.videoResolution, defaults.videoResolution);
-  EXPECT_EQ(d.videoBitrate, defaults.videoBitrate);
-  EXPECT_EQ(d.videoFadeMs, defaults.videoFadeMs);
-  EXPECT_EQ(d.videoFitMode, defaults.videoFitMode);
+  const settings::Data d = settings::get(), defaults;
+  EXPECT_EQ((std::tuple{d.videoResolution, d.videoBitrate, d.videoFadeMs, d.videoFitMode}),
+            (std::tuple{defaults.videoResolution, defaults.videoBitrate, defaults.videoFadeMs, defaults.videoFitMode}));
   EXPECT_FALSE(ui::dialogOpen());
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
   h.appFrame(ScreenHarness::click(close.x + close.w / 2, close.y + close.h / 2));
