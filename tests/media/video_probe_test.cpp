@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "media/errors.h"
@@ -41,8 +43,8 @@ class VideoProbe : public ::testing::Test {
 };
 
 TempDir VideoProbe::dir_;
-std::string VideoProbe::h264_, VideoProbe::vp9_, VideoProbe::silent_, VideoProbe::minus90_,
-    VideoProbe::plus90_, VideoProbe::sound_, VideoProbe::text_;
+std::string VideoProbe::h264_, VideoProbe::vp9_, VideoProbe::silent_, VideoProbe::minus90_, VideoProbe::plus90_,
+    VideoProbe::sound_, VideoProbe::text_;
 
 std::vector<uint8_t> ftyp(const char* major, std::vector<const char*> compatible) {
   const uint32_t size = static_cast<uint32_t>(16 + 4 * compatible.size());
@@ -57,51 +59,33 @@ std::vector<uint8_t> ftyp(const char* major, std::vector<const char*> compatible
 }  // namespace
 
 TEST_F(VideoProbe, ClassifiesVideosStillsAndEverythingElse) {
-  EXPECT_EQ(media::classify(h264_), MediaKind::Video);
-  EXPECT_EQ(media::classify(vp9_), MediaKind::Video);
-  EXPECT_EQ(media::classify(fixture("phone_rot90.mov")), MediaKind::Video);
-  EXPECT_EQ(media::classify(fixture("muybridge.gif")), MediaKind::Image);
-  EXPECT_EQ(media::classify(fixture("muybridge.apng")), MediaKind::Image);
-  EXPECT_EQ(media::classify(fixture("orient_6.jpg")), MediaKind::Image);
-  EXPECT_EQ(media::classify(fixture("flower_exif.webp")), MediaKind::Image);
+  for (const std::string& path : {h264_, vp9_, fixture("phone_rot90.mov")})
+    EXPECT_EQ(media::classify(path), MediaKind::Video) << path;
   // HEIF stills would look like HEVC or AV1 video to the demuxer.
-  EXPECT_EQ(media::classify(fixture("iphone11pro.heic")), MediaKind::Image);
-  EXPECT_EQ(media::classify(fixture("irvine.avif")), MediaKind::Image);
-  EXPECT_EQ(media::classify(text_), MediaKind::Unknown);
-  EXPECT_EQ(media::classify(sound_), MediaKind::Unknown);
-  EXPECT_EQ(media::classify(missing()), MediaKind::Unknown);
+  for (const char* name : {"muybridge.gif", "muybridge.apng", "orient_6.jpg", "flower_exif.webp", "iphone11pro.heic",
+                           "irvine.avif"})
+    EXPECT_EQ(media::classify(fixture(name)), MediaKind::Image) << name;
+  for (const std::string& path : {text_, sound_, missing()}) EXPECT_EQ(media::classify(path), MediaKind::Unknown) << path;
 }
 
 TEST_F(VideoProbe, ReadsPropertiesOfCommonContainers) {
   VideoInfo info;
   std::string err = "stale";
-  ASSERT_TRUE(media::readVideoInfo(h264_, &info, &err));
-  EXPECT_EQ(err, "");
-  EXPECT_EQ(info.width, 320);
-  EXPECT_EQ(info.height, 240);
-  EXPECT_EQ(info.rotation, 0);
-  EXPECT_NEAR(info.durationMs, 3000, 60);
-  EXPECT_DOUBLE_EQ(info.fps, 25);
-  EXPECT_GT(info.bitRate, 0);
-  EXPECT_TRUE(info.hasAudio);
-  EXPECT_EQ(info.videoCodec, "H.264");
-  EXPECT_EQ(info.audioCodec, "AAC");
-  EXPECT_EQ(info.container, "mov,mp4,m4a,3gp,3g2,mj2");
-
-  ASSERT_TRUE(media::readVideoInfo(vp9_, &info, &err));
-  EXPECT_EQ(info.width, 320);
-  EXPECT_EQ(info.height, 240);
-  EXPECT_NEAR(info.durationMs, 2000, 60);
-  EXPECT_DOUBLE_EQ(info.fps, 25);
-  EXPECT_TRUE(info.hasAudio);
-  EXPECT_EQ(info.videoCodec, "VP9");
-  EXPECT_EQ(info.audioCodec, "Opus");
-  EXPECT_EQ(info.container, "matroska,webm");
-
-  ASSERT_TRUE(media::readVideoInfo(silent_, &info, &err));
-  EXPECT_FALSE(info.hasAudio);
-  EXPECT_EQ(info.audioCodec, "");
-  EXPECT_EQ(info.videoCodec, "H.264");
+  using Fields = std::tuple<int, int, int, double, bool, std::string, std::string, std::string>;
+  auto fields = [](const VideoInfo& i) {
+    return Fields{i.width, i.height, i.rotation, i.fps, i.hasAudio, i.videoCodec, i.audioCodec, i.container};
+  };
+  for (const auto& [path, seconds, want] :
+       {std::tuple{h264_, 3.0, Fields{320, 240, 0, 25, true, "H.264", "AAC", "mov,mp4,m4a,3gp,3g2,mj2"}},
+        {vp9_, 2.0, Fields{320, 240, 0, 25, true, "VP9", "Opus", "matroska,webm"}},
+        {silent_, 2.0, Fields{320, 240, 0, 25, false, "H.264", "", "mov,mp4,m4a,3gp,3g2,mj2"}}}) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(media::readVideoInfo(path, &info, &err));
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(fields(info), want);
+    EXPECT_NEAR(info.durationMs, seconds * 1000, 60);
+    if (path == h264_) EXPECT_GT(info.bitRate, 0);
+  }
 }
 
 TEST_F(VideoProbe, DisplayMatrixTurnsTheReportedSize) {
@@ -114,15 +98,10 @@ TEST_F(VideoProbe, DisplayMatrixTurnsTheReportedSize) {
   EXPECT_TRUE(info.hasAudio);
   EXPECT_NEAR(info.durationMs, 4002, 5);
 
-  ASSERT_TRUE(media::readVideoInfo(minus90_, &info, nullptr));
-  EXPECT_EQ(info.rotation, 90);
-  EXPECT_EQ(info.width, 240);
-  EXPECT_EQ(info.height, 320);
-
-  ASSERT_TRUE(media::readVideoInfo(plus90_, &info, nullptr));
-  EXPECT_EQ(info.rotation, 270);
-  EXPECT_EQ(info.width, 240);
-  EXPECT_EQ(info.height, 320);
+  for (auto [path, rotation] : {std::pair{minus90_, 90}, {plus90_, 270}}) {
+    ASSERT_TRUE(media::readVideoInfo(path, &info, nullptr));
+    EXPECT_EQ(std::tuple(info.rotation, info.width, info.height), std::tuple(rotation, 240, 320)) << path;
+  }
 }
 
 TEST_F(VideoProbe, ReportsWhyAFileIsNoVideo) {
@@ -151,18 +130,14 @@ TEST(ResolutionToSize, ScalesTheShortSideDownToEvenSizesAndNeverUp) {
       {720, 0, 1080, 0, 1080},
   };
   for (const auto& c : cases) {
-    int w = 0;
-    int h = 0;
+    int w = 0, h = 0;
     media::resolutionToSize(c.lines, c.srcW, c.srcH, &w, &h);
-    EXPECT_EQ(w, c.w) << c.lines << " of " << c.srcW << "x" << c.srcH;
-    EXPECT_EQ(h, c.h) << c.lines << " of " << c.srcW << "x" << c.srcH;
+    EXPECT_EQ(std::pair(w, h), std::pair(c.w, c.h)) << c.lines << " of " << c.srcW << "x" << c.srcH;
   }
-  int h = 0;
+  int w = 0, h = 0;
   media::resolutionToSize(720, 1920, 1080, nullptr, &h);
-  EXPECT_EQ(h, 720);
-  int w = 0;
   media::resolutionToSize(720, 1920, 1080, &w, nullptr);
-  EXPECT_EQ(w, 1280);
+  EXPECT_EQ(std::pair(w, h), std::pair(1280, 720));
 }
 
 TEST(VideoExtensions, ListsTheOpenableContainersInOrder) {
