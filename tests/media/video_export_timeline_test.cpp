@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "media/video.h"
@@ -117,9 +118,7 @@ TEST_F(ExportTimeline, FadeAcrossACrossFadeFollowsTheTimeline) {
   EXPECT_LT(frames.back().luma - kBlack, 0.15 * (full - kBlack));
 }
 
-// ---------------------------------------------------------------------------
-// Software H.264
-// ---------------------------------------------------------------------------
+// --- Software H.264 ---
 
 class X264 : public ::testing::Test {
  protected:
@@ -132,11 +131,8 @@ class X264 : public ::testing::Test {
   }
 
   static std::string pixelFormat(const std::string& path) {
-    const auto run = testing_support::runShell(
-        "ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt -of csv=p=0 " + q(path));
-    std::string s = run.out;
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    return s;
+    return testing_support::runShell("ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt -of csv=p=0 " +
+                                     q(path)).out;
   }
   // MD5 of the decoded sound as 16-bit samples.
   static std::string soundDigest(const std::string& path) {
@@ -160,7 +156,7 @@ TEST_F(X264, UserExportIsMp4WithAacYuv420pAndTheIndexInFront) {
   EXPECT_NE(p.format.find("mp4"), std::string::npos);
   EXPECT_EQ(p.videoCodec, "h264");
   EXPECT_EQ(p.audioCodec, "aac");
-  EXPECT_EQ(pixelFormat(out), "yuv420p");
+  EXPECT_EQ(pixelFormat(out), "yuv420p\n");
   const std::string bytes = testing_support::readFile(out);
   EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
   EXPECT_NEAR(videoSeconds(out), 2.0, 0.04);
@@ -177,22 +173,18 @@ TEST_F(X264, WorkingCopiesKeepTheirSoundBitForBit) {
   std::vector<std::string> digests;
   for (int generation = 0; generation < 3; ++generation) {
     ExportOptions o;
-    o.intermediate = true;
-    o.encoder = "libx264";
+    o.intermediate = true, o.encoder = "libx264";
     o.bitRate = 100000;  // ignored: working copies hold a constant quality
     const std::string to = dir_.file("gen" + std::to_string(generation) + ".mp4");
     std::string err;
     ASSERT_TRUE(media::exportVideo(from, to, o, nullptr, {}, &err)) << err;
     const ProbeResult p = probe(to);
-    EXPECT_EQ(p.videoCodec, "h264");
-    EXPECT_EQ(p.audioCodec, "alac");
-    EXPECT_EQ(p.sampleRate, 44100);
+    EXPECT_EQ(std::tuple(p.videoCodec, p.audioCodec, p.sampleRate), std::tuple("h264", "alac", 44100));
     EXPECT_GT(psnr(to, clip_), 44.0) << generation;
     EXPECT_NEAR(videoSeconds(to), 2.0, 0.04);
     digests.push_back(soundDigest(to));
     ASSERT_FALSE(digests.back().empty());
     from = to;
   }
-  EXPECT_EQ(digests[1], digests[0]);
-  EXPECT_EQ(digests[2], digests[0]);
+  EXPECT_EQ(digests, std::vector<std::string>(3, digests[0]));
 }
