@@ -10,6 +10,8 @@ extern "C" {
 
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "media/video.h"
 #include "support/test_support.h"
@@ -42,19 +44,13 @@ TEST(Encoders, ProbingFindsVp9AndRestoresTheLibraryLogLevel) {
   size_t software = 1;
   if (hasX264()) {
     ASSERT_GE(list.size(), 2u);
-    const EncoderInfo& x264 = list.back();
-    EXPECT_EQ(x264.name, "libx264");
-    EXPECT_FALSE(x264.hardware);
-    EXPECT_EQ(x264.codec, "h264");
-    EXPECT_EQ(x264.container, "mp4");
+    const EncoderInfo& x = list.back();
+    EXPECT_EQ(std::tuple(x.name, x.hardware, x.codec, x.container), std::tuple("libx264", false, "h264", "mp4"));
     software = 2;
   }
   const EncoderInfo& vp9 = list[list.size() - software];
-  EXPECT_EQ(vp9.name, "libvpx-vp9");
-  EXPECT_EQ(vp9.device, "");
-  EXPECT_FALSE(vp9.hardware);
-  EXPECT_EQ(vp9.codec, "vp9");
-  EXPECT_EQ(vp9.container, "webm");
+  EXPECT_EQ(std::tuple(vp9.name, vp9.device, vp9.hardware, vp9.codec, vp9.container),
+            std::tuple("libvpx-vp9", "", false, "vp9", "webm"));
   int vaapi = 0;
   for (const EncoderInfo& e : list) vaapi += e.name == "h264_vaapi";
   EXPECT_LE(vaapi, 1) << "one VA-API entry at most, on the first node that works";
@@ -81,16 +77,11 @@ TEST(Encoders, PlannedEncoderFallsBackToTheFirstAvailable) {
 
 TEST(Encoders, ExtensionFollowsTheContainerExactly) {
   EncoderInfo e;
-  e.container = "webm";
-  EXPECT_STREQ(media::extensionForEncoder(e), ".webm");
-  e.container = "mp4";
-  EXPECT_STREQ(media::extensionForEncoder(e), ".mp4");
-  e.container = "webmx";
-  EXPECT_STREQ(media::extensionForEncoder(e), ".mp4");
-  e.container = "WEBM";
-  EXPECT_STREQ(media::extensionForEncoder(e), ".mp4");
-  e.container = "";
-  EXPECT_STREQ(media::extensionForEncoder(e), ".mp4");
+  for (auto [container, ext] : {std::pair{"webm", ".webm"}, {"mp4", ".mp4"}, {"webmx", ".mp4"}, {"WEBM", ".mp4"},
+                                {"", ".mp4"}}) {
+    e.container = container;
+    EXPECT_STREQ(media::extensionForEncoder(e), ext) << container;
+  }
 }
 
 TEST(Encoders, CommandLineListsEveryEncoderInColumns) {

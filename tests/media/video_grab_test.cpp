@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "media/errors.h"
 #include "media/video.h"
@@ -35,28 +37,18 @@ class VideoGrab : public ::testing::Test {
     return frameIndex(img, vertical);
   }
 
-  static std::string mp4_, webm_, turned_;
+  static inline std::string mp4_, webm_, turned_;
 };
-
-std::string VideoGrab::mp4_, VideoGrab::webm_, VideoGrab::turned_;
 
 }  // namespace
 
-TEST_F(VideoGrab, ReturnsTheFirstFrameAtOrAfterTheTime) {
-  EXPECT_EQ(grabIndex(mp4_, 0), 0);
-  EXPECT_EQ(grabIndex(mp4_, 40), 1);     // exactly on frame 1
-  EXPECT_EQ(grabIndex(mp4_, 1000), 25);  // mid-GOP: decoded forward from frame 24
-  EXPECT_EQ(grabIndex(mp4_, 1010), 26);  // between frames: the next one
-  EXPECT_EQ(grabIndex(mp4_, 1479), 37);
-  EXPECT_EQ(grabIndex(mp4_, 2960), 74);  // the last frame
-  EXPECT_EQ(grabIndex(webm_, 1000), 25);
-  EXPECT_EQ(grabIndex(webm_, 0), 0);
-}
-
-TEST_F(VideoGrab, TimesPastTheEndGiveTheLastFrame) {
-  EXPECT_EQ(grabIndex(mp4_, 2990), 74);
-  EXPECT_EQ(grabIndex(mp4_, 60000), 74);
-  EXPECT_EQ(grabIndex(webm_, 5000), 49);
+TEST_F(VideoGrab, ReturnsTheFirstFrameAtOrAfterTheTimeAndTheLastPastTheEnd) {
+  // 40: exactly on frame 1; 1000: mid-GOP, decoded forward from frame 24;
+  // 1010: between frames, the next one; 2960: the last frame.
+  for (auto [ms, frame] : {std::pair{0, 0}, {40, 1}, {1000, 25}, {1010, 26}, {1479, 37}, {2960, 74}, {2990, 74},
+                           {60000, 74}})
+    EXPECT_EQ(grabIndex(mp4_, ms), frame) << ms;
+  for (auto [ms, frame] : {std::pair{0, 0}, {1000, 25}, {5000, 49}}) EXPECT_EQ(grabIndex(webm_, ms), frame) << ms;
 }
 
 TEST_F(VideoGrab, MaxEdgeLimitsTheLongSide) {
@@ -66,19 +58,15 @@ TEST_F(VideoGrab, MaxEdgeLimitsTheLongSide) {
   EXPECT_EQ(img.height, 120);
   EXPECT_FALSE(img.hasAlpha);
   EXPECT_EQ(frameIndex(img), 13);  // frame 12 is at 480 ms, 13 at 520 ms
-  ASSERT_TRUE(media::grabFrame(mp4_, 500, 0, &img, nullptr));
-  EXPECT_EQ(img.width, 320);
-  EXPECT_EQ(img.height, 240);
-  ASSERT_TRUE(media::grabFrame(mp4_, 500, 5000, &img, nullptr));  // never enlarges
-  EXPECT_EQ(img.width, 320);
-  ASSERT_TRUE(media::grabFrame(mp4_, 500, 1, &img, nullptr));  // at least 2 × 2
-  EXPECT_EQ(img.width, 2);
-  EXPECT_EQ(img.height, 2);
+  // 0: the stored size; never enlarged; at least 2 × 2.
+  for (auto [edge, w, h] : {std::tuple{0, 320, 240}, {5000, 320, 240}, {1, 2, 2}}) {
+    ASSERT_TRUE(media::grabFrame(mp4_, 500, edge, &img, nullptr));
+    EXPECT_EQ(std::pair(img.width, img.height), std::pair(w, h)) << edge;
+  }
   // Opaque: every alpha byte 255.
   ASSERT_TRUE(media::grabFrame(mp4_, 500, 64, &img, nullptr));
-  for (int y = 0; y < img.height; ++y) {
+  for (int y = 0; y < img.height; ++y)
     for (int x = 0; x < img.width; ++x) ASSERT_EQ(img.row(y)[x * 4 + 3], 255);
-  }
 }
 
 TEST_F(VideoGrab, TurnedVideosComeOutUpright) {

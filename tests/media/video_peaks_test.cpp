@@ -8,7 +8,6 @@
 #include "support/media_clips.h"
 #include "support/test_support.h"
 
-
 namespace {
 
 // A tone of amplitude 0.8 from 1000 to 1500 ms in 3 s of silence.
@@ -34,19 +33,13 @@ class AudioPeaks : public ::testing::Test {
         "silent_track.mp4", media_clips::indexSource(320, 240, 25, 2) +
                                 " -f lavfi -i \"anullsrc=r=48000:cl=stereo\" -c:v libx264 -c:a aac -shortest");
     noSound_ = media_clips::indexClip("no_sound.mp4", 1, "");
-    for (const std::string* p : {&burstS16_, &burstAac_, &halfS32_, &rightOnly_, &leftOnly_,
-                                 &middle_, &silentTrack_, &noSound_}) {
+    for (const std::string* p : {&burstS16_, &burstAac_, &halfS32_, &rightOnly_, &leftOnly_, &middle_, &silentTrack_,
+                                 &noSound_})
       ASSERT_FALSE(p->empty());
-    }
   }
 
-  static std::string burstS16_, burstAac_, halfS32_, rightOnly_, leftOnly_, middle_,
-      silentTrack_, noSound_;
+  static inline std::string burstS16_, burstAac_, halfS32_, rightOnly_, leftOnly_, middle_, silentTrack_, noSound_;
 };
-
-std::string AudioPeaks::burstS16_, AudioPeaks::burstAac_, AudioPeaks::halfS32_,
-    AudioPeaks::rightOnly_, AudioPeaks::leftOnly_, AudioPeaks::middle_, AudioPeaks::silentTrack_,
-    AudioPeaks::noSound_;
 
 }  // namespace
 
@@ -76,21 +69,15 @@ TEST_F(AudioPeaks, ToneBurstLandsInItsBuckets) {
   ASSERT_TRUE(media::audioPeaks(burstS16_, 0, 3000, 30, &out));
   ASSERT_EQ(out.size(), 30u);
   for (int b = 0; b < 30; ++b) {
-    if (b >= 10 && b <= 14) {
-      EXPECT_GT(out[b], 0.7f) << "bucket " << b;
-      EXPECT_LE(out[b], 0.81f) << "bucket " << b;
-    } else {
-      EXPECT_EQ(out[b], 0.0f) << "bucket " << b;
-    }
+    const bool burst = b >= 10 && b <= 14;
+    EXPECT_GT(out[b], burst ? 0.7f : -1) << "bucket " << b;
+    EXPECT_LE(out[b], burst ? 0.81f : 0) << "bucket " << b;
   }
   // Lossy and planar float: the same picture, edges blurred by the codec.
   ASSERT_TRUE(media::audioPeaks(burstAac_, 0, 3000, 30, &out));
   for (int b = 0; b < 30; ++b) {
-    if (b >= 10 && b <= 14) {
-      EXPECT_GT(out[b], 0.6f) << "bucket " << b;
-    } else if (b < 9 || b > 15) {
-      EXPECT_LT(out[b], 0.05f) << "bucket " << b;
-    }
+    if (b >= 10 && b <= 14) EXPECT_GT(out[b], 0.6f) << "bucket " << b;
+    if (b < 9 || b > 15) EXPECT_LT(out[b], 0.05f) << "bucket " << b;
   }
 }
 
@@ -99,11 +86,8 @@ TEST_F(AudioPeaks, WindowCountsOnlyItsOwnSamples) {
   std::vector<float> out;
   ASSERT_TRUE(media::audioPeaks(burstS16_, 1250, 1750, 10, &out));
   for (int b = 0; b < 10; ++b) {
-    if (b < 5) {
-      EXPECT_GT(out[b], 0.5f) << "bucket " << b;
-    } else {
-      EXPECT_EQ(out[b], 0.0f) << "bucket " << b;
-    }
+    if (b < 5) EXPECT_GT(out[b], 0.5f) << "bucket " << b;
+    if (b >= 5) EXPECT_EQ(out[b], 0.0f) << "bucket " << b;
   }
   // A window before the burst sees only silence, but it did see samples.
   ASSERT_TRUE(media::audioPeaks(burstS16_, 100, 900, 4, &out));
@@ -113,14 +97,10 @@ TEST_F(AudioPeaks, WindowCountsOnlyItsOwnSamples) {
   EXPECT_EQ(out, std::vector<float>(4, 0.0f));
 }
 
-TEST_F(AudioPeaks, ScalesEachSampleFormatToOne) {
+TEST_F(AudioPeaks, ScalesEachSampleFormatToOneAndDecimationSamplesEveryEighthValue) {
   std::vector<float> out;
   ASSERT_TRUE(media::audioPeaks(halfS32_, 0, 3000, 3, &out));
   for (float v : out) EXPECT_NEAR(v, 0.5f, 0.02f);
-}
-
-TEST_F(AudioPeaks, InterleavedDecimationSamplesEveryEighthValue) {
-  std::vector<float> out;
   // Stereo: every 8th value is always a left sample.
   ASSERT_TRUE(media::audioPeaks(rightOnly_, 0, 3000, 6, &out));
   EXPECT_EQ(out, std::vector<float>(6, 0.0f));
