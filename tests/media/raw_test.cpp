@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "media/errors.h"
 #include "media/image_io.h"
@@ -19,44 +21,32 @@ TEST(RawNames, ExtensionsDecideInAnyCase) {
   const std::vector<std::string> expected = {"DNG", "CR2", "CR3", "NEF", "ARW", "ORF", "RAF",
                                              "RW2", "SRW", "PEF", "SRF", "X3F", "3FR", "IIQ", "CRW"};
   EXPECT_EQ(media::rawExtensions(), expected);
-  EXPECT_TRUE(media::isRawPath("/photos/a.nef"));
-  EXPECT_TRUE(media::isRawPath("/photos/a.NEF"));
-  EXPECT_TRUE(media::isRawPath("b.Cr3"));
-  EXPECT_TRUE(media::isRawPath("c.3fr"));
-  EXPECT_FALSE(media::isRawPath("/photos/a.nef.jpg"));
-  EXPECT_FALSE(media::isRawPath("/photos/nef"));
-  EXPECT_FALSE(media::isRawPath("/photos.nef/readme"));
-  EXPECT_FALSE(media::isRawPath("a."));
+  for (const char* path : {"/photos/a.nef", "/photos/a.NEF", "b.Cr3", "c.3fr"}) EXPECT_TRUE(media::isRawPath(path)) << path;
+  for (const char* path : {"/photos/a.nef.jpg", "/photos/nef", "/photos.nef/readme", "a."})
+    EXPECT_FALSE(media::isRawPath(path)) << path;
   EXPECT_TRUE(media::rawSupported());
 }
 
 TEST(RawDecode, DngAndCrwProbeAndDevelop) {
-  struct Case {
-    const char* name;
-    int width, height;
-  };
-  for (Case c : {Case{"raw_lg_g4.dng", 600, 338}, Case{"raw_canon_d30.crw", 2176, 1448}}) {
-    SCOPED_TRACE(c.name);
+  for (auto [name, width, height] : {std::tuple{"raw_lg_g4.dng", 600, 338}, {"raw_canon_d30.crw", 2176, 1448}}) {
+    SCOPED_TRACE(name);
     int w = 0, h = 0;
     std::string err;
-    ASSERT_TRUE(media::probeRaw(fixture(c.name), &w, &h, &err)) << err;
-    EXPECT_EQ(w, c.width);
-    EXPECT_EQ(h, c.height);
+    ASSERT_TRUE(media::probeRaw(fixture(name), &w, &h, &err)) << err;
+    EXPECT_EQ(std::pair(w, h), std::pair(width, height));
     Image img;
-    ASSERT_TRUE(media::loadRaw(fixture(c.name), 0, &img, &err)) << err;
-    EXPECT_EQ(img.width, c.width);
-    EXPECT_EQ(img.height, c.height);
+    ASSERT_TRUE(media::loadRaw(fixture(name), 0, &img, &err)) << err;
+    EXPECT_EQ(std::pair(img.width, img.height), std::pair(width, height));
     EXPECT_FALSE(img.hasAlpha);
     // Opaque, and a real picture rather than a flat fill.
     long sum = 0, sumSq = 0;
-    for (int y = 0; y < img.height; y += 7) {
+    for (int y = 0; y < img.height; y += 7)
       for (int x = 0; x < img.width; x += 7) {
         const uint8_t* p = img.row(y) + x * 4;
         ASSERT_EQ(p[3], 255);
         sum += p[1];
         sumSq += long(p[1]) * p[1];
       }
-    }
     const long n = ((img.height + 6) / 7) * long((img.width + 6) / 7);
     EXPECT_GT(double(sumSq) / n - double(sum) * sum / (double(n) * n), 10.0);
   }
@@ -83,12 +73,10 @@ TEST(RawDecode, PortraitOrientationSwapsTheProbedSize) {
   int w = 0, h = 0;
   std::string err;
   ASSERT_TRUE(media::probeRaw(path, &w, &h, &err)) << err;
-  EXPECT_EQ(w, 338);
-  EXPECT_EQ(h, 600);
+  EXPECT_EQ(std::pair(w, h), std::pair(338, 600));
   Image img;
   ASSERT_TRUE(media::loadRaw(path, 0, &img, &err)) << err;
-  EXPECT_EQ(img.width, 338);
-  EXPECT_EQ(img.height, 600);
+  EXPECT_EQ(std::pair(img.width, img.height), std::pair(338, 600));
 }
 
 TEST(RawDecode, ImageLoaderRoutesRawFilesAndRejectsBrokenOnes) {

@@ -45,9 +45,8 @@ TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorker) {
         [&](const media::ExportProgress& p) {
           std::unique_lock lock(job.mutex);
           job.percent = p.percent;
-          // Hold still at a quarter until the other
-          // thread has cancelled, so the test never
-          // races the end of a short clip.
+          // Hold still at a quarter until the other thread has cancelled,
+          // so the test never races the end of a short clip.
           if (p.percent >= 25 && !job.cancel) {
             job.waitingForCancel = true;
             job.changed.notify_all();
@@ -61,8 +60,7 @@ TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorker) {
   });
   {
     std::unique_lock lock(job.mutex);
-    ASSERT_TRUE(job.changed.wait_for(lock, std::chrono::seconds(120),
-                                     [&] { return job.waitingForCancel; }));
+    ASSERT_TRUE(job.changed.wait_for(lock, std::chrono::seconds(120), [&] { return job.waitingForCancel; }));
     job.cancel = true;
     job.changed.notify_all();
   }
@@ -84,8 +82,6 @@ TEST(VideoExportThreads, TwoExportsAtOnceShareNothing) {
   std::thread b([&] { ok[1] = media::exportVideo(src, dir.file("b.webm"), opts, nullptr, {}); });
   a.join();
   b.join();
-  EXPECT_TRUE(ok[0]);
-  EXPECT_TRUE(ok[1]);
-  EXPECT_TRUE(platform::fs::isFile(dir.file("a.webm")));
-  EXPECT_TRUE(platform::fs::isFile(dir.file("b.webm")));
+  EXPECT_TRUE(ok[0] && ok[1]);
+  EXPECT_EQ(platform::fs::listDir(dir.path()), (std::vector<std::string>{"a.webm", "b.webm"}));
 }
