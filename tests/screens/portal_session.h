@@ -3,10 +3,7 @@
 // real file-dialog round trip. The bus and the stub end with the object.
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <memory>
@@ -26,34 +23,15 @@ class Background {
   Background& operator=(const Background&) = delete;
   ~Background() { stop(); }
 
-  // Output goes to the file output; the child dies with the test program.
+  // Output and errors go to the file output; the child dies with the test program.
   bool start(const std::vector<std::string>& argv, const std::string& output) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ < 0) return false;
-    if (pid_ == 0) {
-      // Only async-signal-safe calls until exec: the test program has threads.
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      if (getppid() != parent) _exit(127);
-      const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    return true;
+    pid_ = testing_support::spawnProcess(argv, {}, output, output);
+    return pid_ > 0;
   }
   void stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    testing_support::waitProcess(pid_);
     pid_ = 0;
   }
 
