@@ -30,7 +30,8 @@ class TiffWriter {
     u32(8);
   }
   void u16(uint32_t v) {
-    bytes_.insert(bytes_.end(), big_ ? Bytes{uint8_t(v >> 8), uint8_t(v)} : Bytes{uint8_t(v), uint8_t(v >> 8)});
+    const uint8_t hi = uint8_t(v >> 8), lo = uint8_t(v);
+    bytes_.insert(bytes_.end(), {big_ ? hi : lo, big_ ? lo : hi});
   }
   void u32(uint32_t v) {
     u16(big_ ? v >> 16 : v & 0xFFFF);

@@ -363,11 +363,11 @@ TEST(ImageIoLoad, CameraFilesReportTheirExifAndHeicIsNotTurnedTwice) {
   for (const auto& c : cameras) {
     SCOPED_TRACE(c.file);
     ASSERT_TRUE(media::probeImage(fixture(c.file), &info, &err)) << err;
-    if (*c.make) EXPECT_EQ(info.make, c.make);
+    if (*c.make) { EXPECT_EQ(info.make, c.make); }
     EXPECT_EQ(info.model, c.model);
-    if (*c.date) EXPECT_EQ(info.dateTime, c.date);
-    if (c.iso >= 0) EXPECT_EQ(info.iso, c.iso);
-    if (c.width) EXPECT_EQ(std::pair(info.width, info.height), std::pair(c.width, c.height));
+    if (*c.date) { EXPECT_EQ(info.dateTime, c.date); }
+    if (c.iso >= 0) { EXPECT_EQ(info.iso, c.iso); }
+    if (c.width) { EXPECT_EQ(std::pair(info.width, info.height), std::pair(c.width, c.height)); }
   }
   Image img;
   ASSERT_TRUE(media::loadImage(fixture("iphone11pro.heic"), &img, &info, &err)) << err;

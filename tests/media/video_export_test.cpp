@@ -133,7 +133,7 @@ TEST_F(VideoExport, WholeSourceWithUserSettingsTagsAndProgress) {
   for (const ExportProgress& s : steps) {
     EXPECT_EQ(s.encoder.name, "libvpx-vp9");
     EXPECT_EQ(s.etaSeconds < 0, s.percent < 3.0) << s.percent;  // no estimate at first
-    if (s.etaSeconds < 0) EXPECT_EQ(s.etaSeconds, -1);
+    if (s.etaSeconds < 0) { EXPECT_EQ(s.etaSeconds, -1); }
   }
   EXPECT_EQ(steps.back().percent, 100);
   EXPECT_EQ(steps.back().etaSeconds, 0);

@@ -75,8 +75,8 @@ TEST_F(AudioPeaks, ToneBurstLandsInItsBuckets) {
   // Lossy and planar float: the same picture, edges blurred by the codec.
   ASSERT_TRUE(media::audioPeaks(burstAac_, 0, 3000, 30, &out));
   for (int b = 0; b < 30; ++b) {
-    if (b >= 10 && b <= 14) EXPECT_GT(out[b], 0.6f) << "bucket " << b;
-    if (b < 9 || b > 15) EXPECT_LT(out[b], 0.05f) << "bucket " << b;
+    if (b >= 10 && b <= 14) { EXPECT_GT(out[b], 0.6f) << "bucket " << b; }
+    if (b < 9 || b > 15) { EXPECT_LT(out[b], 0.05f) << "bucket " << b; }
   }
 }
 
@@ -85,8 +85,8 @@ TEST_F(AudioPeaks, WindowCountsOnlyItsOwnSamples) {
   std::vector<float> out;
   ASSERT_TRUE(media::audioPeaks(burstS16_, 1250, 1750, 10, &out));
   for (int b = 0; b < 10; ++b) {
-    if (b < 5) EXPECT_GT(out[b], 0.5f) << "bucket " << b;
-    if (b >= 5) EXPECT_EQ(out[b], 0.0f) << "bucket " << b;
+    if (b < 5) { EXPECT_GT(out[b], 0.5f) << "bucket " << b; }
+    if (b >= 5) { EXPECT_EQ(out[b], 0.0f) << "bucket " << b; }
   }
   // A window before the burst sees only silence, but it did see samples.
   ASSERT_TRUE(media::audioPeaks(burstS16_, 100, 900, 4, &out));

@@ -84,7 +84,7 @@ TEST_F(VideoProbe, ReadsPropertiesOfCommonContainers) {
     EXPECT_EQ(err, "");
     EXPECT_EQ(fields(info), want);
     EXPECT_NEAR(info.durationMs, seconds * 1000, 60);
-    if (path == h264_) EXPECT_GT(info.bitRate, 0);
+    if (path == h264_) { EXPECT_GT(info.bitRate, 0); }
   }
 }
 

@@ -182,7 +182,7 @@ TEST(Components, TheListNamesWhatThisProcessRuns) {
     EXPECT_FALSE(c.version.empty()) << c.id;
     EXPECT_FALSE(c.license.empty()) << c.id;
     EXPECT_EQ(c.id.find(' '), std::string::npos) << c.id;
-    if (c.id != "libgomp" && c.id != "others") EXPECT_EQ(c.url.rfind("http", 0), 0u) << c.id;
+    if (c.id != "libgomp" && c.id != "others") { EXPECT_EQ(c.url.rfind("http", 0), 0u) << c.id; }
   }
   auto find = [&rows](const std::string& id) -> const ui::Component* {
     for (const ui::Component& c : rows)

@@ -215,7 +215,7 @@ TEST_F(Closing, ConfirmingTheDropQuestionOpensTheDroppedFiles) {
     ASSERT_TRUE(h.clickWidget(answer));
     h.appFrame();
     EXPECT_TRUE(state().pendingDrop.empty());
-    if (answer == std::string("dialog.0")) EXPECT_EQ(document().current, 1);
+    if (answer == std::string("dialog.0")) { EXPECT_EQ(document().current, 1); }
   }
   EXPECT_TRUE(logHas("Hereingezogen uebernommen: 1 Datei(en)"));
 }

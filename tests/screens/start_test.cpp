@@ -55,7 +55,7 @@ TEST_F(StartScreen, UpTo842HighAtScaleOneNoCardsButButtonsAndDropNoteStay) {
     ScreenHarness h(1280, height);
     h.appFrame();
     SCOPED_TRACE(height);
-    if (height == 842) ASSERT_DOUBLE_EQ(h.ctx().uiScale, 1.0);
+    if (height == 842) { ASSERT_DOUBLE_EQ(h.ctx().uiScale, 1.0); }
     for (const char* id : {"start.video", "start.image", "start.dropNote"}) EXPECT_TRUE(h.hasWidget(id)) << id;
     for (const char* id : {"start.formats.video", "start.formats.image"}) EXPECT_FALSE(h.hasWidget(id)) << id;
   }
