@@ -145,7 +145,7 @@ class X264 : public ::testing::Test {
   std::string clip_;
 };
 
-TEST_F(X264, UserExportIsMp4WithAacYuv420pAndTheIndexInFront) {
+TEST_F(X264, UserExportIsMp4WithAacInYuv420p) {
   ExportOptions o;
   o.encoder = "libx264";
   o.bitRate = 1000000;
@@ -157,13 +157,9 @@ TEST_F(X264, UserExportIsMp4WithAacYuv420pAndTheIndexInFront) {
   EXPECT_EQ(p.videoCodec, "h264");
   EXPECT_EQ(p.audioCodec, "aac");
   EXPECT_EQ(pixelFormat(out), "yuv420p\n");
-  const std::string bytes = testing_support::readFile(out);
-  EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
   EXPECT_NEAR(videoSeconds(out), 2.0, 0.04);
   EXPECT_GT(psnr(out, clip_), 35.0);
-
-  EXPECT_FALSE(media::exportVideo(clip_, dir_.file("user.webm"), o, nullptr, {}, &err));
-  EXPECT_EQ(err, "CONTAINER_MISMATCH");
+  // The index in front and the container check: VideoExport.Mp4WithAacKeepsTheSourcesRateAndTags.
 }
 
 TEST_F(X264, WorkingCopiesKeepTheirSoundBitForBit) {
