@@ -6,12 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "editor/document.h"
 #include "editor/editor.h"
@@ -70,16 +68,9 @@ inline void drag(ScreenHarness& h, double x0, double x1, double y, int steps = 6
   h.appFrame(ScreenHarness::release(x1, y));
 }
 
-// Runs app frames (with the given input in the first) until cond holds or
-// about 30 s have passed; true when it held.
+// Runs app frames until cond holds or about 30 s have passed; true when it held.
 inline bool framesUntil(ScreenHarness& h, const std::function<bool()>& cond, double seconds = 30) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    h.appFrame();
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return testing_support::waitUntil([&] { h.appFrame(); return cond(); }, seconds, 0.01);
 }
 
 // Resets the editor, the dialog and the router around each test.
@@ -119,12 +110,5 @@ class EditorScreenTest : public ::testing::Test {
     return framesUntil(h, [] { return state().playerReady && state().frame.valid(); });
   }
 };
-
-// Centre of a widget of the last dump (the screen's middle when it is missing).
-inline std::pair<double, double> centreOf(const ScreenHarness& h, const std::string& id) {
-  auto r = h.widget(id);
-  if (!r) return {-1, -1};
-  return {r->x + r->w / 2, r->y + r->h / 2};
-}
 
 }  // namespace editor_screen_fixtures

@@ -11,7 +11,6 @@
 #include "editor_screen_fixtures.h"
 #include "ui/dialog.h"
 
-using editor_screen_fixtures::centreOf;
 using editor_screen_fixtures::EditorScreenTest;
 using editor_screen_fixtures::framesUntil;
 using editor_screen_fixtures::logHas;
