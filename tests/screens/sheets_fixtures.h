@@ -8,10 +8,8 @@
 
 #include <cstdlib>
 #include <functional>
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "core/settings.h"
 #include "editor/document.h"
@@ -82,11 +80,12 @@ inline void savePicture(const ScreenHarness& h, const std::string& name) {
 // Polls the export job once per frame as the editor screen does, until it
 // has been collected (at most about two minutes of frames).
 inline bool runJobToEnd(ScreenHarness& h) {
-  for (int i = 0; i < 120000 && ui::exportRunning(); ++i) {
-    h.frame([](ui::Ctx& c) { ui::pumpExport(c); });
-    if (ui::exportRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return !ui::exportRunning();
+  return testing_support::waitUntil(
+      [&] {
+        h.frame([](ui::Ctx& c) { ui::pumpExport(c); });
+        return !ui::exportRunning();
+      },
+      240, 0.002);
 }
 
 // Answers an open dialog with its first button, drawn in h.
