@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "editor/document.h"
@@ -96,18 +97,16 @@ inline std::string dialogTitle() { return ui::dialogOpen() ? ui::currentDialog()
 inline std::vector<std::pair<std::string, std::string>> makeBadInputs(const std::string& dir) {
   using testing_support::writeFile;
   std::vector<std::pair<std::string, std::string>> out;
-  writeFile(dir + "/empty.jpg", "");
-  out.push_back({dir + "/empty.jpg", "JPG cannot be opened"});
-  writeFile(dir + "/empty.mp4", "");
-  out.push_back({dir + "/empty.mp4", "MP4 cannot be opened"});
-  writeFile(dir + "/notes.mp4", "This is only text, not a video.\nSecond line.\n");
-  out.push_back({dir + "/notes.mp4", "MP4 cannot be opened"});
-  writeFile(dir + "/notes.jpg", "words, not a picture\n");
-  out.push_back({dir + "/notes.jpg", "JPG cannot be opened"});
-  writeFile(dir + "/notes.txt", "words, not a picture\n");
-  out.push_back({dir + "/notes.txt", "TXT cannot be opened"});
-  writeFile(dir + "/fake.cr2", std::string(4096, 'x'));
-  out.push_back({dir + "/fake.cr2", "RAW files (CR2)"});
+  for (const auto& [name, bytes, message] :
+       {std::tuple<const char*, std::string, const char*>{"empty.jpg", "", "JPG cannot be opened"},
+        {"empty.mp4", "", "MP4 cannot be opened"},
+        {"notes.mp4", "This is only text, not a video.\nSecond line.\n", "MP4 cannot be opened"},
+        {"notes.jpg", "words, not a picture\n", "JPG cannot be opened"},
+        {"notes.txt", "words, not a picture\n", "TXT cannot be opened"},
+        {"fake.cr2", std::string(4096, 'x'), "RAW files (CR2)"}}) {
+    writeFile(dir + "/" + name, bytes);
+    out.push_back({dir + "/" + name, message});
+  }
   mkfifo((dir + "/pipe.jpg").c_str(), 0644);
   out.push_back({dir + "/pipe.jpg", "“pipe.jpg” cannot be read"});
   symlink((dir + "/gone.jpg").c_str(), (dir + "/dangling.jpg").c_str());
