@@ -139,7 +139,7 @@ TEST_F(Tools, ANarrowWindowScrollsTheToolRow) {
 
 // --- Top bar and closing ----------------------------------------------------------------
 
-TEST_F(Closing, WithoutEditsTheEditorClosesAtOnce) {
+TEST_F(Closing, WithoutEditsAtOnceWithEditsItAsksAndCancelKeepsTheWork) {
   testing_support::TempDir dir;
   openPicture(dir);
   ScreenHarness h(1280, 720);
@@ -149,13 +149,9 @@ TEST_F(Closing, WithoutEditsTheEditorClosesAtOnce) {
   EXPECT_FALSE(ui::dialogOpen());
   h.appFrame();
   EXPECT_TRUE(h.hasWidget("screen.start"));
-}
 
-TEST_F(Closing, WithEditsItAsksAndCancelKeepsTheWork) {
-  testing_support::TempDir dir;
   openPicture(dir);
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
-  ScreenHarness h(1280, 720);
   h.appFrame();
   ASSERT_TRUE(h.clickWidget("bar.close"));
   EXPECT_TRUE(ui::dialogOpen());
