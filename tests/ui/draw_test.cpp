@@ -42,13 +42,17 @@ InkBox inkIn(const ScreenHarness& h, const ui::Rect& area) {
 }  // namespace
 
 TEST(Theme, MixClampsAndRoundsPerChannel) {
-  EXPECT_EQ(theme::mix(0x000000, 0xFFFFFF, 0.5), 0x808080u);  // 127.5 rounds up
-  EXPECT_EQ(theme::mix(0x000000, 0xFFFFFF, 2.0), 0xFFFFFFu);
-  EXPECT_EQ(theme::mix(0x123456, 0xFFFFFF, -1.0), 0x123456u);
-  EXPECT_EQ(theme::mix(0x123456, 0xFFFFFF, std::nan("")), 0x123456u);
-  EXPECT_EQ(theme::mix(0xFF0000, 0x0000FF, 0.25), 0xBF0040u);
-  // The top byte is not a channel.
-  EXPECT_EQ(theme::mix(0xAA000000, 0xBB000000, 0.5), 0x000000u);
+  const struct {
+    uint32_t a, b;
+    double t;
+    uint32_t want;
+  } cases[] = {{0x000000, 0xFFFFFF, 0.5, 0x808080},  // 127.5 rounds up
+               {0x000000, 0xFFFFFF, 2.0, 0xFFFFFF},
+               {0x123456, 0xFFFFFF, -1.0, 0x123456},
+               {0x123456, 0xFFFFFF, std::nan(""), 0x123456},
+               {0xFF0000, 0x0000FF, 0.25, 0xBF0040},
+               {0xAA000000, 0xBB000000, 0.5, 0x000000}};  // the top byte is not a channel
+  for (const auto& c : cases) EXPECT_EQ(theme::mix(c.a, c.b, c.t), c.want) << std::hex << c.a << " " << c.b;
   EXPECT_EQ(theme::lighten(0x2C6392, 1.0), 0xFFFFFFu);
   EXPECT_EQ(theme::darken(0x2C6392, 1.0), 0x000000u);
   EXPECT_EQ(theme::lighten(0x000000, 0.5), 0x808080u);
@@ -56,21 +60,19 @@ TEST(Theme, MixClampsAndRoundsPerChannel) {
 }
 
 TEST(Theme, LuminanceWeighsChannelsWithoutGamma) {
-  EXPECT_DOUBLE_EQ(theme::luminance(0xFFFFFF), 1.0);
-  EXPECT_DOUBLE_EQ(theme::luminance(0x000000), 0.0);
-  EXPECT_NEAR(theme::luminance(0xFF0000), 0.2126, 1e-12);
-  EXPECT_NEAR(theme::luminance(0x00FF00), 0.7152, 1e-12);
-  EXPECT_NEAR(theme::luminance(0x0000FF), 0.0722, 1e-12);
-  EXPECT_NEAR(theme::luminance(0x808080), 128.0 / 255.0, 1e-12);
+  const std::pair<uint32_t, double> cases[] = {{0xFFFFFF, 1.0},      {0x000000, 0.0},      {0xFF0000, 0.2126},
+                                               {0x00FF00, 0.7152},   {0x0000FF, 0.0722},   {0x808080, 128.0 / 255.0}};
+  for (const auto& [colour, want] : cases) EXPECT_NEAR(theme::luminance(colour), want, 1e-12) << std::hex << colour;
 }
 
 TEST(Draw, ShrinkToFitScales) {
-  EXPECT_DOUBLE_EQ(ui::fitScale(200, 100, 0.6), 0.6);   // limited, still overflows
-  EXPECT_DOUBLE_EQ(ui::fitScale(200, 150, 0.6), 0.75);
-  EXPECT_DOUBLE_EQ(ui::fitScale(100, 150, 0.6), 1.0);  // fits already
-  EXPECT_DOUBLE_EQ(ui::fitScale(150, 150, 0.6), 1.0);
-  EXPECT_DOUBLE_EQ(ui::fitScale(200, 0, 0.6), 1.0);    // no fit width
-  EXPECT_DOUBLE_EQ(ui::fitScale(0.5, 0.25, 0.1), 1.0);  // nothing measurable
+  const struct {
+    double natural, fit, minScale, want;
+  } cases[] = {{200, 100, 0.6, 0.6},  // limited, still overflows
+               {200, 150, 0.6, 0.75},  {100, 150, 0.6, 1.0},  // fits already
+               {150, 150, 0.6, 1.0},   {200, 0, 0.6, 1.0},    // no fit width
+               {0.5, 0.25, 0.1, 1.0}};                        // nothing measurable
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(ui::fitScale(c.natural, c.fit, c.minScale), c.want) << c.natural << " " << c.fit;
 }
 
 TEST(Draw, MeasuredTextShrinksToItsFitWidth) {
