@@ -64,34 +64,6 @@ class DocumentTest : public ::testing::Test {
 
 // --- The document --------------------------------------------------------------------------
 
-TEST_F(DocumentTest, OpenedImageIsOneVersionAndCloseEmptiesIt) {
-  doc::Document& d = doc();
-  std::string err = "stale";
-  ASSERT_TRUE(d.openImage(source_, &err)) << err;
-  EXPECT_EQ(d.kind, media::MediaKind::Image);
-  EXPECT_EQ(d.sourcePath, source_);
-  ASSERT_EQ(d.versions.size(), 1u);
-  EXPECT_EQ(std::tie(d.versions[0].path, d.versions[0].label, d.versions[0].width, d.versions[0].height),
-            std::make_tuple(source_, std::string(), 40, 30));
-  EXPECT_EQ(d.current, 0);
-  EXPECT_EQ(d.currentPath(), source_);
-  EXPECT_EQ(d.imageInfo.format, "PNG");
-  EXPECT_TRUE(centreIs(d.image, kGrey));
-  EXPECT_FALSE(d.undo());
-  EXPECT_FALSE(d.redo());
-  EXPECT_EQ(d.current, 0);
-
-  d.close();
-  EXPECT_EQ(d.kind, media::MediaKind::Unknown);
-  EXPECT_TRUE(d.versions.empty() && d.image.pixels.empty());
-  EXPECT_EQ(d.current, -1);
-  EXPECT_EQ(d.imageInfo.orientation, 1);
-  EXPECT_EQ(d.imageInfo.width, 0);
-  EXPECT_EQ(d.currentPath(), "");
-  EXPECT_EQ(d.title(), "");
-  EXPECT_FALSE(d.undo() || d.redo());
-}
-
 TEST_F(DocumentTest, TitleIsTheSourceFileName) {
   const std::pair<const char*, const char*> cases[] = {
       {"/home/u/Pictures/a.jpg", "a.jpg"}, {"C:\\Users\\u\\b.png", "b.png"}, {"plain.webp", "plain.webp"}, {"/dir/", ""}};
@@ -106,9 +78,24 @@ TEST_F(DocumentTest, TitleIsTheSourceFileName) {
   EXPECT_EQ(d.title(), "");
 }
 
-TEST_F(DocumentTest, CommitsUndoRedoAndTheRedoTail) {
+// The source is version 0; each commit a version more, undo and redo move
+// through them, a commit after an undo replaces the redo tail, and closing
+// empties the document.
+TEST_F(DocumentTest, VersionsUndoRedoAndTheRedoTail) {
   doc::Document& d = doc();
-  open();
+  std::string err = "stale";
+  ASSERT_TRUE(d.openImage(source_, &err)) << err;
+  EXPECT_EQ(d.kind, media::MediaKind::Image);
+  EXPECT_EQ(d.sourcePath, source_);
+  ASSERT_EQ(d.versions.size(), 1u);
+  EXPECT_EQ(std::tie(d.versions[0].path, d.versions[0].label, d.versions[0].width, d.versions[0].height),
+            std::make_tuple(source_, std::string(), 40, 30));
+  EXPECT_EQ(d.current, 0);
+  EXPECT_EQ(d.currentPath(), source_);
+  EXPECT_EQ(d.imageInfo.format, "PNG");
+  EXPECT_TRUE(centreIs(d.image, kGrey));
+  EXPECT_FALSE(d.undo() || d.redo());
+
   const int base = d.stepCounter;
   commit(kRed, "red");
   ASSERT_TRUE(d.commitImage(solid(20, 10, kBlue), "blue"));
@@ -133,8 +120,7 @@ TEST_F(DocumentTest, CommitsUndoRedoAndTheRedoTail) {
   EXPECT_FALSE(d.redo());
   ASSERT_TRUE(d.undo());
 
-  // A commit after an undo replaces the redo tail; the dropped step's file
-  // stays on disk until exit.
+  // The dropped step's file stays on disk until exit.
   const std::string dropped = d.versions[2].path;
   commit(kGreen, "green");
   ASSERT_EQ(d.versions.size(), 3u);
@@ -144,12 +130,21 @@ TEST_F(DocumentTest, CommitsUndoRedoAndTheRedoTail) {
   EXPECT_EQ(d.versions[2].path, stepPath(base + 3));
   EXPECT_TRUE(fs::isFile(dropped));
   EXPECT_FALSE(d.redo());
-
   ASSERT_TRUE(d.undo());
   ASSERT_TRUE(d.undo());
   EXPECT_EQ(d.current, 0);
   EXPECT_TRUE(centreIs(d.image, kGrey));
   EXPECT_FALSE(d.undo());
+
+  d.close();
+  EXPECT_EQ(d.kind, media::MediaKind::Unknown);
+  EXPECT_TRUE(d.versions.empty() && d.image.pixels.empty());
+  EXPECT_EQ(d.current, -1);
+  EXPECT_EQ(d.imageInfo.orientation, 1);
+  EXPECT_EQ(d.imageInfo.width, 0);
+  EXPECT_EQ(d.currentPath(), "");
+  EXPECT_EQ(d.title(), "");
+  EXPECT_FALSE(d.undo() || d.redo());
 }
 
 // Step files are never reused while the program runs: the number keeps
