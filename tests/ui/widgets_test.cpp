@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -283,19 +284,14 @@ TEST(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
   EXPECT_GT(ui::secondsUntilRequestedFrame(), 0) << "no frames asked for once it stopped";
 
   // A hard flick toward the end stops there, and at the top likewise.
-  h.frame(draw, ScreenHarness::press(200, 390));
-  for (int i = 0; i < 5; ++i) h.frame(draw, drag(200, 390 - 60 * i, -60));
-  h.frame(draw, ScreenHarness::release(200, 100));
-  for (int i = 0; i < 50; ++i) h.frame(draw);
-  EXPECT_DOUBLE_EQ(offset, 700);
-  EXPECT_EQ(h.ctx().scrollVelocity, 0);
-
-  h.frame(draw, ScreenHarness::press(200, 110));
-  for (int i = 0; i < 5; ++i) h.frame(draw, drag(200, 110 + 50 * i, 50));
-  h.frame(draw, ScreenHarness::release(200, 390));
-  for (int i = 0; i < 80; ++i) h.frame(draw);
-  EXPECT_DOUBLE_EQ(offset, 0);
-  EXPECT_EQ(h.ctx().scrollVelocity, 0);
+  for (const auto& [y, dy, up, stop] : {std::tuple{390.0, -60.0, 100.0, 700.0}, std::tuple{110.0, 50.0, 390.0, 0.0}}) {
+    h.frame(draw, ScreenHarness::press(200, y));
+    for (int i = 0; i < 5; ++i) h.frame(draw, drag(200, y + dy * i, dy));
+    h.frame(draw, ScreenHarness::release(200, up));
+    for (int i = 0; i < 80; ++i) h.frame(draw);
+    EXPECT_DOUBLE_EQ(offset, stop);
+    EXPECT_EQ(h.ctx().scrollVelocity, 0);
+  }
 
   // The wheel moves it by 48·s a notch; another list's offset is only clamped.
   ui::Input wheel = ScreenHarness::move(200, 200);
