@@ -20,7 +20,6 @@ namespace {
 // Bounding box of the non-transparent pixels in a logical rectangle.
 struct InkBox {
   double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
-  int count = 0;
 };
 
 InkBox inkIn(const ScreenHarness& h, const ui::Rect& area) {
@@ -32,7 +31,6 @@ InkBox inkIn(const ScreenHarness& h, const ui::Rect& area) {
         box.right = std::max(box.right, x + 1);
         box.top = std::min(box.top, y);
         box.bottom = std::max(box.bottom, y + 1);
-        ++box.count;
       }
     }
   }
@@ -79,31 +77,23 @@ TEST(Draw, MeasuredTextShrinksToItsFitWidth) {
   ScreenHarness h(800, 400);
   h.frame([](ui::Ctx& c) {
     const std::string label = "Estimating time left for the export";
-    ui::TextStyle plain{.size = 20};
-    double natural = 0;
-    double naturalH = 0;
-    ui::measureText(c.cr, label, plain, &natural, &naturalH);
+    double natural = 0, naturalH = 0;
+    ui::measureText(c.cr, label, {.size = 20}, &natural, &naturalH);
     ASSERT_GT(natural, 100);
-
-    ui::TextStyle fitted = plain;
-    fitted.fitWidth = natural * 0.75;
-    fitted.minScale = 0.6;
-    double w = 0;
-    double hh = 0;
-    ui::measureText(c.cr, label, fitted, &w, &hh);
-    EXPECT_NEAR(w, natural * 0.75, natural * 0.04);
-    EXPECT_LT(hh, naturalH);
-
-    fitted.fitWidth = natural * 0.3;  // below the limit: drawn at 0.6 and overflowing
-    ui::measureText(c.cr, label, fitted, &w, nullptr);
-    EXPECT_NEAR(w, natural * 0.6, natural * 0.04);
-    EXPECT_GT(w, fitted.fitWidth);
-
-    fitted.fitWidth = natural * 2;  // fits: untouched
-    ui::measureText(c.cr, label, fitted, &w, nullptr);
-    EXPECT_DOUBLE_EQ(w, natural);
-
-    ui::measureText(c.cr, "", plain, &w, &hh);
+    // Fit width (share of the natural width) → width drawn: shrunk to fit,
+    // never below 0.6 (then overflowing), untouched when it fits.
+    for (const auto& [fit, want] : {std::pair{0.75, 0.75}, std::pair{0.3, 0.6}, std::pair{2.0, 1.0}}) {
+      double w = 0, hh = 0;
+      ui::measureText(c.cr, label, {.size = 20, .fitWidth = natural * fit, .minScale = 0.6}, &w, &hh);
+      EXPECT_NEAR(w, natural * want, natural * 0.04) << fit;
+      if (want < 1) {
+        EXPECT_LT(hh, naturalH) << fit;
+      } else {
+        EXPECT_DOUBLE_EQ(w, natural);
+      }
+    }
+    double w = 1, hh = 1;
+    ui::measureText(c.cr, "", {.size = 20}, &w, &hh);
     EXPECT_EQ(w, 0);
     EXPECT_EQ(hh, 0);
   });
@@ -112,24 +102,19 @@ TEST(Draw, MeasuredTextShrinksToItsFitWidth) {
 TEST(Draw, UppercaseWrapAndLetterSpacingChangeTheLayout) {
   ScreenHarness h(800, 400);
   h.frame([](ui::Ctx& c) {
-    double upper = 0;
-    double spelled = 0;
+    double upper = 0, spelled = 0;
     ui::measureText(c.cr, "straße", {.size = 16, .uppercase = true}, &upper, nullptr);
     ui::measureText(c.cr, "STRASSE", {.size = 16}, &spelled, nullptr);
     EXPECT_DOUBLE_EQ(upper, spelled);  // ß becomes SS
 
-    double oneLineW = 0;
-    double oneLineH = 0;
-    double wrappedW = 0;
-    double wrappedH = 0;
+    double oneLineW = 0, oneLineH = 0, wrappedW = 0, wrappedH = 0;
     const std::string body = "Every edit writes a new file. The source file is never modified or overwritten.";
     ui::measureText(c.cr, body, {.size = 16}, &oneLineW, &oneLineH);
     ui::measureText(c.cr, body, {.size = 16, .wrapWidth = 200}, &wrappedW, &wrappedH);
     EXPECT_LE(wrappedW, 200);
     EXPECT_GT(wrappedH, 2 * oneLineH);
 
-    double spaced = 0;
-    double tight = 0;
+    double tight = 0, spaced = 0;
     ui::measureText(c.cr, "ABCDE", {.size = 16}, &tight, nullptr);
     ui::measureText(c.cr, "ABCDE", {.size = 16, .letterSpacing = 4}, &spaced, nullptr);
     EXPECT_NEAR(spaced - tight, 16, 2);  // between the five letters
