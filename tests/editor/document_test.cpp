@@ -371,7 +371,12 @@ TEST_F(EditorUndo, StepsFollowEffectsAndVersionsAndMoveTheDocumentOnlyForTheirOw
   EXPECT_EQ(doc().current, 0);
   EXPECT_FALSE(ui::canUndoStep());
 
+  // Undo and redo drop an armed or dragged effect.
+  state().armedKind = Fade::In;
+  state().draggedEffect = 0;
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(ui::redoStep()) << i;
+  EXPECT_EQ(state().armedKind, -1);
+  EXPECT_EQ(state().draggedEffect, -1);
   EXPECT_EQ(doc().current, 2);
   EXPECT_TRUE(centreIs(doc().image, kBlue));
   ASSERT_EQ(state().effects.size(), 1u);
@@ -380,7 +385,9 @@ TEST_F(EditorUndo, StepsFollowEffectsAndVersionsAndMoveTheDocumentOnlyForTheirOw
   EXPECT_EQ(state().undoSteps.size(), 3u);
 
   // A change after two undos drops both redo steps.
+  state().armedKind = Fade::Cross;
   ASSERT_TRUE(ui::undoStep());
+  EXPECT_EQ(state().armedKind, -1);
   ASSERT_TRUE(ui::undoStep());
   EXPECT_EQ(state().undoPos, 1u);
   placeStep(5000);
@@ -447,18 +454,6 @@ TEST_F(EditorUndo, DragsAreOneStepAndNudgesWithinHalfAMillisecondNone) {
   state().effects[0].kind = Fade::In;
   ui::syncUndo();
   EXPECT_EQ(state().undoSteps.size(), 3u);
-}
-
-TEST_F(EditorUndo, UndoAndRedoDropAnArmedOrDraggedEffect) {
-  placeStep(1000);
-  state().armedKind = Fade::Cross;
-  ASSERT_TRUE(ui::undoStep());
-  EXPECT_EQ(state().armedKind, -1);
-  state().armedKind = Fade::In;
-  state().draggedEffect = 0;
-  ASSERT_TRUE(ui::redoStep());
-  EXPECT_EQ(state().armedKind, -1);
-  EXPECT_EQ(state().draggedEffect, -1);
 }
 
 TEST_F(EditorUndo, TheDocumentGoingBackByItselfResynchronises) {
