@@ -26,9 +26,7 @@ inline testing_support::TempXdg* useTempCache() {
 }
 
 struct Rgb {
-  uint8_t r = 0;
-  uint8_t g = 0;
-  uint8_t b = 0;
+  uint8_t r = 0, g = 0, b = 0;
 };
 
 inline media::Image solid(int w, int h, Rgb c) {

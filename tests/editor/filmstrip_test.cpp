@@ -4,89 +4,78 @@
 #include <gtest/gtest.h>
 #include <cairo.h>
 
-#include <chrono>
 #include <functional>
-#include <thread>
 
 #include "editor/filmstrip.h"
 #include "editor/stillcache.h"
 #include "support/media_clips.h"
+#include "support/test_support.h"
+#include "ui/cairo_guard.h"
 #include "ui/frame.h"
 
 namespace {
 
 // A frame context over a small offscreen surface with a clock of its own.
-class StripCtx {
- public:
-  StripCtx() : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1200, 100)), cr_(cairo_create(surface_)) {
-    ctx.cr = cr_;
+struct StripCtx {
+  StripCtx() {
+    ctx.cr = cr.get();
     ctx.w = 1200;
     ctx.h = 100;
     ctx.now = 100;
   }
-  ~StripCtx() {
-    ui::resetFilmstrip();
-    cairo_destroy(cr_);
-    cairo_surface_destroy(surface_);
+  ~StripCtx() { ui::resetFilmstrip(); }
+  void draw(const std::string& path, double from, double to, double width = 800, int version = 0) {
+    ui::drawFilmstrip(ctx, ui::Rect{0, 0, width, 50}, path, version, from, to);
   }
-  void draw(const std::string& path, double from, double to, double width = 800) {
-    ui::drawFilmstrip(ctx, ui::Rect{0, 0, width, 50}, path, 0, from, to);
-  }
+  ui::SurfacePtr surface{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1200, 100)};
+  ui::CairoPtr cr{cairo_create(surface.get())};
   ui::Ctx ctx;
-
- private:
-  cairo_surface_t* surface_;
-  cairo_t* cr_;
 };
 
-bool waitFor(const std::function<bool()>& cond) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
+bool waitFor(const std::function<bool()>& cond) { return testing_support::waitUntil(cond, 60, 0.01); }
+ui::FilmstripStatus status() { return ui::filmstripStatus(); }
 std::string clip() { return media_clips::indexClip("strip.mp4", 8, "aac"); }
 
 }  // namespace
 
+// Smaller memory tiers get fewer, wider, smaller thumbnails; tier 4 and
+// unknown tiers the default.
 TEST(FilmstripTuning, SlotsFollowTheMemoryTier) {
-  const struct {
-    int tier;
-    double slot;
-    int maxThumbs;
-    int decode;
-  } kTable[] = {{1, 150, 14, 144}, {2, 110, 24, 192}, {3, 90, 36, 288}, {4, 70, 48, 384}, {0, 70, 48, 384}};
-  for (const auto& row : kTable) {
-    const ui::FilmstripTuning t = ui::filmstripTuning(row.tier);
-    EXPECT_EQ(t.slotWidth, row.slot);
-    EXPECT_EQ(t.maxThumbs, row.maxThumbs);
-    EXPECT_EQ(t.decodeSize, row.decode);
+  for (int tier = 1; tier < 4; ++tier) {
+    const ui::FilmstripTuning lo = ui::filmstripTuning(tier);
+    const ui::FilmstripTuning hi = ui::filmstripTuning(tier + 1);
+    EXPECT_GT(lo.slotWidth, hi.slotWidth) << tier;
+    EXPECT_LT(lo.maxThumbs, hi.maxThumbs) << tier;
+    EXPECT_LT(lo.decodeSize, hi.decodeSize) << tier;
+  }
+  for (int tier : {0, 4, 99}) {
+    const ui::FilmstripTuning t = ui::filmstripTuning(tier);
+    EXPECT_EQ(t.slotWidth, 70);
+    EXPECT_EQ(t.maxThumbs, 48);
+    EXPECT_EQ(t.decodeSize, 384);
   }
   EXPECT_EQ(ui::filmstripCountFor(100, 1.0, 4), 8);      // at least 8
   EXPECT_EQ(ui::filmstripCountFor(10000, 1.0, 4), 48);   // at most the tier's maximum
-  EXPECT_EQ(ui::filmstripCountFor(10000, 1.0, 1), 14);
+  EXPECT_EQ(ui::filmstripCountFor(10000, 1.0, 1), ui::filmstripTuning(1).maxThumbs);
   EXPECT_EQ(ui::filmstripCountFor(1400, 1.0, 4), 20);    // round(1400 / 70)
   EXPECT_EQ(ui::filmstripCountFor(1400, 2.0, 4), 10);    // slots grow with the interface scale
 }
 
 TEST(Filmstrip, NothingIsDrawnOrCollectedForEmptyRequests) {
   StripCtx c;
-  const int before = ui::filmstripStatus().collections;
+  const int before = status().collections;
   ui::drawFilmstrip(c.ctx, ui::Rect{0, 0, 7, 50}, clip(), 0, 0, 1000);
   ui::drawFilmstrip(c.ctx, ui::Rect{0, 0, 800, 3}, clip(), 0, 0, 1000);
-  ui::drawFilmstrip(c.ctx, ui::Rect{0, 0, 800, 50}, clip(), 0, 1000, 1000);
-  EXPECT_EQ(ui::filmstripStatus().collections, before);
+  c.draw(clip(), 1000, 1000);
+  EXPECT_EQ(status().collections, before);
   EXPECT_FALSE(ui::drawAudioPeaks(c.ctx, ui::Rect{0, 0, 3, 16}));
 }
 
 TEST(Filmstrip, FillsEverySlotAndTheSoundCurve) {
   StripCtx c;
   c.draw(clip(), 0, 8000);
-  ASSERT_TRUE(waitFor([] { return !ui::filmstripStatus().running; }));
-  const ui::FilmstripStatus st = ui::filmstripStatus();
+  ASSERT_TRUE(waitFor([] { return !status().running; }));
+  const ui::FilmstripStatus st = status();
   EXPECT_GE(st.count, 8);
   EXPECT_EQ(st.ready, st.count);
   EXPECT_EQ(st.peaks, static_cast<size_t>(st.count * 12));
@@ -98,7 +87,7 @@ TEST(Filmstrip, ScrollingStartsNoCollectionAQuarterSecondsRestDoes) {
   StripCtx c;
   const std::string path = clip();
   c.draw(path, 0, 2000);
-  const int first = ui::filmstripStatus().collections;
+  const int first = status().collections;
   // Moving 3 % of the window every 0.1 s: never still long enough.
   double from = 0;
   for (int i = 0; i < 20; ++i) {
@@ -106,41 +95,41 @@ TEST(Filmstrip, ScrollingStartsNoCollectionAQuarterSecondsRestDoes) {
     from += 60;
     c.draw(path, from, from + 2000);
   }
-  EXPECT_EQ(ui::filmstripStatus().collections, first);
+  EXPECT_EQ(status().collections, first);
   c.ctx.now += 0.3;
   ASSERT_TRUE(waitFor([&] {
     c.draw(path, from, from + 2000);
-    return ui::filmstripStatus().collections == first + 1;
+    return status().collections == first + 1;
   }));
-  EXPECT_DOUBLE_EQ(ui::filmstripStatus().fromMs, from);
+  EXPECT_DOUBLE_EQ(status().fromMs, from);
   // A move of 1 % is not a new window.
-  c.ctx.now += 1;
-  c.draw(path, from + 15, from + 2015);
-  c.ctx.now += 1;
-  c.draw(path, from + 15, from + 2015);
-  EXPECT_EQ(ui::filmstripStatus().collections, first + 1);
+  for (int i = 0; i < 2; ++i) {
+    c.ctx.now += 1;
+    c.draw(path, from + 15, from + 2015);
+  }
+  EXPECT_EQ(status().collections, first + 1);
 }
 
 TEST(Filmstrip, AnotherVersionOrWidthStartsOver) {
   StripCtx c;
   const std::string path = clip();
   c.draw(path, 0, 8000);
-  const int first = ui::filmstripStatus().collections;
-  ui::drawFilmstrip(c.ctx, ui::Rect{0, 0, 800, 50}, path, 1, 0, 8000);
-  EXPECT_EQ(ui::filmstripStatus().collections, first + 1);
-  c.draw(path, 0, 8000, 2000);  // another slot count
-  EXPECT_EQ(ui::filmstripStatus().collections, first + 2);
+  const int first = status().collections;
+  c.draw(path, 0, 8000, 800, 1);
+  EXPECT_EQ(status().collections, first + 1);
+  c.draw(path, 0, 8000, 2000, 1);  // another slot count
+  EXPECT_EQ(status().collections, first + 2);
   ui::resetFilmstrip();
-  EXPECT_EQ(ui::filmstripStatus().ready, 0);
-  EXPECT_EQ(ui::filmstripStatus().peaks, 0u);
-  EXPECT_FALSE(ui::filmstripStatus().running);
+  EXPECT_EQ(status().ready, 0);
+  EXPECT_EQ(status().peaks, 0u);
+  EXPECT_FALSE(status().running);
 }
 
 TEST(Filmstrip, AFileThatCannotBeReadEndsTheCollectorQuietly) {
   StripCtx c;
   c.draw("/nonexistent/clip.mp4", 0, 1000);
-  ASSERT_TRUE(waitFor([] { return !ui::filmstripStatus().running; }));
-  EXPECT_EQ(ui::filmstripStatus().ready, 0);
+  ASSERT_TRUE(waitFor([] { return !status().running; }));
+  EXPECT_EQ(status().ready, 0);
 }
 
 // --- Stills ----------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "platform/log.h"
 #include "support/in_child.h"
 #include "support/test_support.h"
+#include "ui/cairo_guard.h"
 #include "ui/frame.h"
 #include "ui/widgets.h"
 
@@ -22,52 +23,51 @@ using testing_support::TempDir;
 
 namespace {
 
-// An asset folder holding the marker font (so it is chosen) and, when
-// markColour is not 0, a square opaque icon_512.png of that colour.
-void makeAssetDir(const TempDir& dir, uint32_t markColour) {
-  platform::fs::ensureDir(dir.file("assets"));
+// Points the process at an asset folder holding the marker font (so it is
+// chosen) and, when markColour is not 0, a square opaque icon_512.png of
+// that colour; the log goes below the folder too.
+void useAssetDir(const TempDir& dir, uint32_t markColour) {
+  platform::fs::ensureDir(dir.file("assets/icon"));
   const std::string fonts = std::string(KORVELLE_BINARY_DIR) + "/assets/fonts";
   symlink(fonts.c_str(), dir.file("assets/fonts").c_str());
+  setenv("KORVELLE_ASSET_DIR", dir.path().c_str(), 1);
+  setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
   if (markColour == 0) return;
-  platform::fs::ensureDir(dir.file("assets/icon"));
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 512, 512);
-  cairo_t* cr = cairo_create(s);
-  cairo_set_source_rgb(cr, ((markColour >> 16) & 0xFF) / 255.0, ((markColour >> 8) & 0xFF) / 255.0,
-                       (markColour & 0xFF) / 255.0);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_write_to_png(s, dir.file("assets/icon/icon_512.png").c_str());
-  cairo_surface_destroy(s);
+  ui::SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 512, 512));
+  {
+    ui::CairoPtr cr(cairo_create(s.get()));
+    cairo_set_source_rgb(cr.get(), ((markColour >> 16) & 0xFF) / 255.0, ((markColour >> 8) & 0xFF) / 255.0,
+                         (markColour & 0xFF) / 255.0);
+    cairo_paint(cr.get());
+  }
+  cairo_surface_write_to_png(s.get(), dir.file("assets/icon/icon_512.png").c_str());
 }
 
-// Draws the mark into r on a fresh w × h surface at scale and returns the
-// pixel (x, y) of every probe as "AARRGGBB " words.
+// Draws the mark twice (the second time from its cached copy) into r on a
+// fresh 300 × 200 surface at scale; the pixel at every probe as "AARRGGBB ".
 std::string drawAndProbe(const ui::Rect& r, double scale, const std::vector<std::pair<double, double>>& probes) {
-  const int w = 300;
-  const int h = 200;
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(w * scale),
-                                                  static_cast<int>(h * scale));
-  cairo_t* cr = cairo_create(s);
-  cairo_scale(cr, scale, scale);
-  ui::Ctx ctx;
-  ctx.cr = cr;
-  ctx.w = w;
-  ctx.h = h;
-  ui::drawAppMark(ctx, r);
-  ui::drawAppMark(ctx, r);  // the cached copy draws the same
-  cairo_destroy(cr);
-  cairo_surface_flush(s);
+  ui::SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(300 * scale),
+                                              static_cast<int>(200 * scale)));
+  {
+    ui::CairoPtr cr(cairo_create(s.get()));
+    cairo_scale(cr.get(), scale, scale);
+    ui::Ctx ctx;
+    ctx.cr = cr.get();
+    ctx.w = 300;
+    ctx.h = 200;
+    ui::drawAppMark(ctx, r);
+    ui::drawAppMark(ctx, r);
+  }
+  cairo_surface_flush(s.get());
   std::string out;
-  const unsigned char* data = cairo_image_surface_get_data(s);
-  const int stride = cairo_image_surface_get_stride(s);
+  const unsigned char* data = cairo_image_surface_get_data(s.get());
+  const int stride = cairo_image_surface_get_stride(s.get());
   for (const auto& [x, y] : probes) {
-    const int px = static_cast<int>(x * scale);
-    const int py = static_cast<int>(y * scale);
     char word[16];
-    std::snprintf(word, sizeof word, "%08X ", reinterpret_cast<const uint32_t*>(data + py * stride)[px]);
+    std::snprintf(word, sizeof word, "%08X ",
+                  reinterpret_cast<const uint32_t*>(data + static_cast<int>(y * scale) * stride)[static_cast<int>(x * scale)]);
     out += word;
   }
-  cairo_surface_destroy(s);
   return out;
 }
 
@@ -94,9 +94,7 @@ TEST(AppMark, BuildDrawsEverySize) {
 TEST(AppMark, DrawnRoundedAndCentred) {
   testing_support::ChildResult r = testing_support::inChild([] {
     TempDir dir;
-    makeAssetDir(dir, 0x3080C0);
-    setenv("KORVELLE_ASSET_DIR", dir.path().c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
+    useAssetDir(dir, 0x3080C0);
     // A 200 × 100 area: a 100-pixel mark centred at x 60 … 160, y 10 … 110.
     const ui::Rect area{10, 10, 200, 100};
     std::string out = drawAndProbe(area, 1, {{110, 60}, {60.5, 60}, {159.5, 60}, {110, 10.5}, {61, 11},
@@ -115,9 +113,7 @@ TEST(AppMark, DrawnRoundedAndCentred) {
 TEST(AppMark, MissingFileIsLoggedOnceAndDrawsNothing) {
   testing_support::ChildResult r = testing_support::inChild([] {
     TempDir dir;
-    makeAssetDir(dir, 0);
-    setenv("KORVELLE_ASSET_DIR", dir.path().c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
+    useAssetDir(dir, 0);
     diag::init();
     std::string out = drawAndProbe(ui::Rect{10, 10, 100, 100}, 1, {{60, 60}});
     out += drawAndProbe(ui::Rect{10, 10, 100, 100}, 1, {{60, 60}});

@@ -20,7 +20,6 @@ namespace {
 // Bounding box of the non-transparent pixels in a logical rectangle.
 struct InkBox {
   double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
-  int count = 0;
 };
 
 InkBox inkIn(const ScreenHarness& h, const ui::Rect& area) {
@@ -32,7 +31,6 @@ InkBox inkIn(const ScreenHarness& h, const ui::Rect& area) {
         box.right = std::max(box.right, x + 1);
         box.top = std::min(box.top, y);
         box.bottom = std::max(box.bottom, y + 1);
-        ++box.count;
       }
     }
   }
@@ -42,13 +40,17 @@ InkBox inkIn(const ScreenHarness& h, const ui::Rect& area) {
 }  // namespace
 
 TEST(Theme, MixClampsAndRoundsPerChannel) {
-  EXPECT_EQ(theme::mix(0x000000, 0xFFFFFF, 0.5), 0x808080u);  // 127.5 rounds up
-  EXPECT_EQ(theme::mix(0x000000, 0xFFFFFF, 2.0), 0xFFFFFFu);
-  EXPECT_EQ(theme::mix(0x123456, 0xFFFFFF, -1.0), 0x123456u);
-  EXPECT_EQ(theme::mix(0x123456, 0xFFFFFF, std::nan("")), 0x123456u);
-  EXPECT_EQ(theme::mix(0xFF0000, 0x0000FF, 0.25), 0xBF0040u);
-  // The top byte is not a channel.
-  EXPECT_EQ(theme::mix(0xAA000000, 0xBB000000, 0.5), 0x000000u);
+  const struct {
+    uint32_t a, b;
+    double t;
+    uint32_t want;
+  } cases[] = {{0x000000, 0xFFFFFF, 0.5, 0x808080},  // 127.5 rounds up
+               {0x000000, 0xFFFFFF, 2.0, 0xFFFFFF},
+               {0x123456, 0xFFFFFF, -1.0, 0x123456},
+               {0x123456, 0xFFFFFF, std::nan(""), 0x123456},
+               {0xFF0000, 0x0000FF, 0.25, 0xBF0040},
+               {0xAA000000, 0xBB000000, 0.5, 0x000000}};  // the top byte is not a channel
+  for (const auto& c : cases) EXPECT_EQ(theme::mix(c.a, c.b, c.t), c.want) << std::hex << c.a << " " << c.b;
   EXPECT_EQ(theme::lighten(0x2C6392, 1.0), 0xFFFFFFu);
   EXPECT_EQ(theme::darken(0x2C6392, 1.0), 0x000000u);
   EXPECT_EQ(theme::lighten(0x000000, 0.5), 0x808080u);
@@ -56,52 +58,42 @@ TEST(Theme, MixClampsAndRoundsPerChannel) {
 }
 
 TEST(Theme, LuminanceWeighsChannelsWithoutGamma) {
-  EXPECT_DOUBLE_EQ(theme::luminance(0xFFFFFF), 1.0);
-  EXPECT_DOUBLE_EQ(theme::luminance(0x000000), 0.0);
-  EXPECT_NEAR(theme::luminance(0xFF0000), 0.2126, 1e-12);
-  EXPECT_NEAR(theme::luminance(0x00FF00), 0.7152, 1e-12);
-  EXPECT_NEAR(theme::luminance(0x0000FF), 0.0722, 1e-12);
-  EXPECT_NEAR(theme::luminance(0x808080), 128.0 / 255.0, 1e-12);
+  const std::pair<uint32_t, double> cases[] = {{0xFFFFFF, 1.0},      {0x000000, 0.0},      {0xFF0000, 0.2126},
+                                               {0x00FF00, 0.7152},   {0x0000FF, 0.0722},   {0x808080, 128.0 / 255.0}};
+  for (const auto& [colour, want] : cases) EXPECT_NEAR(theme::luminance(colour), want, 1e-12) << std::hex << colour;
 }
 
 TEST(Draw, ShrinkToFitScales) {
-  EXPECT_DOUBLE_EQ(ui::fitScale(200, 100, 0.6), 0.6);   // limited, still overflows
-  EXPECT_DOUBLE_EQ(ui::fitScale(200, 150, 0.6), 0.75);
-  EXPECT_DOUBLE_EQ(ui::fitScale(100, 150, 0.6), 1.0);  // fits already
-  EXPECT_DOUBLE_EQ(ui::fitScale(150, 150, 0.6), 1.0);
-  EXPECT_DOUBLE_EQ(ui::fitScale(200, 0, 0.6), 1.0);    // no fit width
-  EXPECT_DOUBLE_EQ(ui::fitScale(0.5, 0.25, 0.1), 1.0);  // nothing measurable
+  const struct {
+    double natural, fit, minScale, want;
+  } cases[] = {{200, 100, 0.6, 0.6},  // limited, still overflows
+               {200, 150, 0.6, 0.75},  {100, 150, 0.6, 1.0},  // fits already
+               {150, 150, 0.6, 1.0},   {200, 0, 0.6, 1.0},    // no fit width
+               {0.5, 0.25, 0.1, 1.0}};                        // nothing measurable
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(ui::fitScale(c.natural, c.fit, c.minScale), c.want) << c.natural << " " << c.fit;
 }
 
 TEST(Draw, MeasuredTextShrinksToItsFitWidth) {
   ScreenHarness h(800, 400);
   h.frame([](ui::Ctx& c) {
     const std::string label = "Estimating time left for the export";
-    ui::TextStyle plain{.size = 20};
-    double natural = 0;
-    double naturalH = 0;
-    ui::measureText(c.cr, label, plain, &natural, &naturalH);
+    double natural = 0, naturalH = 0;
+    ui::measureText(c.cr, label, {.size = 20}, &natural, &naturalH);
     ASSERT_GT(natural, 100);
-
-    ui::TextStyle fitted = plain;
-    fitted.fitWidth = natural * 0.75;
-    fitted.minScale = 0.6;
-    double w = 0;
-    double hh = 0;
-    ui::measureText(c.cr, label, fitted, &w, &hh);
-    EXPECT_NEAR(w, natural * 0.75, natural * 0.04);
-    EXPECT_LT(hh, naturalH);
-
-    fitted.fitWidth = natural * 0.3;  // below the limit: drawn at 0.6 and overflowing
-    ui::measureText(c.cr, label, fitted, &w, nullptr);
-    EXPECT_NEAR(w, natural * 0.6, natural * 0.04);
-    EXPECT_GT(w, fitted.fitWidth);
-
-    fitted.fitWidth = natural * 2;  // fits: untouched
-    ui::measureText(c.cr, label, fitted, &w, nullptr);
-    EXPECT_DOUBLE_EQ(w, natural);
-
-    ui::measureText(c.cr, "", plain, &w, &hh);
+    // Fit width (share of the natural width) → width drawn: shrunk to fit,
+    // never below 0.6 (then overflowing), untouched when it fits.
+    for (const auto& [fit, want] : {std::pair{0.75, 0.75}, std::pair{0.3, 0.6}, std::pair{2.0, 1.0}}) {
+      double w = 0, hh = 0;
+      ui::measureText(c.cr, label, {.size = 20, .fitWidth = natural * fit, .minScale = 0.6}, &w, &hh);
+      EXPECT_NEAR(w, natural * want, natural * 0.04) << fit;
+      if (want < 1) {
+        EXPECT_LT(hh, naturalH) << fit;
+      } else {
+        EXPECT_DOUBLE_EQ(w, natural);
+      }
+    }
+    double w = 1, hh = 1;
+    ui::measureText(c.cr, "", {.size = 20}, &w, &hh);
     EXPECT_EQ(w, 0);
     EXPECT_EQ(hh, 0);
   });
@@ -110,24 +102,19 @@ TEST(Draw, MeasuredTextShrinksToItsFitWidth) {
 TEST(Draw, UppercaseWrapAndLetterSpacingChangeTheLayout) {
   ScreenHarness h(800, 400);
   h.frame([](ui::Ctx& c) {
-    double upper = 0;
-    double spelled = 0;
+    double upper = 0, spelled = 0;
     ui::measureText(c.cr, "straße", {.size = 16, .uppercase = true}, &upper, nullptr);
     ui::measureText(c.cr, "STRASSE", {.size = 16}, &spelled, nullptr);
     EXPECT_DOUBLE_EQ(upper, spelled);  // ß becomes SS
 
-    double oneLineW = 0;
-    double oneLineH = 0;
-    double wrappedW = 0;
-    double wrappedH = 0;
+    double oneLineW = 0, oneLineH = 0, wrappedW = 0, wrappedH = 0;
     const std::string body = "Every edit writes a new file. The source file is never modified or overwritten.";
     ui::measureText(c.cr, body, {.size = 16}, &oneLineW, &oneLineH);
     ui::measureText(c.cr, body, {.size = 16, .wrapWidth = 200}, &wrappedW, &wrappedH);
     EXPECT_LE(wrappedW, 200);
     EXPECT_GT(wrappedH, 2 * oneLineH);
 
-    double spaced = 0;
-    double tight = 0;
+    double tight = 0, spaced = 0;
     ui::measureText(c.cr, "ABCDE", {.size = 16}, &tight, nullptr);
     ui::measureText(c.cr, "ABCDE", {.size = 16, .letterSpacing = 4}, &spaced, nullptr);
     EXPECT_NEAR(spaced - tight, 16, 2);  // between the five letters

@@ -4,96 +4,70 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/free_with.h"
 #include "ui/gpu.h"
+#include "ui/sdl_guard.h"
 
 namespace {
 
 // A software renderer over a w × h ARGB8888 surface, adopted by the texture
 // layer for the test's lifetime.
-class SoftwareTarget {
- public:
-  SoftwareTarget(int w, int h) {
-    surface_ = SDL_CreateRGBSurface(0, w, h, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000);
-    if (surface_) renderer_ = SDL_CreateSoftwareRenderer(surface_);
+struct SoftwareTarget {
+  SoftwareTarget(int w, int h)
+      : surface(SDL_CreateRGBSurface(0, w, h, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000)),
+        renderer(surface ? SDL_CreateSoftwareRenderer(surface.get()) : nullptr) {
     ui::gpuSetScale(1);
-    ui::gpuInit(renderer_);
+    ui::gpuInit(renderer.get());
   }
   ~SoftwareTarget() {
     ui::gpuShutdown();
     ui::gpuSetScale(1);
-    if (renderer_) SDL_DestroyRenderer(renderer_);
-    if (surface_) SDL_FreeSurface(surface_);
   }
-  SoftwareTarget(const SoftwareTarget&) = delete;
-  SoftwareTarget& operator=(const SoftwareTarget&) = delete;
-
-  bool ok() const { return renderer_ != nullptr; }
-
   void clear(uint8_t r, uint8_t g, uint8_t b) {
-    SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_NONE);
-    SDL_SetRenderDrawColor(renderer_, r, g, b, 255);
-    SDL_RenderClear(renderer_);
+    SDL_SetRenderDrawBlendMode(renderer.get(), SDL_BLENDMODE_NONE);
+    SDL_SetRenderDrawColor(renderer.get(), r, g, b, 255);
+    SDL_RenderClear(renderer.get());
   }
-
   // 0xAARRGGBB at physical pixel (x, y), after flushing the renderer.
   uint32_t pixel(int x, int y) {
-    SDL_RenderFlush(renderer_);
-    const auto* row = static_cast<const uint8_t*>(surface_->pixels) + static_cast<size_t>(y) * surface_->pitch;
-    return reinterpret_cast<const uint32_t*>(row)[x];
+    SDL_RenderFlush(renderer.get());
+    return static_cast<const uint32_t*>(surface->pixels)[static_cast<size_t>(y) * surface->pitch / 4 + x];
   }
-
- private:
-  SDL_Surface* surface_ = nullptr;
-  SDL_Renderer* renderer_ = nullptr;
+  std::unique_ptr<SDL_Surface, platform::FreeWith<SDL_FreeSurface>> surface;
+  ui::RendererPtr renderer;  // destroyed before the surface it draws on
 };
-
-int channel(uint32_t p, int shift) { return static_cast<int>((p >> shift) & 0xFF); }
 
 // Channels of p each within 2 of the expected value (the blitters round
 // differently from exact arithmetic).
 ::testing::AssertionResult near(uint32_t p, double r, double g, double b) {
-  const double got[3] = {static_cast<double>(channel(p, 16)), static_cast<double>(channel(p, 8)),
-                         static_cast<double>(channel(p, 0))};
   const double want[3] = {r, g, b};
   for (int i = 0; i < 3; ++i) {
-    if (std::fabs(got[i] - want[i]) > 2) {
-      char text[128];
-      std::snprintf(text, sizeof text, "pixel %08X, expected about (%.1f, %.1f, %.1f)", p, r, g, b);
-      return ::testing::AssertionFailure() << text;
+    if (std::fabs(static_cast<double>((p >> (16 - 8 * i)) & 0xFF) - want[i]) > 2) {
+      return ::testing::AssertionFailure() << std::hex << "pixel " << p << std::dec << ", expected about (" << r
+                                           << ", " << g << ", " << b << ")";
     }
   }
   return ::testing::AssertionSuccess();
 }
 
-std::string key(int i) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "t%03d", i);
-  return buf;
-}
+std::string key(int i) { return "t" + std::to_string(i); }
 
 }  // namespace
 
 TEST(Gpu, ScaleAndAlphaConversions) {
   ui::gpuSetScale(2.5);
   EXPECT_DOUBLE_EQ(ui::gpuScale(), 2.5);
-  ui::gpuSetScale(0);
-  EXPECT_DOUBLE_EQ(ui::gpuScale(), 1.0);
-  ui::gpuSetScale(-3);
-  EXPECT_DOUBLE_EQ(ui::gpuScale(), 1.0);
-  ui::gpuSetScale(std::nan(""));
-  EXPECT_DOUBLE_EQ(ui::gpuScale(), 1.0);
-
-  EXPECT_EQ(ui::gpuAlphaByte(0.5), 128);
-  EXPECT_EQ(ui::gpuAlphaByte(1.2), 255);
-  EXPECT_EQ(ui::gpuAlphaByte(-0.1), 0);
-  EXPECT_EQ(ui::gpuAlphaByte(0), 0);
-  EXPECT_EQ(ui::gpuAlphaByte(1), 255);
-  EXPECT_EQ(ui::gpuAlphaByte(1.0 / 255), 1);
-  EXPECT_EQ(ui::gpuAlphaByte(std::nan("")), 0);
+  for (double bad : {0.0, -3.0, std::nan("")}) {
+    ui::gpuSetScale(bad);
+    EXPECT_DOUBLE_EQ(ui::gpuScale(), 1.0) << bad;
+  }
+  const std::pair<double, int> alphas[] = {{0.5, 128}, {1.2, 255}, {-0.1, 0}, {0, 0},
+                                           {1, 255},   {1.0 / 255, 1}, {std::nan(""), 0}};
+  for (const auto& [alpha, byte] : alphas) EXPECT_EQ(ui::gpuAlphaByte(alpha), byte) << alpha;
 }
 
 TEST(Gpu, NothingHappensWithoutRenderer) {
@@ -109,7 +83,7 @@ TEST(Gpu, NothingHappensWithoutRenderer) {
 
 TEST(Gpu, DrawingRoundsToPhysicalPixelsAndSkipsEmptyRects) {
   SoftwareTarget t(16, 16);
-  ASSERT_TRUE(t.ok());
+  ASSERT_TRUE(t.renderer);
   t.clear(0, 0, 0);
   ui::gpuFillRect(2, 2, 0, 5, 0xFFFFFF, 1);
   ui::gpuFillRect(2, 2, 5, -1, 0xFFFFFF, 1);
@@ -138,7 +112,7 @@ TEST(Gpu, DrawingRoundsToPhysicalPixelsAndSkipsEmptyRects) {
 
 TEST(Gpu, CachedKeyKeepsItsPixelsAndIsReplacedAtAnotherSize) {
   SoftwareTarget t(8, 8);
-  ASSERT_TRUE(t.ok());
+  ASSERT_TRUE(t.renderer);
   const std::vector<uint32_t> red(4, 0xFFFF0000);
   const std::vector<uint32_t> blue(9, 0xFF0000FF);
 
@@ -177,7 +151,7 @@ TEST(Gpu, CachedKeyKeepsItsPixelsAndIsReplacedAtAnotherSize) {
 
 TEST(Gpu, MoreThan900TexturesEvictTheLeastRecentlyUsedThird) {
   SoftwareTarget t(4, 4);
-  ASSERT_TRUE(t.ok());
+  ASSERT_TRUE(t.renderer);
   const uint32_t px = 0xFF808080;
   for (int i = 0; i <= 900; ++i) {
     ui::gpuBeginFrame();
@@ -193,9 +167,7 @@ TEST(Gpu, MoreThan900TexturesEvictTheLeastRecentlyUsedThird) {
   ui::gpuBeginFrame();
   ASSERT_NE(ui::gpuTextureRgba("new", 1, 1, &px, false), nullptr);
   EXPECT_EQ(ui::gpuCachedCount(), 901u - 300u + 1u);
-  for (int i = 0; i < 10; ++i) EXPECT_NE(ui::gpuCached(key(i), 1, 1), nullptr) << i;
-  for (int i = 10; i < 310; ++i) EXPECT_EQ(ui::gpuCached(key(i), 1, 1), nullptr) << i;
-  for (int i = 310; i <= 900; ++i) EXPECT_NE(ui::gpuCached(key(i), 1, 1), nullptr) << i;
+  for (int i = 0; i <= 900; ++i) EXPECT_EQ(ui::gpuCached(key(i), 1, 1) != nullptr, i < 10 || i >= 310) << i;
   EXPECT_NE(ui::gpuCached("new", 1, 1), nullptr);
 
   ui::gpuShutdown();
@@ -204,7 +176,7 @@ TEST(Gpu, MoreThan900TexturesEvictTheLeastRecentlyUsedThird) {
 
 TEST(Gpu, PremultipliedTexturesComposeCorrectly) {
   SoftwareTarget t(32, 8);
-  ASSERT_TRUE(t.ok());
+  ASSERT_TRUE(t.renderer);
   // Straight (255, 0, 128) at alpha 128, stored premultiplied.
   const std::vector<uint32_t> half(16, 0x80800040);
   const std::vector<uint32_t> opaque(16, 0xFFC86400);
@@ -230,7 +202,7 @@ TEST(Gpu, PremultipliedTexturesComposeCorrectly) {
 
 TEST(Gpu, RotatedBlitTurnsClockwiseAboutTheCentre) {
   SoftwareTarget t(100, 100);
-  ASSERT_TRUE(t.ok());
+  ASSERT_TRUE(t.renderer);
   // Left half red, right half blue.
   std::vector<uint32_t> px(8 * 4);
   for (int y = 0; y < 4; ++y) {
@@ -248,7 +220,7 @@ TEST(Gpu, RotatedBlitTurnsClockwiseAboutTheCentre) {
 
 TEST(Gpu, ScaleQualityHintHoldsForOneTextureOnly) {
   SoftwareTarget t(4, 4);
-  ASSERT_TRUE(t.ok());
+  ASSERT_TRUE(t.renderer);
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "best");
   const uint32_t px = 0xFFFFFFFF;
   SDL_Texture* sharp = ui::gpuTextureRgba("sharp", 1, 1, &px, true);
