@@ -205,19 +205,37 @@ BENCHMARK(BM_FilmstripFull24)->Unit(benchmark::kMillisecond)->Iterations(3)->Use
 
 // UI-thread time of editor frames at 1920 × 1080 while the video plays and
 // the filmstrip collects. range(0): 0 the 10 s clip, 1 the hour; range(1): 1
-// with a software renderer below the interface (textures uploaded and drawn).
+// with SDL's software renderer below the interface (textures uploaded and
+// drawn), 2 the whole frame as the program draws it in a hidden window with
+// the renderer the program picks (the interface uploaded, composed and
+// presented; needs a display, e.g. Xvfb, and is skipped without one).
 void BM_EditorFramePlaying(benchmark::State& state) {
   static const bool fonts = ui::registerBundledFonts();
   (void)fonts;
   const std::string& path = state.range(0) ? hour1080() : clip1080();
   const int w = 1920, h = 1080;
   SDL_Surface* target = nullptr;
+  SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
-  if (state.range(1)) {
+  SDL_Texture* overlay = nullptr;
+  if (state.range(1) == 1) {
     target = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ARGB8888);
     renderer = SDL_CreateSoftwareRenderer(target);
-    ui::gpuInit(renderer);
+  } else if (state.range(1) == 2) {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 ||
+        !(window = SDL_CreateWindow("bench", 0, 0, w, h, SDL_WINDOW_HIDDEN))) {
+      state.SkipWithError("no display");
+      return;
+    }
+    renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
+    if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+    overlay = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h);
+    SDL_SetTextureBlendMode(overlay, SDL_BLENDMODE_BLEND);
+    SDL_RendererInfo info{};
+    SDL_GetRendererInfo(renderer, &info);
+    state.SetLabel(info.name ? info.name : "?");
   }
+  if (renderer) ui::gpuInit(renderer);
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   ui::Ctx ctx;
   ctx.w = w;
@@ -240,6 +258,11 @@ void BM_EditorFramePlaying(benchmark::State& state) {
     ctx.cr = nullptr;
     cairo_destroy(cr);
     cairo_surface_flush(surface);
+    if (overlay) {
+      SDL_UpdateTexture(overlay, nullptr, cairo_image_surface_get_data(surface), cairo_image_surface_get_stride(surface));
+      SDL_RenderCopy(renderer, overlay, nullptr, nullptr);
+      SDL_RenderPresent(renderer);
+    }
   };
 
   ui::closeDocument();
@@ -283,16 +306,20 @@ void BM_EditorFramePlaying(benchmark::State& state) {
   ui::closeDocument();
   if (renderer) {
     ui::gpuShutdown();
+    if (overlay) SDL_DestroyTexture(overlay);
     SDL_DestroyRenderer(renderer);
-    SDL_FreeSurface(target);
   }
+  if (target) SDL_FreeSurface(target);
+  if (window) SDL_DestroyWindow(window);
   cairo_surface_destroy(surface);
 }
 BENCHMARK(BM_EditorFramePlaying)
     ->Args({0, 0})
     ->Args({0, 1})
+    ->Args({0, 2})
     ->Args({1, 0})
     ->Args({1, 1})
+    ->Args({1, 2})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

@@ -166,7 +166,8 @@ void stopCollector(Strip& s) {
   s.running = false;
 }
 
-void startCollection(Strip& s, const std::string& path, double fromMs, double toMs) {
+// Stops the collector and empties the strip's pictures and peaks.
+void clearStrip(Strip& s) {
   stopCollector(s);
   {
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -175,7 +176,11 @@ void startCollection(Strip& s, const std::string& path, double fromMs, double to
     s.peaks.clear();
     ++s.generation;
   }
-  s.surface.reset();  // the old window's pictures go
+  s.surface.reset();
+}
+
+void startCollection(Strip& s, const std::string& path, double fromMs, double toMs) {
+  clearStrip(s);  // the old window's pictures go
   s.fromMs = fromMs;
   s.toMs = toMs;
   s.collected = true;
@@ -371,15 +376,7 @@ bool drawAudioPeaks(Ctx& ctx, const Rect& r) {
 
 void resetFilmstrip() {
   Strip& s = strip();
-  stopCollector(s);
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.images.assign(static_cast<size_t>(s.count), nullptr);
-    s.ready.assign(static_cast<size_t>(s.count), false);
-    s.peaks.clear();
-    ++s.generation;
-  }
-  s.surface.reset();
+  clearStrip(s);
   s.surfaceGeneration = ~0ull;
   s.painted.clear();
   s.path.clear();

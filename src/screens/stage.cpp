@@ -45,9 +45,11 @@ double g_awaitFrameUntil = 0;
 bool g_awaitArmed = false;
 
 // Premultiplied ARGB words of an RGBA image, uploaded under key unless cached.
-SDL_Texture* stageTexture(const media::Image& img, const std::string& key) {
+SDL_Texture* stageTexture(const media::Image& img, const std::string& key, bool replace = false) {
   if (!img.valid()) return nullptr;
-  if (SDL_Texture* t = gpuCached(key, img.width, img.height)) return t;
+  if (!replace) {
+    if (SDL_Texture* t = gpuCached(key, img.width, img.height)) return t;
+  }
   static std::vector<uint32_t> buffer;  // reused between uploads
   buffer.resize(static_cast<size_t>(img.width) * img.height);
   const size_t n = buffer.size();
@@ -65,7 +67,8 @@ SDL_Texture* stageTexture(const media::Image& img, const std::string& key) {
       out[k] = a << 24 | (p[0] * a / 255) << 16 | (p[1] * a / 255) << 8 | (p[2] * a / 255);
     }
   }
-  return gpuTextureRgba(key, img.width, img.height, buffer.data(), false);
+  return replace ? gpuReplaceRgba(key, img.width, img.height, buffer.data(), !img.hasAlpha)
+                 : gpuTextureRgba(key, img.width, img.height, buffer.data(), false, !img.hasAlpha);
 }
 
 // img (w × h) fitted into the stage, centred.
@@ -246,6 +249,7 @@ void updateVideoStage(Ctx& ctx, const Rect& stage) {
   doc::Document& d = doc::Document::instance();
   const double duration = videoDurationMs();
   keepPlayerOpen(ctx, stage);
+  bool freshFrame = false;
   if (s.playerReady) {
     media::Image img;
     double pts = 0;
@@ -254,7 +258,7 @@ void updateVideoStage(Ctx& ctx, const Rect& stage) {
     if (got && img.valid()) {
       s.frame = std::move(img);
       s.lastFrameMs = pts;
-      gpuDrop("stage:video");
+      freshFrame = true;
       g_awaitArmed = false;
     }
     if (s.player.isPlaying) {
@@ -268,7 +272,8 @@ void updateVideoStage(Ctx& ctx, const Rect& stage) {
   const double h = s.frame.valid() ? s.frame.height : d.videoInfo.height;
   const Rect pic = fitPicture(stage, w, h);
   ctx.hit("editor.picture", pic);
-  blit(stageTexture(s.frame, "stage:video"), pic, 1.0);
+  // A new frame rewrites the one texture in place: no allocation per frame.
+  blit(stageTexture(s.frame, "stage:video", freshFrame), pic, 1.0);
 
   if (s.playerReady) keepPreroll(ctx, stage, duration);
   drawCrossBlend(pic, duration);

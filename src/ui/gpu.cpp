@@ -124,10 +124,33 @@ bool uploadStraightAlpha(SDL_Texture* texture, int w, int h, const uint32_t* pix
   return true;
 }
 
+// Marks an opaque texture (its user data points here): drawn unfaded it
+// needs no blending, which a software renderer otherwise does per pixel.
+const char kOpaqueMark = 0;
+
+// Puts pixels into a texture of the same size: opaque pixels go up as they
+// are (straight and premultiplied agree), others as the texture's blend mode
+// wants.
+bool upload(SDL_Texture* texture, int w, int h, const uint32_t* pixels, bool opaque) {
+  SDL_BlendMode mode = SDL_BLENDMODE_BLEND;
+  SDL_GetTextureBlendMode(texture, &mode);
+  const bool straight = !opaque && mode == SDL_BLENDMODE_BLEND;
+  return straight ? uploadStraightAlpha(texture, w, h, pixels)
+                  : SDL_UpdateTexture(texture, nullptr, pixels, w * 4) == 0;
+}
+
 // Fading a premultiplied texture scales its colour with its alpha; a texture
-// blended with straight alpha is faded by the alpha modulation alone.
-void setFade(SDL_Texture* texture, double alpha) {
+// blended with straight alpha is faded by the alpha modulation alone. An
+// opaque texture drawn unfaded and upright is copied without blending (turned,
+// its corners outside the picture must still blend away).
+void setFade(SDL_Texture* texture, double alpha, bool upright) {
   const Uint8 a = gpuAlphaByte(alpha);
+  if (SDL_GetTextureUserData(texture) == &kOpaqueMark) {
+    const bool copy = a == 255 && upright;
+    if (SDL_SetTextureBlendMode(texture, copy ? SDL_BLENDMODE_NONE : st().blendMode) != 0) {
+      SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+    }
+  }
   SDL_BlendMode mode = SDL_BLENDMODE_BLEND;
   SDL_GetTextureBlendMode(texture, &mode);
   const Uint8 c = mode == SDL_BLENDMODE_BLEND ? 255 : a;
@@ -172,7 +195,8 @@ SDL_Texture* gpuCached(const std::string& key, int w, int h) {
 
 void gpuDrop(const std::string& key) { st().textures.erase(key); }
 
-SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool nearest) {
+SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool nearest,
+                            bool opaque) {
   State& s = st();
   if (!s.renderer || w < 1 || h < 1 || !pixels) return nullptr;
   auto it = s.textures.find(key);
@@ -187,20 +211,31 @@ SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t
 
   TexturePtr texture(createTexture(w, h, nearest));
   if (!texture) return nullptr;
-  bool straight = s.blendMode == SDL_BLENDMODE_BLEND;
   if (SDL_SetTextureBlendMode(texture.get(), s.blendMode) != 0) {
     SDL_SetTextureBlendMode(texture.get(), SDL_BLENDMODE_BLEND);
-    straight = true;
   }
-  // The normal blend mode multiplies colour by alpha itself, so it gets the
-  // pixels un-premultiplied; otherwise half-transparent edges come out dark.
-  const bool uploaded = straight ? uploadStraightAlpha(texture.get(), w, h, pixels)
-                                 : SDL_UpdateTexture(texture.get(), nullptr, pixels, w * 4) == 0;
-  if (!uploaded) return nullptr;
+  if (opaque) SDL_SetTextureUserData(texture.get(), const_cast<char*>(&kOpaqueMark));
+  if (!upload(texture.get(), w, h, pixels, opaque)) return nullptr;
 
   SDL_Texture* raw = texture.get();
   s.textures[key] = Entry{std::move(texture), w, h, s.frame};
   return raw;
+}
+
+SDL_Texture* gpuReplaceRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool opaque) {
+  State& s = st();
+  auto it = s.textures.find(key);
+  if (it == s.textures.end() || it->second.w != w || it->second.h != h || !pixels ||
+      (SDL_GetTextureUserData(it->second.texture.get()) == &kOpaqueMark) != opaque) {
+    gpuDrop(key);
+    return gpuTextureRgba(key, w, h, pixels, false, opaque);
+  }
+  it->second.lastUsed = s.frame;
+  if (!upload(it->second.texture.get(), w, h, pixels, opaque)) {
+    s.textures.erase(it);
+    return nullptr;
+  }
+  return it->second.texture.get();
 }
 
 void gpuFillRect(double x, double y, double w, double h, uint32_t color, double alpha) {
@@ -218,7 +253,7 @@ void gpuBlit(SDL_Texture* texture, double x, double y, double w, double h, doubl
   if (!r || !texture) return;
   const SDL_Rect dst = physical(x, y, w, h);
   if (dst.w <= 0 || dst.h <= 0) return;
-  setFade(texture, alpha);
+  setFade(texture, alpha, true);
   SDL_RenderCopy(r, texture, nullptr, &dst);
 }
 
@@ -228,7 +263,7 @@ void gpuBlitRotated(SDL_Texture* texture, double cx, double cy, double w, double
   if (!r || !texture) return;
   const SDL_Rect dst = physical(cx - w / 2, cy - h / 2, w, h);
   if (dst.w <= 0 || dst.h <= 0) return;
-  setFade(texture, alpha);
+  setFade(texture, alpha, false);
   SDL_RenderCopyEx(r, texture, nullptr, &dst, degrees, nullptr, SDL_FLIP_NONE);
 }
 

@@ -45,9 +45,15 @@ void gpuDrop(const std::string& key);
 // words, w·h of them, rows without padding) only when the key is not cached
 // at that size; a cached texture of another size is replaced. Pixels that
 // change need a new key or gpuDrop. nearest picks nearest-neighbour sampling
-// for this texture instead of linear. Null when w or h is below 1, pixels is
-// null or SDL cannot create the texture; nothing is cached then.
-SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool nearest);
+// for this texture instead of linear; opaque promises every alpha is 255, so
+// unfaded draws skip blending. Null when w or h is below 1, pixels is null or
+// SDL cannot create the texture; nothing is cached then.
+SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool nearest,
+                            bool opaque = false);
+// Always uploads: the key's texture is rewritten in place when it has w × h
+// pixels and the same opacity (a video frame each frame, with no new texture
+// allocated), created as by gpuTextureRgba otherwise. Null as there.
+SDL_Texture* gpuReplaceRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool opaque);
 
 // --- Drawing on the renderer (logical pixels) -----------------------------------
 // Filled rectangle of 0xRRGGBB at alpha; nothing when w or h is not positive.

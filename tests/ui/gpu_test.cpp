@@ -234,3 +234,29 @@ TEST(Gpu, ScaleQualityHintHoldsForOneTextureOnly) {
   EXPECT_EQ(mode, SDL_ScaleModeLinear);
   EXPECT_STREQ(SDL_GetHint(SDL_HINT_RENDER_SCALE_QUALITY), "best");
 }
+
+// A video frame a frame: the key's texture is rewritten in place, and an
+// opaque texture draws the same unfaded (copied) as faded (blended).
+TEST(Gpu, ReplaceRewritesInPlaceAndOpaqueTexturesDrawAlike) {
+  SoftwareTarget t(8, 8);
+  ASSERT_TRUE(t.ok());
+  const std::vector<uint32_t> red(4, 0xFFFF0000), green(4, 0xFF00FF00), clear(4, 0x00000000);
+  SDL_Texture* first = ui::gpuReplaceRgba("video", 2, 2, red.data(), true);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(ui::gpuReplaceRgba("video", 2, 2, green.data(), true), first);
+  t.clear(0, 0, 255);
+  ui::gpuBlit(first, 0, 0, 4, 4, 1);
+  EXPECT_TRUE(near(t.pixel(1, 1), 0, 255, 0));
+  ui::gpuBlit(first, 0, 0, 4, 4, 0.5);  // half of green over green
+  EXPECT_TRUE(near(t.pixel(1, 1), 0, 255, 0));
+  ui::gpuBlitRotated(first, 6, 6, 2, 2, 45, 1);  // the corners outside blend away
+  EXPECT_TRUE(near(t.pixel(7, 4), 0, 0, 255));
+
+  // Another size or opacity makes a new texture; a see-through one blends.
+  SDL_Texture* see = ui::gpuReplaceRgba("video", 2, 2, clear.data(), false);
+  ASSERT_NE(see, nullptr);
+  EXPECT_EQ(ui::gpuCachedCount(), 1u);
+  ui::gpuBlit(see, 0, 0, 4, 4, 1);
+  EXPECT_TRUE(near(t.pixel(1, 1), 0, 255, 0));
+  EXPECT_EQ(ui::gpuReplaceRgba("video", 0, 2, red.data(), true), nullptr);
+}

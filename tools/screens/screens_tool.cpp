@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,7 +200,7 @@ void reset() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  if (argc < 2 || argv[1][0] == '-') {
     std::fprintf(stderr, "korvelle_screens FOLDER [--only NAME] [--photo FILE] [--clip FILE] [--clip2 FILE]\n");
     return 2;
   }
@@ -220,7 +221,12 @@ int main(int argc, char** argv) {
   const std::string tmpDir = tmp;
   setenv("XDG_CACHE_HOME", (tmpDir + "/cache").c_str(), 1);
   setenv("XDG_DATA_HOME", (tmpDir + "/data").c_str(), 1);
-  run("mkdir -p '" + folder + "'");
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    std::fprintf(stderr, "%s: %s\n", folder.c_str(), ec.message().c_str());
+    return 2;
+  }
   if (!makeMedia(tmpDir, &media)) {
     std::fprintf(stderr, "ffmpeg could not make the media\n");
     return 2;
@@ -279,7 +285,7 @@ int main(int argc, char** argv) {
   ui::resetFilmstrip();
   ui::resetStills();
   doc::Document::cleanWorkDir();
-  run("rm -rf '" + tmpDir + "'");
+  std::filesystem::remove_all(tmpDir, ec);
   return failed ? 1 : 0;
 }
 
