@@ -398,14 +398,51 @@ Image coverImage(const Image& src, int w, int h) {
   return cropTo(scaleExact(src, cw, ch), (cw - w) / 2, (ch - h) / 2, w, h);
 }
 
+// The part of a width × height picture with the proportions of w × h,
+// as large as fits.
+Size coverCrop(int width, int height, int w, int h) {
+  if (1LL * width * h >= 1LL * height * w) {
+    return {static_cast<int>(std::max(1L, std::lround(static_cast<double>(height) * w / h))), height};
+  }
+  return {width, static_cast<int>(std::max(1L, std::lround(static_cast<double>(width) * h / w)))};
+}
+
+// Block size for averaging the source before the blurred border: a quarter
+// of the source pixels one pixel of the shrunk cover stands for, so the
+// resampling still averages several blocks per pixel (1: no blocks).
+int blurBlockFactor(const Image& src, int w, int h) {
+  const int k = std::min(w, h) <= 47 ? 1 : std::min(w, h) / 24;
+  const double s = std::max(static_cast<double>(w) / src.width, static_cast<double>(h) / src.height);
+  const double perPixel = std::max(w, h) / (k * s);
+  constexpr double kBlocksPerPixel = 4;
+  return static_cast<int>(std::min(perPixel / kBlocksPerPixel, static_cast<double>(std::min(src.width, src.height))));
+}
+
 // The blurred border: the cover image shrunk to a long side of about k pixels
 // and enlarged again, the enlargement doing the blurring.
 Image blurredCanvas(const Image& src, int w, int h) {
   const int k = std::min(w, h) <= 47 ? 1 : std::min(w, h) / 24;
   const int longer = std::max(w, h);
-  Image cover = coverImage(src, w, h);
-  Image small = scaleExact(cover, std::max(1, (k * w) / longer), std::max(1, (k * h) / longer));
-  if (!small.valid()) small = std::move(cover);
+  const int sw = std::max(1, (k * w) / longer);
+  const int sh = std::max(1, (k * h) / longer);
+  Image small;
+  const int factor = blurBlockFactor(src, w, h);
+  if (factor >= 2) {
+    // A large source is averaged in blocks first and cropped to the border's
+    // proportions: a picture this blurred shows none of the detail a full
+    // cover scaling would keep, and the blocks cost one pass over the source.
+    const Image blocks = shrinkByBlocks(src, factor);
+    const Size c = coverCrop(blocks.width, blocks.height, w, h);
+    if (blocks.valid()) {
+      small = scaleExact(cropTo(blocks, (blocks.width - c.width) / 2, (blocks.height - c.height) / 2, c.width,
+                                c.height),
+                         sw, sh);
+    }
+  } else {
+    Image cover = coverImage(src, w, h);
+    small = scaleExact(cover, sw, sh);
+    if (!small.valid()) small = std::move(cover);
+  }
   Image canvas = scaleExact(small, w, h);
   canvas.hasAlpha = src.hasAlpha;
   return canvas;
