@@ -62,6 +62,13 @@ bool allocateZeroed(std::vector<uint8_t>& buf, size_t bytes) noexcept {
   return true;
 }
 
+#ifdef KORVELLE_HAVE_AVX2_PATHS
+bool haveAvx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+#endif
+
 Image duplicate(const Image& src) {
   Image out;
   const size_t rows = pixelBytes(src.width, src.height);

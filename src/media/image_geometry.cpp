@@ -6,9 +6,6 @@
 #include <utility>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 
 #include "media/image.h"
 #include "media/image_internal.h"
@@ -232,17 +229,10 @@ void rotateRow(const Image& src, const Sampling& m, int y, uint8_t* out, int ow)
   }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define KORVELLE_ROTATE_AVX2 1
-
-// One pixel's four channels as doubles.
-__attribute__((target("avx2"))) inline __m256d lanes(const uint8_t* p) {
-  return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(load32(p)))));
-}
-
+#ifdef KORVELLE_HAVE_AVX2_PATHS
 // The same row with the four channels of a pixel in one vector of doubles:
 // the same operations in the same order as rotateRow, lane by lane, so the
-// same bits (no fused multiply-add: the target adds AVX2 only).
+// same bits.
 __attribute__((target("avx2"))) void rotateRowAvx2(const Image& src, const Sampling& m, int y, uint8_t* out,
                                                    int ow) {
   const double rowX = (y - m.oy) * m.s;
@@ -251,10 +241,6 @@ __attribute__((target("avx2"))) void rotateRowAvx2(const Image& src, const Sampl
   const int maxY = src.height - 1;
   const uint8_t* base = src.pixels.data();
   const size_t stride = static_cast<size_t>(src.width) * 4;
-  const __m256d zero = _mm256_setzero_pd();
-  const __m256d top255 = _mm256_set1_pd(255.0);
-  const __m256d half = _mm256_set1_pd(0.5);
-  const __m256d one = _mm256_set1_pd(1.0);
   for (int x = 0; x < ow; ++x) {
     const double sx = m.colX[x] + rowX;
     const double sy = m.colY[x] + rowY;
@@ -268,25 +254,15 @@ __attribute__((target("avx2"))) void rotateRowAvx2(const Image& src, const Sampl
     const size_t xb = static_cast<size_t>(std::clamp(x0 + 1, 0, maxX)) * 4;
     const uint8_t* rowA = base + static_cast<size_t>(std::clamp(y0, 0, maxY)) * stride;
     const uint8_t* rowB = base + static_cast<size_t>(std::clamp(y0 + 1, 0, maxY)) * stride;
-    const __m256d a = lanes(rowA + xa), b = lanes(rowA + xb), c = lanes(rowB + xa), d = lanes(rowB + xb);
+    const __m256d a = detail::pixelLanes(rowA + xa), b = detail::pixelLanes(rowA + xb);
+    const __m256d c = detail::pixelLanes(rowB + xa), d = detail::pixelLanes(rowB + xb);
     const __m256d top = _mm256_add_pd(a, _mm256_mul_pd(_mm256_sub_pd(b, a), fx));
     const __m256d bottom = _mm256_add_pd(c, _mm256_mul_pd(_mm256_sub_pd(d, c), fx));
-    __m256d v = _mm256_add_pd(top, _mm256_mul_pd(_mm256_sub_pd(bottom, top), fy));
-    // roundToByte: max/min pick the constant for ties exactly as its
-    // comparisons do; then truncate and add one from a half upwards.
-    v = _mm256_min_pd(_mm256_max_pd(v, zero), top255);
-    const __m256d t = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-    const __m256d up = _mm256_and_pd(_mm256_cmp_pd(_mm256_sub_pd(v, t), half, _CMP_GE_OQ), one);
-    const __m128i ints = _mm256_cvttpd_epi32(_mm256_add_pd(t, up));
-    const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(ints, ints), _mm_setzero_si128());
-    store32(out + static_cast<size_t>(x) * 4, static_cast<uint32_t>(_mm_cvtsi128_si32(bytes)));
+    const __m256d v = _mm256_add_pd(top, _mm256_mul_pd(_mm256_sub_pd(bottom, top), fy));
+    store32(out + static_cast<size_t>(x) * 4, detail::roundToBytes(v));
   }
 }
 
-bool haveAvx2() {
-  static const bool yes = __builtin_cpu_supports("avx2");
-  return yes;
-}
 #endif
 
 Image rotateFree(const Image& src, double a) {
@@ -310,8 +286,8 @@ Image rotateFree(const Image& src, double a) {
   // Sampling costs a few dozen operations per pixel.
   constexpr long long kPixelCost = 32;
   parallelFor(dst.height, bandRows(dst.height, kPixelCost * dst.width), [&](int y0, int y1) {
-#ifdef KORVELLE_ROTATE_AVX2
-    if (haveAvx2()) {
+#ifdef KORVELLE_HAVE_AVX2_PATHS
+    if (detail::haveAvx2()) {
       for (int y = y0; y < y1; ++y) rotateRowAvx2(src, m, y, dst.row(y), dst.width);
       return;
     }
