@@ -65,6 +65,8 @@ void complete(Job& j) {
     showFailure(j.edit.errorKey);
     return;
   }
+  diag::write("edit", "Neuer Stand " + std::to_string(d.current) + ": " + j.edit.timer + ", " +
+                          std::to_string(d.image.width) + " x " + std::to_string(d.image.height));
   if (j.edit.onSuccess) j.edit.onSuccess();
 }
 
