@@ -154,18 +154,32 @@ class BoxBlur {
   BoxBlur(Image& img, const uint8_t* luma, int radius, Divide divide)
       : img_(img), luma_(luma), radius_(radius), divide_(divide) {}
 
-  // Horizontal pass of one luma row.
-  void horizontal(int y, uint8_t* out) const {
+  // Horizontal pass of one luma row. The window sums come from prefix sums
+  // (prefix holds width + 1 entries): the same integers as sliding the
+  // window, but the inner part is one subtraction per pixel with no
+  // dependency between pixels, which vectorises. Near the ends the clamped
+  // indices repeat the end pixel.
+  void horizontal(int y, uint8_t* out, uint32_t* prefix) const {
     const int w = img_.width;
     const int r = radius_;
     const uint8_t* in = luma_ + static_cast<size_t>(y) * w;
-    uint32_t sum = 0;
-    for (int i = 0; i <= std::min(r, w - 1); ++i) sum += windowCount(i, -r, r, w) * in[i];
-    for (int x = 0; x < w; ++x) {
-      out[x] = static_cast<uint8_t>(divide_(sum));
-      sum += in[std::min(x + r + 1, w - 1)];
-      sum -= in[std::max(x - r, 0)];
+    prefix[0] = 0;
+    for (int i = 0; i < w; ++i) prefix[i + 1] = prefix[i] + in[i];
+    auto clampedSum = [&](int x) {
+      const int lo = x - r, hi = x + r;
+      const uint32_t before = static_cast<uint32_t>(std::max(0, -lo));
+      const uint32_t after = static_cast<uint32_t>(std::max(0, hi - (w - 1)));
+      const int a = std::max(lo, 0), b = std::min(hi, w - 1);
+      return before * in[0] + after * in[w - 1] + (prefix[b + 1] - prefix[a]);
+    };
+    // Pixels whose window lies inside the row: [r, w − 1 − r].
+    const int innerBegin = std::min(r, w);
+    const int innerEnd = std::max(innerBegin, w - r);
+    for (int x = 0; x < innerBegin; ++x) out[x] = static_cast<uint8_t>(divide_(clampedSum(x)));
+    for (int x = innerBegin; x < innerEnd; ++x) {
+      out[x] = static_cast<uint8_t>(divide_(prefix[x + r + 1] - prefix[x - r]));
     }
+    for (int x = innerEnd; x < w; ++x) out[x] = static_cast<uint8_t>(divide_(clampedSum(x)));
   }
 
   // Vertical pass and sharpening for rows [y0, y1). The window's horizontal
@@ -179,6 +193,7 @@ class BoxBlur {
     std::vector<uint8_t> ring(static_cast<size_t>(cap) * w);
     std::vector<uint32_t> column(static_cast<size_t>(w), 0);
     std::vector<uint8_t> blurred(static_cast<size_t>(w));
+    std::vector<uint32_t> prefix(static_cast<size_t>(w) + 1);
     auto slot = [&](int row) { return ring.data() + static_cast<size_t>(row % cap) * w; };
     auto clampRow = [&](int row) { return std::clamp(row, 0, h - 1); };
 
@@ -186,7 +201,7 @@ class BoxBlur {
     auto ensure = [&](int row) {
       while (newest < row) {
         ++newest;
-        horizontal(newest, slot(newest));
+        horizontal(newest, slot(newest), prefix.data());
       }
     };
     for (int row = clampRow(y0 - r); row <= clampRow(y0 + r); ++row) {
