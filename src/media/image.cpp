@@ -31,6 +31,28 @@ namespace {
 // page and is often recycled from the heap already faulted in.
 constexpr size_t kHugePageAdviceBytes = size_t{4} << 20;
 
+// Faults the pages of [begin, end) in now, in slices spread over the worker
+// pool: the kernel's clearing of fresh pages is most of what a new large
+// buffer costs, and it runs on one thread when the first write faults them
+// in. Only a hint as well: a kernel without MADV_POPULATE_WRITE refuses, and
+// the pages come in on first touch as before.
+void populateOnAllThreads(uintptr_t begin, uintptr_t end) {
+#ifdef MADV_POPULATE_WRITE
+  // Several huge pages per slice: one system call is worth that much work.
+  constexpr uintptr_t kSlice = uintptr_t{8} << 20;
+  const int slices = static_cast<int>((end - begin + kSlice - 1) / kSlice);
+  if (slices < 2) return;
+  parallelFor(slices, 1, [&](int s0, int s1) {
+    const uintptr_t from = begin + static_cast<uintptr_t>(s0) * kSlice;
+    const uintptr_t to = std::min(end, begin + static_cast<uintptr_t>(s1) * kSlice);
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+  });
+#else
+  (void)begin;
+  (void)end;
+#endif
+}
+
 void adviseHugePages(const uint8_t* data, size_t bytes) {
   if (bytes < kHugePageAdviceBytes) return;
   constexpr uintptr_t kPage = 4096;
@@ -39,6 +61,7 @@ void adviseHugePages(const uint8_t* data, size_t bytes) {
   // Only a hint: without transparent huge pages the kernel refuses, and the
   // buffer is faulted in page by page as before.
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  populateOnAllThreads(begin, end);
 }
 
 }  // namespace
@@ -82,6 +105,8 @@ Image duplicate(const Image& src) {
 }
 
 }  // namespace detail
+
+Image copyOf(const Image& src) { return detail::usable(src) ? detail::duplicate(src) : Image{}; }
 
 using detail::pixelBytes;
 using detail::usable;
