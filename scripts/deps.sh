@@ -10,7 +10,7 @@ run_pkgs=(
   build-essential cmake ninja-build pkg-config ccache git
   libsdl2-dev libcairo2-dev libpango1.0-dev libfontconfig-dev libglib2.0-dev
   libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev libswscale-dev libswresample-dev
-  libraw-dev libsodium-dev libheif-dev
+  libraw-dev libsodium-dev libheif-dev libjpeg62-turbo-dev
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fonttools
 )
 test_pkgs=(

@@ -31,6 +31,28 @@ namespace {
 // page and is often recycled from the heap already faulted in.
 constexpr size_t kHugePageAdviceBytes = size_t{4} << 20;
 
+// Faults the pages of [begin, end) in now, in slices spread over the worker
+// pool: the kernel's clearing of fresh pages is most of what a new large
+// buffer costs, and it runs on one thread when the first write faults them
+// in. Only a hint as well: a kernel without MADV_POPULATE_WRITE refuses, and
+// the pages come in on first touch as before.
+void populateOnAllThreads(uintptr_t begin, uintptr_t end) {
+#ifdef MADV_POPULATE_WRITE
+  // Several huge pages per slice: one system call is worth that much work.
+  constexpr uintptr_t kSlice = uintptr_t{8} << 20;
+  const int slices = static_cast<int>((end - begin + kSlice - 1) / kSlice);
+  if (slices < 2) return;
+  parallelFor(slices, 1, [&](int s0, int s1) {
+    const uintptr_t from = begin + static_cast<uintptr_t>(s0) * kSlice;
+    const uintptr_t to = std::min(end, begin + static_cast<uintptr_t>(s1) * kSlice);
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+  });
+#else
+  (void)begin;
+  (void)end;
+#endif
+}
+
 void adviseHugePages(const uint8_t* data, size_t bytes) {
   if (bytes < kHugePageAdviceBytes) return;
   constexpr uintptr_t kPage = 4096;
@@ -39,6 +61,7 @@ void adviseHugePages(const uint8_t* data, size_t bytes) {
   // Only a hint: without transparent huge pages the kernel refuses, and the
   // buffer is faulted in page by page as before.
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  populateOnAllThreads(begin, end);
 }
 
 }  // namespace
@@ -62,6 +85,13 @@ bool allocateZeroed(std::vector<uint8_t>& buf, size_t bytes) noexcept {
   return true;
 }
 
+#ifdef KORVELLE_HAVE_AVX2_PATHS
+bool haveAvx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+#endif
+
 Image duplicate(const Image& src) {
   Image out;
   const size_t rows = pixelBytes(src.width, src.height);
@@ -75,6 +105,8 @@ Image duplicate(const Image& src) {
 }
 
 }  // namespace detail
+
+Image copyOf(const Image& src) { return detail::usable(src) ? detail::duplicate(src) : Image{}; }
 
 using detail::pixelBytes;
 using detail::usable;
@@ -398,14 +430,51 @@ Image coverImage(const Image& src, int w, int h) {
   return cropTo(scaleExact(src, cw, ch), (cw - w) / 2, (ch - h) / 2, w, h);
 }
 
+// The part of a width × height picture with the proportions of w × h,
+// as large as fits.
+Size coverCrop(int width, int height, int w, int h) {
+  if (1LL * width * h >= 1LL * height * w) {
+    return {static_cast<int>(std::max(1L, std::lround(static_cast<double>(height) * w / h))), height};
+  }
+  return {width, static_cast<int>(std::max(1L, std::lround(static_cast<double>(width) * h / w)))};
+}
+
+// Block size for averaging the source before the blurred border: a quarter
+// of the source pixels one pixel of the shrunk cover stands for, so the
+// resampling still averages several blocks per pixel (1: no blocks).
+int blurBlockFactor(const Image& src, int w, int h) {
+  const int k = std::min(w, h) <= 47 ? 1 : std::min(w, h) / 24;
+  const double s = std::max(static_cast<double>(w) / src.width, static_cast<double>(h) / src.height);
+  const double perPixel = std::max(w, h) / (k * s);
+  constexpr double kBlocksPerPixel = 4;
+  return static_cast<int>(std::min(perPixel / kBlocksPerPixel, static_cast<double>(std::min(src.width, src.height))));
+}
+
 // The blurred border: the cover image shrunk to a long side of about k pixels
 // and enlarged again, the enlargement doing the blurring.
 Image blurredCanvas(const Image& src, int w, int h) {
   const int k = std::min(w, h) <= 47 ? 1 : std::min(w, h) / 24;
   const int longer = std::max(w, h);
-  Image cover = coverImage(src, w, h);
-  Image small = scaleExact(cover, std::max(1, (k * w) / longer), std::max(1, (k * h) / longer));
-  if (!small.valid()) small = std::move(cover);
+  const int sw = std::max(1, (k * w) / longer);
+  const int sh = std::max(1, (k * h) / longer);
+  Image small;
+  const int factor = blurBlockFactor(src, w, h);
+  if (factor >= 2) {
+    // A large source is averaged in blocks first and cropped to the border's
+    // proportions: a picture this blurred shows none of the detail a full
+    // cover scaling would keep, and the blocks cost one pass over the source.
+    const Image blocks = shrinkByBlocks(src, factor);
+    const Size c = coverCrop(blocks.width, blocks.height, w, h);
+    if (blocks.valid()) {
+      small = scaleExact(cropTo(blocks, (blocks.width - c.width) / 2, (blocks.height - c.height) / 2, c.width,
+                                c.height),
+                         sw, sh);
+    }
+  } else {
+    Image cover = coverImage(src, w, h);
+    small = scaleExact(cover, sw, sh);
+    if (!small.valid()) small = std::move(cover);
+  }
   Image canvas = scaleExact(small, w, h);
   canvas.hasAlpha = src.hasAlpha;
   return canvas;

@@ -33,6 +33,11 @@ struct Image {
   const uint8_t* row(int y) const { return pixels.data() + static_cast<size_t>(y) * width * 4; }
 };
 
+// A copy of img, its buffer faulted in on all threads first (large pictures
+// cost mostly the kernel's clearing of fresh pages); empty for an image
+// without its rows or when memory runs out.
+Image copyOf(const Image& img);
+
 // Bytes past the last row that every buffer carries.
 inline constexpr int kImageTailMargin = 128;
 

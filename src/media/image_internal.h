@@ -7,6 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "media/image.h"
 
 namespace media::detail {
@@ -52,6 +56,30 @@ inline uint8_t roundToByte(double v) {
   const int t = static_cast<int>(v);
   return static_cast<uint8_t>(t + (v - t >= 0.5 ? 1 : 0));
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+#define KORVELLE_HAVE_AVX2_PATHS 1
+// True when the processor runs the AVX2 variants below (checked once).
+bool haveAvx2();
+
+// One pixel's four channels as doubles (AVX2 only).
+__attribute__((target("avx2"))) inline __m256d pixelLanes(const uint8_t* p) {
+  return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(load32(p)))));
+}
+
+// roundToByte on four lanes, packed into one pixel's bytes: max and min pick
+// the constant exactly where its comparisons do, then truncate and add one
+// from a half upwards (AVX2 only; the target has no fused multiply-add, so
+// callers' arithmetic rounds like the scalar code's).
+__attribute__((target("avx2"))) inline uint32_t roundToBytes(__m256d v) {
+  v = _mm256_min_pd(_mm256_max_pd(v, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
+  const __m256d t = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  const __m256d up =
+      _mm256_and_pd(_mm256_cmp_pd(_mm256_sub_pd(v, t), _mm256_set1_pd(0.5), _CMP_GE_OQ), _mm256_set1_pd(1.0));
+  const __m128i ints = _mm256_cvttpd_epi32(_mm256_add_pd(t, up));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packus_epi32(ints, ints), _mm_setzero_si128())));
+}
+#endif
 
 // floor(s / n) for 0 ≤ s ≤ 255·n by one float multiply instead of a
 // division. (s + 0.5) / n lies at least 0.5/n away from an integer, and the

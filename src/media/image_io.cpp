@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -22,6 +23,7 @@ extern "C" {
 #include "media/heif.h"
 #include "media/heif_brand.h"
 #include "media/heif_props.h"
+#include "media/jpeg_decode.h"
 #include "media/raw.h"
 #include "platform/fs.h"
 
@@ -239,6 +241,49 @@ std::vector<TransformOp> containerTransforms(AVCodecID codec, const std::string&
   return codec == AV_CODEC_ID_AV1 ? primaryItemTransforms(path) : std::vector<TransformOp>{};
 }
 
+// ---- Photos from memory ----------------------------------------------------
+
+// A JPEG file whole, in one open: the first bytes are looked at before the
+// rest is read, so other files cost only that look. False when it is no
+// JPEG, cannot be read or exceeds kMaxReadBytes (the general path then deals
+// with it as it always did).
+bool readJpegFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  // Far above any camera JPEG; larger files go the general way.
+  constexpr long kMaxReadBytes = 256L << 20;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  uint8_t head[3] = {0, 0, 0};
+  bool ok = std::fread(head, 1, sizeof head, f) == sizeof head && looksLikeJpeg(head, sizeof head) &&
+            std::fseek(f, 0, SEEK_END) == 0;
+  const long size = ok ? std::ftell(f) : -1;
+  ok = ok && size > 0 && size <= kMaxReadBytes && std::fseek(f, 0, SEEK_SET) == 0;
+  if (ok) {
+    bytes->resize(static_cast<size_t>(size));
+    ok = std::fread(bytes->data(), 1, bytes->size(), f) == bytes->size();
+  }
+  std::fclose(f);
+  return ok;
+}
+
+// A JPEG photo: the file read once, decoded straight to RGBA, its EXIF
+// taken from the same bytes. False (nothing changed) for anything else,
+// which then goes through FFmpeg.
+bool loadJpegFromMemory(const std::string& path, Image* img, ImageInfo* found) {
+  std::vector<uint8_t> bytes;
+  if (!readJpegFile(path, &bytes)) return false;
+  Image decoded;
+  if (!decodeJpegFast(bytes.data(), bytes.size(), kMaxLoadEdge, kMaxSourcePixels, &decoded)) return false;
+  ImageInfo info;
+  describeCodec(AV_CODEC_ID_MJPEG, &info);
+  info.hasAlpha = false;
+  copyExif(readExifFromFileBytes(bytes.data(), bytes.size()), true, &info);
+  decoded = orient(std::move(decoded), info.orientation);
+  if (!decoded.valid()) return false;
+  *img = std::move(decoded);
+  *found = std::move(info);
+  return true;
+}
+
 // ---- Encoding --------------------------------------------------------------
 
 const AVCodec* findEncoder(OutFormat fmt) {
@@ -438,6 +483,8 @@ bool loadImage(const std::string& path, Image* out, ImageInfo* info, std::string
     HeifInfo h;
     if (!loadHeif(path, kMaxLoadEdge, &img, &h, err)) return false;
     describeHeif(h, &found);
+  } else if (loadJpegFromMemory(path, &img, &found)) {
+    // Decoded and turned upright from one read of the file.
   } else {
     Source src;
     if (!openImage(path, false, &src, err)) return false;

@@ -65,6 +65,8 @@ void complete(Job& j) {
     showFailure(j.edit.errorKey);
     return;
   }
+  diag::write("edit", "Neuer Stand " + std::to_string(d.current) + ": " + j.edit.timer + ", " +
+                          std::to_string(d.image.width) + " x " + std::to_string(d.image.height));
   if (j.edit.onSuccess) j.edit.onSuccess();
 }
 
@@ -102,7 +104,7 @@ bool startImageEdit(ImageEdit edit) {
     // (the busy overlay withholds the input), and what would waits for the lock.
     doc::Document::instance().withImage([raw](const media::Image& src) { raw->result = runOp(raw->edit, src); });
     // The version file's own copy is made here, not on the UI thread.
-    if (raw->result.valid()) raw->file = std::make_shared<const media::Image>(raw->result);
+    if (raw->result.valid()) raw->file = std::make_shared<const media::Image>(media::copyOf(raw->result));
     raw->done.store(true, std::memory_order_release);
     requestFrame();
   });

@@ -436,7 +436,7 @@ double sheetAdjust(Ctx& ctx, double bottom) {
     const media::Adjust amounts = st.adjustAmounts;
     startImageEdit({"applyAdjust (voll)", i18n::tr("editor.adjust"), i18n::tr("busy.adjusting"), "errors.adjust",
                     [amounts](const media::Image& src) {
-                      media::Image out = src;
+                      media::Image out = media::copyOf(src);
                       media::applyAdjust(out, amounts);
                       return out;
                     },

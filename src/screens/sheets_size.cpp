@@ -183,14 +183,14 @@ std::vector<std::string> presetLabels(const formats::Platform& p) {
   return labels;
 }
 
-void fitRow(Ctx& ctx, const Rect& row, bool image) {
+void fitRow(Ctx& ctx, const Rect& row, bool image, bool enabled) {
   const double s = ctx.uiScale;
   settings::Data& data = settings::mutableData();
   int32_t& fit = image ? data.imageFitMode : data.videoFitMode;
   double x = row.x;
   for (const FitChoice& f : kFits) {
     const std::string label = i18n::tr(f.key);
-    if (plainButton(ctx, {x, row.y, 110 * s, row.h}, label, fit == f.mode, true, f.id)) {
+    if (plainButton(ctx, {x, row.y, 110 * s, row.h}, label, fit == f.mode, enabled, f.id)) {
       diag::action("Anpassung: " + label);
       fit = f.mode;
       settings::save();
@@ -202,7 +202,7 @@ void fitRow(Ctx& ctx, const Rect& row, bool image) {
   rowText(ctx, {x, row.y, 80 * s, row.h}, i18n::tr("format.pad"), true);
   x += 88 * s;
   // The border only shows when the picture is fitted whole.
-  const bool padUsed = data.imageFitMode == settings::kFitContain;
+  const bool padUsed = enabled && data.imageFitMode == settings::kFitContain;
   for (const PadChoice& p : kPads) {
     const std::string label = i18n::tr(p.key);
     if (plainButton(ctx, {x, row.y, 96 * s, row.h}, label, data.imagePadMode == p.mode, padUsed, p.id)) {
@@ -280,9 +280,11 @@ double sheetFormat(Ctx& ctx, double bottom) {
 
   // Row 2: fit and border, apply.
   const Rect row2{in.x, in.y + 56 * s, in.w, 40 * s};
-  fitRow(ctx, {row2.x, row2.y, std::max(0.0, row2.w - 170 * s), row2.h}, image);
+  // An open list lies over this row: its clicks belong to the list.
+  const bool listOpen = st.platformListOpen || st.presetListOpen;
+  fitRow(ctx, {row2.x, row2.y, std::max(0.0, row2.w - 170 * s), row2.h}, image, !listOpen);
   const std::string applyText = i18n::tr(image ? "resize.apply" : "editor.export");
-  if (primaryButton(ctx, slotFromRight(row2, 0, 1, 150 * s, 8 * s), applyText, idle, "sheet.apply")) {
+  if (primaryButton(ctx, slotFromRight(row2, 0, 1, 150 * s, 8 * s), applyText, idle && !listOpen, "sheet.apply")) {
     diag::action("Format anwenden: " + presetText + " " + size);
     const int w = preset.width;
     const int h = preset.height;

@@ -144,6 +144,24 @@ Image refCrop(const Image& src, int x, int y, int w, int h) {
   return out;
 }
 
+// Means of f × f blocks (partial at the right and bottom), rounded half up.
+Image refBlocks(const Image& src, int f) {
+  const int w = (src.width + f - 1) / f, h = (src.height + f - 1) / f;
+  Image out = Image::create(w, h, src.hasAlpha);
+  for (int by = 0; by < h; ++by) {
+    for (int bx = 0; bx < w; ++bx) {
+      unsigned sum[4] = {0, 0, 0, 0}, n = 0;
+      for (int y = by * f; y < std::min(src.height, by * f + f); ++y) {
+        for (int x = bx * f; x < std::min(src.width, bx * f + f); ++x, ++n) {
+          for (int c = 0; c < 4; ++c) sum[c] += src.row(y)[x * 4 + c];
+        }
+      }
+      for (int c = 0; c < 4; ++c) out.row(by)[bx * 4 + c] = static_cast<uint8_t>((sum[c] + n / 2) / n);
+    }
+  }
+  return out;
+}
+
 Image refResizeTo(const Image& src, int w, int h, FitMode fit, PadMode pad) {
   const double sx = static_cast<double>(w) / src.width, sy = static_cast<double>(h) / src.height;
   auto side = [](int v, double s) { return static_cast<int>(std::max(1L, lr(v * s))); };
@@ -160,8 +178,24 @@ Image refResizeTo(const Image& src, int w, int h, FitMode fit, PadMode pad) {
   Image canvas = Image::create(w, h, src.hasAlpha);
   if (pad == PadMode::Blur) {
     const int k = std::min(w, h) <= 47 ? 1 : std::min(w, h) / 24;
-    Image cov = cover();
-    Image small = refScale(cov, std::max(1, (k * w) / std::max(w, h)), std::max(1, (k * h) / std::max(w, h)));
+    const int sw = std::max(1, (k * w) / std::max(w, h)), sh = std::max(1, (k * h) / std::max(w, h));
+    // Large sources: blocks of a quarter of what one small pixel stands for,
+    // then the centred part with the canvas's proportions.
+    const int f = static_cast<int>(std::min(std::max(w, h) / (k * std::max(sx, sy)) / 4.0,
+                                            static_cast<double>(std::min(src.width, src.height))));
+    Image small;
+    if (f >= 2) {
+      const Image b = refBlocks(src, f);
+      int cw = b.width, ch = b.height;
+      if (1LL * b.width * h >= 1LL * b.height * w) {
+        cw = static_cast<int>(std::max(1L, lr(static_cast<double>(b.height) * w / h)));
+      } else {
+        ch = static_cast<int>(std::max(1L, lr(static_cast<double>(b.width) * h / w)));
+      }
+      small = refScale(refCrop(b, (b.width - cw) / 2, (b.height - ch) / 2, cw, ch), sw, sh);
+    } else {
+      small = refScale(cover(), sw, sh);
+    }
     Image big = refScale(small, w, h);
     if (big.valid()) canvas = big;
   } else if (!src.hasAlpha) {

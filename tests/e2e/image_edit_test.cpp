@@ -1,0 +1,309 @@
+// Editing a picture in the real program, the way a user does it: a turned
+// phone photo (EXIF orientation 6) and a real HEIC are rotated, cropped,
+// adjusted, resized and fitted to a portrait format with a blurred border;
+// two steps are undone and one redone; the result is saved as JPEG and as
+// PNG. The saved files have the size of the version shown, stand upright,
+// carry the program's signature, and the source stays untouched. An unedited
+// picture saved in the automatic format is a byte-for-byte copy.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/e2e_harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+bool haveImageTools() { return haveTool("convert") && haveTool("identify") && haveTool("exiftool"); }
+
+// A 480 × 640 picture, red above and blue below, stored turned a quarter to
+// the left (640 × 480) with EXIF orientation 6, which turns it back.
+std::string turnedPhoto(const TempDir& dir) {
+  const std::string out = dir.file("turned.jpg");
+  const RunResult made = runShell("convert -size 480x320 xc:red -size 480x320 xc:blue -append -rotate -90 -quality 92 '" +
+                                  out + "' && exiftool -q -overwrite_original -n -Orientation=6 '" + out + "'");
+  return made.exitCode == 0 ? out : "";
+}
+
+struct Size {
+  int w = 0, h = 0;
+};
+
+Size pictureSize(const std::string& path) {
+  Size s;
+  const RunResult r = runProcess({"identify", "-format", "%w %h", path});
+  if (std::sscanf(r.out.c_str(), "%d %d", &s.w, &s.h) != 2) return {};
+  return s;
+}
+
+// The mean colour of the upper and of the lower half, as "r,g,b r,g,b".
+std::vector<int> halfMeans(const std::string& path) {
+  const RunResult r = runProcess({"convert", path, "-resize", "1x2!", "-depth", "8", "-format",
+                                  "%[fx:int(255*p{0,0}.r)] %[fx:int(255*p{0,0}.b)] %[fx:int(255*p{0,1}.r)] "
+                                  "%[fx:int(255*p{0,1}.b)]",
+                                  "info:"});
+  std::vector<int> v(4, -1);
+  if (std::sscanf(r.out.c_str(), "%d %d %d %d", &v[0], &v[1], &v[2], &v[3]) != 4) return {};
+  return v;
+}
+
+std::string exifTag(const std::string& path, const std::string& tag) {
+  std::string out = runProcess({"exiftool", "-s3", "-n", "-" + tag, path}).out;
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// The size logged by the last "Neuer Stand" line.
+Size lastVersionSize(const std::string& log) {
+  const size_t at = log.rfind("Neuer Stand ");
+  Size s;
+  if (at == std::string::npos) return s;
+  const size_t comma = log.find(", ", log.find(": ", at));
+  if (comma == std::string::npos || std::sscanf(log.c_str() + comma + 2, "%d x %d", &s.w, &s.h) != 2) return {};
+  return s;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Drives one running program through the edits.
+class Session {
+ public:
+  Session(const VirtualDisplay& x, const E2EProfile& profile, AppProcess& app) : x_(x), profile_(profile), app_(app) {}
+
+  std::string log() const { return readFile(profile_.logPath()); }
+
+  // Clicks at a fraction of a widget's width, on its middle line.
+  bool clickAcross(const std::string& id, double fraction) {
+    const auto r = app_.widget(id);
+    const std::string win = app_.windowId();
+    if (!r || win.empty()) return false;
+    return x_.xdotool({"mousemove", "--window", win, std::to_string(static_cast<int>(r->x + r->w * fraction)),
+                       std::to_string(static_cast<int>(r->y + r->h / 2)), "click", "1"})
+               .exitCode == 0;
+  }
+
+  // Presses on a widget's centre, moves by (dx, dy) in steps and releases.
+  bool drag(const std::string& id, int dx, int dy) {
+    const auto r = app_.widget(id);
+    const std::string win = app_.windowId();
+    if (!r || win.empty()) return false;
+    const int x0 = static_cast<int>(r->x + r->w / 2), y0 = static_cast<int>(r->y + r->h / 2);
+    if (x_.xdotool({"mousemove", "--window", win, std::to_string(x0), std::to_string(y0), "mousedown", "1"})
+            .exitCode != 0) {
+      return false;
+    }
+    for (int i = 1; i <= 4; ++i) {
+      pause();
+      x_.xdotool({"mousemove", "--window", win, std::to_string(x0 + dx * i / 4), std::to_string(y0 + dy * i / 4)});
+    }
+    pause();
+    return x_.xdotool({"mouseup", "1"}).exitCode == 0;
+  }
+
+  // Lets the program draw a frame or two between pointer events.
+  static void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }
+
+  // Clicks a widget and waits for the log line the click writes.
+  bool choose(const std::string& id, const std::string& logged) {
+    const size_t before = count(log(), logged);
+    return app_.waitForWidget(id) && app_.clickWidget(id) &&
+           waitUntil([&] { return count(log(), logged) > before; }, 10);
+  }
+
+  bool openTool(const std::string& tool, const std::string& sheet) {
+    return app_.clickWidget("tool.editor." + tool) && app_.waitForWidget(sheet);
+  }
+
+  // Clicks apply and waits for the new version; its size (0 × 0 on failure).
+  Size apply() {
+    const size_t before = count(log(), "Neuer Stand ");
+    if (!app_.waitForWidget("sheet.apply") || !app_.clickWidget("sheet.apply")) return {};
+    if (!waitUntil([&] { return count(log(), "Neuer Stand ") > before; })) return {};
+    return lastVersionSize(log());
+  }
+
+  bool key(const std::string& name, const std::string& logged, size_t times) {
+    return app_.key(name) && waitUntil([&] { return count(log(), logged) >= times; });
+  }
+
+  // Saves through the export sheet in the format of chip `formatChip`; waits
+  // for the written file and closes the report.
+  bool save(const std::string& formatChip, const std::string& expectTarget) {
+    if (!app_.widget("sheet.export") && !openTool("save", "sheet.export")) return false;
+    // A click on the chip already chosen writes nothing to the log: no wait for it.
+    if (!app_.waitForWidget(formatChip) || !app_.clickWidget(formatChip)) return false;
+    pause();
+    pause();
+    if (!app_.clickWidget("export.go")) return false;
+    if (!waitUntil([&] { return log().find("geschrieben: " + expectTarget) != std::string::npos; })) return false;
+    return app_.waitForWidget("dialog.0") && app_.clickWidget("dialog.0") && app_.waitForWidget("dialog.0", false);
+  }
+
+ private:
+  const VirtualDisplay& x_;
+  const E2EProfile& profile_;
+  AppProcess& app_;
+};
+
+// The whole round on one picture; the size of the version saved.
+Size editRound(Session& s, AppProcess& app) {
+  // Rotate by about 12.5° (a click on the slider) and apply.
+  EXPECT_TRUE(s.openTool("transform", "slider.angle"));
+  EXPECT_TRUE(s.clickAcross("slider.angle", (180 + 12.5) / 360));
+  const Size rotated = s.apply();
+  EXPECT_GT(rotated.w, 0) << s.log();
+  const size_t angleAt = s.log().rfind("Drehen anwenden: ");
+  EXPECT_NE(angleAt, std::string::npos);
+  if (angleAt != std::string::npos) {
+    EXPECT_NEAR(std::stod(s.log().substr(angleAt + 17, 8)), 12.5, 2.0);
+  }
+
+  // Crop: the first corner dragged inwards.
+  EXPECT_TRUE(s.openTool("crop", "crop.handle.1"));
+  EXPECT_TRUE(s.drag("crop.handle.1", 40, 30));
+  EXPECT_TRUE(waitUntil([&] { return s.log().find("Zuschnitt gezogen") != std::string::npos; })) << s.log();
+  const Size cropped = s.apply();
+  EXPECT_GT(cropped.w, 0);
+  EXPECT_LT(cropped.w, rotated.w);
+  EXPECT_LT(cropped.h, rotated.h);
+
+  // Adjust: brightness and contrast up.
+  EXPECT_TRUE(s.openTool("adjust", "slider.brightness"));
+  EXPECT_TRUE(s.clickAcross("slider.brightness", 0.7));
+  EXPECT_TRUE(s.clickAcross("slider.contrast", 0.6));
+  const Size adjusted = s.apply();
+  EXPECT_EQ(adjusted.w, cropped.w);
+  EXPECT_EQ(adjusted.h, cropped.h);
+  EXPECT_TRUE(s.key("Escape", "Taste: Escape", 1));
+
+  // Resize: 1080 on the long edge where the picture is larger, else half.
+  EXPECT_TRUE(s.openTool("size", "resize.halfChip"));
+  const bool large = app.widget("resize.chip.1080").has_value();
+  EXPECT_TRUE(app.clickWidget(large ? "resize.chip.1080" : "resize.halfChip"));
+  const Size resized = s.apply();
+  const int longEdge = std::max(resized.w, resized.h);
+  EXPECT_EQ(longEdge, large ? 1080 : std::max(cropped.w, cropped.h) / 2);
+  EXPECT_NEAR(static_cast<double>(resized.w) / resized.h, static_cast<double>(cropped.w) / cropped.h, 0.01);
+
+  // Instagram portrait with a blurred border.
+  EXPECT_TRUE(s.openTool("format", "format.preset"));
+  EXPECT_TRUE(app.clickWidget("format.preset"));
+  EXPECT_TRUE(s.choose("format.preset.1", "(4:5)")) << s.log();
+  EXPECT_TRUE(s.choose("format.fit.contain", "Anpassung: "));
+  EXPECT_TRUE(s.choose("format.pad.blur", "Rand: "));
+  const Size fitted = s.apply();
+  EXPECT_EQ(fitted.w, 1080);
+  EXPECT_EQ(fitted.h, 1350);
+
+  // Undo the fit and the resize, redo the resize.
+  EXPECT_TRUE(s.key("ctrl+z", "Taste: Strg+Z", 1));
+  EXPECT_TRUE(s.key("ctrl+z", "Taste: Strg+Z", 2));
+  EXPECT_TRUE(s.key("ctrl+y", "Taste: Strg+Y", 1));
+  // The picture on the stage has the resized proportions again.
+  EXPECT_TRUE(waitUntil([&] {
+    Session::pause();
+    const auto pic = app.widget("editor.picture");
+    return pic && std::abs(pic->w / pic->h - static_cast<double>(resized.w) / resized.h) < 0.02;
+  }));
+  return resized;
+}
+
+void expectSigned(const std::string& path) {
+  EXPECT_NE(exifTag(path, "Software").find("Pelmora Media Editor"), std::string::npos) << path;
+}
+
+// Orientation absent or 1: the pixels stand as they are shown.
+void expectNoTurn(const std::string& path) {
+  const std::string o = exifTag(path, "Orientation");
+  EXPECT_TRUE(o.empty() || o == "1") << path << ": orientation " << o;
+}
+
+}  // namespace
+
+class ImageEditE2E : public E2ETest {
+ protected:
+  void SetUp() override {
+    E2ETest::SetUp();
+    if (IsSkipped()) return;
+    if (!haveImageTools()) GTEST_SKIP() << "ImageMagick or exiftool missing";
+  }
+};
+
+TEST_F(ImageEditE2E, ATurnedPhotoIsEditedUndoneRedoneAndSavedUpright) {
+  TempDir dir;
+  const std::string photo = turnedPhoto(dir);
+  ASSERT_FALSE(photo.empty());
+  const std::string before = readFile(photo);
+  AppProcess app(x, profile, {"--size", "1280x800", photo}, {{"KORVELLE_SAVE_TO", dir.file("out")}});
+  ASSERT_TRUE(app.waitForWidget("editor.picture")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  Session s(x, profile, app);
+  const Size shown = editRound(s, app);
+  ASSERT_GT(shown.w, 0);
+  EXPECT_LT(shown.w, shown.h) << "upright: portrait";
+
+  ASSERT_TRUE(s.save("export.imgfmt.1", dir.file("out.jpg"))) << s.log();
+  ASSERT_TRUE(s.save("export.imgfmt.2", dir.file("out.png"))) << s.log();
+  for (const std::string& out : {dir.file("out.jpg"), dir.file("out.png")}) {
+    const Size saved = pictureSize(out);
+    EXPECT_EQ(saved.w, shown.w) << out;
+    EXPECT_EQ(saved.h, shown.h) << out;
+    expectSigned(out);
+    expectNoTurn(out);
+    // Red above, blue below, as the photo is meant to be seen.
+    const std::vector<int> m = halfMeans(out);
+    ASSERT_EQ(m.size(), 4u) << out;
+    EXPECT_GT(m[0], m[1] + 60) << out;
+    EXPECT_GT(m[3], m[2] + 60) << out;
+  }
+  EXPECT_TRUE(readFile(photo) == before) << "the source changed";
+  terminate(app);
+}
+
+TEST_F(ImageEditE2E, ARealHeicIsEditedAndSavedUprightWithTheSourceUntouched) {
+  const std::string heic = fixture("iphone11pro.heic");
+  const std::string before = readFile(heic);
+  ASSERT_FALSE(before.empty());
+  TempDir dir;
+  AppProcess app(x, profile, {"--size", "1280x800", heic}, {{"KORVELLE_SAVE_TO", dir.file("out")}});
+  ASSERT_TRUE(app.waitForWidget("editor.picture")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  Session s(x, profile, app);
+  const Size shown = editRound(s, app);
+  ASSERT_GT(shown.w, 0);
+  EXPECT_LT(shown.w, shown.h) << "the portrait photo stays portrait";
+
+  ASSERT_TRUE(s.save("export.imgfmt.1", dir.file("out.jpg"))) << s.log();
+  ASSERT_TRUE(s.save("export.imgfmt.2", dir.file("out.png"))) << s.log();
+  for (const std::string& out : {dir.file("out.jpg"), dir.file("out.png")}) {
+    const Size saved = pictureSize(out);
+    EXPECT_EQ(saved.w, shown.w) << out;
+    EXPECT_EQ(saved.h, shown.h) << out;
+    expectSigned(out);
+    expectNoTurn(out);
+  }
+  EXPECT_TRUE(readFile(heic) == before) << "the source changed";
+  terminate(app);
+}
+
+TEST_F(ImageEditE2E, AnUneditedPictureSavedAutomaticallyIsAnExactCopy) {
+  TempDir dir;
+  const std::string photo = turnedPhoto(dir);
+  ASSERT_FALSE(photo.empty());
+  AppProcess app(x, profile, {"--size", "1280x800", photo}, {{"KORVELLE_SAVE_TO", dir.file("copy")}});
+  ASSERT_TRUE(app.waitForWidget("editor.picture")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  Session s(x, profile, app);
+  ASSERT_TRUE(s.save("export.imgfmt.0", dir.file("copy.jpg"))) << s.log();
+  EXPECT_TRUE(readFile(dir.file("copy.jpg")) == readFile(photo));
+  terminate(app);
+}
