@@ -287,7 +287,8 @@ std::vector<Component> build() {
         "Mehrkern-Entwicklung in LibRaw; die Ausnahme erlaubt das Binden", "");
   }
   if (!loadedPath("libjpeg.so").empty()) {
-    add("libjpeg", "libjpeg-turbo", "", "IJG / BSD-3-Clause / Zlib", "JPEG in Rohformaten \u2014 \u00fcber LibRaw",
+    add("libjpeg", "libjpeg-turbo", "", "IJG / BSD-3-Clause / Zlib",
+        "JPEG-Fotos lesen; JPEG in Rohformaten \u2014 \u00fcber LibRaw",
         "https://libjpeg-turbo.org");
   }
   add("libheif", "libheif", versionPart(heif_get_version()), "LGPL-3.0-or-later", "HEIF-Fotos lesen",
