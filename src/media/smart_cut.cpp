@@ -112,14 +112,14 @@ bool readIndex(AVFormatContext* fmt, int vi, std::vector<Packet>* out, std::stri
     }
     Packet p;
     p.pts = pkt->pts;
-    p.dts = pkt->dts;
+    p.dts = pkt->dts == AV_NOPTS_VALUE ? pkt->pts : pkt->dts;  // Matroska leaves some out
     p.pos = pkt->pos;
     p.duration = pkt->duration;
     p.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
     const bool discard = (pkt->flags & AV_PKT_FLAG_DISCARD) != 0;
     const int slice = p.key ? firstSliceType(pkt.get(), par->codec_id, lengthSize) : 0;
     av_packet_unref(pkt.get());
-    if (p.pts == AV_NOPTS_VALUE || p.dts == AV_NOPTS_VALUE || discard || p.pos <= lastPos) {
+    if (p.pts == AV_NOPTS_VALUE || discard || p.pos <= lastPos) {
       return fail(reason, smartcut::kTimestamps);
     }
     if (p.key && !isIdr(slice, par->codec_id)) return fail(reason, smartcut::kOpenGop);
