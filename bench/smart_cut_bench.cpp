@@ -44,7 +44,7 @@ struct Workspace {
     dir = tmpl;
     src = dir + "/src1080.mp4";
     ok = run("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=1920x1080:rate=30:duration=60"
-             " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=60 -c:v libx264 -preset fast -crf 20"
+             " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=60 -c:v libx264 -preset veryfast -crf 20"
              " -g 30 -pix_fmt yuv420p -c:a aac -b:a 128k -shortest '" + src + "'");
   }
   ~Workspace() {
