@@ -10,6 +10,7 @@ extern "C" {
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace media::compat {
 
@@ -41,6 +42,38 @@ inline const int32_t* displayMatrix(const AVStream* st) {
   const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
   if (!data || size < kMatrixBytes) return nullptr;
   return reinterpret_cast<const int32_t*>(data);
+#endif
+}
+
+// Gives out the display matrix of in (a stream copied without turning its
+// pictures), when in has one and out none yet.
+inline void copyDisplayMatrix(const AVStream* in, AVStream* out) {
+  const int32_t* m = displayMatrix(in);
+  if (!m || displayMatrix(out)) return;
+  constexpr size_t kMatrixBytes = 9 * sizeof(int32_t);
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 29, 100)
+  AVPacketSideData* sd = av_packet_side_data_new(&out->codecpar->coded_side_data,
+                                                 &out->codecpar->nb_coded_side_data,
+                                                 AV_PKT_DATA_DISPLAYMATRIX, kMatrixBytes, 0);
+  uint8_t* data = sd ? sd->data : nullptr;
+#else
+  uint8_t* data = av_stream_new_side_data(out, AV_PKT_DATA_DISPLAYMATRIX, kMatrixBytes);
+#endif
+  if (data) std::memcpy(data, m, kMatrixBytes);
+}
+
+// The channel layouts an encoder accepts, ended by a zeroed entry; nullptr
+// when the encoder takes any.
+inline const AVChannelLayout* channelLayouts(const AVCodec* codec) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+  const void* list = nullptr;
+  if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_CHANNEL_LAYOUT, 0, &list,
+                                   nullptr) < 0) {
+    return nullptr;
+  }
+  return static_cast<const AVChannelLayout*>(list);
+#else
+  return codec->ch_layouts;
 #endif
 }
 

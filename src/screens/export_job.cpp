@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "editor/document.h"
 #include "editor/editor.h"
+#include "media/smart_cut.h"
 #include "media/video_export.h"
 #include "platform/log.h"
 #include "screens/export.h"
@@ -24,6 +25,18 @@ namespace {
 
 // Anchors closer than this to a segment's ends need no cut there.
 constexpr double kSplitMarginMs = 1.0;
+
+// The one file all segments come from (an empty path is current); empty
+// when they come from several.
+std::string singleSource(const std::vector<media::Segment>& segments, const std::string& current) {
+  std::string file;
+  for (const media::Segment& s : segments) {
+    const std::string& p = s.path.empty() ? current : s.path;
+    if (!file.empty() && p != file) return {};
+    file = p;
+  }
+  return file;
+}
 
 // The job. The worker writes only the fields under mutex and the atomics;
 // everything else belongs to the UI thread.
@@ -266,20 +279,38 @@ void startVideoExport(const std::string& outPath, const std::vector<media::Segme
   b.cancellable = true;
 
   const std::string src = d.currentPath();
-  j.thread = std::thread([&j, src, outPath, opts = std::move(o)] {
+  // A cut of one file at its own size, or a plain export of one, copies what
+  // it keeps instead of rendering it; the full render stays the fallback.
+  // Working copies take it whenever they stay on the current file; a user's
+  // export only with the encoder settings left automatic and no effects.
+  const std::string smartSrc = singleSource(o.segments, src);
+  const bool userDefaults = cfg.videoBitrate <= 0 && cfg.videoEncoder.empty();
+  const bool trySmart = !smartSrc.empty() && (workingCopy ? smartSrc == src : userDefaults);
+  media::SmartCutRequest smart;
+  if (trySmart) {
+    smart.segments = o.segments;
+    smart.width = width;  // the planner refuses any size but the source's
+    smart.height = height;
+    smart.fades = !workingCopy && !st.effects.empty();
+    smart.software = o.software;
+    smart.comment = o.comment;
+  }
+  j.thread = std::thread([&j, src, smartSrc, trySmart, smart = std::move(smart), outPath, opts = std::move(o)] {
     std::string err;
-    const bool ok = media::exportVideo(
-        src, outPath, opts, &j.cancel,
-        [&j](const media::ExportProgress& p) {
-          {
-            std::lock_guard<std::mutex> lock(j.mutex);
-            j.percent = p.percent;
-            j.etaSeconds = p.etaSeconds;
-            j.encoder = p.encoder;
-          }
-          requestFrame();
-        },
-        &err);
+    auto onProgress = [&j](const media::ExportProgress& p) {
+      {
+        std::lock_guard<std::mutex> lock(j.mutex);
+        j.percent = p.percent;
+        j.etaSeconds = p.etaSeconds;
+        j.encoder = p.encoder;
+      }
+      requestFrame();
+    };
+    bool ok = trySmart && media::smartCut(smartSrc, outPath, smart, &j.cancel, onProgress, nullptr, &err);
+    if (!ok && err != "CANCELLED") {
+      err.clear();
+      ok = media::exportVideo(src, outPath, opts, &j.cancel, onProgress, &err);
+    }
     {
       std::lock_guard<std::mutex> lock(j.mutex);
       j.error = err;

@@ -56,6 +56,13 @@ class ExportJob : public ::testing::Test {
   static ui::EditorState& state() { return ui::editorState(); }
 };
 
+// The picture track's sample entry: "avc3" marks a smart cut (parameter sets
+// in-band), a full render writes "avc1" or VP9.
+std::string videoTag(const std::string& path) {
+  return testing_support::runShell("ffprobe -v error -select_streams v:0 -show_entries stream=codec_tag_string "
+                                   "-of csv=p=0 '" + path + "'").out;
+}
+
 }  // namespace
 
 TEST(SplitAtCrossFades, EachCrossFadeLandsOnASeam) {
@@ -108,6 +115,7 @@ TEST_F(ExportJob, RemovedRangeBecomesTheNextVersionWithTheTimelineCarriedOver) {
   EXPECT_EQ(d.versions[1].label, i18n::tr("editor.cut"));
   EXPECT_NE(d.currentPath().find("/schnitt_001"), std::string::npos);
   EXPECT_NEAR(d.videoInfo.durationMs, 2000, 120);
+  EXPECT_EQ(videoTag(d.currentPath()), "avc3\n") << "copied, not rendered";
   // The seam of the cut at 1000 and the old boundary 2500 → 1500.
   EXPECT_EQ(st.clipBounds, (std::vector<double>{1000, 1500}));
   // The effect anchored in the removed range is gone, the others moved.
@@ -154,6 +162,24 @@ TEST_F(ExportJob, UserExportKeepsEffectsAndBecomesAVersion) {
   EXPECT_TRUE(st.effects.empty()) << "the effects are in the pictures now";
   EXPECT_EQ(st.clipBounds, std::vector<double>{1200});
   EXPECT_TRUE(ui::dialogOpen()) << "saved";
+}
+
+TEST_F(ExportJob, PlainMp4ExportCopiesAndEffectsRenderInFull) {
+  testing_support::TempDir out;
+  ScreenHarness h(1280, 720);
+  ui::startVideoExport(out.file("plain.mp4"), {}, 0, 0);
+  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_EQ(document().current, 1);
+  EXPECT_EQ(videoTag(out.file("plain.mp4")), "avc3\n");
+  EXPECT_NEAR(document().videoInfo.durationMs, 3000, 120);
+
+  closeDialog(h);
+  state().effects = {{Fade::Out, 2000, 500}};
+  ui::startVideoExport(out.file("faded.mp4"), {}, 0, 0);
+  ASSERT_TRUE(runJobToEnd(h));
+  if (platform::fs::isFile(out.file("faded.mp4"))) {  // a machine without an MP4 encoder refuses it
+    EXPECT_NE(videoTag(out.file("faded.mp4")), "avc3\n");
+  }
 }
 
 TEST_F(ExportJob, SkippedFilesAreReportedAfterTheAppendRenders) {
