@@ -180,6 +180,10 @@ bool sourceChecks(const AVFormatContext* fmt, int vi, const std::string& outPath
     return fail(reason, smartcut::kCodec);
   }
   if (req.fades) return fail(reason, smartcut::kFades);
+  if (req.standardRange &&
+      (par->color_trc == AVCOL_TRC_ARIB_STD_B67 || par->color_trc == AVCOL_TRC_SMPTE2084)) {
+    return fail(reason, smartcut::kHdr);
+  }
   if (req.width > 0 || req.height > 0) {
     const int rot = av::displayRotation(vs);
     const bool turned = rot == 90 || rot == 270;

@@ -35,6 +35,7 @@ inline constexpr char kReorder[] = "REORDER_DEPTH";          // deeper frame reo
 inline constexpr char kTimestamps[] = "TIMESTAMPS";          // missing, repeated or trimmed time stamps
 inline constexpr char kResized[] = "RESIZED";                // another picture size asked for
 inline constexpr char kFades[] = "FADES";                    // effects on the timeline
+inline constexpr char kHdr[] = "HDR";                        // HLG or PQ picture, standard range asked for
 inline constexpr char kOtherFile[] = "OTHER_FILE";           // a segment from another file
 inline constexpr char kEmpty[] = "EMPTY";                    // the segments keep no frame
 inline constexpr char kCheckFailed[] = "CHECK_FAILED";       // the result did not read back as planned
@@ -48,6 +49,9 @@ struct SmartCutRequest {
   int32_t width = 0;
   int32_t height = 0;
   bool fades = false;  // effects asked for: refused
+  // The result must be standard range (a user's export is tone-mapped to
+  // BT.709): HLG and PQ sources are refused. Working copies keep their range.
+  bool standardRange = false;
   // Container tags as in ExportOptions; empty leaves the tag out.
   std::string software;
   std::string comment;

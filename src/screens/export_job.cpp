@@ -292,6 +292,7 @@ void startVideoExport(const std::string& outPath, const std::vector<media::Segme
     smart.width = width;  // the planner refuses any size but the source's
     smart.height = height;
     smart.fades = !workingCopy && !st.effects.empty();
+    smart.standardRange = !workingCopy;
     smart.software = o.software;
     smart.comment = o.comment;
   }

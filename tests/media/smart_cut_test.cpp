@@ -219,6 +219,7 @@ struct RefusedCase {
   bool otherFile;
   const char* outName;
   const char* word;
+  bool standardRange = false;  // a user's export: HLG must be tone-mapped
 };
 
 class SmartCutRefused : public ::testing::TestWithParam<RefusedCase> {};
@@ -233,6 +234,7 @@ TEST_P(SmartCutRefused, SaysWhy) {
   req.width = c.width;
   req.height = c.width > 0 ? c.width * 3 / 4 : 0;
   req.fades = c.fades;
+  req.standardRange = c.standardRange;
   std::string err;
   const std::string out = dir.file(c.outName);
   EXPECT_FALSE(media::smartCut(src, out, req, nullptr, nullptr, nullptr, &err));
@@ -251,6 +253,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"", "", 0, false, false, "o.webm", "CONTAINER"},
         RefusedCase{"", "", 160, false, false, "o.mp4", "RESIZED"},
         RefusedCase{"", "", 0, true, false, "o.mp4", "FADES"},
-        RefusedCase{"", "", 0, false, true, "o.mp4", "OTHER_FILE"}));
+        RefusedCase{"", "", 0, false, true, "o.mp4", "OTHER_FILE"},
+        RefusedCase{kPicture + " -c:v libx264 -g 25 -pix_fmt yuv420p -color_primaries bt2020 -color_trc arib-std-b67 "
+                               "-colorspace bt2020nc",
+                    "sc_hlg.mp4", 0, false, false, "o.mp4", "HDR", true}));
 
 }  // namespace
