@@ -12,6 +12,7 @@
 
 #include "platform/fs.h"
 #include "platform/paths.h"
+#include "support/temp_xdg.h"
 #include "support/test_support.h"
 
 using testing_support::readFile;
@@ -20,20 +21,8 @@ using testing_support::TempDir;
 
 namespace {
 
-// The data directory is fixed once per process, so the whole test program
-// shares one temporary one, set before any test asks for it.
-class LogDirEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    tmp_ = std::make_unique<TempDir>();
-    setenv("XDG_DATA_HOME", tmp_->path().c_str(), 1);
-  }
-  void TearDown() override { tmp_.reset(); }
-
- private:
-  std::unique_ptr<TempDir> tmp_;
-};
-[[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new LogDirEnvironment);
+// The data directory is fixed once per process: one for the whole program.
+[[maybe_unused]] auto* const g_xdg = testing_support::useTempXdg();
 
 std::string logPath() { return paths::dataDir() + "/Korvelle.log"; }
 
