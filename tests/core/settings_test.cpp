@@ -283,7 +283,8 @@ TEST_F(SettingsFile, NumbersAreTruncatedAndTheBitRateResetsWhenMissing) {
   };
   for (const auto& c : cases) {
     writeSettings(c.file);
-    const json::Value& v = json::parse(run(describeLoaded).out)[c.field];
+    const json::Value got = json::parse(run(describeLoaded).out);
+    const json::Value& v = got[c.field];
     EXPECT_EQ(v.kind == json::Kind::String ? v.text : v.dump(), c.want) << c.file;
   }
 
