@@ -49,27 +49,23 @@ TEST(Fs, EnsureDirCreatesParentsAndFailsWhereAFileBlocks) {
   EXPECT_FALSE(fs::ensureDir(""));
 }
 
-TEST(Fs, IsFileAndIsDirTellKindsApartAndRejectEmptyPaths) {
+TEST(Fs, KindsOfPathsAndRemovingThem) {
   TempDir tmp;
   ASSERT_TRUE(writeFile(tmp.file("f"), "x"));
   ASSERT_EQ(symlink(tmp.file("f").c_str(), tmp.file("link").c_str()), 0);
-  EXPECT_TRUE(fs::isFile(tmp.file("f")));
-  EXPECT_TRUE(fs::isFile(tmp.file("link")));  // links are followed
-  EXPECT_FALSE(fs::isDir(tmp.file("f")));
-  EXPECT_TRUE(fs::isDir(tmp.path()));
-  EXPECT_FALSE(fs::isFile(tmp.path()));
-  EXPECT_FALSE(fs::isFile(tmp.file("missing")));
-  EXPECT_FALSE(fs::isDir(tmp.file("missing")));
-  EXPECT_FALSE(fs::isFile(""));
-  EXPECT_FALSE(fs::isDir(""));
-  EXPECT_FALSE(fs::isFile("/dev/null"));  // exists, but is no regular file
-}
-
-TEST(Fs, RemoveTakesFilesAndEmptyDirectoriesOnly) {
-  TempDir tmp;
-  ASSERT_TRUE(writeFile(tmp.file("f"), "x"));
   ASSERT_TRUE(fs::ensureDir(tmp.file("empty")));
   ASSERT_TRUE(fs::ensureDir(tmp.file("full/inner")));
+  const struct {
+    std::string path;
+    bool file, dir;
+  } kinds[] = {{tmp.file("f"), true, false},      {tmp.file("link"), true, false},  // links are followed
+               {tmp.path(), false, true},         {tmp.file("missing"), false, false},
+               {"", false, false},                {"/dev/null", false, false}};  // exists, but no regular file
+  for (const auto& k : kinds) {
+    EXPECT_EQ(fs::isFile(k.path), k.file) << k.path;
+    EXPECT_EQ(fs::isDir(k.path), k.dir) << k.path;
+  }
+  // remove takes files and empty directories only.
   EXPECT_TRUE(fs::remove(tmp.file("f")));
   EXPECT_FALSE(fs::isFile(tmp.file("f")));
   EXPECT_FALSE(fs::remove(tmp.file("f")));  // nothing left to remove

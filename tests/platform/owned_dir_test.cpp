@@ -154,10 +154,10 @@ TEST(OwnedDir, SweepTakesOnlyWhatEndedProcessesLeft) {
   ASSERT_TRUE(fs::ensureDir(parent + "/" + dead + "-00000003"));
   ASSERT_TRUE(fs::ensureDir(parent + "/" + alive + "-00000005"));
   ASSERT_TRUE(fs::ensureDir(parent + "/" + dead + "-00000004"));
-  // Not ours: left alone.
-  for (const char* other : {"notes", "123-xyz", "123-0badf00dd", "-0badf00d", "12a-0badf00d", "123-0BADF00D"}) {
-    ASSERT_TRUE(fs::ensureDir(parent + "/" + other));
-  }
+  // Not ours: left alone (the last ten digits are longer than any pid).
+  const char* const notOurs[] = {"notes",        "123-xyz",      "123-0badf00dd", "-0badf00d",
+                                 "12a-0badf00d", "123-0BADF00D", "1234567890-0badf00d"};
+  for (const char* other : notOurs) ASSERT_TRUE(fs::ensureDir(parent + "/" + other));
   ASSERT_TRUE(writeFile(parent + "/456-deadbeef", "a file"));
   TempDir outside;
   ASSERT_TRUE(writeFile(outside.file("precious"), "keep"));
@@ -174,10 +174,8 @@ TEST(OwnedDir, SweepTakesOnlyWhatEndedProcessesLeft) {
   EXPECT_TRUE(has(dead + "-00000004"));  // the one asked to keep
   EXPECT_TRUE(has(held));
   EXPECT_TRUE(fs::isFile(holder.path() + "/lock"));
-  for (const char* other : {"notes", "123-xyz", "123-0badf00dd", "-0badf00d", "12a-0badf00d", "123-0BADF00D",
-                            "456-deadbeef", "789-deadbeef"}) {
-    EXPECT_TRUE(has(other)) << other;
-  }
+  for (const char* other : notOurs) EXPECT_TRUE(has(other)) << other;
+  EXPECT_TRUE(has("456-deadbeef") && has("789-deadbeef"));
   EXPECT_TRUE(fs::isFile(outside.file("precious")));
 
   // Once its process has ended, the held one goes too, at the next claim.

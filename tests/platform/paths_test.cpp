@@ -111,14 +111,10 @@ TEST(Paths, AssetDirTakesTheFirstCandidateThatHoldsTheFonts) {
 
 TEST(Paths, SplitPathListDropsEmptyItems) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(paths::splitPathList("a::b:"), (V{"a", "b"}));
-  EXPECT_EQ(paths::splitPathList("/usr/share:/usr/local/share"),
-            (V{"/usr/share", "/usr/local/share"}));
-  EXPECT_EQ(paths::splitPathList(":only"), (V{"only"}));
-  EXPECT_EQ(paths::splitPathList("a b"), (V{"a b"}));
-  EXPECT_TRUE(paths::splitPathList(":::").empty());
-  EXPECT_TRUE(paths::splitPathList("").empty());
-  EXPECT_TRUE(paths::splitPathList(nullptr).empty());
+  const std::pair<const char*, V> cases[] = {
+      {"a::b:", {"a", "b"}}, {"/usr/share:/usr/local/share", {"/usr/share", "/usr/local/share"}},
+      {":only", {"only"}},   {"a b", {"a b"}}, {":::", {}}, {"", {}}, {nullptr, {}}};
+  for (const auto& [list, items] : cases) EXPECT_EQ(paths::splitPathList(list), items) << (list ? list : "null");
 }
 
 TEST(Paths, ExeDirHoldsTheRunningTestAndHasNoTrailingSlash) {

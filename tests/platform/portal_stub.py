@@ -25,32 +25,12 @@ import gi
 gi.require_version("Gio", "2.0")
 from gi.repository import Gio, GLib  # noqa: E402
 
-FILE_CHOOSER_XML = """
-<node>
-  <interface name="org.freedesktop.portal.FileChooser">
-    <method name="OpenFile">
-      <arg type="s" name="parent_window" direction="in"/>
-      <arg type="s" name="title" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="SaveFile">
-      <arg type="s" name="parent_window" direction="in"/>
-      <arg type="s" name="title" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-  </interface>
-</node>
-"""
-
-REQUEST_XML = """
-<node>
-  <interface name="org.freedesktop.portal.Request">
-    <method name="Close"/>
-  </interface>
-</node>
-"""
+METHOD_XML = """<method name="%s"><arg type="s" name="parent_window" direction="in"/>
+<arg type="s" name="title" direction="in"/><arg type="a{sv}" name="options" direction="in"/>
+<arg type="o" name="handle" direction="out"/></method>"""
+FILE_CHOOSER_XML = ('<node><interface name="org.freedesktop.portal.FileChooser">%s</interface></node>'
+                    % "".join(METHOD_XML % m for m in ("OpenFile", "SaveFile")))
+REQUEST_XML = '<node><interface name="org.freedesktop.portal.Request"><method name="Close"/></interface></node>'
 
 ready_file, record_file, answers_file = sys.argv[1:4]
 with open(answers_file, encoding="utf-8") as f:
@@ -122,15 +102,12 @@ def on_chooser_call(connection, sender, path, interface, method, params, invocat
     record(["call " + method, "sender " + sender, "parent " + parent, "title " + title]
            + option_lines(options) + ["end"])
 
-    if answer.get("never"):
-        invocation.return_value(GLib.Variant("(o)", (handle,)))
-        return
     if answer.get("early"):
         respond(connection, sender, handle, answer)
-        invocation.return_value(GLib.Variant("(o)", (handle,)))
-        return
     invocation.return_value(GLib.Variant("(o)", (handle,)))
     trigger = answer.get("trigger")
+    if answer.get("never") or answer.get("early"):
+        return
     if trigger is None:
         respond(connection, sender, handle, answer)
         return
