@@ -239,7 +239,7 @@ TEST(Gpu, ScaleQualityHintHoldsForOneTextureOnly) {
 // opaque texture draws the same unfaded (copied) as faded (blended).
 TEST(Gpu, ReplaceRewritesInPlaceAndOpaqueTexturesDrawAlike) {
   SoftwareTarget t(8, 8);
-  ASSERT_TRUE(t.ok());
+  ASSERT_TRUE(t.renderer);
   const std::vector<uint32_t> red(4, 0xFFFF0000), green(4, 0xFF00FF00), clear(4, 0x00000000);
   SDL_Texture* first = ui::gpuReplaceRgba("video", 2, 2, red.data(), true);
   ASSERT_NE(first, nullptr);
