@@ -196,14 +196,17 @@ void checkExport(const std::string& path, const std::string& videoCodec, const s
   // Picture and sound in step, and where the edits put them.
   expectTimes(media_clips::flashTimes(path, kCentre), flashes, "flashes");
   expectTimes(beepOnsets(path, seconds), flashes, "beeps");
-  // The fade-in starts from black and silence, the fade-out ends there; in
-  // between the grey ground and the hum are back.
+  // The fade-in (0.02 to its anchor at 0.52 s) starts from black and silence,
+  // the fade-out reaches them at its anchor, the end; in between the grey
+  // ground and the hum are back. (A fade only acts within its span: the
+  // frame at 0 s, before the fade-in starts, shows the picture.)
   const std::vector<FrameLuma> frames = media_clips::frameLuma(path, kCentre);
   ASSERT_FALSE(frames.empty());
-  EXPECT_LT(frames.front().luma, 24) << "first frame";
+  EXPECT_LT(lumaAt(frames, 0.04), 24) << "start of the fade-in";
+  EXPECT_GT(lumaAt(frames, 0.56), 50) << "after the fade-in";
   EXPECT_LT(frames.back().luma, 24) << "last frame";
   EXPECT_GT(lumaAt(frames, 1.0), 50) << "the ground at 1 s";
-  EXPECT_LT(media_clips::meanVolumeDb(path, 0, 0.03), -50);
+  EXPECT_LT(media_clips::meanVolumeDb(path, 0.02, 0.05), -50);
   EXPECT_LT(media_clips::meanVolumeDb(path, seconds - 0.04, seconds), -50);
   EXPECT_GT(media_clips::meanVolumeDb(path, 0.7, 1.3), -45);
 }

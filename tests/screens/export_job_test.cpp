@@ -226,3 +226,30 @@ TEST_F(ExportJob, ReorderedClipsBecomeTheClipList) {
   EXPECT_DOUBLE_EQ(st.clips[1].outMs, 3000);
   EXPECT_NEAR(document().videoInfo.durationMs, 5000, 120);
 }
+
+// After a user export the clips are pieces of the exported file, which holds
+// the effects: a second export renders them from there, not from the sources
+// without the effects.
+TEST_F(ExportJob, ClipsAfterAUserExportArePiecesOfTheExportedFile) {
+  testing_support::TempDir out;
+  const std::string target = out.file("mine.mp4");
+  ui::EditorState& st = state();
+  const std::string src = document().currentPath();
+  st.clips = {{src, 0, 1500}, {src, 1500, 3000}};
+  st.clipBounds = {1500};
+  st.effects = {{Fade::Cross, 1500, 300}, {Fade::Out, 3000, 500}};
+  settings::mutableData().videoEncoder = "libx264";
+  ui::startVideoExport(target, st.clips, 0, 0);
+  ScreenHarness h(1280, 720);
+  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_EQ(document().current, 1);
+  const double length = document().videoInfo.durationMs;
+  ASSERT_EQ(st.clips.size(), 2u);
+  EXPECT_EQ(st.clips[0].path, target);
+  EXPECT_DOUBLE_EQ(st.clips[0].inMs, 0);
+  EXPECT_DOUBLE_EQ(st.clips[0].outMs, 1200);
+  EXPECT_EQ(st.clips[1].path, target);
+  EXPECT_DOUBLE_EQ(st.clips[1].inMs, 1200);
+  EXPECT_DOUBLE_EQ(st.clips[1].outMs, length);
+  EXPECT_TRUE(st.effects.empty());
+}
