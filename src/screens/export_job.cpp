@@ -153,6 +153,22 @@ std::vector<double> boundsAfterExport(const std::vector<double>& bounds,
   return out;
 }
 
+// The clips after a user export: pieces of the exported file between the
+// boundaries. The file holds the fades and cross fades in its pictures, so a
+// later export renders from it and not from the sources without them.
+std::vector<media::Segment> clipsOfExport(const std::string& path, const std::vector<double>& bounds,
+                                          double durationMs) {
+  std::vector<media::Segment> out;
+  double from = 0;
+  for (double b : bounds) {
+    if (b <= from || b >= durationMs) continue;
+    out.push_back({path, from, b});
+    from = b;
+  }
+  out.push_back({path, from, durationMs});
+  return out;
+}
+
 void commitResult(ExportJob& j) {
   EditorState& st = editorState();
   doc::Document& d = doc::Document::instance();
@@ -179,6 +195,7 @@ void commitResult(ExportJob& j) {
   } else {
     st.clipBounds = boundsAfterExport(st.clipBounds, st.effects);
     st.effects.clear();
+    if (!st.clips.empty()) st.clips = clipsOfExport(j.outPath, st.clipBounds, d.videoInfo.durationMs);
     clearPending(st);
     const size_t slash = j.outPath.rfind('/');
     const std::string name = slash == std::string::npos ? j.outPath : j.outPath.substr(slash + 1);

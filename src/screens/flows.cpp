@@ -510,7 +510,7 @@ bool appendVideoFiles(const std::vector<std::string>& files, int skipped) {
 }
 
 void reorderClips(const std::vector<media::Segment>& order) {
-  const EditorState& state = editorState();
+  EditorState& state = editorState();
   const doc::Document& document = doc::Document::instance();
   if (order.size() < 2 || state.gestureActive || state.dialogPurpose != DialogPurpose::None) return;
   if (document.kind != media::MediaKind::Video) return;
@@ -521,7 +521,13 @@ void reorderClips(const std::vector<media::Segment>& order) {
                             "  " + formatTimeMs(c.inMs) + "–" + formatTimeMs(c.outMs));
   }
   const doc::Version& current = document.versions[static_cast<size_t>(document.current)];
-  applyVideoToWork(order, current.width, current.height, i18n::tr("editor.append"), i18n::tr("busy.appending"));
+  // The new order is the clip list once rendered: the user's export and the
+  // next reorder start from it. A refused render leaves a running job's list alone.
+  std::vector<media::Segment> running = std::move(state.pendingClips);
+  state.pendingClips = order;
+  if (!applyVideoToWork(order, current.width, current.height, i18n::tr("editor.append"), i18n::tr("busy.appending"))) {
+    state.pendingClips = std::move(running);
+  }
 }
 
 }  // namespace ui

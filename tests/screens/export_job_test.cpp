@@ -10,6 +10,7 @@
 #include "core/i18n.h"
 #include "media/video.h"
 #include "platform/fs.h"
+#include "screens/flows.h"
 #include "screens/sheets_fixtures.h"
 
 using namespace sheets_fixtures;
@@ -220,4 +221,56 @@ TEST_F(ExportJob, FailureShowsTheErrorDialogAndNoVersion) {
   ui::stopExportJob();
   EXPECT_FALSE(ui::exportRunning());
   EXPECT_TRUE(platform::fs::listDir(out.path()).empty());
+}
+
+// A reorder renders the clips in their new order, and that order becomes the
+// clip list the user's export and the next reorder start from; a reorder
+// refused while another job renders leaves that job's list alone.
+TEST_F(ExportJob, ReorderedClipsBecomeTheClipList) {
+  ui::EditorState& st = state();
+  const std::string a = document().currentPath();
+  const std::string b = clip(160, 120, 2);
+  st.clips = {{a, 0, 3000}, {b, 0, 2000}};
+  st.clipBounds = {3000};
+  ui::reorderClips({{b, 0, 2000}, {a, 0, 3000}});
+  ASSERT_TRUE(ui::exportRunning());
+  const std::vector<Segment> pending = st.pendingClips;
+  ui::reorderClips({{a, 0, 3000}, {b, 0, 2000}});  // refused: the first still renders
+  ASSERT_EQ(st.pendingClips.size(), pending.size());
+  EXPECT_EQ(st.pendingClips.front().path, b);
+  ScreenHarness h(1280, 720);
+  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_EQ(document().current, 1);
+  ASSERT_EQ(st.clips.size(), 2u);
+  EXPECT_EQ(st.clips[0].path, b);
+  EXPECT_EQ(st.clips[1].path, a);
+  EXPECT_DOUBLE_EQ(st.clips[1].outMs, 3000);
+  EXPECT_NEAR(document().videoInfo.durationMs, 5000, 120);
+}
+
+// After a user export the clips are pieces of the exported file, which holds
+// the effects: a second export renders them from there, not from the sources
+// without the effects.
+TEST_F(ExportJob, ClipsAfterAUserExportArePiecesOfTheExportedFile) {
+  testing_support::TempDir out;
+  const std::string target = out.file("mine.mp4");
+  ui::EditorState& st = state();
+  const std::string src = document().currentPath();
+  st.clips = {{src, 0, 1500}, {src, 1500, 3000}};
+  st.clipBounds = {1500};
+  st.effects = {{Fade::Cross, 1500, 300}, {Fade::Out, 3000, 500}};
+  settings::mutableData().videoEncoder = "libx264";
+  ui::startVideoExport(target, st.clips, 0, 0);
+  ScreenHarness h(1280, 720);
+  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_EQ(document().current, 1);
+  const double length = document().videoInfo.durationMs;
+  ASSERT_EQ(st.clips.size(), 2u);
+  EXPECT_EQ(st.clips[0].path, target);
+  EXPECT_DOUBLE_EQ(st.clips[0].inMs, 0);
+  EXPECT_DOUBLE_EQ(st.clips[0].outMs, 1200);
+  EXPECT_EQ(st.clips[1].path, target);
+  EXPECT_DOUBLE_EQ(st.clips[1].inMs, 1200);
+  EXPECT_DOUBLE_EQ(st.clips[1].outMs, length);
+  EXPECT_TRUE(st.effects.empty());
 }

@@ -304,6 +304,29 @@ bool AppProcess::clickWidget(const std::string& id) {
   return display_.xdotool({"mousemove", "--window", win, x, y, "click", "1"}).exitCode == 0;
 }
 
+bool AppProcess::dragWidget(const std::string& id, double toX, double toY) {
+  std::optional<ui::Rect> r = widget(id);
+  std::string win = windowId();
+  if (!r || win.empty()) return false;
+  const double x0 = r->x + r->w / 2;
+  const double y0 = r->y + r->h / 2;
+  std::vector<std::string> args{"mousemove", "--window", win, std::to_string(static_cast<int>(x0)),
+                                std::to_string(static_cast<int>(y0)), "mousedown", "1"};
+  // Steps with pauses, so that the program sees the press and the moves in frames of their own.
+  constexpr int kSteps = 6;
+  for (int i = 1; i <= kSteps; ++i) {
+    const double x = x0 + (toX - x0) * i / kSteps;
+    const double y = y0 + (toY - y0) * i / kSteps;
+    for (const std::string& a : {std::string("sleep"), std::string("0.1"), std::string("mousemove"),
+                                 std::string("--window"), win, std::to_string(static_cast<int>(x)),
+                                 std::to_string(static_cast<int>(y))}) {
+      args.push_back(a);
+    }
+  }
+  for (const char* a : {"sleep", "0.1", "mouseup", "1"}) args.emplace_back(a);
+  return display_.xdotool(args).exitCode == 0;
+}
+
 bool AppProcess::key(const std::string& name) {
   std::string win = windowId();
   if (win.empty()) return false;

@@ -130,6 +130,9 @@ class AppProcess {
   std::optional<Geometry> geometry() const;
   // Moves the pointer to the widget's centre and clicks the left button.
   bool clickWidget(const std::string& id);
+  // Presses the left button on the widget's centre, moves the pointer to
+  // (toX, toY) in window coordinates in a few steps and releases it there.
+  bool dragWidget(const std::string& id, double toX, double toY);
   // Sends a key (xdotool key name, e.g. "F9") to the window.
   bool key(const std::string& name);
   // Whether the log contains text.

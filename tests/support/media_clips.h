@@ -144,14 +144,19 @@ inline std::string testClip(double seconds, int w = 320, int h = 240, int fps = 
 // moment in every second: at k + 0.48 s (frame 12 of each second at 25 fps;
 // the frame nearest to it at other rates).
 // An export keeps picture and sound in step when the flashes and the beep
-// onsets still agree.
-inline std::string syncClip(double seconds, int fps = 25, int rate = 48000) {
+// onsets still agree. ground: a dark grey picture (luma about 64) and a quiet
+// 220 Hz hum (about -37 dB, below the onset threshold of soundOnsets) under
+// them, so that a fade to black and to silence can be seen and heard.
+inline std::string syncClip(double seconds, int fps = 25, int rate = 48000, int width = 320,
+                            int height = 240, bool ground = false) {
   std::ostringstream a;
-  a << "-f lavfi -i \"color=black:size=320x240:rate=" << fps << ":duration=" << seconds
+  a << "-f lavfi -i \"color=" << (ground ? "0x404040" : "black") << ":size=" << width << "x" << height
+    << ":rate=" << fps << ":duration=" << seconds
     << ",drawbox=color=white:t=fill:enable='between(mod(t\\,1)\\,0.48-0.5/" << fps
     << "\\,0.48+0.499/" << fps
     << ")'\" -f lavfi -i "
-       "\"aevalsrc='if(between(mod(t\\,1)\\,0.48\\,0.53)\\,0.5*sin(2*PI*1000*t)\\,0)'"
+       "\"aevalsrc='if(between(mod(t\\,1)\\,0.48\\,0.53)\\,0.5*sin(2*PI*1000*t)\\,0)"
+    << (ground ? "+0.02*sin(2*PI*220*t)" : "") << "'"
     << ":s=" << rate << ":d=" << seconds << "\""
     << " -c:v libx264 -preset ultrafast -g 12 -pix_fmt yuv420p -c:a aac -b:a 96k -shortest";
   return clip("sync.mp4", a.str());
@@ -221,8 +226,9 @@ struct FrameLuma {
   double luma;
 };
 
-inline std::vector<FrameLuma> frameLuma(const std::string& path) {
-  const auto run = runShell("ffprobe -v error -f lavfi -i \"movie=" + path +
+// filter (e.g. "crop=iw/4:ih/4") is applied before measuring.
+inline std::vector<FrameLuma> frameLuma(const std::string& path, const std::string& filter = "") {
+  const auto run = runShell("ffprobe -v error -f lavfi -i \"movie=" + path + (filter.empty() ? "" : "," + filter) +
                             ",signalstats\" -show_entries frame=pts_time:frame_tags="
                             "lavfi.signalstats.YAVG -of csv=p=0");
   std::vector<FrameLuma> frames;
@@ -242,10 +248,10 @@ inline double videoSeconds(const std::string& path, double fps = 25) {
   return frames.empty() ? 0 : frames.back().t + 1.0 / fps;
 }
 
-// Times of the frames brighter than mid grey.
-inline std::vector<double> flashTimes(const std::string& path) {
+// Times of the frames brighter than mid grey (after filter, as for frameLuma).
+inline std::vector<double> flashTimes(const std::string& path, const std::string& filter = "") {
   std::vector<double> out;
-  for (const FrameLuma& f : frameLuma(path)) {
+  for (const FrameLuma& f : frameLuma(path, filter)) {
     if (f.luma > 100) out.push_back(f.t);
   }
   return out;

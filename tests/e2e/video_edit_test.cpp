@@ -1,0 +1,434 @@
+// Editing a video in the real program and exporting it: keep and remove a
+// marked range, append a portrait clip (both answers to the format question),
+// reorder the clips, place fades and a cross fade, resize, undo and redo, then
+// export to WebM and MP4. Every file that comes out is read back with ffprobe
+// and ffmpeg: streams, size, length against the timeline's, flashes and beeps
+// still in step, fades reaching black and silence. The sources stay as they
+// were; a cancelled export leaves neither a file nor a version.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+#include "support/e2e_harness.h"
+#include "support/media_clips.h"
+
+using namespace testing_support;
+using media_clips::FrameLuma;
+
+namespace {
+
+// Rendering a working copy or an export of a few seconds; generous, since
+// other work may share the machine.
+constexpr double kRenderTimeout = 180.0;
+// One frame of the 25 fps clips, and a little for the rounding of time stamps.
+constexpr double kFrame = 0.04;
+constexpr double kSlack = 0.005;
+// The quarter of the picture round its centre: the picture itself even when
+// a portrait clip stands between black bars.
+constexpr const char* kCentre = "crop=iw/4:ih/4";
+
+bool haveTools() { return haveTool("Xvfb") && haveTool("xdotool") && haveTool("ffmpeg") && haveTool("ffprobe"); }
+
+int countOf(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+// A landscape clip of 1280 × 800 (large enough for the 720p size) and a
+// portrait one of 720 × 1280, both grey with a white flash and a beep at
+// k + 0.48 s and a quiet hum.
+std::string landscapeClip() { return media_clips::syncClip(5, 25, 48000, 1280, 800, true); }
+std::string portraitClip() { return media_clips::syncClip(2, 25, 48000, 720, 1280, true); }
+
+// Drives the editor of one run through keys and clicks, checking each step in the log.
+class Driver {
+ public:
+  Driver(AppProcess& app, const E2EProfile& profile) : app_(app), profile_(profile) {}
+
+  std::string log() const { return readFile(profile_.logPath()); }
+
+  // Presses key until the log holds one more line with text: keys reach the
+  // player only while it is ready, which it is not for a moment after every
+  // new version.
+  bool keyLogged(const std::string& key, const std::string& text) {
+    const int before = countOf(log(), text);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      if (!app_.key(key)) return false;
+      if (waitUntil([&] { return countOf(log(), text) > before; }, 3)) return true;
+    }
+    return false;
+  }
+
+  // Presses key n times and waits until the last one has been taken.
+  bool keys(const std::string& key, int n, const std::string& finalText) {
+    for (int i = 0; i + 1 < n; ++i) {
+      if (!app_.key(key)) return false;
+    }
+    return keyLogged(key, finalText);
+  }
+
+  // The playhead to t seconds (whole seconds plus frames of 40 ms).
+  bool seek(int seconds, int frames, const std::string& shown) {
+    if (!keyLogged("Home", "Taste: Anfang")) return false;
+    for (int i = 0; i < seconds; ++i) {
+      if (!keyLogged("shift+Right", "Taste: vor auf 0:0" + std::to_string(i + 1) + ".00")) return false;
+    }
+    if (frames == 0) return true;
+    return keys("period", frames, "Taste: Bild vor auf " + shown);
+  }
+
+  // The length of the work as the timeline shows it: End, then a step
+  // forward, which stops at the end and logs the time there (to 10 ms).
+  double timelineSeconds() {
+    if (!keyLogged("End", "Taste: Ende")) return -1;
+    if (!keyLogged("Right", "Taste: vor auf ")) return -1;
+    const std::string text = log();
+    const size_t at = text.rfind("Taste: vor auf ");
+    int minutes = 0;
+    double seconds = 0;
+    if (std::sscanf(text.c_str() + at + 15, "%d:%lf", &minutes, &seconds) != 2) return -1;
+    return minutes * 60 + seconds;
+  }
+
+  // Waits until the n-th rendering (working copy or export) has finished.
+  bool rendered(int n) {
+    return waitUntil([&] { return countOf(log(), "fertig: /") >= n || countOf(log(), "FEHLER") > 0; },
+                     kRenderTimeout) &&
+           countOf(log(), "fertig: /") >= n;
+  }
+
+  // Clicks a widget and gives the program a frame after it (when one comes),
+  // so that the next click lands in a frame of its own.
+  bool click(const std::string& id) {
+    if (!app_.waitForWidget(id, true, 10) || !app_.clickWidget(id)) return false;
+    app_.waitForNextFrame(2);
+    return true;
+  }
+
+  // Opens the sheet of a tool unless widget already shows it is open.
+  bool openSheet(const std::string& tool, const std::string& widget) {
+    if (app_.widget(widget)) return true;
+    return click(tool) && app_.waitForWidget(widget, true, 10);
+  }
+
+  // Places an effect of the given kind ("fadeIn", "fadeOut", "cross") at the playhead.
+  bool placeEffect(const std::string& kind, const std::string& logText) {
+    if (!openSheet("tool.effects.title", "effects.place")) return false;
+    const int before = countOf(log(), logText);
+    const int armed = countOf(log(), "Effekt in der Hand");
+    if (!click("effects." + kind)) return false;
+    if (!waitUntil([&] { return countOf(log(), "Effekt in der Hand") > armed; }, 10)) return false;
+    if (!click("effects.place")) return false;
+    return waitUntil([&] { return countOf(log(), logText) > before; }, 10);
+  }
+
+  // Exports the work in the given container ("webm" or "mp4") and closes the
+  // message that follows; n is the number of renderings once it is done.
+  bool exportAs(const std::string& container, int n) {
+    if (!openSheet("tool.editor.export", "export.go")) return false;
+    // A chip already chosen logs nothing when clicked again.
+    const int chosen = countOf(log(), "Export-Format: ");
+    if (!click("export.format." + container)) return false;
+    waitUntil([&] { return countOf(log(), "Export-Format: ") > chosen; }, 3);
+    if (!click("export.go") || !rendered(n)) return false;
+    return click("dialog.0") && app_.waitForWidget("dialog.0", false, 10);
+  }
+
+ private:
+  AppProcess& app_;
+  const E2EProfile& profile_;
+};
+
+// Expects every time in got to lie within one frame of the one at the same
+// place in want, and as many of them.
+void expectTimes(const std::vector<double>& got, const std::vector<double>& want, const std::string& what) {
+  ASSERT_EQ(got.size(), want.size()) << what << ": " << ::testing::PrintToString(got);
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_NEAR(got[i], want[i], kFrame + kSlack) << what << " #" << i;
+  }
+}
+
+// The first of each run of times closer than a tenth of a second: a flash
+// made at 25 fps may cover two frames at 29.97 fps.
+std::vector<double> firstOfRuns(const std::vector<double>& times) {
+  std::vector<double> out;
+  for (double t : times) {
+    if (out.empty() || t - out.back() > 0.1) out.push_back(t);
+  }
+  return out;
+}
+
+// The beep onsets before the last tenth of a second (silencedetect also
+// reports the end of the file when it ends in silence).
+std::vector<double> beepOnsets(const std::string& path, double seconds) {
+  std::vector<double> out;
+  for (double t : media_clips::soundOnsets(path)) {
+    if (t < seconds - 0.1) out.push_back(t);
+  }
+  return out;
+}
+
+double lumaAt(const std::vector<FrameLuma>& frames, double t) {
+  for (const FrameLuma& f : frames) {
+    if (f.t >= t - kSlack) return f.luma;
+  }
+  return -1;
+}
+
+// Checks one exported file of the main scenario.
+void checkExport(const std::string& path, const std::string& videoCodec, const std::string& audioCodec,
+                 double timelineSeconds, const std::vector<double>& flashes) {
+  SCOPED_TRACE(path);
+  const media_clips::ProbeResult p = media_clips::probe(path);
+  EXPECT_EQ(p.videoCodec, videoCodec);
+  EXPECT_EQ(p.audioCodec, audioCodec);
+  EXPECT_EQ(p.width, 1152);  // 1280 × 800 at 720 lines
+  EXPECT_EQ(p.height, 720);
+  // The timeline shows the time cut to 10 ms.
+  const double seconds = media_clips::videoSeconds(path);
+  EXPECT_NEAR(seconds, timelineSeconds + 0.005, kFrame);
+  EXPECT_NEAR(media_clips::audioSeconds(path), seconds, kFrame + 0.03);  // plus one audio frame at most
+  // Picture and sound in step, and where the edits put them.
+  expectTimes(media_clips::flashTimes(path, kCentre), flashes, "flashes");
+  expectTimes(beepOnsets(path, seconds), flashes, "beeps");
+  // The fade-in (0.02 to its anchor at 0.52 s) starts from black and silence,
+  // the fade-out reaches them at its anchor, the end; in between the grey
+  // ground and the hum are back. (A fade only acts within its span: the
+  // frame at 0 s, before the fade-in starts, shows the picture.)
+  const std::vector<FrameLuma> frames = media_clips::frameLuma(path, kCentre);
+  ASSERT_FALSE(frames.empty());
+  EXPECT_LT(lumaAt(frames, 0.04), 24) << "start of the fade-in";
+  EXPECT_GT(lumaAt(frames, 0.56), 50) << "after the fade-in";
+  EXPECT_LT(frames.back().luma, 24) << "last frame";
+  EXPECT_GT(lumaAt(frames, 1.0), 50) << "the ground at 1 s";
+  // Within one frame of the fade-in's start (the sound may lag the pictures by less than that).
+  EXPECT_LT(std::min(media_clips::meanVolumeDb(path, 0.02, 0.05), media_clips::meanVolumeDb(path, 0.04, 0.07)), -50);
+  EXPECT_LT(media_clips::meanVolumeDb(path, seconds - 0.04, seconds), -50);
+  EXPECT_GT(media_clips::meanVolumeDb(path, 0.7, 1.3), -45);
+}
+
+}  // namespace
+
+// Keep, remove, append (fitted to the work), reorder, three effects, 720p,
+// undo and redo across all of them, then WebM and MP4.
+TEST(VideoEditE2E, EditsUndoRedoAndExportsToBothFormats) {
+  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool, ffmpeg or ffprobe missing";
+  const std::string landscape = landscapeClip();
+  const std::string portrait = portraitClip();
+  ASSERT_FALSE(landscape.empty());
+  ASSERT_FALSE(portrait.empty());
+  const std::string landscapeBytes = readFile(landscape);
+  const std::string portraitBytes = readFile(portrait);
+  TempDir out;
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  AppProcess app(x, profile, {"--size", "1280x720", landscape},
+                 {{"KORVELLE_APPEND_TO", portrait}, {"KORVELLE_SAVE_TO", out.file("final")}});
+  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  Driver d(app, profile);
+  int renders = 0;
+
+  // Keep 1 s to the end: 4 s with flashes at 0.48, 1.48, 2.48, 3.48.
+  ASSERT_TRUE(d.seek(1, 0, ""));
+  ASSERT_TRUE(d.keyLogged("i", "IN = 0:01.00"));
+  ASSERT_TRUE(d.keyLogged("End", "Taste: Ende"));
+  ASSERT_TRUE(d.keyLogged("o", "OUT = "));
+  ASSERT_TRUE(d.openSheet("tool.editor.cut", "cut.remove"));
+  ASSERT_TRUE(d.click("sheet.apply"));
+  ASSERT_TRUE(d.rendered(++renders)) << d.log();
+  EXPECT_NEAR(d.timelineSeconds(), 4.0, kFrame);
+
+  // Remove 1.00–1.60 (the flash at 1.48 with it): 3.4 s, flashes at 0.48, 1.88, 2.88.
+  ASSERT_TRUE(d.seek(1, 0, ""));
+  ASSERT_TRUE(d.keyLogged("i", "IN = 0:01.00"));
+  ASSERT_TRUE(d.keys("period", 15, "Taste: Bild vor auf 0:01.60"));
+  ASSERT_TRUE(d.keyLogged("o", "OUT = 0:01.60"));
+  ASSERT_TRUE(d.openSheet("tool.editor.cut", "cut.remove"));
+  ASSERT_TRUE(d.click("cut.remove"));
+  ASSERT_TRUE(d.rendered(++renders)) << d.log();
+  EXPECT_NEAR(d.timelineSeconds(), 3.4, kFrame);
+
+  // Append the portrait clip; the format question is answered with the work's size.
+  ASSERT_TRUE(d.click("tool.editor.append"));
+  ASSERT_TRUE(waitUntil([&] { return app.logHas("Formate unterschiedlich"); }, 10)) << d.log();
+  ASSERT_TRUE(d.click("dialog.0"));
+  EXPECT_TRUE(waitUntil([&] { return app.logHas("an das aktuelle anpassen"); }, 10));
+  ASSERT_TRUE(d.rendered(++renders)) << d.log();
+  EXPECT_NEAR(d.timelineSeconds(), 5.4, kFrame);
+  // The removed range left a seam: the clips are 1.00–2.00 and 2.60–5.00 of
+  // the landscape source, then the portrait clip.
+  ASSERT_TRUE(app.waitForWidget("clip.2")) << "three clips on the timeline";
+
+  // The portrait clip first: dragged onto the start of the first.
+  const auto first = app.widget("clip.0");
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(app.dragWidget("clip.2", first->x + 4, first->y + first->h / 2));
+  ASSERT_TRUE(waitUntil([&] { return app.logHas("Clip 3 → Platz 1"); }, 10)) << d.log();
+  ASSERT_TRUE(d.rendered(++renders)) << d.log();
+  EXPECT_NEAR(d.timelineSeconds(), 5.4, kFrame);
+
+  // A fade-in ending at 0.52 s, a cross fade at the seam (2 s), a fade-out at the end.
+  ASSERT_TRUE(d.seek(0, 13, "0:00.52"));
+  ASSERT_TRUE(d.placeEffect("fadeIn", "Einblenden bei 0:00.52")) << d.log();
+  ASSERT_TRUE(d.seek(2, 0, ""));
+  ASSERT_TRUE(d.placeEffect("cross", "Ueberblenden bei 0:02.00")) << d.log();
+  ASSERT_TRUE(d.keyLogged("End", "Taste: Ende"));
+  ASSERT_TRUE(d.placeEffect("fadeOut", "Ausblenden bei ")) << d.log();
+  ASSERT_TRUE(app.waitForWidget("effect.2"));
+
+  // 720 lines: 1152 × 720. Working copies carry the effects over, unrendered.
+  ASSERT_TRUE(d.openSheet("tool.editor.size", "resize.chip.720"));
+  ASSERT_TRUE(d.click("resize.chip.720"));
+  ASSERT_TRUE(waitUntil([&] { return app.logHas("Groesse: 720p"); }, 10));
+  ASSERT_TRUE(d.click("sheet.apply"));
+  ASSERT_TRUE(d.rendered(++renders)) << d.log();
+  ASSERT_TRUE(app.waitForWidget("effect.2"));
+
+  // Undo back past the append: the effects go, then the third clip; redo brings all back.
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(d.keyLogged("ctrl+z", "Taste: Strg+Z"));  // size, 3 effects
+  EXPECT_TRUE(app.waitForWidget("effect.0", false)) << d.log();
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(d.keyLogged("ctrl+z", "Taste: Strg+Z"));  // order, append
+  EXPECT_TRUE(app.waitForWidget("clip.2", false)) << d.log();
+  EXPECT_TRUE(app.widget("clip.1")) << "the seam of the removed range stays";
+  EXPECT_NEAR(d.timelineSeconds(), 3.4, kFrame);
+  for (int i = 0; i < 6; ++i) ASSERT_TRUE(d.keyLogged("ctrl+y", "Taste: Strg+Y"));
+  EXPECT_TRUE(app.waitForWidget("effect.2")) << d.log();
+  EXPECT_TRUE(app.waitForWidget("clip.2"));
+  EXPECT_NEAR(d.timelineSeconds(), 5.4, kFrame);
+
+  // Export: the cross fade overlaps the clips by 0.5 s, so 4.9 s come out;
+  // flashes of the portrait clip at 0.48, 1.48, then the work's at 1.98
+  // (inside the cross fade, nearly through), 3.38, 4.38.
+  const std::vector<double> flashes{0.48, 1.48, 1.98, 3.38, 4.38};
+  ASSERT_TRUE(d.exportAs("webm", ++renders)) << d.log();
+  const double webmTimeline = d.timelineSeconds();
+  EXPECT_NEAR(webmTimeline, 4.9, kFrame);
+  ASSERT_TRUE(d.exportAs("mp4", ++renders)) << d.log();
+  const double mp4Timeline = d.timelineSeconds();
+  checkExport(out.file("final.webm"), "vp9", "opus", webmTimeline, flashes);
+  checkExport(out.file("final.mp4"), "h264", "aac", mp4Timeline, flashes);
+  if (HasFailure()) std::fprintf(stderr, "%s", d.log().c_str());
+
+  app.signal(SIGTERM);
+  EXPECT_EQ(app.waitExit().exitCode, 0) << app.err();
+  EXPECT_TRUE(readFile(landscape) == landscapeBytes) << "the landscape source changed";
+  EXPECT_TRUE(readFile(portrait) == portraitBytes) << "the portrait source changed";
+}
+
+// The phone clip (stored turned, shown upright) with a landscape clip
+// appended in the original formats: the work takes the larger sides, and
+// both parts keep their picture and sound in step.
+TEST(VideoEditE2E, AppendKeepingTheOriginalFormatsToAPhoneClip) {
+  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool, ffmpeg or ffprobe missing";
+  TempDir dir;
+  const std::string phone = dir.file("phone.mov");
+  ASSERT_TRUE(writeFile(phone, readFile(std::string(KORVELLE_FIXTURES_DIR) + "/phone_rot90.mov")));
+  const std::string landscape = landscapeClip();
+  ASSERT_FALSE(landscape.empty());
+  const std::string phoneBytes = readFile(phone);
+  const std::string landscapeBytes = readFile(landscape);
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  AppProcess app(x, profile, {"--size", "1280x720", phone},
+                 {{"KORVELLE_APPEND_TO", landscape}, {"KORVELLE_SAVE_TO", dir.file("joined")}});
+  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  Driver d(app, profile);
+  const double phoneSeconds = d.timelineSeconds();
+  EXPECT_NEAR(phoneSeconds, 4.0, 0.034);  // 29.97 fps
+
+  ASSERT_TRUE(d.click("tool.editor.append"));
+  ASSERT_TRUE(waitUntil([&] { return app.logHas("Formate unterschiedlich"); }, 10)) << d.log();
+  ASSERT_TRUE(d.click("dialog.1"));
+  EXPECT_TRUE(waitUntil([&] { return app.logHas("Originalformate behalten"); }, 10));
+  ASSERT_TRUE(d.rendered(1)) << d.log();
+  const double joined = d.timelineSeconds();
+  EXPECT_NEAR(joined, phoneSeconds + 5.0, 0.05);
+  ASSERT_TRUE(d.exportAs("mp4", 2)) << d.log();
+  const double timeline = d.timelineSeconds();
+
+  const std::string path = dir.file("joined.mp4");
+  const media_clips::ProbeResult p = media_clips::probe(path);
+  EXPECT_EQ(p.videoCodec, "h264");
+  EXPECT_EQ(p.audioCodec, "aac");
+  // The larger sides of the two: 1280 wide from the landscape clip, 800 high from it too.
+  EXPECT_EQ(p.width, 1280);
+  EXPECT_EQ(p.height, 800);
+  const double seconds = media_clips::videoSeconds(path, 29.97);
+  EXPECT_NEAR(seconds, timeline + 0.005, 1 / 29.97 + kSlack);
+  // The landscape part's flashes and beeps, after the phone clip.
+  std::vector<double> want;
+  for (int k = 0; k < 5; ++k) want.push_back(phoneSeconds + k + 0.48);
+  std::vector<double> flashes;
+  for (double t : firstOfRuns(media_clips::flashTimes(path, kCentre))) {
+    if (t > phoneSeconds) flashes.push_back(t);
+  }
+  std::vector<double> beeps;
+  for (double t : beepOnsets(path, seconds)) {
+    if (t > phoneSeconds + 0.2) beeps.push_back(t);
+  }
+  // At 29.97 fps one frame is 33 ms; the flashes were made at 25 fps.
+  expectTimes(flashes, want, "flashes");
+  expectTimes(beeps, want, "beeps");
+  // The phone picture stands upright in the middle: black bars at the sides.
+  const std::vector<FrameLuma> side = media_clips::frameLuma(path, "crop=iw/8:ih:0:0");
+  ASSERT_FALSE(side.empty());
+  EXPECT_LT(lumaAt(side, 1.0), 20) << "left edge beside the upright phone picture";
+
+  app.signal(SIGTERM);
+  EXPECT_EQ(app.waitExit().exitCode, 0) << app.err();
+  EXPECT_TRUE(readFile(phone) == phoneBytes) << "the phone clip changed";
+  EXPECT_TRUE(readFile(landscape) == landscapeBytes) << "the landscape source changed";
+}
+
+// Cancelling an export under way: no file, no temporary beside it, no new
+// version in the working directory, and the next export still works.
+TEST(VideoEditE2E, ACancelledExportLeavesNoFileAndNoVersion) {
+  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool, ffmpeg or ffprobe missing";
+  // Long and large enough that the export is still running when cancel is clicked.
+  const std::string clip = media_clips::testClip(30, 1280, 720);
+  ASSERT_FALSE(clip.empty());
+  const std::string bytes = readFile(clip);
+  TempDir out;
+  VirtualDisplay x;
+  ASSERT_TRUE(x.ok());
+  E2EProfile profile;
+  AppProcess app(x, profile, {"--size", "1280x720", clip}, {{"KORVELLE_SAVE_TO", out.file("cancelled")}});
+  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err();
+  ASSERT_TRUE(app.waitForWindow());
+  Driver d(app, profile);
+  const std::string work = profile.root() + "/cache/Korvelle/work";
+  const auto versions = [&] {
+    size_t n = 0;
+    for (const std::string& dirName : platform::fs::listDir(work)) n += platform::fs::listDir(work + "/" + dirName).size();
+    return n;
+  };
+  const size_t before = versions();
+
+  ASSERT_TRUE(d.openSheet("tool.editor.export", "export.go"));
+  ASSERT_TRUE(d.click("export.format.webm"));
+  waitUntil([&] { return app.logHas("Export-Format: "); }, 3);  // VP9, the slower one (no line when already chosen)
+  ASSERT_TRUE(d.click("export.go"));
+  ASSERT_TRUE(app.waitForWidget("busy.cancel")) << d.log();
+  ASSERT_TRUE(app.clickWidget("busy.cancel"));
+  ASSERT_TRUE(waitUntil([&] { return app.logHas("export abgebrochen"); }, 60))
+      << d.log();
+  EXPECT_TRUE(app.waitForWidget("busy.cancel", false));
+  EXPECT_TRUE(platform::fs::listDir(out.path()).empty()) << "no file and no temporary";
+  EXPECT_EQ(countOf(d.log(), "fertig: /"), 0);
+  EXPECT_EQ(versions(), before);
+  EXPECT_FALSE(app.widget("dialog.0")) << "no message after a cancel";
+
+  app.signal(SIGTERM);
+  EXPECT_EQ(app.waitExit().exitCode, 0) << app.err();
+  EXPECT_TRUE(readFile(clip) == bytes);
+}
