@@ -69,6 +69,8 @@ std::vector<Tool> toolsFor(const doc::Document& d, const EditorState& s) {
       {Icon::Plus, "editor.append", Sheet::None, true, "append"},
       {Icon::Adjust, "effects.title", Sheet::Effects, true, nullptr},
       {Icon::Size, "editor.size", Sheet::Resize, true, nullptr},
+      // The format sheet fits a clip to a platform's shape as it fits a photo.
+      {Icon::Format, "editor.format", Sheet::Format, true, nullptr},
       {Icon::Export, "editor.export", Sheet::Export, true, nullptr},
   };
 }

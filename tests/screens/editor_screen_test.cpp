@@ -84,7 +84,7 @@ TEST_F(Tools, VideoListMarkersPlayAndTheCutToolWaitingForATenMillisecondRange) {
   EXPECT_EQ(toolIds(h),
             (std::vector<std::string>{"tool.editor.in", "tool.editor.out", "tool.editor.play", "tool.editor.cut",
                                       "tool.editor.append", "tool.effects.title", "tool.editor.size",
-                                      "tool.editor.export"}));
+                                      "tool.editor.format", "tool.editor.export"}));
   // The stage leaves room for the timeline.
   const ui::Rect stage = *h.widget("editor.stage");
   EXPECT_NEAR(stage.y + stage.h, 720 - 80 - 126, 1);

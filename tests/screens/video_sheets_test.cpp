@@ -10,6 +10,7 @@
 
 #include "core/i18n.h"
 #include "editor/editor_fixtures.h"
+#include "editor/social_formats.h"
 #include "platform/filedialog_portal.h"
 #include "screens/router.h"
 #include "screens/sheets_video.h"
@@ -180,6 +181,25 @@ TEST_F(VideoSheets, RemovingEverythingIsRefusedWithTheDialog) {
   EXPECT_TRUE(h.hasWidget("cut.markHint"));
   ASSERT_TRUE(clickSheetWidget(h, "sheet.apply"));
   EXPECT_FALSE(ui::exportRunning());
+}
+
+// A clip fitted to a platform's preset renders at the preset's size.
+TEST_F(VideoSheets, FormatFitsTheClipToThePresetSize) {
+  openVideo(clip(320, 240, 1));
+  ui::EditorState& st = ui::editorState();
+  st.platformIndex = 0;
+  st.presetIndex = 0;
+  const formats::Preset& preset = formats::platforms()[0].presets[0];
+  openSheet(Sheet::Format);
+  ScreenHarness h(1280, 720);
+  sheetFrame(h);
+  ASSERT_TRUE(clickSheetWidget(h, "sheet.apply"));
+  EXPECT_EQ(st.sheet, Sheet::None);
+  ASSERT_TRUE(runJobToEnd(h));
+  const doc::Document& d = doc::Document::instance();
+  EXPECT_EQ(d.current, 1);
+  EXPECT_EQ(d.videoInfo.width, preset.width);
+  EXPECT_EQ(d.videoInfo.height, preset.height);
 }
 
 // --- Effects ---
