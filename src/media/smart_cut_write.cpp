@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 #include <unordered_map>
 
 extern "C" {
@@ -75,6 +76,8 @@ class Cutter {
   bool readPacket(int index, AVPacket* pkt);
   bool copyPiece(const SmartCutPlan::Piece& p);
   bool encodePiece(const SmartCutPlan::Piece& p);
+  bool encodeEdges();
+  bool writeEdge(size_t piece);
   av::CodecPtr openEncoder() const;
   bool drainEncoder(AVCodecContext* enc, bool flush);
   bool writeVideo(AVPacket* pkt);
@@ -101,6 +104,11 @@ class Cutter {
   AVStream* as_ = nullptr;
   smartcut::Sound sound_;
   size_t soundNext_ = 0;
+
+  // Encoded edge packets per piece, made before the output opens; while set,
+  // the encoder's packets go to sink_ instead of the file.
+  std::vector<std::vector<av::PacketPtr>> edges_;
+  std::vector<av::PacketPtr>* sink_ = nullptr;
 
   size_t written_ = 0;  // video packets written
   double lastPercent_ = -1;
@@ -247,9 +255,35 @@ bool Cutter::drainEncoder(AVCodecContext* enc, bool flush) {
     const int r = avcodec_receive_packet(enc, pkt.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return fail(err::kEncoderFailed);
+    if (sink_) {
+      sink_->emplace_back(av::makePacket());
+      av_packet_move_ref(sink_->back().get(), pkt.get());
+      if (cancelled()) return fail(err::kCancelled);
+      continue;
+    }
     if (!writeVideo(pkt.get())) return false;
     av_packet_unref(pkt.get());
   }
+}
+
+bool Cutter::encodeEdges() {
+  edges_.resize(plan_.pieces.size());
+  for (size_t i = 0; i < plan_.pieces.size(); ++i) {
+    if (plan_.pieces[i].copy) continue;
+    sink_ = &edges_[i];
+    const bool ok = encodePiece(plan_.pieces[i]);
+    sink_ = nullptr;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool Cutter::writeEdge(size_t piece) {
+  for (av::PacketPtr& pkt : edges_[piece]) {
+    if (!writeVideo(pkt.get())) return false;
+  }
+  edges_[piece].clear();
+  return true;
 }
 
 bool Cutter::encodePiece(const SmartCutPlan::Piece& p) {
@@ -360,16 +394,26 @@ bool Cutter::verify(const std::string& path) const {
 }
 
 bool Cutter::run(std::string* word) {
-  std::string soundWord;
   bool ok = openInput();
-  if (ok && !smartcut::encodeSound(plan_, cancel_, &sound_, &soundWord)) {
+  // The sound is encoded on a thread of its own while the edges are: each
+  // keeps a core busy, and the output needs both before its header.
+  std::string soundWord;
+  bool soundOk = true;
+  std::thread soundThread;
+  if (ok) {
+    soundThread = std::thread([this, &soundOk, &soundWord] {
+      soundOk = smartcut::encodeSound(plan_, cancel_, &sound_, &soundWord);
+    });
+  }
+  ok = ok && encodeEdges();
+  if (soundThread.joinable()) soundThread.join();
+  if (ok && !soundOk) {
     word_ = soundWord;
     ok = false;
   }
   ok = ok && openOutput();
   for (size_t i = 0; ok && i < plan_.pieces.size(); ++i) {
-    const SmartCutPlan::Piece& p = plan_.pieces[i];
-    ok = p.copy ? copyPiece(p) : encodePiece(p);
+    ok = plan_.pieces[i].copy ? copyPiece(plan_.pieces[i]) : writeEdge(i);
   }
   ok = ok && written_ == plan_.outPts.size() && writeSoundUntil(1e300);
   if (ok && av_write_trailer(out_.get()) < 0) ok = fail(err::kWriteFailed);

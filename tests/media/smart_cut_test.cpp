@@ -2,6 +2,7 @@
 // without an error, holds exactly the kept frames at their times, copies
 // whole groups bit for bit, re-encodes the edges near-losslessly and keeps
 // the sound with the pictures; sources it cannot reproduce are refused by name.
+// test-labels: threads
 #include <gtest/gtest.h>
 #include <unistd.h>
 
