@@ -236,63 +236,54 @@ class ImageEditE2E : public E2ETest {
     if (IsSkipped()) return;
     if (!haveImageTools()) GTEST_SKIP() << "ImageMagick or exiftool missing";
   }
+
+  // Opens src, runs the edit round (portrait before and after), saves it as
+  // JPEG and as PNG into dir and checks both: the shown size, the signature,
+  // no turn left in the tags, the source untouched. The saved files.
+  std::vector<std::string> editAndSave(const std::string& src, const TempDir& dir) {
+    const std::string before = readFile(src);
+    EXPECT_FALSE(before.empty());
+    AppProcess app(x, profile, {"--size", "1280x800", src}, {{"KORVELLE_SAVE_TO", dir.file("out")}});
+    if (!app.waitForWidget("editor.picture") || !app.waitForWindow()) {
+      ADD_FAILURE() << app.err();
+      return {};
+    }
+    Session s(x, profile, app);
+    const Size shown = editRound(s, app);
+    EXPECT_GT(shown.w, 0);
+    EXPECT_LT(shown.w, shown.h) << "upright: portrait";
+    const std::vector<std::string> outs = {dir.file("out.jpg"), dir.file("out.png")};
+    EXPECT_TRUE(s.save("export.imgfmt.1", outs[0])) << s.log();
+    EXPECT_TRUE(s.save("export.imgfmt.2", outs[1])) << s.log();
+    for (const std::string& out : outs) {
+      const Size saved = pictureSize(out);
+      EXPECT_EQ(saved.w, shown.w) << out;
+      EXPECT_EQ(saved.h, shown.h) << out;
+      expectSigned(out);
+      expectNoTurn(out);
+    }
+    EXPECT_TRUE(readFile(src) == before) << "the source changed";
+    terminate(app);
+    return outs;
+  }
 };
 
 TEST_F(ImageEditE2E, ATurnedPhotoIsEditedUndoneRedoneAndSavedUpright) {
   TempDir dir;
   const std::string photo = turnedPhoto(dir);
   ASSERT_FALSE(photo.empty());
-  const std::string before = readFile(photo);
-  AppProcess app(x, profile, {"--size", "1280x800", photo}, {{"KORVELLE_SAVE_TO", dir.file("out")}});
-  ASSERT_TRUE(app.waitForWidget("editor.picture")) << app.err();
-  ASSERT_TRUE(app.waitForWindow());
-  Session s(x, profile, app);
-  const Size shown = editRound(s, app);
-  ASSERT_GT(shown.w, 0);
-  EXPECT_LT(shown.w, shown.h) << "upright: portrait";
-
-  ASSERT_TRUE(s.save("export.imgfmt.1", dir.file("out.jpg"))) << s.log();
-  ASSERT_TRUE(s.save("export.imgfmt.2", dir.file("out.png"))) << s.log();
-  for (const std::string& out : {dir.file("out.jpg"), dir.file("out.png")}) {
-    const Size saved = pictureSize(out);
-    EXPECT_EQ(saved.w, shown.w) << out;
-    EXPECT_EQ(saved.h, shown.h) << out;
-    expectSigned(out);
-    expectNoTurn(out);
+  for (const std::string& out : editAndSave(photo, dir)) {
     // Red above, blue below, as the photo is meant to be seen.
     const std::vector<int> m = halfMeans(out);
     ASSERT_EQ(m.size(), 4u) << out;
     EXPECT_GT(m[0], m[1] + 60) << out;
     EXPECT_GT(m[3], m[2] + 60) << out;
   }
-  EXPECT_TRUE(readFile(photo) == before) << "the source changed";
-  terminate(app);
 }
 
 TEST_F(ImageEditE2E, ARealHeicIsEditedAndSavedUprightWithTheSourceUntouched) {
-  const std::string heic = fixture("iphone11pro.heic");
-  const std::string before = readFile(heic);
-  ASSERT_FALSE(before.empty());
   TempDir dir;
-  AppProcess app(x, profile, {"--size", "1280x800", heic}, {{"KORVELLE_SAVE_TO", dir.file("out")}});
-  ASSERT_TRUE(app.waitForWidget("editor.picture")) << app.err();
-  ASSERT_TRUE(app.waitForWindow());
-  Session s(x, profile, app);
-  const Size shown = editRound(s, app);
-  ASSERT_GT(shown.w, 0);
-  EXPECT_LT(shown.w, shown.h) << "the portrait photo stays portrait";
-
-  ASSERT_TRUE(s.save("export.imgfmt.1", dir.file("out.jpg"))) << s.log();
-  ASSERT_TRUE(s.save("export.imgfmt.2", dir.file("out.png"))) << s.log();
-  for (const std::string& out : {dir.file("out.jpg"), dir.file("out.png")}) {
-    const Size saved = pictureSize(out);
-    EXPECT_EQ(saved.w, shown.w) << out;
-    EXPECT_EQ(saved.h, shown.h) << out;
-    expectSigned(out);
-    expectNoTurn(out);
-  }
-  EXPECT_TRUE(readFile(heic) == before) << "the source changed";
-  terminate(app);
+  EXPECT_EQ(editAndSave(fixture("iphone11pro.heic"), dir).size(), 2u);
 }
 
 TEST_F(ImageEditE2E, AnUneditedPictureSavedAutomaticallyIsAnExactCopy) {
