@@ -4,7 +4,12 @@
 # line doing the same job with the same encoder settings and filter chain, in
 # one run (ours and the command line alternate per job).
 #
-#   bench/video_edits_vs_cli.sh [build dir] [seconds]
+#   bench/video_edits_vs_cli.sh [build dir] [seconds] [jobs]
+#
+# jobs: an extended regex of the job names to run (default all), e.g.
+# 'export' for the two user exports. Each row gives the wall time and the
+# CPU time (user + system) of the job and its children: on a busy machine the
+# CPU times still compare fairly.
 #
 # The source is a phone-like 1080p/30 H.264 clip with AAC sound (the shared
 # camera clip looped to the given length, default 10 s; the figures asked
@@ -16,6 +21,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 tool="$(cd "${1:-$here/../build}" && pwd)/korvelle_export_clip"
 secs="${2:-10}"
+only="${3:-.}"
 work="$(mktemp -d /tmp/korvelle-edits-XXXXXX)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -40,13 +46,15 @@ wc_a="-c:a alac"
 timed() {  # label, command...
   local label="$1"
   shift
-  local t0 t1
-  t0=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || { echo "$label FAILED"; return; }
-  t1=$(date +%s.%N)
-  printf '%-22s %8.2f s\n' "$label" "$(echo "$t1 - $t0" | bc -l)"
+  local times
+  times="$(mktemp)"
+  /usr/bin/time -f '%e %U %S' -o "$times" "$@" >/dev/null 2>&1 || { echo "$label FAILED"; return; }
+  read -r wall user sys <"$times"
+  rm -f "$times"
+  printf '%-22s %8.2f s wall %8.2f s cpu\n' "$label" "$wall" "$(echo "$user + $sys" | bc -l)"
 }
 pair() {  # job name, our command, cli command (as strings)
+  [[ "$1" =~ $only ]] || return 0
   timed "$1 ours" bash -c "$2"
   timed "$1 cli" bash -c "$3"
 }

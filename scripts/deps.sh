@@ -20,7 +20,7 @@ test_pkgs=(
   desktop-file-utils appstream shared-mime-info dpkg-dev
   xdg-desktop-portal xdg-desktop-portal-gtk
 )
-bench_pkgs=(libbenchmark-dev libvips-dev hyperfine time)
+bench_pkgs=(libbenchmark-dev libvips-dev hyperfine time bc)
 package_pkgs=(dpkg-dev lintian)
 
 want=("${run_pkgs[@]}")
