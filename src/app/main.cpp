@@ -23,6 +23,7 @@
 #include "app/drop_uri.h"
 #include "app/launch.h"
 #include "app/parent_window.h"
+#include "app/renderer.h"
 #include "app/shutdown.h"
 #include "core/i18n.h"
 #include "core/settings.h"
@@ -109,16 +110,6 @@ DisplayBounds displayBounds() {
     SDL_GetDisplayBounds(0, &r);
   }
   return {r.w, r.h};
-}
-
-SDL_Renderer* createRenderer(SDL_Window* window) {
-  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
-  const Uint32 attempts[] = {SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC, SDL_RENDERER_ACCELERATED,
-                             SDL_RENDERER_SOFTWARE};
-  for (Uint32 flags : attempts) {
-    if (SDL_Renderer* r = SDL_CreateRenderer(window, -1, flags)) return r;
-  }
-  return nullptr;
 }
 
 void logVideo(const std::string& text) {
@@ -499,7 +490,7 @@ int main(int argc, char** argv) {
     SDL_SetWindowFullscreen(window.get(), SDL_WINDOW_FULLSCREEN_DESKTOP);
   }
 
-  RendererPtr renderer(createRenderer(window.get()));
+  RendererPtr renderer(ui::createRenderer(window.get()));
   if (!renderer) {
     std::fprintf(stderr, "SDL_CreateRenderer: %s\n", SDL_GetError());
     window.reset();

@@ -8,6 +8,7 @@
 
 #include "app/drop_uri.h"
 #include "app/launch.h"
+#include "app/renderer.h"
 
 namespace {
 
@@ -103,4 +104,17 @@ TEST(Startup, DroppedFileTextsAreDecoded) {
       {"\r\n\n", ""},
   };
   for (const auto& [text, path] : cases) EXPECT_EQ(ui::decodeDroppedFile(text), path) << text;
+}
+
+TEST(Startup, OpenGlWithoutAGraphicsCardIsRecognised) {
+  const std::pair<const char*, bool> cases[] = {
+      {"llvmpipe (LLVM 15.0.6, 256 bits)", true},
+      {"softpipe", true},
+      {"Mesa X11 Software Rasterizer", true},
+      {"zink (llvmpipe (LLVM 15.0.6, 256 bits))", true},
+      {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+      {"AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)", false},
+      {"", false},
+  };
+  for (const auto& [name, software] : cases) EXPECT_EQ(ui::isSoftwareRasteriser(name), software) << name;
 }
