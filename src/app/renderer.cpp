@@ -54,6 +54,9 @@ SDL_Renderer* createRenderer(SDL_Window* window) {
   // Both compose in software here; SDL's own blitters skip the shader
   // machinery and leave the second core to the decoders.
   SDL_DestroyRenderer(renderer);
+  // Otherwise SDL backs the window's surface with an OpenGL texture on X11,
+  // and the software rasteriser would compose every frame once more.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_Renderer* software = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE)) {
     diag::write("video", "OpenGL ohne Grafikkarte (" + gl + "), Renderer: software");
     return software;
