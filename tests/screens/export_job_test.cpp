@@ -195,6 +195,7 @@ TEST_F(ExportJob, SkippedFilesAreReportedAfterTheAppendRenders) {
 }
 
 TEST_F(ExportJob, RefusedWhileADialogRunsAndForNothing) {
+  const int cuts = state().cutCounter;  // earlier cases in the same process have numbered theirs
   state().dialogPurpose = ui::DialogPurpose::OpenVideo;
   EXPECT_FALSE(ui::applyVideoToWork({{"", 0, 1000}}, 0, 0, "x", "y"));
   EXPECT_FALSE(ui::dialogOpen());
@@ -202,7 +203,7 @@ TEST_F(ExportJob, RefusedWhileADialogRunsAndForNothing) {
   EXPECT_FALSE(ui::applyVideoToWork({}, 0, 0, "x", "y"));
   EXPECT_TRUE(ui::dialogOpen()) << "nothing left";
   EXPECT_FALSE(ui::exportRunning());
-  EXPECT_EQ(state().cutCounter, 0);
+  EXPECT_EQ(state().cutCounter, cuts);
 }
 
 TEST_F(ExportJob, FailureShowsTheErrorDialogAndNoVersion) {
