@@ -136,6 +136,11 @@ std::string cutAndCheck(const std::string& src, const std::vector<media::Segment
   EXPECT_EQ(stats.frames, static_cast<int64_t>(want.source.size()));
   EXPECT_EQ(stats.copiedFrames + stats.encodedFrames, stats.frames);
   EXPECT_NEAR(stats.durationMs, want.seconds * 1000.0, 1.0);
+  // The picture track's stored length is the kept time, whichever frame the
+  // edge encoder happened to write last.
+  const auto trackSeconds =
+      runShell("ffprobe -v error -select_streams v:0 -show_entries stream=duration -of csv=p=0 " + q(out));
+  EXPECT_NEAR(std::atof(trackSeconds.out.c_str()), want.seconds, 0.002);
   EXPECT_EQ(result.times.size(), want.source.size());
   EXPECT_EQ(result.pictures.size(), want.source.size());
   int64_t identical = 0;
