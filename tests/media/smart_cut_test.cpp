@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -198,6 +199,21 @@ INSTANTIATE_TEST_SUITE_P(
                       CutCase{"hevc", {{"", 0, 1200}, {"", 2600, 5000}}},    //
                       CutCase{"silent_mkv", {{"", 700, 4100}}},              //
                       CutCase{"surround", {{"", 0, 1200}, {"", 2600, 5000}}}));
+
+// A cancel reaches the sound and both edge threads: the cut stops with its
+// word and leaves no file behind.
+TEST(SmartCut, CancelStopsEveryThread) {
+  const std::string src = h264Clip();
+  testing_support::TempDir dir;
+  const std::string out = dir.file("cancelled.mp4");
+  media::SmartCutRequest req;
+  req.segments = {{"", 500, 1700}, {"", 2300, 3300}};  // four edges
+  std::atomic<bool> cancel{true};
+  std::string err;
+  EXPECT_FALSE(media::smartCut(src, out, req, &cancel, nullptr, nullptr, &err));
+  EXPECT_EQ(err, "CANCELLED");
+  EXPECT_NE(access(out.c_str(), F_OK), 0);
+}
 
 TEST(SmartCut, KeepsTheDisplayMatrix) {
   const std::string src = makeClip("rotated");
