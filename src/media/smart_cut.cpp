@@ -313,6 +313,7 @@ SmartCutPlanPtr planSmartCut(const std::string& srcPath, const std::string& outP
   }
   plan->sound = av::firstStream(fmt.get(), AVMEDIA_TYPE_AUDIO) >= 0;
   for (const Packet& p : pkts) {
+    plan->indexOfPos[p.pos] = static_cast<int>(plan->packetPos.size());
     plan->packetPts.push_back(p.pts);
     plan->packetDts.push_back(p.dts);
     plan->packetPos.push_back(p.pos);

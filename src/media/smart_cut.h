@@ -85,7 +85,8 @@ SmartCutStats planStats(const SmartCutPlan& plan);
 // --- Cutting ------------------------------------------------------------------------
 // Performs the plan: writes outPath under a temporary name, reads it back
 // (it opens; frame count and length as planned) and renames it into place.
-// Blocks; the sound is encoded on a second thread while the edges are.
+// Blocks; the sound and the edges are encoded on up to three threads at
+// once, all joined before the output is written.
 // cancel (may be null) is polled before every packet, progress (may
 // be empty) is called on the calling thread every 0.5 % and once with 100 %.
 // Failure words: "CANCELLED", "WRITE_FAILED", "ENCODER_FAILED",

@@ -1,6 +1,7 @@
 // smart_cut_internal: the plan a smart cut follows, shared by the planner
-// (smart_cut.cpp), the picture writer (smart_cut_write.cpp) and the sound
-// re-encoder (smart_cut_sound.cpp). Internal to src/media.
+// (smart_cut.cpp), the picture writer (smart_cut_write.cpp), the edge
+// encoder (smart_cut_edge.cpp) and the sound re-encoder
+// (smart_cut_sound.cpp). Internal to src/media.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <atomic>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "media/av_util.h"
@@ -53,6 +56,7 @@ struct SmartCutPlan {
   std::vector<int64_t> packetPts;
   std::vector<int64_t> packetDts;
   std::vector<int64_t> packetPos;
+  std::unordered_map<int64_t, int> indexOfPos;  // packet number by file position
 
   bool sound = false;  // the source has a sound track to carry over
   SmartCutStats stats;
@@ -70,6 +74,32 @@ struct Sound {
 // spans and encodes it as AAC (global header). False with "CANCELLED",
 // "DECODE_FAILED" or "ENCODER_FAILED".
 bool encodeSound(const SmartCutPlan& plan, std::atomic<bool>* cancel, Sound* out, std::string* err);
+
+// Reads the source's picture packets by their number in decode order,
+// seeking when the one asked for is not close ahead. One per thread.
+class PacketReader {
+ public:
+  explicit PacketReader(const SmartCutPlan& plan) : plan_(plan) {}
+  // False with "DECODE_FAILED" when the source does not open or has no picture.
+  bool open(const char** word);
+  const AVStream* stream() const { return in_->streams[vi_]; }
+  // Packet number index into pkt; false with "DECODE_FAILED" or "CANCELLED"
+  // (cancel, which may be null, is polled before every packet read).
+  bool read(int index, AVPacket* pkt, std::atomic<bool>* cancel, const char** word);
+
+ private:
+  const SmartCutPlan& plan_;
+  av::FormatPtr in_;
+  int vi_ = -1;
+  int next_ = -1;  // number of the packet the next read returns; -1 unknown
+};
+
+// Decodes the group of one encoded piece with a reader of its own and
+// encodes its kept frames again (output times) into *out. Safe to run for
+// several pieces at once. False with "CANCELLED", "DECODE_FAILED" or
+// "ENCODER_FAILED".
+bool encodeEdge(const SmartCutPlan& plan, const SmartCutPlan::Piece& piece, std::atomic<bool>* cancel,
+                std::vector<av::PacketPtr>* out, std::string* err);
 
 }  // namespace smartcut
 }  // namespace media

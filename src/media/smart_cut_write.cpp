@@ -1,17 +1,15 @@
 // Performing a smart cut: copied groups through the Annex B filter, edge
-// groups decoded and encoded again, the sound joined in, the result read
-// back before it replaces the target.
+// groups encoded again (smart_cut_edge.cpp) while the sound is
+// (smart_cut_sound.cpp), all joined in order, the result read back before
+// it replaces the target.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <thread>
-#include <unordered_map>
 
 extern "C" {
 #include <libavcodec/bsf.h>
-#include <libavutil/opt.h>
-#include <libavutil/pixdesc.h>
 }
 
 #include "media/errors.h"
@@ -25,14 +23,9 @@ namespace media {
 
 namespace {
 
-// Edge encoders: quality far above what a cut's viewer can tell from the
-// copied groups around it (the edges are at most one group each).
-constexpr char kEdgePreset[] = "veryfast";
-constexpr char kEdgeCrf[] = "10";
-// A key frame interval no edge piece reaches: each piece is one group.
-constexpr int kEdgeGop = 100000;
-// Farther than this many packets ahead the reader seeks instead of reading on.
-constexpr int kSeekGap = 64;
+// Edges encoded at once: each encoder leaves cores idle while it starts and
+// drains, a second one fills them; more would only share the same cores.
+constexpr size_t kEdgeWorkers = 2;
 // Progress steps in percent, and the share below which no remaining time is guessed.
 constexpr double kProgressStep = 0.5;
 constexpr double kEtaFromPercent = 3.0;
@@ -44,18 +37,6 @@ struct BsfFreer {
 };
 using BsfPtr = std::unique_ptr<AVBSFContext, BsfFreer>;
 using Clock = std::chrono::steady_clock;
-
-const char* h264ProfileName(int profile) {
-  switch (profile) {
-    case FF_PROFILE_H264_BASELINE:
-    case FF_PROFILE_H264_CONSTRAINED_BASELINE: return "baseline";
-    case FF_PROFILE_H264_MAIN: return "main";
-    case FF_PROFILE_H264_HIGH_10: return "high10";
-    case FF_PROFILE_H264_HIGH_422: return "high422";
-    case FF_PROFILE_H264_HIGH_444_PREDICTIVE: return "high444";
-    default: return "high";
-  }
-}
 
 class Cutter {
  public:
@@ -73,13 +54,9 @@ class Cutter {
   bool cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
   bool openInput();
   bool openOutput();
-  bool readPacket(int index, AVPacket* pkt);
   bool copyPiece(const SmartCutPlan::Piece& p);
-  bool encodePiece(const SmartCutPlan::Piece& p);
   bool encodeEdges();
   bool writeEdge(size_t piece);
-  av::CodecPtr openEncoder() const;
-  bool drainEncoder(AVCodecContext* enc, bool flush);
   bool writeVideo(AVPacket* pkt);
   bool writeSoundUntil(double seconds);
   void report(bool last);
@@ -90,13 +67,8 @@ class Cutter {
   const std::function<void(const ExportProgress&)>& progress_;
   std::string word_ = err::kWriteFailed;
 
-  av::FormatPtr in_;
-  int vi_ = -1;
-  int nextIndex_ = -1;  // index of the packet the next read returns; -1 unknown
-  std::unordered_map<int64_t, int> indexOfPos_;
+  smartcut::PacketReader reader_{plan_};
   BsfPtr bsf_;
-  av::CodecPtr dec_;
-  av::FramePtr frame_ = av::makeFrame();
 
   platform::fs::PendingReplace temp_;
   exporter::OutputPtr out_;
@@ -105,10 +77,8 @@ class Cutter {
   smartcut::Sound sound_;
   size_t soundNext_ = 0;
 
-  // Encoded edge packets per piece, made before the output opens; while set,
-  // the encoder's packets go to sink_ instead of the file.
+  // Encoded edge packets per piece, made before the output opens.
   std::vector<std::vector<av::PacketPtr>> edges_;
-  std::vector<av::PacketPtr>* sink_ = nullptr;
 
   size_t written_ = 0;  // video packets written
   double lastPercent_ = -1;
@@ -116,11 +86,9 @@ class Cutter {
 };
 
 bool Cutter::openInput() {
-  in_ = av::openInput(plan_.src);
-  vi_ = in_ ? av::firstStream(in_.get(), AVMEDIA_TYPE_VIDEO) : -1;
-  if (vi_ < 0) return fail(err::kDecodeFailed);
-  for (size_t i = 0; i < plan_.packetPos.size(); ++i) indexOfPos_[plan_.packetPos[i]] = static_cast<int>(i);
-  const AVStream* st = in_->streams[vi_];
+  const char* w = err::kDecodeFailed;
+  if (!reader_.open(&w)) return fail(w);
+  const AVStream* st = reader_.stream();
   const AVBitStreamFilter* f =
       av_bsf_get_by_name(plan_.codec == AV_CODEC_ID_H264 ? "h264_mp4toannexb" : "hevc_mp4toannexb");
   AVBSFContext* raw = nullptr;
@@ -128,9 +96,7 @@ bool Cutter::openInput() {
   bsf_.reset(raw);
   avcodec_parameters_copy(bsf_->par_in, st->codecpar);
   bsf_->time_base_in = st->time_base;
-  if (av_bsf_init(bsf_.get()) < 0) return fail(err::kDecodeFailed);
-  dec_ = av::openDecoder(st, FF_THREAD_FRAME);
-  return dec_ ? true : fail(err::kDecodeFailed);
+  return av_bsf_init(bsf_.get()) >= 0 || fail(err::kDecodeFailed);
 }
 
 bool Cutter::openOutput() {
@@ -141,7 +107,7 @@ bool Cutter::openOutput() {
     return fail(err::kWriteFailed);
   }
   out_.reset(raw);
-  const AVStream* src = in_->streams[vi_];
+  const AVStream* src = reader_.stream();
   vs_ = avformat_new_stream(out_.get(), nullptr);
   if (!vs_ || avcodec_parameters_copy(vs_->codecpar, bsf_->par_out) < 0) return fail(err::kWriteFailed);
   // Parameter sets in-band before every key frame: the edges carry the
@@ -167,31 +133,11 @@ bool Cutter::openOutput() {
   return avformat_write_header(out_.get(), nullptr) >= 0 || fail(err::kWriteFailed);
 }
 
-// Reads the source's packet number index (decode order) into pkt, seeking
-// when it is not close ahead.
-bool Cutter::readPacket(int index, AVPacket* pkt) {
-  if (nextIndex_ < 0 || nextIndex_ > index || index - nextIndex_ > kSeekGap) {
-    const int64_t ts = std::min(plan_.packetPts[index], plan_.packetDts[index]);
-    if (av_seek_frame(in_.get(), vi_, ts, AVSEEK_FLAG_BACKWARD) < 0) return fail(err::kDecodeFailed);
-    nextIndex_ = -1;
-  }
-  for (;;) {
-    if (cancelled()) return fail(err::kCancelled);
-    av_packet_unref(pkt);
-    if (av_read_frame(in_.get(), pkt) < 0) return fail(err::kDecodeFailed);
-    if (pkt->stream_index != vi_) continue;
-    const auto it = indexOfPos_.find(pkt->pos);
-    if (it == indexOfPos_.end()) return fail(err::kDecodeFailed);
-    nextIndex_ = it->second + 1;
-    if (it->second == index) return true;
-    if (it->second > index) return fail(err::kDecodeFailed);
-  }
-}
-
 bool Cutter::copyPiece(const SmartCutPlan::Piece& p) {
   av::PacketPtr pkt = av::makePacket();
   for (int i = p.firstPacket; i < p.firstPacket + p.packetCount; ++i) {
-    if (!readPacket(i, pkt.get())) return false;
+    const char* w = err::kDecodeFailed;
+    if (!reader_.read(i, pkt.get(), cancel_, &w)) return fail(w);
     if (av_bsf_send_packet(bsf_.get(), pkt.get()) < 0) return fail(err::kDecodeFailed);
     while (av_bsf_receive_packet(bsf_.get(), pkt.get()) == 0) {
       pkt->pts = plan_.packetPts[i] + p.offset;
@@ -202,78 +148,34 @@ bool Cutter::copyPiece(const SmartCutPlan::Piece& p) {
   return true;
 }
 
-av::CodecPtr Cutter::openEncoder() const {
-  const bool h264 = plan_.codec == AV_CODEC_ID_H264;
-  const AVCodec* codec = avcodec_find_encoder_by_name(h264 ? "libx264" : "libx265");
-  if (!codec) return nullptr;
-  av::CodecPtr enc(avcodec_alloc_context3(codec));
-  if (!enc) return nullptr;
-  const AVStream* st = in_->streams[vi_];
-  const AVCodecParameters* par = st->codecpar;
-  AVCodecContext* c = enc.get();
-  c->width = par->width;
-  c->height = par->height;
-  c->pix_fmt = static_cast<AVPixelFormat>(par->format);
-  c->time_base = plan_.timeBase;
-  c->framerate = st->avg_frame_rate;
-  c->sample_aspect_ratio = par->sample_aspect_ratio;
-  c->color_range = par->color_range;
-  c->color_primaries = par->color_primaries;
-  c->color_trc = par->color_trc;
-  c->colorspace = par->color_space;
-  c->chroma_sample_location = par->chroma_location;
-  c->gop_size = kEdgeGop;
-  c->keyint_min = kEdgeGop;
-  c->max_b_frames = plan_.reorder > 0 ? 3 : 0;
-  c->thread_count = 0;
-  if (par->level > 0) c->level = par->level;
-  av_opt_set(c->priv_data, "preset", kEdgePreset, 0);
-  av_opt_set(c->priv_data, "crf", kEdgeCrf, 0);
-  const bool pyramid = plan_.reorder >= 2;
-  if (h264) {
-    av_opt_set(c->priv_data, "profile", h264ProfileName(par->profile), 0);
-    av_opt_set(c->priv_data, "b-pyramid", pyramid ? "normal" : "none", 0);
-    av_opt_set(c->priv_data, "x264-params", "scenecut=0:open-gop=0", 0);
-  } else {
-    const char* depth10 = av_get_pix_fmt_name(c->pix_fmt);
-    const bool ten = depth10 && std::string(depth10).find("10") != std::string::npos;
-    av_opt_set(c->priv_data, "profile", ten ? "main10" : "main", 0);
-    char params[160];
-    std::snprintf(params, sizeof params,
-                  "bframes=%d:b-pyramid=%d:scenecut=0:open-gop=0:repeat-headers=1:log-level=error",
-                  c->max_b_frames, pyramid ? 1 : 0);
-    av_opt_set(c->priv_data, "x265-params", params, 0);
-  }
-  if (avcodec_open2(c, codec, nullptr) < 0) return nullptr;
-  return enc;
-}
-
-bool Cutter::drainEncoder(AVCodecContext* enc, bool flush) {
-  if (flush && avcodec_send_frame(enc, nullptr) < 0) return fail(err::kEncoderFailed);
-  av::PacketPtr pkt = av::makePacket();
-  for (;;) {
-    const int r = avcodec_receive_packet(enc, pkt.get());
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return fail(err::kEncoderFailed);
-    if (sink_) {
-      sink_->emplace_back(av::makePacket());
-      av_packet_move_ref(sink_->back().get(), pkt.get());
-      if (cancelled()) return fail(err::kCancelled);
-      continue;
-    }
-    if (!writeVideo(pkt.get())) return false;
-    av_packet_unref(pkt.get());
-  }
-}
-
+// The edges are encoded side by side on up to kEdgeWorkers threads, the
+// calling one among them; each thread writes only the packets and the word
+// of the edges it took. A failed edge stops the taking of further ones.
 bool Cutter::encodeEdges() {
-  edges_.resize(plan_.pieces.size());
+  std::vector<size_t> todo;
   for (size_t i = 0; i < plan_.pieces.size(); ++i) {
-    if (plan_.pieces[i].copy) continue;
-    sink_ = &edges_[i];
-    const bool ok = encodePiece(plan_.pieces[i]);
-    sink_ = nullptr;
-    if (!ok) return false;
+    if (!plan_.pieces[i].copy) todo.push_back(i);
+  }
+  edges_.resize(plan_.pieces.size());
+  std::vector<std::string> words(todo.size());
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  const size_t workers = std::min(kEdgeWorkers, todo.size());
+  auto work = [&] {
+    for (size_t k = next++; k < todo.size() && !failed.load(); k = next++) {
+      const size_t i = todo[k];
+      if (!smartcut::encodeEdge(plan_, plan_.pieces[i], cancel_, &edges_[i], &words[k])) failed = true;
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (size_t n = 1; n < workers; ++n) helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
+  for (const std::string& w : words) {
+    if (!w.empty()) {
+      word_ = w;
+      return false;
+    }
   }
   return true;
 }
@@ -284,38 +186,6 @@ bool Cutter::writeEdge(size_t piece) {
   }
   edges_[piece].clear();
   return true;
-}
-
-bool Cutter::encodePiece(const SmartCutPlan::Piece& p) {
-  av::CodecPtr enc = openEncoder();
-  if (!enc) return fail(err::kEncoderFailed);
-  av::PacketPtr pkt = av::makePacket();
-  size_t sent = 0;
-  auto take = [&]() {
-    for (;;) {
-      const int r = avcodec_receive_frame(dec_.get(), frame_.get());
-      if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-      if (r < 0) return fail(err::kDecodeFailed);
-      const int64_t pts = av::framePts(frame_.get());
-      if (std::binary_search(p.keep.begin(), p.keep.end(), pts)) {
-        frame_->pts = pts + p.offset;
-        frame_->pict_type = sent == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-        ++sent;
-        if (avcodec_send_frame(enc.get(), frame_.get()) < 0) return fail(err::kEncoderFailed);
-        if (!drainEncoder(enc.get(), false)) return false;
-      }
-      av_frame_unref(frame_.get());
-    }
-  };
-  for (int i = p.firstPacket; i < p.firstPacket + p.packetCount; ++i) {
-    if (!readPacket(i, pkt.get())) return false;
-    if (avcodec_send_packet(dec_.get(), pkt.get()) < 0) return fail(err::kDecodeFailed);
-    if (!take()) return false;
-  }
-  if (avcodec_send_packet(dec_.get(), nullptr) < 0 || !take()) return fail(err::kDecodeFailed);
-  avcodec_flush_buffers(dec_.get());
-  if (sent != p.keep.size()) return fail(err::kDecodeFailed);
-  return drainEncoder(enc.get(), true);
 }
 
 bool Cutter::writeSoundUntil(double seconds) {
@@ -334,6 +204,10 @@ bool Cutter::writeSoundUntil(double seconds) {
 // Every output packet's decode time is set from the planned frame times:
 // the n-th packet decodes at the (n - reorder)-th presentation time, which
 // rises strictly and never passes a packet's own time across the joins.
+// A sample lasts until the next one decodes and the track as long as its
+// samples together, with decoding started reorder steps before the first
+// picture shows: the last sample takes what is left of the planned length,
+// whichever frame the encoder happened to put last.
 bool Cutter::writeVideo(AVPacket* pkt) {
   const std::vector<int64_t>& times = plan_.outPts;
   const auto it = std::lower_bound(times.begin(), times.end(), pkt->pts);
@@ -341,7 +215,10 @@ bool Cutter::writeVideo(AVPacket* pkt) {
   const int64_t n = static_cast<int64_t>(written_);
   const int64_t step = times.size() > 1 ? times[1] - times[0] : plan_.outDur[0];
   pkt->dts = n >= plan_.reorder ? times[n - plan_.reorder] : times[0] - (plan_.reorder - n) * step;
-  pkt->duration = plan_.outDur[it - times.begin()];
+  const bool lastPacket = written_ + 1 == times.size();
+  const int64_t end = times.back() + plan_.outDur.back();
+  pkt->duration = lastPacket ? std::max<int64_t>(1, end - pkt->dts - plan_.reorder * step)
+                              : plan_.outDur[it - times.begin()];
   pkt->stream_index = vs_->index;
   pkt->pos = -1;
   if (!writeSoundUntil(av_q2d(plan_.timeBase) * static_cast<double>(pkt->dts))) return false;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -136,6 +137,11 @@ std::string cutAndCheck(const std::string& src, const std::vector<media::Segment
   EXPECT_EQ(stats.frames, static_cast<int64_t>(want.source.size()));
   EXPECT_EQ(stats.copiedFrames + stats.encodedFrames, stats.frames);
   EXPECT_NEAR(stats.durationMs, want.seconds * 1000.0, 1.0);
+  // The picture track's stored length is the kept time, whichever frame the
+  // edge encoder happened to write last.
+  const auto trackSeconds =
+      runShell("ffprobe -v error -select_streams v:0 -show_entries stream=duration -of csv=p=0 " + q(out));
+  EXPECT_NEAR(std::atof(trackSeconds.out.c_str()), want.seconds, 0.002);
   EXPECT_EQ(result.times.size(), want.source.size());
   EXPECT_EQ(result.pictures.size(), want.source.size());
   int64_t identical = 0;
@@ -193,6 +199,21 @@ INSTANTIATE_TEST_SUITE_P(
                       CutCase{"hevc", {{"", 0, 1200}, {"", 2600, 5000}}},    //
                       CutCase{"silent_mkv", {{"", 700, 4100}}},              //
                       CutCase{"surround", {{"", 0, 1200}, {"", 2600, 5000}}}));
+
+// A cancel reaches the sound and both edge threads: the cut stops with its
+// word and leaves no file behind.
+TEST(SmartCut, CancelStopsEveryThread) {
+  const std::string src = h264Clip();
+  testing_support::TempDir dir;
+  const std::string out = dir.file("cancelled.mp4");
+  media::SmartCutRequest req;
+  req.segments = {{"", 500, 1700}, {"", 2300, 3300}};  // four edges
+  std::atomic<bool> cancel{true};
+  std::string err;
+  EXPECT_FALSE(media::smartCut(src, out, req, &cancel, nullptr, nullptr, &err));
+  EXPECT_EQ(err, "CANCELLED");
+  EXPECT_NE(access(out.c_str(), F_OK), 0);
+}
 
 TEST(SmartCut, KeepsTheDisplayMatrix) {
   const std::string src = makeClip("rotated");
