@@ -3,6 +3,7 @@
 // reader, decoder and encoder of its own, so edges can run side by side.
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -84,6 +85,10 @@ av::CodecPtr openEncoder(const SmartCutPlan& plan, const AVStream* st) {
                   c->max_b_frames, pyramid ? 1 : 0);
     av_opt_set(c->priv_data, "x265-params", params, 0);
   }
+  // libx265 sizes its thread pool through libnuma, whose CPU-mask cache is
+  // filled without a lock: edges encoded side by side open one at a time.
+  static std::mutex openLock;
+  std::lock_guard<std::mutex> hold(openLock);
   if (avcodec_open2(c, codec, nullptr) < 0) return nullptr;
   return enc;
 }
