@@ -40,6 +40,7 @@
 #include "ui/draw.h"
 #include "ui/frames.h"
 #include "ui/gpu.h"
+#include "ui/overlay.h"
 #include "ui/sdl_guard.h"
 
 namespace {
@@ -83,8 +84,6 @@ void wakeLoop() {
 }
 
 using ui::RendererPtr;
-using ui::SurfacePtr;
-using ui::TexturePtr;
 using ui::WindowPtr;
 
 // --- Informational run ------------------------------------------------------------
@@ -300,10 +299,7 @@ class FrameLoop {
     }
   }
 
-  void release() {
-    texture_.reset();
-    surface_.reset();
-  }
+  void release() { overlay_.reset(); }
 
  private:
   // Sleeps until an event arrives or a requested frame is due. False when
@@ -323,22 +319,9 @@ class FrameLoop {
     if (since < kMinFrameInterval) SDL_Delay(static_cast<Uint32>(std::ceil((kMinFrameInterval - since) * 1000.0)));
   }
 
-  // (Re)creates the frame surface and texture for the renderer's output size.
+  // (Re)creates the interface picture for the renderer's output size.
   bool ensureTarget(int outW, int outH, double scale) {
-    if (outW == targetW_ && outH == targetH_ && surface_ && texture_) return true;
-    texture_.reset();
-    surface_.reset();
-    targetW_ = outW;
-    targetH_ = outH;
-    if (outW <= 0 || outH <= 0) return false;
-    surface_.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, outW, outH));
-    texture_.reset(SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, outW, outH));
-    if (cairo_surface_status(surface_.get()) != CAIRO_STATUS_SUCCESS || !texture_) {
-      texture_.reset();
-      surface_.reset();
-      return false;
-    }
-    SDL_SetTextureBlendMode(texture_.get(), SDL_BLENDMODE_BLEND);
+    if (!overlay_.ensure(renderer_, outW, outH)) return false;
     ui::gpuSetScale(scale);
     return true;
   }
@@ -381,7 +364,7 @@ class FrameLoop {
     SDL_SetRenderDrawColor(renderer_, 0x14, 0x18, 0x1C, 0xFF);
     SDL_RenderClear(renderer_);
 
-    cairo_t* cr = cairo_create(surface_.get());
+    cairo_t* cr = cairo_create(overlay_.surface());
     cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
     cairo_paint(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
@@ -392,10 +375,7 @@ class FrameLoop {
     ctx_.cr = nullptr;
     cairo_destroy(cr);
 
-    cairo_surface_flush(surface_.get());
-    SDL_UpdateTexture(texture_.get(), nullptr, cairo_image_surface_get_data(surface_.get()),
-                      cairo_image_surface_get_stride(surface_.get()));
-    SDL_RenderCopy(renderer_, texture_.get(), nullptr, nullptr);
+    overlay_.compose(renderer_);
     SDL_RenderPresent(renderer_);
     lastPresent_ = nowSeconds();
 
@@ -417,10 +397,7 @@ class FrameLoop {
   Geometry geometry_;
   LoopState loop_;
   ui::Ctx ctx_;
-  SurfacePtr surface_;
-  TexturePtr texture_;
-  int targetW_ = 0;
-  int targetH_ = 0;
+  ui::Overlay overlay_;
   double prevFrame_ = 0;
   double lastPresent_ = -1;
 };

@@ -1,0 +1,115 @@
+// The interface picture composed over the frame tile by tile, on SDL's
+// software renderer drawing into an offscreen surface.
+#include <SDL.h>
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "platform/free_with.h"
+#include "ui/overlay.h"
+
+namespace {
+
+using ui::TileKind;
+constexpr TileKind C = TileKind::Clear, O = TileKind::Opaque, M = TileKind::Mixed;
+
+struct TileCase {
+  const char* what;
+  uint32_t fill;                 // every pixel
+  int x, y;                      // then this one pixel
+  uint32_t pixel;
+  std::vector<TileKind> kinds;   // 3 × 2 tiles of a 130 × 70 picture
+};
+
+class Tiles : public ::testing::TestWithParam<TileCase> {};
+
+TEST_P(Tiles, SortByAlphaAndTheEdgeTilesCountOnlyTheirOwnPixels) {
+  const TileCase& c = GetParam();
+  const int w = 130, h = 70, stridePx = 136;  // rows padded as cairo may pad them
+  std::vector<uint32_t> px(static_cast<size_t>(stridePx) * h, 0x12345678);  // padding is never read as pixels
+  for (int y = 0; y < h; ++y) std::fill_n(px.begin() + y * stridePx, w, c.fill);
+  px[static_cast<size_t>(c.y) * stridePx + c.x] = c.pixel;
+  std::vector<TileKind> kinds;
+  ui::classifyTiles(reinterpret_cast<const uint8_t*>(px.data()), stridePx * 4, w, h, &kinds);
+  EXPECT_EQ(kinds, c.kinds) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Overlay, Tiles,
+    ::testing::Values(TileCase{"all clear", 0, 0, 0, 0, {C, C, C, C, C, C}},
+                      TileCase{"all opaque", 0xFF203040, 5, 5, 0xFF000000, {O, O, O, O, O, O}},
+                      TileCase{"one faint pixel", 0, 100, 65, 0x01010101, {C, C, C, C, M, C}},
+                      TileCase{"one hole in the last edge tile", 0xFF102030, 129, 69, 0, {O, O, O, O, O, M}},
+                      TileCase{"one opaque pixel", 0, 64, 0, 0xFFFFFFFF, {C, M, C, C, C, C}}));
+
+using SurfaceGuard = std::unique_ptr<SDL_Surface, platform::FreeWith<SDL_FreeSurface>>;
+using CairoSurface = std::unique_ptr<cairo_surface_t, platform::FreeWith<cairo_surface_destroy>>;
+
+// A w × h target whose pixels form a gradient, as a video frame below would.
+SurfaceGuard background(int w, int h) {
+  SurfaceGuard s(SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ARGB8888));
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      static_cast<uint32_t*>(s->pixels)[y * s->pitch / 4 + x] = 0xFF000000u | (x * 255 / w) << 16 | (y * 255 / h) << 8 | 0x80;
+    }
+  }
+  return s;
+}
+
+// An interface picture: an opaque bar, a see-through middle with a
+// half-transparent disc and an opaque box across tile borders.
+void paintInterface(cairo_surface_t* s) {
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgb(cr, 0.1, 0.2, 0.3);
+  cairo_rectangle(cr, 0, 0, 200, 70);
+  cairo_fill(cr);
+  cairo_set_source_rgba(cr, 0.9, 0.5, 0.1, 0.5);
+  cairo_arc(cr, 100, 110, 25, 0, 6.3);
+  cairo_fill(cr);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_rectangle(cr, 50, 120, 30, 20);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(s);
+}
+
+TEST(Overlay, ComposesAsOneBlendOfTheWholePicture) {
+  const int w = 200, h = 150;
+  SurfaceGuard tiled = background(w, h);
+  SurfaceGuard whole = background(w, h);
+  {
+    ui::RendererPtr r(SDL_CreateSoftwareRenderer(tiled.get()));
+    ui::Overlay overlay;
+    ASSERT_TRUE(overlay.ensure(r.get(), w, h));
+    paintInterface(overlay.surface());
+    overlay.compose(r.get());
+    SDL_RenderFlush(r.get());
+  }
+  {
+    ui::RendererPtr r(SDL_CreateSoftwareRenderer(whole.get()));
+    CairoSurface picture(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+    paintInterface(picture.get());
+    ui::TexturePtr t(SDL_CreateTexture(r.get(), SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h));
+    SDL_UpdateTexture(t.get(), nullptr, cairo_image_surface_get_data(picture.get()), cairo_image_surface_get_stride(picture.get()));
+    SDL_SetTextureBlendMode(t.get(), SDL_BLENDMODE_BLEND);
+    SDL_RenderCopy(r.get(), t.get(), nullptr, nullptr);
+    SDL_RenderFlush(r.get());
+  }
+  // Opaque tiles are copied, where a blend may round a channel by one.
+  int differing = 0;
+  for (int i = 0; i < w * h; ++i) {
+    const uint32_t a = static_cast<const uint32_t*>(tiled->pixels)[i];
+    const uint32_t b = static_cast<const uint32_t*>(whole->pixels)[i];
+    for (int shift = 0; shift < 24; shift += 8) {
+      differing += std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 1;
+    }
+  }
+  EXPECT_EQ(differing, 0);
+  EXPECT_EQ(static_cast<const uint32_t*>(tiled->pixels)[149 * w + 199] & 0xFFFFFF,
+            static_cast<const uint32_t*>(background(w, h)->pixels)[149 * w + 199] & 0xFFFFFF);  // a clear corner untouched
+}
+
+}  // namespace
