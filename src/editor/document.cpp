@@ -281,6 +281,8 @@ bool Document::readVersionFile(const std::string& path, media::Image* img, media
   return media::loadImage(path, img, info, err);
 }
 
+bool Document::waitForVersionFile(const std::string& path) { return versionWriter().waitFor(path); }
+
 media::ImageInfo Document::infoFor(int32_t index, const media::Image& img, media::ImageInfo loaded) const {
   if (index == 0) return loaded;
   // A step file is our own plain PNG. The source's format, orientation and

@@ -123,6 +123,9 @@ class Document {
   // finished. Thread-safe: for a worker given the path by the UI thread.
   static bool readVersionFile(const std::string& path, media::Image* img, media::ImageInfo* info,
                               std::string* err = nullptr);
+  // Blocks while a version's file is queued or being written; false when its
+  // write failed. Thread-safe.
+  static bool waitForVersionFile(const std::string& path);
 
   // --- Reading the picture from a worker --------------------------------------------
   // Calls read with the current picture while no call of the UI thread can

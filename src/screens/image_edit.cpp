@@ -81,6 +81,7 @@ struct HistoryJob {
   std::string basePath;      // and that version's file
   int32_t target = -1;       // the version moved to
   std::string targetPath;    // and its file
+  bool read = true;          // false: its pixels are held, only its file's write is waited for
   media::Image image;
   media::ImageInfo info;
   bool ok = false;
@@ -111,7 +112,7 @@ void completeHistory(HistoryJob& j) {
     diag::write("edit", "Geladener Stand verworfen, der Stand hat sich inzwischen geaendert: " + j.targetPath);
     return;
   }
-  if (!j.ok || !d.hold(j.target, std::move(j.image), std::move(j.info))) {
+  if (!j.ok || (j.read && !d.hold(j.target, std::move(j.image), std::move(j.info)))) {
     diag::write("edit", "Stand nicht geladen: " + j.targetPath + (j.err.empty() ? "" : " (" + j.err + ")"));
     return;
   }
@@ -217,6 +218,7 @@ bool startHistoryStep(bool back) {
   j->basePath = d.currentPath();
   j->target = target;
   j->targetPath = d.versions[static_cast<size_t>(target)].path;
+  j->read = !d.holds(target);
   BusyState& b = busy();
   b = BusyState{};
   b.active = true;
@@ -224,9 +226,11 @@ bool startHistoryStep(bool back) {
   b.cancellable = false;  // a read cannot be stopped half-way
   HistoryJob* raw = j.get();
   j->thread = std::thread([raw] {
-    if (!raw->cancel.load()) {
+    if (!raw->cancel.load() && raw->read) {
       diag::Timed timed("Stand laden", 50);
       raw->ok = doc::Document::readVersionFile(raw->targetPath, &raw->image, &raw->info, &raw->err);
+    } else if (!raw->cancel.load()) {
+      raw->ok = doc::Document::waitForVersionFile(raw->targetPath);
     }
     raw->done.store(true, std::memory_order_release);
     requestFrame();
