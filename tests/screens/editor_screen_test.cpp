@@ -9,7 +9,6 @@
 #include "editor/document.h"
 #include "editor/editor.h"
 #include "editor_screen_fixtures.h"
-#include "screens/image_edit.h"
 #include "ui/dialog.h"
 
 using editor_screen_fixtures::EditorScreenTest;
@@ -352,36 +351,6 @@ TEST_F(Stage, AfterUndoAndRedoThePlayerReopensOnTheCurrentVersion) {
   EXPECT_EQ(document().current, 0);
   ASSERT_TRUE(h.clickWidget("bar.redo"));
   ASSERT_TRUE(framesUntil(h, [] { return state().playerVersion == 1 && state().frame.width == 160; }));
-}
-
-// Undo to a large version not in memory reads its file on the worker behind
-// the busy overlay: the frames go on with the old picture until it arrives.
-TEST_F(Stage, UndoReadsALargeVersionOnTheWorker) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 2000, 1000)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
-  ASSERT_TRUE(document().commitImage(editor_fixtures::solid(1000, 2000, {0, 0, 255}), "turn"));
-  h.appFrame();
-  ASSERT_TRUE(document().commitImage(editor_fixtures::solid(2000, 2000, {0, 255, 0}), "grow"));
-  h.appFrame();
-  doc::Document::waitForVersionFiles();
-
-  ASSERT_TRUE(h.clickWidget("bar.undo"));  // held in memory: at once
-  EXPECT_EQ(document().current, 1);
-  EXPECT_FALSE(ui::imageEditRunning());
-  ASSERT_TRUE(h.clickWidget("bar.undo"));  // the source must be read
-  EXPECT_EQ(document().current, 1);
-  EXPECT_TRUE(ui::imageEditRunning() && ui::busy().active);
-  ASSERT_TRUE(framesUntil(h, [] { return document().current == 0 && !ui::busy().active; }));
-  EXPECT_EQ(state().undoPos, 0u);
-  EXPECT_TRUE(editor_fixtures::centreIs(document().image, {200, 40, 40}));
-  h.appFrame();
-  const ui::Rect pic = *h.widget("editor.picture");
-  EXPECT_NEAR(pic.w / pic.h, 2.0, 0.01);
-  ASSERT_TRUE(h.clickWidget("bar.redo"));  // the version left is in memory
-  EXPECT_EQ(document().current, 1);
-  EXPECT_EQ(document().image.height, 2000);
 }
 
 TEST_F(Stage, AVideoThatCannotOpenIsReportedOnce) {
