@@ -10,9 +10,16 @@
 // file at the encoder's default level, both on the UI thread. Also: the
 // file's open to the first picture, the version file's write time at the
 // default and at the working level, and the adjust preview per slider step.
+// Undo rows: click to the previous picture in the document and the longest
+// frame meanwhile, for the version next to the current one (held in memory)
+// and for one further back (its file read on the worker); the "ui-thread"
+// row reads the file on the UI thread as undo did before. The adjust's parts
+// on the worker are timed alone too, its pass also in CPU time (on a shared
+// machine the wall clock counts other programs' turns as well).
 //
 //   build-bench/bench_edit_apply [runs]     (default 3; medians printed)
 #include <cairo.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -43,6 +50,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+
+// CPU time of the whole process so far, all threads.
+double cpuMs() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -165,6 +179,29 @@ ApplyResult applyOnUiThread(const std::function<media::Image(const media::Image&
   return {ms, ms};
 }
 
+// One undo or redo through the editor's history, frames every 16 ms (each
+// pumping the job as the editor screen does) until the document moved.
+ApplyResult historyStep(bool back) {
+  doc::Document& d = doc::Document::instance();
+  const int32_t target = d.current + (back ? -1 : 1);
+  Frames f;
+  f.frame();
+  double longest = 0;
+  const auto t = Clock::now();
+  ui::startHistoryStep(back);
+  longest = msSince(t) + f.frame();
+  while (d.current != target && msSince(t) < 20000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    const auto p = Clock::now();
+    ui::pumpImageEdit();
+    const double pumped = msSince(p);
+    longest = std::max(longest, pumped + f.frame());
+  }
+  ApplyResult r{msSince(t), longest};
+  if (d.current != target) std::fprintf(stderr, "no history step\n");
+  return r;
+}
+
 void backToSource() {
   doc::Document& d = doc::Document::instance();
   doc::Document::waitForVersionFiles();
@@ -243,6 +280,18 @@ int main(int argc, char** argv) {
     media::applyAdjust(proxy, {20, 10, 10, 5, 20, 20});
     note("adjust proxy: applyAdjust on the 900 px copy", msSince(t));
 
+    // What the adjust's worker does, step by step on the full picture.
+    t = Clock::now();
+    const double cpu = cpuMs();
+    media::Image full = media::adjusted(d.image, {20, 10, 10, 5, 20, 20});
+    note("adjust parts: adjusted() on the full picture", msSince(t));
+    note("adjust parts: adjusted() CPU time, all threads", cpuMs() - cpu);
+    t = Clock::now();
+    media::Image fileCopy = media::copyOf(full);
+    note("adjust parts: the version file's copy (copyOf)", msSince(t));
+    full = media::Image{};
+    fileCopy = media::Image{};
+
     struct Edit {
       const char* name;
       ui::Sheet sheet;
@@ -290,6 +339,30 @@ int main(int argc, char** argv) {
     t = Clock::now();
     doc::Document::waitForVersionFiles();
     note("version files: wait for the last one after the edits", msSince(t));
+
+    // Undo: three flips applied, then back one version (held in memory) and
+    // one more (its PNG read on the worker), forward again (held); the old
+    // way reads the PNG on the UI thread.
+    backToSource();
+    ui::syncUndo();
+    for (int i = 0; i < 3; ++i) {
+      applyThroughSheet(ui::Sheet::Rotate, [&] { st.rotateAngle = 0; }, "sheet.flipH");
+      ui::syncUndo();
+    }
+    st.sheet = ui::Sheet::None;
+    doc::Document::waitForVersionFiles();
+    for (const auto& [name, back] : {std::pair{"undo: next version (in memory)", true},
+                                     {"undo: one further (PNG read on the worker)", true},
+                                     {"redo: next version (in memory)", false}}) {
+      const ApplyResult r = historyStep(back);
+      note(std::string(name) + "  visible", r.visibleMs);
+      note(std::string(name) + "  longest frame", r.longestFrameMs);
+    }
+    d.dropHeld();
+    t = Clock::now();
+    d.undo();
+    note("undo: ui-thread PNG read (before)  visible", msSince(t));
+    ui::syncUndo();
 
     // Adjust preview: the first slider step builds the proxy, later ones reuse it.
     backToSource();

@@ -7,6 +7,7 @@
 #include "editor/errors.h"
 #include "editor/version_writer.h"
 #include "media/errors.h"
+#include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/owned_dir.h"
 #include "platform/paths.h"
@@ -123,6 +124,7 @@ bool Document::openVideo(const std::string& path, std::string* err) {
 }
 
 void Document::close() {
+  held_ = Held{};
   kind = media::MediaKind::Unknown;
   sourcePath.clear();
   versions.clear();
@@ -139,8 +141,11 @@ bool Document::commitImage(const media::Image& img, const std::string& label, st
     if (err) *err = err::kWrongKind;
     return false;
   }
+  const int32_t before = current;
+  const std::string beforePath = currentPath();
+  const media::ImageInfo beforeInfo = imageInfo;
   if (!commitShared(std::make_shared<const media::Image>(img), label, err)) return false;
-  setImage(media::Image(img));
+  holdReplaced(before, beforePath, setImage(media::Image(img)), beforeInfo);
   return true;
 }
 
@@ -151,8 +156,11 @@ bool Document::commitImage(media::Image&& img, const std::string& label, std::st
   }
   // The file gets a copy of its own: the document's picture may be replaced
   // (by an undo or the next edit) while the writer still reads it.
+  const int32_t before = current;
+  const std::string beforePath = currentPath();
+  const media::ImageInfo beforeInfo = imageInfo;
   if (!commitShared(std::make_shared<const media::Image>(img), label, err)) return false;
-  setImage(std::move(img));
+  holdReplaced(before, beforePath, setImage(std::move(img)), beforeInfo);
   return true;
 }
 
@@ -163,8 +171,11 @@ bool Document::commitImage(media::Image&& img, std::shared_ptr<const media::Imag
     return false;
   }
   if (!file) file = std::make_shared<const media::Image>(img);
+  const int32_t before = current;
+  const std::string beforePath = currentPath();
+  const media::ImageInfo beforeInfo = imageInfo;
   if (!commitShared(std::move(file), label, err)) return false;
-  setImage(std::move(img));
+  holdReplaced(before, beforePath, setImage(std::move(img)), beforeInfo);
   return true;
 }
 
@@ -202,13 +213,10 @@ void Document::withImage(const std::function<void(const media::Image&)>& read) c
   read(image);
 }
 
-void Document::setImage(media::Image&& img) {
-  media::Image old;
-  {
-    std::lock_guard<std::mutex> lock(imageMutex_);
-    old = std::exchange(image, std::move(img));
-  }
-  // old's buffer is freed here, outside the lock.
+media::Image Document::setImage(media::Image&& img) {
+  std::lock_guard<std::mutex> lock(imageMutex_);
+  // The old buffer goes back to the caller, to be kept or freed outside the lock.
+  return std::exchange(image, std::move(img));
 }
 
 bool Document::commitVideo(const std::string& path, const std::string& label, std::string* err) {
@@ -232,13 +240,22 @@ bool Document::redo() {
 }
 
 bool Document::moveTo(int32_t index) {
+  if (kind == media::MediaKind::Image && holds(index)) return moveToHeld(index);
   const int32_t before = current;
+  Held left{before, currentPath(), {}, imageInfo};
   current = index;
   if (kind == media::MediaKind::Image) {
-    if (!loadCurrentImage()) {
+    media::Image img;
+    media::ImageInfo info;
+    if (!readVersionFile(currentPath(), &img, &info)) {
       current = before;
       return false;
     }
+    info = infoFor(index, img, std::move(info));
+    left.image = setImage(std::move(img));
+    imageInfo = std::move(info);
+    // The version just left is the likeliest next move.
+    if (left.image.valid()) held_ = std::move(left);
   } else if (kind == media::MediaKind::Video) {
     // An unreadable version keeps the properties it had: the player reports
     // the file itself, and a zeroed duration would collapse the timeline.
@@ -251,19 +268,71 @@ bool Document::moveTo(int32_t index) {
 bool Document::loadCurrentImage(std::string* err) {
   media::Image img;
   media::ImageInfo info;
-  versionWriter().waitFor(currentPath());
-  if (!media::loadImage(currentPath(), &img, &info, err)) return false;
-  if (current > 0) {
-    // A step file is our own plain PNG. The source's format, orientation and
-    // camera data stay what the document describes, exactly as after the
-    // commit that wrote the step; only the picture's size and alpha follow it.
-    info = imageInfo;
-    info.width = img.width;
-    info.height = img.height;
-    info.hasAlpha = img.hasAlpha;
-  }
+  if (!readVersionFile(currentPath(), &img, &info, err)) return false;
+  info = infoFor(current, img, std::move(info));
   setImage(std::move(img));
   imageInfo = std::move(info);
+  return true;
+}
+
+bool Document::readVersionFile(const std::string& path, media::Image* img, media::ImageInfo* info,
+                               std::string* err) {
+  versionWriter().waitFor(path);
+  return media::loadImage(path, img, info, err);
+}
+
+bool Document::waitForVersionFile(const std::string& path) { return versionWriter().waitFor(path); }
+
+media::ImageInfo Document::infoFor(int32_t index, const media::Image& img, media::ImageInfo loaded) const {
+  if (index == 0) return loaded;
+  // A step file is our own plain PNG. The source's format, orientation and
+  // camera data stay what the document describes, exactly as after the
+  // commit that wrote the step; only the picture's size and alpha follow it.
+  media::ImageInfo info = imageInfo;
+  info.width = img.width;
+  info.height = img.height;
+  info.hasAlpha = img.hasAlpha;
+  return info;
+}
+
+// --- Pixels of one more version ------------------------------------------------------------
+
+bool Document::holds(int32_t index) const {
+  return index >= 0 && index < static_cast<int32_t>(versions.size()) && index != current &&
+         held_.index == index && held_.path == versions[static_cast<size_t>(index)].path && held_.image.valid();
+}
+
+bool Document::movesAtOnce(int32_t index) const {
+  if (index < 0 || index >= static_cast<int32_t>(versions.size())) return false;
+  if (kind == media::MediaKind::Video) return true;
+  return kind == media::MediaKind::Image && holds(index) &&
+         !versionWriter().writing(versions[static_cast<size_t>(index)].path);
+}
+
+bool Document::hold(int32_t index, media::Image&& img, media::ImageInfo info) {
+  if (index < 0 || index >= static_cast<int32_t>(versions.size()) || index == current || !img.valid()) return false;
+  held_ = Held{index, versions[static_cast<size_t>(index)].path, std::move(img), std::move(info)};
+  return true;
+}
+
+void Document::dropHeld() { held_ = Held{}; }
+
+void Document::holdReplaced(int32_t index, const std::string& path, media::Image&& img, media::ImageInfo info) {
+  if (!img.valid()) return;
+  held_ = Held{index, path, std::move(img), std::move(info)};
+}
+
+bool Document::moveToHeld(int32_t index) {
+  // As with a read, a version whose file could not be written or is gone
+  // cannot be returned to; one still being written is waited for.
+  const std::string& path = versions[static_cast<size_t>(index)].path;
+  if (!versionWriter().waitFor(path) || !platform::fs::isFile(path)) return false;
+  Held left{current, currentPath(), {}, imageInfo};
+  media::ImageInfo info = infoFor(index, held_.image, std::move(held_.info));
+  current = index;
+  left.image = setImage(std::move(held_.image));
+  imageInfo = std::move(info);
+  held_ = std::move(left);
   return true;
 }
 

@@ -96,11 +96,36 @@ class Document {
   bool commitVideo(const std::string& path, const std::string& label, std::string* err = nullptr);
   // One version back / forward. False at the end of the list, and for an
   // image whose version file cannot be loaded (current then stays). Waits for
-  // the version's file when it is still being written.
+  // the version's file when it is still being written. Reads no file when
+  // the version's pixels are held (see below).
   bool undo();
   bool redo();
   // Reloads image from the current version's file.
   bool loadCurrentImage(std::string* err = nullptr);
+
+  // --- Pixels of one more version ------------------------------------------------
+  // Besides the current picture the document holds the pixels of one other
+  // version, so undo and redo need not read its file: the picture a commit
+  // replaced, the one an undo or redo left, or one read on a worker and
+  // handed in. Moving to the held version swaps the two buffers.
+  // The version index's pixels are held.
+  bool holds(int32_t index) const;
+  // Moving to index needs no file read and no wait on the UI thread: a video,
+  // or an image version whose pixels are held and whose file is written.
+  bool movesAtOnce(int32_t index) const;
+  // Hands in the pixels (and loadImage's description) of version index read
+  // elsewhere; they replace the held ones. False for an index out of range or
+  // the current version.
+  bool hold(int32_t index, media::Image&& img, media::ImageInfo info);
+  // Frees the held pixels (before work that needs the memory).
+  void dropHeld();
+  // Reads the file of a version as loadCurrentImage does, after its write has
+  // finished. Thread-safe: for a worker given the path by the UI thread.
+  static bool readVersionFile(const std::string& path, media::Image* img, media::ImageInfo* info,
+                              std::string* err = nullptr);
+  // Blocks while a version's file is queued or being written; false when its
+  // write failed. Thread-safe.
+  static bool waitForVersionFile(const std::string& path);
 
   // --- Reading the picture from a worker --------------------------------------------
   // Calls read with the current picture while no call of the UI thread can
@@ -112,7 +137,21 @@ class Document {
   Document();
   mutable std::mutex imageMutex_;  // held while image is replaced or read by a worker
   bool moveTo(int32_t index);
-  void setImage(media::Image&& img);  // replaces image under imageMutex_
+  bool moveToHeld(int32_t index);
+  media::Image setImage(media::Image&& img);  // replaces image under imageMutex_, returns the old one
+  // Keeps the picture of the version a commit replaces.
+  void holdReplaced(int32_t index, const std::string& path, media::Image&& img, media::ImageInfo info);
+  // What imageInfo becomes for version index showing img, given the
+  // description read with it (loadCurrentImage's rule).
+  media::ImageInfo infoFor(int32_t index, const media::Image& img, media::ImageInfo loaded) const;
+
+  struct Held {
+    int32_t index = -1;
+    std::string path;  // that version's file, to tell it from a later one at the same index
+    media::Image image;
+    media::ImageInfo info;
+  };
+  Held held_;
   bool commitShared(std::shared_ptr<const media::Image> file, const std::string& label, std::string* err);
 };
 

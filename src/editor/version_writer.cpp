@@ -44,6 +44,11 @@ size_t VersionWriter::pending() {
   return queue_.size() + (inHand_.empty() ? 0 : 1);
 }
 
+bool VersionWriter::writing(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return busyWith(path);
+}
+
 void VersionWriter::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

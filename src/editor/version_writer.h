@@ -38,6 +38,8 @@ class VersionWriter {
   void waitIdle();
   // Files queued or being written right now.
   size_t pending();
+  // path is queued or being written right now.
+  bool writing(const std::string& path);
 
   // --- Ending --------------------------------------------------------------------
   // Drops what is still queued, lets the file in hand finish, joins the thread.

@@ -94,8 +94,12 @@ Size insideCrop(int w, int h, double degrees);
 // Brightness, contrast, saturation, warmth, then clarity and sharpness; in place.
 // A slider value that is not a finite number counts as 0.
 void applyAdjust(Image& img, const Adjust& a);
+// applyAdjust's result as a new image, src untouched: one pass over the picture
+// for colour, clarity and sharpness together, cheaper than copying first.
+Image adjusted(const Image& src, const Adjust& a);
 // Luminance unsharp mask with a box blur of the given radius; in place. Needs
-// one working plane of width × height bytes.
+// one working plane of width × height bytes. (applyAdjust and adjusted need
+// a new image for the result instead, and no plane.)
 void unsharpLuma(Image& img, int radius, double amount);
 
 }  // namespace media

@@ -17,6 +17,7 @@
 #include "screens/editor_parts.h"
 #include "screens/export.h"
 #include "screens/flows.h"
+#include "screens/image_edit.h"
 #include "screens/sheets.h"
 #include "screens/timeline.h"
 #include "ui/dialog.h"
@@ -120,17 +121,10 @@ void askClose() {
              {DialogButton{i18n::tr("errors.closeCancel"), 0}, DialogButton{i18n::tr("errors.closeConfirm"), 2}});
 }
 
-void undo() {
-  if (!canUndoStep()) return;
-  undoStep();
-  editorState().playerVersion = -1;
-}
+// A step whose picture must be read first is taken by pumpImageEdit later.
+void undo() { startHistoryStep(true); }
 
-void redo() {
-  if (!canRedoStep()) return;
-  redoStep();
-  editorState().playerVersion = -1;
-}
+void redo() { startHistoryStep(false); }
 
 // --- Top bar ----------------------------------------------------------------------
 
@@ -401,6 +395,9 @@ bool barButton(Ctx& ctx, const Rect& r, Icon icon, bool enabled, const char* id,
 void updateEditorScreen(Ctx& ctx) {
   doc::Document& d = doc::Document::instance();
   if (d.kind == media::MediaKind::Unknown) return;
+  // Before syncUndo: a history step whose picture arrived moves the document
+  // through the history, not as a new step.
+  pumpImageEdit();
   syncUndo();
   const double s = ctx.uiScale;
   const Rect whole{0, 0, ctx.w, ctx.h};

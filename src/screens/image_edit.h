@@ -26,19 +26,33 @@ struct ImageEdit {
   std::function<void()> onSuccess;                 // UI thread, after the commit
 };
 
-// Pictures from this many pixels on are processed on the worker.
+// Pictures from this many pixels on are processed (and for undo and redo
+// read) on the worker.
 inline constexpr long long kImageEditWorkerPixels = 2'000'000;
 
 // --- Running ------------------------------------------------------------------------
 // Starts edit on the current picture. False (nothing started) when
-// no image is open or an edit is still running.
+// no image is open or an edit or history step is still running.
 bool startImageEdit(ImageEdit edit);
-// An edit is running (its result not yet committed).
+// An edit or a history step is running (its result not yet committed).
 bool imageEditRunning();
-// Once per frame: commits a finished result (or shows the failure dialog) and
-// keeps the busy overlay up while the worker runs.
+// Once per frame: commits a finished result (or shows the failure dialog),
+// takes a history step whose picture has arrived, and keeps the busy overlay
+// up while the worker runs.
 void pumpImageEdit();
-// Blocks until the running edit has finished, then commits it (tests, exit).
+// Blocks until the running edit or history step has finished, then commits
+// it (tests, exit).
 void finishImageEdit();
+
+// --- Undo and redo --------------------------------------------------------------------
+// One step back (undo) or forward (redo) of the editor's history without
+// reading a picture on the UI thread. A step needing no file read (the
+// version's pixels are held, a video, a step without a new version, a small
+// picture) is taken at once. Otherwise the version's file is read on the
+// worker (after its write has finished) behind the busy overlay, and
+// pumpImageEdit takes the step when the pixels have arrived, if the document
+// is still at the version it started from. False when there is no such step
+// or a job is running.
+bool startHistoryStep(bool back);
 
 }  // namespace ui

@@ -435,11 +435,7 @@ double sheetAdjust(Ctx& ctx, double bottom) {
     diag::action("Anpassen anwenden");
     const media::Adjust amounts = st.adjustAmounts;
     startImageEdit({"applyAdjust (voll)", i18n::tr("editor.adjust"), i18n::tr("busy.adjusting"), "errors.adjust",
-                    [amounts](const media::Image& src) {
-                      media::Image out = media::copyOf(src);
-                      media::applyAdjust(out, amounts);
-                      return out;
-                    },
+                    [amounts](const media::Image& src) { return media::adjusted(src, amounts); },
                     [] {
                       editorState().adjustAmounts = media::Adjust{};
                       editorState().previewDirty = false;

@@ -332,6 +332,35 @@ TEST_F(DocumentTest, AVersionThatCannotLoadMovesNeitherDocumentNorHistory) {
   EXPECT_TRUE(centreIs(d.image, kRed));
 }
 
+// The version next to the current one comes from memory (its file is
+// rewritten here, and still not read); one further away is read.
+TEST_F(DocumentTest, NeighbouringVersionsNeedNoFileRead) {
+  doc::Document& d = doc();
+  open();
+  commit(kRed);
+  commit(kBlue);
+  doc::Document::waitForVersionFiles();
+  for (const doc::Version& v : d.versions) ASSERT_FALSE(writeSolid(v.path, 40, 30, kGreen).empty());
+  EXPECT_TRUE(d.holds(1) && !d.holds(0) && d.movesAtOnce(1));
+  ASSERT_TRUE(d.undo());
+  EXPECT_TRUE(centreIs(d.image, kRed));
+  ASSERT_TRUE(d.redo());  // the version the undo left
+  EXPECT_TRUE(centreIs(d.image, kBlue));
+  ASSERT_TRUE(d.undo());
+  ASSERT_TRUE(d.undo());
+  EXPECT_TRUE(centreIs(d.image, kGreen));
+  EXPECT_EQ(d.imageInfo.format, "PNG");
+
+  // Pixels handed in (as a worker read them) are what the move shows.
+  EXPECT_FALSE(d.hold(0, solid(40, 30, kGrey), {}));  // the current version
+  ASSERT_TRUE(d.hold(1, solid(40, 30, kGrey), {}));
+  EXPECT_FALSE(d.holds(2));
+  ASSERT_TRUE(d.redo());
+  EXPECT_TRUE(centreIs(d.image, kGrey));
+  d.dropHeld();
+  EXPECT_FALSE(d.holds(0) || d.movesAtOnce(0));
+}
+
 // --- The editor's history ------------------------------------------------------------------
 
 class EditorUndo : public DocumentTest {
