@@ -31,12 +31,6 @@ constexpr double kSlack = 0.005;
 // a portrait clip stands between black bars.
 constexpr const char* kCentre = "crop=iw/4:ih/4";
 
-int countOf(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-  return n;
-}
-
 // A landscape clip of 1280 × 800 (large enough for the 720p size) and a
 // portrait one of 720 × 1280, both grey with a white flash and a beep at
 // k + 0.48 s and a quiet hum.
@@ -54,7 +48,7 @@ class Driver {
   // player only while it is ready, which it is not for a moment after every
   // new version.
   bool keyLogged(const std::string& key, const std::string& text) {
-    const int before = countOf(log(), text);
+    const size_t before = countOf(log(), text);
     for (int attempt = 0; attempt < 20; ++attempt) {
       if (!app_.key(key)) return false;
       if (waitUntil([&] { return countOf(log(), text) > before; }, 3)) return true;
@@ -95,9 +89,9 @@ class Driver {
 
   // Waits until the n-th rendering (working copy or export) has finished.
   bool rendered(int n) {
-    return waitUntil([&] { return countOf(log(), "fertig: /") >= n || countOf(log(), "FEHLER") > 0; },
+    return waitUntil([&] { return countOf(log(), "fertig: /") >= static_cast<size_t>(n) || countOf(log(), "FEHLER") > 0; },
                      kRenderTimeout) &&
-           countOf(log(), "fertig: /") >= n;
+           countOf(log(), "fertig: /") >= static_cast<size_t>(n);
   }
 
   // Clicks a widget and gives the program a frame after it (when one comes),
@@ -117,8 +111,8 @@ class Driver {
   // Places an effect of the given kind ("fadeIn", "fadeOut", "cross") at the playhead.
   bool placeEffect(const std::string& kind, const std::string& logText) {
     if (!openSheet("tool.effects.title", "effects.place")) return false;
-    const int before = countOf(log(), logText);
-    const int armed = countOf(log(), "Effekt in der Hand");
+    const size_t before = countOf(log(), logText);
+    const size_t armed = countOf(log(), "Effekt in der Hand");
     if (!click("effects." + kind)) return false;
     if (!waitUntil([&] { return countOf(log(), "Effekt in der Hand") > armed; }, 10)) return false;
     if (!click("effects.place")) return false;
@@ -130,7 +124,7 @@ class Driver {
   bool exportAs(const std::string& container, int n) {
     if (!openSheet("tool.editor.export", "export.go")) return false;
     // A chip already chosen logs nothing when clicked again.
-    const int chosen = countOf(log(), "Export-Format: ");
+    const size_t chosen = countOf(log(), "Export-Format: ");
     if (!click("export.format." + container)) return false;
     waitUntil([&] { return countOf(log(), "Export-Format: ") > chosen; }, 3);
     if (!click("export.go") || !rendered(n)) return false;
@@ -417,7 +411,7 @@ TEST_F(VideoEditE2E, ACancelledExportLeavesNoFileAndNoVersion) {
       << d.log();
   EXPECT_TRUE(app.waitForWidget("busy.cancel", false));
   EXPECT_TRUE(platform::fs::listDir(out.path()).empty()) << "no file and no temporary";
-  EXPECT_EQ(countOf(d.log(), "fertig: /"), 0);
+  EXPECT_EQ(countOf(d.log(), "fertig: /"), 0u);
   EXPECT_EQ(versions(), before);
   EXPECT_FALSE(app.widget("dialog.0")) << "no message after a cancel";
 
