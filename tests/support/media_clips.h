@@ -264,6 +264,14 @@ inline std::vector<FrameLuma> frameLuma(const std::string& path, const std::stri
   return frames;
 }
 
+// The luma of the frame nearest to t seconds; -1 without frames.
+inline double lumaNear(const std::vector<FrameLuma>& frames, double t) {
+  const auto it = std::min_element(frames.begin(), frames.end(), [&](const FrameLuma& a, const FrameLuma& b) {
+    return std::fabs(a.t - t) < std::fabs(b.t - t);
+  });
+  return it == frames.end() ? -1 : it->luma;
+}
+
 // Length of the picture: the last frame's time plus one frame.
 inline double videoSeconds(const std::string& path, double fps = 25) {
   const auto frames = frameLuma(path);
