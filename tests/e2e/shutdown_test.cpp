@@ -72,8 +72,11 @@ class Shutdown : public E2ETest {
     ASSERT_TRUE(app.key("space"));
     ASSERT_TRUE(app.waitForNextFrame());
     std::this_thread::sleep_for(kBusyTime);
+    EXPECT_FALSE(platform::fs::isFile(profile.settingsPath())) << "saved at the end, not before";
     endRun(app);
     expectOrderlyEnd(app);
+    EXPECT_NE(app.out().find("[video] Treiber: x11"), std::string::npos) << app.out();
+    EXPECT_TRUE(app.logHas("Elternfenster fuer Dialoge: x11:"));
   }
 };
 
