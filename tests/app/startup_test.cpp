@@ -47,46 +47,38 @@ TEST(Startup, ArgumentsAreComparedExactlyAndTheFirstInfoOptionWins) {
 }
 
 TEST(Startup, DefaultWindowSizeFollowsTheDisplay) {
-  // 1920 wide, usable height 1040: 773.76 × 435.24, raised to the minimum.
-  ui::WindowSize s = ui::defaultWindowSize(1920, 1040);
-  EXPECT_EQ(s.w, 860);
-  EXPECT_EQ(s.h, 560);
-  s = ui::defaultWindowSize(3840, 2160);  // 1547.52 × 870.48
-  EXPECT_EQ(s.w, 1547);
-  EXPECT_EQ(s.h, 870);
-  s = ui::defaultWindowSize(5000, 900);  // too tall at 40 %: height-limited
-  EXPECT_EQ(s.w, 1457);
-  EXPECT_EQ(s.h, 820);
-  s = ui::defaultWindowSize(0, 1080);
-  EXPECT_EQ(s.w, 1280);
-  EXPECT_EQ(s.h, 720);
+  const struct {
+    int displayW, displayH, w, h;
+  } cases[] = {
+      {1920, 1040, 860, 560},   // 773.76 × 435.24, raised to the minimum
+      {3840, 2160, 1547, 870},  // 1547.52 × 870.48
+      {5000, 900, 1457, 820},   // too tall at 40 %: height-limited
+      {0, 1080, 1280, 720},
+  };
+  for (const auto& c : cases) {
+    const ui::WindowSize s = ui::defaultWindowSize(c.displayW, c.displayH);
+    EXPECT_EQ(std::pair(s.w, s.h), std::pair(c.w, c.h)) << c.displayW << "x" << c.displayH;
+  }
 }
 
 TEST(Startup, RequestedSizeUsesSizeOptionOrSavedSizeClampedToTheDisplay) {
-  ui::LaunchOptions none;
-  ui::WindowSize s = ui::requestedWindowSize(none, 1500, 900, 1920, 1080);
-  EXPECT_EQ(s.w, 1500);
-  EXPECT_EQ(s.h, 900);
-  s = ui::requestedWindowSize(none, 5000, 5000, 1920, 1080);  // clamped
-  EXPECT_EQ(s.w, 1900);
-  EXPECT_EQ(s.h, 1000);
-  s = ui::requestedWindowSize(none, 400, 300, 1920, 1080);  // raised to the minimum
-  EXPECT_EQ(s.w, 860);
-  EXPECT_EQ(s.h, 560);
-  s = ui::requestedWindowSize(none, 5000, 5000, 0, 0);  // unusable bounds: unclamped
-  EXPECT_EQ(s.w, 5000);
-
-  ui::LaunchOptions sized;
-  sized.sizeW = 3000;
-  sized.sizeH = 2000;
-  s = ui::requestedWindowSize(sized, 1500, 900, 1920, 1080);  // exceeds the display, unclamped
-  EXPECT_EQ(s.w, 3000);
-  EXPECT_EQ(s.h, 2000);
-  sized.sizeW = 800;
-  sized.sizeH = 0;  // "--size 800": the default, the saved size ignored
-  s = ui::requestedWindowSize(sized, 1500, 900, 1920, 1040);
-  EXPECT_EQ(s.w, 860);
-  EXPECT_EQ(s.h, 560);
+  const struct {
+    int optionW, optionH, savedW, savedH, displayW, displayH, w, h;
+  } cases[] = {
+      {0, 0, 1500, 900, 1920, 1080, 1500, 900},
+      {0, 0, 5000, 5000, 1920, 1080, 1900, 1000},  // clamped
+      {0, 0, 400, 300, 1920, 1080, 860, 560},      // raised to the minimum
+      {0, 0, 5000, 5000, 0, 0, 5000, 5000},        // unusable bounds: unclamped
+      {3000, 2000, 1500, 900, 1920, 1080, 3000, 2000},  // exceeds the display, unclamped
+      {800, 0, 1500, 900, 1920, 1040, 860, 560},   // "--size 800": the default, the saved size ignored
+  };
+  for (const auto& c : cases) {
+    ui::LaunchOptions o;
+    o.sizeW = c.optionW;
+    o.sizeH = c.optionH;
+    const ui::WindowSize s = ui::requestedWindowSize(o, c.savedW, c.savedH, c.displayW, c.displayH);
+    EXPECT_EQ(std::pair(s.w, s.h), std::pair(c.w, c.h)) << c.optionW << "x" << c.optionH << " saved " << c.savedW;
+  }
 }
 
 TEST(Startup, DroppedFileTextsAreDecoded) {

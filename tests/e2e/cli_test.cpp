@@ -44,25 +44,7 @@ TEST(Cli, VersionAndHelpPrintTheirTextsAndTheFirstOneWins) {
   EXPECT_TRUE(testing_support::readFile(home.file("data/Korvelle/Korvelle.log")).empty());
 }
 
-TEST(Cli, EncodersListsOneAlignedLinePerEncoder) {
-  testing_support::TempDir home;
-  auto r = runBare(home.path(), "--encoders --version");
-  EXPECT_EQ(r.exitCode, 0);
-  ASSERT_FALSE(r.out.empty());  // VP9 in software is always there
-  size_t start = 0;
-  while (start < r.out.size()) {
-    size_t end = r.out.find('\n', start);
-    ASSERT_NE(end, std::string::npos);
-    std::string line = r.out.substr(start, end - start);
-    ASSERT_GT(line.size(), 40u) << line;
-    EXPECT_EQ(line[14], ' ') << line;  // name padded to 14, device to 24
-    std::string where = line.substr(40);
-    EXPECT_TRUE(where == "Software" || where == "Grafikkarte") << line;
-    start = end + 1;
-  }
-  EXPECT_NE(r.out.find("libvpx-vp9"), std::string::npos) << r.out;
-}
-
+// The encoder listing itself: Encoders.CommandLineListsEveryEncoderInColumns.
 TEST(Cli, WithoutADisplayTheInteractiveRunFailsWithStatusOne) {
   testing_support::TempDir home;
   auto r = runBare(home.path(), "");

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -155,8 +154,5 @@ TEST(DesktopPortal, TypedPathOpensAndEscapeCancelsSilently) {
   EXPECT_TRUE(opened) << readFile(profile.logPath());
   EXPECT_TRUE(app.logHas("geoeffnet: " + pic + " ok"));
 
-  app.signal(SIGTERM);
-  ExitStatus s = app.waitExit();
-  EXPECT_TRUE(s.exited);
-  EXPECT_EQ(s.exitCode, 0) << app.err();
+  terminate(app);
 }

@@ -4,7 +4,6 @@
 // pictures and phone clips stand upright.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <string>
 
 #include "support/e2e_harness.h"
@@ -13,8 +12,6 @@
 using namespace testing_support;
 
 namespace {
-
-bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
 
 // A JPEG of w × h whose EXIF orientation says "turn 90° clockwise".
 std::string turnedJpeg(const std::string& dir, int w, int h) {
@@ -40,16 +37,14 @@ double playheadX(const AppProcess& app) {
   return r ? r->x : -1;
 }
 
+using EditorE2E = E2ETest;
+
 }  // namespace
 
-TEST(EditorE2E, AClipPlaysSeeksFillsItsStripAndStaysUntouched) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+TEST_F(EditorE2E, AClipPlaysSeeksFillsItsStripAndStaysUntouched) {
   const std::string clip = media_clips::indexClip("e2e_editor.mp4", 12, "aac");
   ASSERT_FALSE(clip.empty());
   const std::string before = readFile(clip);
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1280x720", clip});
   ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err();
   ASSERT_TRUE(app.waitForWidget("timeline"));
@@ -76,21 +71,14 @@ TEST(EditorE2E, AClipPlaysSeeksFillsItsStripAndStaysUntouched) {
   ASSERT_TRUE(app.key("Left"));
   EXPECT_TRUE(waitUntil([&] { return app.logHas("Taste: zurueck auf 0:00.00"); }));
 
-  app.signal(SIGTERM);
-  ExitStatus s = app.waitExit();
-  EXPECT_TRUE(s.exited);
-  EXPECT_EQ(s.exitCode, 0);
+  terminate(app);
   EXPECT_NE(readFile(profile.logPath()).find("---- Ende ----"), std::string::npos);
   EXPECT_TRUE(readFile(clip) == before) << "the source file changed";
 }
 
-TEST(EditorE2E, CtrlZRemovesAnEffectPlacedOnTheTimeline) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+TEST_F(EditorE2E, CtrlZRemovesAnEffectPlacedOnTheTimeline) {
   const std::string clip = media_clips::indexClip("e2e_editor.mp4", 12, "aac");
   ASSERT_FALSE(clip.empty());
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1280x720", clip});
   ASSERT_TRUE(app.waitForWidget("timeline")) << app.err();
   ASSERT_TRUE(app.waitForWindow());
@@ -104,29 +92,24 @@ TEST(EditorE2E, CtrlZRemovesAnEffectPlacedOnTheTimeline) {
   ASSERT_TRUE(app.waitForWidget("effect.0")) << readFile(profile.logPath());
   ASSERT_TRUE(app.key("ctrl+z"));
   EXPECT_TRUE(app.waitForWidget("effect.0", false)) << readFile(profile.logPath());
-  app.signal(SIGTERM);
-  EXPECT_EQ(app.waitExit().exitCode, 0);
+  terminate(app);
 }
 
-TEST(EditorE2E, PhoneClipsAndTurnedPicturesStandUpright) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
+TEST_F(EditorE2E, PhoneClipsAndTurnedPicturesStandUpright) {
   TempDir dir;
   const std::string landscape = media_clips::indexClip("e2e_phone_src.mp4", 2, "");
   const std::string phone = media_clips::rotatedCopy("e2e_phone.mp4", landscape, 270);  // upright 240 × 320
   const std::string picture = turnedJpeg(dir.path(), 60, 40);                           // upright 40 × 60
   ASSERT_FALSE(phone.empty());
   ASSERT_FALSE(picture.empty());
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
   for (const std::string& file : {phone, picture}) {
-    E2EProfile profile;
-    AppProcess app(x, profile, {"--size", "1280x720", file});
+    E2EProfile own;
+    AppProcess app(x, own, {"--size", "1280x720", file});
     ASSERT_TRUE(app.waitForWidget("editor.picture")) << app.err();
     auto pic = app.widget("editor.picture");
     ASSERT_TRUE(pic);
     EXPECT_LT(pic->w, pic->h) << file;  // portrait
     EXPECT_NEAR(pic->w / pic->h, file == phone ? 0.75 : 40.0 / 60.0, 0.02) << file;
-    app.signal(SIGTERM);
-    EXPECT_EQ(app.waitExit().exitCode, 0);
+    terminate(app);
   }
 }

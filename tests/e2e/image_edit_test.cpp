@@ -68,12 +68,6 @@ Size lastVersionSize(const std::string& log) {
   return s;
 }
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // Drives one running program through the edits.
 class Session {
  public:
@@ -114,9 +108,9 @@ class Session {
 
   // Clicks a widget and waits for the log line the click writes.
   bool choose(const std::string& id, const std::string& logged) {
-    const size_t before = count(log(), logged);
+    const size_t before = countOf(log(), logged);
     return app_.waitForWidget(id) && app_.clickWidget(id) &&
-           waitUntil([&] { return count(log(), logged) > before; }, 10);
+           waitUntil([&] { return countOf(log(), logged) > before; }, 10);
   }
 
   bool openTool(const std::string& tool, const std::string& sheet) {
@@ -125,14 +119,14 @@ class Session {
 
   // Clicks apply and waits for the new version; its size (0 × 0 on failure).
   Size apply() {
-    const size_t before = count(log(), "Neuer Stand ");
+    const size_t before = countOf(log(), "Neuer Stand ");
     if (!app_.waitForWidget("sheet.apply") || !app_.clickWidget("sheet.apply")) return {};
-    if (!waitUntil([&] { return count(log(), "Neuer Stand ") > before; })) return {};
+    if (!waitUntil([&] { return countOf(log(), "Neuer Stand ") > before; })) return {};
     return lastVersionSize(log());
   }
 
   bool key(const std::string& name, const std::string& logged, size_t times) {
-    return app_.key(name) && waitUntil([&] { return count(log(), logged) >= times; });
+    return app_.key(name) && waitUntil([&] { return countOf(log(), logged) >= times; });
   }
 
   // Saves through the export sheet in the format of chip `formatChip`; waits

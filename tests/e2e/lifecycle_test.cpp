@@ -33,20 +33,7 @@ TEST_F(Lifecycle, DroppedFilesArriveDecodedAndF9TakesTheDropVariable) {
   terminate(app);
 }
 
-TEST_F(Lifecycle, SigtermEndsCleanlyAndSavesTheSettings) {
-  AppProcess app(x, profile, {});
-  ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-  EXPECT_FALSE(platform::fs::isFile(profile.settingsPath()));
-  app.signal(SIGTERM);
-  ExitStatus s = app.waitExit();
-  ASSERT_TRUE(s.exited);
-  EXPECT_EQ(s.exitCode, 0);
-  EXPECT_NE(profile.settingsText().find("\"windowW\":"), std::string::npos) << profile.settingsText();
-  std::string log = readFile(profile.logPath());
-  EXPECT_NE(log.find("---- Ende ----"), std::string::npos) << log;
-  EXPECT_NE(app.out().find("[video] Treiber: x11"), std::string::npos) << app.out();
-  EXPECT_NE(log.find("Elternfenster fuer Dialoge: x11:"), std::string::npos) << log;
-}
+// A plain SIGTERM: Shutdown.SigtermDuringPlaybackEndsInOrder.
 
 // A second SIGTERM while the first is still being honoured ends the program
 // at once. The display is stopped, so the program hangs in its next X call —

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,15 +16,6 @@
 using namespace testing_support;
 
 namespace {
-
-bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
-
-void terminate(AppProcess& app) {
-  app.signal(SIGTERM);
-  ExitStatus s = app.waitExit();
-  EXPECT_TRUE(s.exited);
-  EXPECT_EQ(s.exitCode, 0) << app.err();
-}
 
 // Every regular file below dir with its bytes, to prove nothing was written.
 std::map<std::string, std::string> snapshot(const std::vector<std::string>& files) {
@@ -82,16 +72,19 @@ bool dropWithF9(AppProcess& app) {
   return app.key("F9") && waitUntil([&] { return app.logHas("als hereingezogen behandelt"); });
 }
 
+// Every scenario ends with the inputs as they were.
+class OpenFlows : public E2ETest {
+ protected:
+  void TearDown() override { EXPECT_EQ(snapshot(in.all()), before); }
+
+  Inputs in;
+  const std::map<std::string, std::string> before = snapshot(in.all());
+};
+
 }  // namespace
 
-TEST(OpenFlows, ChooseVideoWithOpenToOpensTheEditor) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  Inputs in;
+TEST_F(OpenFlows, ChooseVideoWithOpenToOpensTheEditor) {
   ASSERT_FALSE(in.video.empty());
-  auto before = snapshot(in.all());
-  VirtualDisplay x(1920, 1080);
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1000x700"}, {{"KORVELLE_OPEN_TO", in.video}});
   ASSERT_TRUE(app.waitForWidget("start.video")) << app.err();
   ASSERT_TRUE(app.waitForWindow());
@@ -100,46 +93,33 @@ TEST(OpenFlows, ChooseVideoWithOpenToOpensTheEditor) {
   EXPECT_TRUE(app.logHas("KORVELLE_OPEN_TO: " + in.video));
   EXPECT_TRUE(app.logHas("geoeffnet: " + in.video + " ok"));
   terminate(app);
-  EXPECT_EQ(snapshot(in.all()), before);
 }
 
-TEST(OpenFlows, DroppedImageVideoAndAwkwardNameOpenAFolderIsSkipped) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  Inputs in;
-  auto before = snapshot(in.all());
-  VirtualDisplay x(1920, 1080);
-  ASSERT_TRUE(x.ok());
+TEST_F(OpenFlows, DroppedImageVideoAndAwkwardNameOpenAFolderIsSkipped) {
   for (const std::string& good : {in.image, in.video, in.awkward}) {
-    E2EProfile profile;
-    AppProcess app(x, profile, {"--size", "1000x700"}, {{"KORVELLE_DROP", good}});
+    E2EProfile own;
+    AppProcess app(x, own, {"--size", "1000x700"}, {{"KORVELLE_DROP", good}});
     ASSERT_TRUE(dropWithF9(app)) << good << app.err();
     EXPECT_TRUE(app.waitForWidget("screen.editor")) << good;
     EXPECT_TRUE(app.logHas("hereingezogen geoeffnet: " + good + " ok")) << good;
     terminate(app);
   }
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1000x700"}, {{"KORVELLE_DROP", in.folder}});
   ASSERT_TRUE(dropWithF9(app)) << app.err();
   EXPECT_TRUE(app.waitForWidget("dialog.0"));
   EXPECT_TRUE(app.logHas("Meldung: 1 file(s) skipped"));
   EXPECT_TRUE(app.widget("screen.start").has_value());
   terminate(app);
-  EXPECT_EQ(snapshot(in.all()), before);
 }
 
-TEST(OpenFlows, EveryBadDropShowsItsMessageAndTheStartScreenStays) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  Inputs in;
-  auto before = snapshot(in.all());
-  VirtualDisplay x(1920, 1080);
-  ASSERT_TRUE(x.ok());
+TEST_F(OpenFlows, EveryBadDropShowsItsMessageAndTheStartScreenStays) {
   for (const auto& [path, message] : in.bad) {
-    E2EProfile profile;
-    AppProcess app(x, profile, {"--size", "1000x700"}, {{"KORVELLE_DROP", path}});
+    E2EProfile own;
+    AppProcess app(x, own, {"--size", "1000x700"}, {{"KORVELLE_DROP", path}});
     ASSERT_TRUE(dropWithF9(app)) << path << app.err();
     EXPECT_TRUE(app.waitForWidget("dialog.0")) << path;
     EXPECT_TRUE(app.logHas("Meldung: ")) << path;
-    EXPECT_TRUE(app.logHas(message)) << path << "\n" << readFile(profile.logPath());
+    EXPECT_TRUE(app.logHas(message)) << path << "\n" << readFile(own.logPath());
     EXPECT_TRUE(app.widget("screen.start").has_value()) << path;
     // The message closes and the window goes on answering.
     ASSERT_TRUE(app.clickWidget("dialog.0"));
@@ -147,48 +127,35 @@ TEST(OpenFlows, EveryBadDropShowsItsMessageAndTheStartScreenStays) {
     terminate(app);
   }
   // A cut JPEG either opens what it holds or says it cannot: never a hang.
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1000x700"}, {{"KORVELLE_DROP", in.dir.file("cut.jpg")}});
   ASSERT_TRUE(dropWithF9(app)) << app.err();
   EXPECT_TRUE(waitUntil([&] { return app.widget("screen.editor") || app.widget("dialog.0"); }));
   terminate(app);
-  EXPECT_EQ(snapshot(in.all()), before);
 }
 
-TEST(OpenFlows, BadFileOnTheCommandLineKeepsTheStartScreenAndSaysWhy) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  Inputs in;
-  auto before = snapshot(in.all());
-  VirtualDisplay x(1920, 1080);
-  ASSERT_TRUE(x.ok());
+TEST_F(OpenFlows, BadFileOnTheCommandLineKeepsTheStartScreenAndSaysWhy) {
   std::vector<std::pair<std::string, std::string>> cases = in.bad;
   cases.push_back({in.folder, "“folder” cannot be read"});
   for (const auto& [path, message] : cases) {
-    E2EProfile profile;
-    AppProcess app(x, profile, {"--size", "1000x700", path});
+    E2EProfile own;
+    AppProcess app(x, own, {"--size", "1000x700", path});
     ASSERT_TRUE(app.waitForWidget("screen.start")) << path << app.err();
     EXPECT_FALSE(app.widget("screen.editor").has_value());
     EXPECT_NE(app.err().find("[open] " + path + ": "), std::string::npos) << path << "\n" << app.err();
     EXPECT_NE(app.err().find(message), std::string::npos) << path << "\n" << app.err();
     terminate(app);
   }
-  EXPECT_EQ(snapshot(in.all()), before);
 }
 
-TEST(OpenFlows, AwkwardNameOnTheCommandLineOpensABareDashIsNoFile) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  Inputs in;
-  VirtualDisplay x(1920, 1080);
-  ASSERT_TRUE(x.ok());
+TEST_F(OpenFlows, AwkwardNameOnTheCommandLineOpensABareDashIsNoFile) {
   {
-    E2EProfile profile;
-    AppProcess app(x, profile, {"--size", "1000x700", in.awkward});
+    E2EProfile own;
+    AppProcess app(x, own, {"--size", "1000x700", in.awkward});
     EXPECT_TRUE(app.waitForWidget("screen.editor")) << app.err();
     EXPECT_EQ(app.err().find("[open]"), std::string::npos) << app.err();
     terminate(app);
   }
   // An argument that starts with a dash is taken for an option and ignored.
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1000x700", "-photo.png"});
   EXPECT_TRUE(app.waitForWidget("screen.start")) << app.err();
   EXPECT_EQ(app.err().find("[open]"), std::string::npos) << app.err();

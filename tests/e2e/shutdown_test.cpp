@@ -25,8 +25,6 @@ namespace {
 // for a while before the end arrives; not a measurement.
 constexpr auto kBusyTime = std::chrono::milliseconds(600);
 
-bool haveTools() { return haveTool("Xvfb") && haveTool("xdotool") && haveTool("ffmpeg"); }
-
 // The process's own working directories ("<pid>-<random>").
 std::vector<std::string> workDirsOf(const E2EProfile& profile, pid_t pid) {
   std::vector<std::string> own;
@@ -41,62 +39,67 @@ std::string lastLine(std::string text) {
   return text.substr(text.rfind('\n') + 1);  // npos + 1: the whole text
 }
 
-void expectOrderlyEnd(AppProcess& app, const E2EProfile& profile) {
-  ExitStatus s = app.waitExit();
-  ASSERT_TRUE(s.exited);
-  EXPECT_EQ(s.exitCode, 0) << "signal " << s.signal << "\n" << app.err();
-  EXPECT_TRUE(workDirsOf(profile, app.pid()).empty());
-  EXPECT_NE(profile.settingsText().find("\"windowW\":"), std::string::npos) << profile.settingsText();
-  const std::string log = readFile(profile.logPath());
-  EXPECT_NE(lastLine(log).find("] ---- Ende ----"), std::string::npos) << log;
-  // Sanitizer builds report there (and fail the exit status for most reports).
-  EXPECT_EQ(app.err().find("Sanitizer"), std::string::npos) << app.err();
-}
+// Skipped, besides the X tools, without ffmpeg, which makes the clips.
+class Shutdown : public E2ETest {
+ protected:
+  void SetUp() override {
+    E2ETest::SetUp();
+    if (IsSkipped()) return;
+    if (!haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  }
 
-// Opens a playing clip, starts playback, lets it run, then ends the run with
-// endRun and checks that it ended in order.
-void playThenEnd(const std::function<void(const VirtualDisplay&, AppProcess&)>& endRun) {
-  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool or ffmpeg missing";
-  const std::string clip = media_clips::indexClip("shutdown.mp4", 6, "aac");
-  ASSERT_FALSE(clip.empty());
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
-  AppProcess app(x, profile, {clip});
-  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
-  ASSERT_EQ(workDirsOf(profile, app.pid()).size(), 1u);
-  ASSERT_TRUE(app.waitForWindow());
-  ASSERT_TRUE(app.key("space"));
-  ASSERT_TRUE(app.waitForNextFrame());
-  std::this_thread::sleep_for(kBusyTime);
-  endRun(x, app);
-  expectOrderlyEnd(app, profile);
-}
+  void expectOrderlyEnd(AppProcess& app) {
+    ExitStatus s = app.waitExit();
+    ASSERT_TRUE(s.exited);
+    EXPECT_EQ(s.exitCode, 0) << "signal " << s.signal << "\n" << app.err();
+    EXPECT_TRUE(workDirsOf(profile, app.pid()).empty());
+    EXPECT_TRUE(profile.settingsHave("\"windowW\":")) << profile.settingsText();
+    const std::string log = readFile(profile.logPath());
+    EXPECT_NE(lastLine(log).find("] ---- Ende ----"), std::string::npos) << log;
+    // Sanitizer builds report there (and fail the exit status for most reports).
+    EXPECT_EQ(app.err().find("Sanitizer"), std::string::npos) << app.err();
+  }
+
+  // Opens a playing clip, starts playback, lets it run, then ends the run
+  // with endRun and checks that it ended in order.
+  void playThenEnd(const std::function<void(AppProcess&)>& endRun) {
+    const std::string clip = media_clips::indexClip("shutdown.mp4", 6, "aac");
+    ASSERT_FALSE(clip.empty());
+    AppProcess app(x, profile, {clip});
+    ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
+    ASSERT_EQ(workDirsOf(profile, app.pid()).size(), 1u);
+    ASSERT_TRUE(app.waitForWindow());
+    ASSERT_TRUE(app.key("space"));
+    ASSERT_TRUE(app.waitForNextFrame());
+    std::this_thread::sleep_for(kBusyTime);
+    EXPECT_FALSE(platform::fs::isFile(profile.settingsPath())) << "saved at the end, not before";
+    endRun(app);
+    expectOrderlyEnd(app);
+    EXPECT_NE(app.out().find("[video] Treiber: x11"), std::string::npos) << app.out();
+    EXPECT_TRUE(app.logHas("Elternfenster fuer Dialoge: x11:"));
+  }
+};
 
 }  // namespace
 
-TEST(Shutdown, SigtermDuringPlaybackEndsInOrder) {
-  playThenEnd([](const VirtualDisplay&, AppProcess& app) { app.signal(SIGTERM); });
+TEST_F(Shutdown, SigtermDuringPlaybackEndsInOrder) {
+  playThenEnd([](AppProcess& app) { app.signal(SIGTERM); });
 }
 
 // The window manager's close button ends the run through the same order as
 // the signal, with whatever work is running at that moment.
-TEST(Shutdown, ClosingTheWindowDuringWorkEndsInOrder) {
-  playThenEnd([](const VirtualDisplay& x, AppProcess& app) { ASSERT_TRUE(wmClose(x.name(), app.windowId())); });
+TEST_F(Shutdown, ClosingTheWindowDuringWorkEndsInOrder) {
+  playThenEnd([&](AppProcess& app) { ASSERT_TRUE(wmClose(x.name(), app.windowId())); });
 }
 
 // Closing the window while an export runs cancels it: the run still ends in
 // order, and neither the target nor a temporary beside it is left behind.
-TEST(Shutdown, ClosingTheWindowDuringAnExportLeavesNoFile) {
-  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool or ffmpeg missing";
+TEST_F(Shutdown, ClosingTheWindowDuringAnExportLeavesNoFile) {
   // Long and large enough that the export is still running when the window goes.
   const std::string clip = media_clips::testClip(30, 1280, 720);
   ASSERT_FALSE(clip.empty());
   TempDir out;
   const std::string target = out.file("export.webm");
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
   AppProcess app(x, profile, {clip}, {{"KORVELLE_SAVE_TO", target}});
   ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
   ASSERT_TRUE(app.waitForWindow());
@@ -105,6 +108,6 @@ TEST(Shutdown, ClosingTheWindowDuringAnExportLeavesNoFile) {
   ASSERT_TRUE(app.clickWidget("export.go"));
   ASSERT_TRUE(app.waitForWidget("busy.cancel")) << readFile(profile.logPath());
   ASSERT_TRUE(wmClose(x.name(), app.windowId()));
-  expectOrderlyEnd(app, profile);
+  expectOrderlyEnd(app);
   EXPECT_TRUE(platform::fs::listDir(out.path()).empty()) << "no file and no temporary";
 }

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -32,14 +31,6 @@ constexpr double kSlack = 0.005;
 // a portrait clip stands between black bars.
 constexpr const char* kCentre = "crop=iw/4:ih/4";
 
-bool haveTools() { return haveTool("Xvfb") && haveTool("xdotool") && haveTool("ffmpeg") && haveTool("ffprobe"); }
-
-int countOf(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-  return n;
-}
-
 // A landscape clip of 1280 × 800 (large enough for the 720p size) and a
 // portrait one of 720 × 1280, both grey with a white flash and a beep at
 // k + 0.48 s and a quiet hum.
@@ -57,7 +48,7 @@ class Driver {
   // player only while it is ready, which it is not for a moment after every
   // new version.
   bool keyLogged(const std::string& key, const std::string& text) {
-    const int before = countOf(log(), text);
+    const size_t before = countOf(log(), text);
     for (int attempt = 0; attempt < 20; ++attempt) {
       if (!app_.key(key)) return false;
       if (waitUntil([&] { return countOf(log(), text) > before; }, 3)) return true;
@@ -98,9 +89,9 @@ class Driver {
 
   // Waits until the n-th rendering (working copy or export) has finished.
   bool rendered(int n) {
-    return waitUntil([&] { return countOf(log(), "fertig: /") >= n || countOf(log(), "FEHLER") > 0; },
+    return waitUntil([&] { return countOf(log(), "fertig: /") >= static_cast<size_t>(n) || countOf(log(), "FEHLER") > 0; },
                      kRenderTimeout) &&
-           countOf(log(), "fertig: /") >= n;
+           countOf(log(), "fertig: /") >= static_cast<size_t>(n);
   }
 
   // Clicks a widget and gives the program a frame after it (when one comes),
@@ -120,8 +111,8 @@ class Driver {
   // Places an effect of the given kind ("fadeIn", "fadeOut", "cross") at the playhead.
   bool placeEffect(const std::string& kind, const std::string& logText) {
     if (!openSheet("tool.effects.title", "effects.place")) return false;
-    const int before = countOf(log(), logText);
-    const int armed = countOf(log(), "Effekt in der Hand");
+    const size_t before = countOf(log(), logText);
+    const size_t armed = countOf(log(), "Effekt in der Hand");
     if (!click("effects." + kind)) return false;
     if (!waitUntil([&] { return countOf(log(), "Effekt in der Hand") > armed; }, 10)) return false;
     if (!click("effects.place")) return false;
@@ -133,7 +124,7 @@ class Driver {
   bool exportAs(const std::string& container, int n) {
     if (!openSheet("tool.editor.export", "export.go")) return false;
     // A chip already chosen logs nothing when clicked again.
-    const int chosen = countOf(log(), "Export-Format: ");
+    const size_t chosen = countOf(log(), "Export-Format: ");
     if (!click("export.format." + container)) return false;
     waitUntil([&] { return countOf(log(), "Export-Format: ") > chosen; }, 3);
     if (!click("export.go") || !rendered(n)) return false;
@@ -213,12 +204,21 @@ void checkExport(const std::string& path, const std::string& videoCodec, const s
   EXPECT_GT(media_clips::meanVolumeDb(path, 0.7, 1.3), -45);
 }
 
+// Skipped, besides the X tools, without the ffmpeg tools that read the results.
+class VideoEditE2E : public E2ETest {
+ protected:
+  void SetUp() override {
+    E2ETest::SetUp();
+    if (IsSkipped()) return;
+    if (!haveTool("ffmpeg") || !haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg or ffprobe missing";
+  }
+};
+
 }  // namespace
 
 // Keep, remove, append (fitted to the work), reorder, three effects, 720p,
 // undo and redo across all of them, then WebM and MP4.
-TEST(VideoEditE2E, EditsUndoRedoAndExportsToBothFormats) {
-  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool, ffmpeg or ffprobe missing";
+TEST_F(VideoEditE2E, EditsUndoRedoAndExportsToBothFormats) {
   const std::string landscape = landscapeClip();
   const std::string portrait = portraitClip();
   ASSERT_FALSE(landscape.empty());
@@ -226,9 +226,6 @@ TEST(VideoEditE2E, EditsUndoRedoAndExportsToBothFormats) {
   const std::string landscapeBytes = readFile(landscape);
   const std::string portraitBytes = readFile(portrait);
   TempDir out;
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1280x720", landscape},
                  {{"KORVELLE_APPEND_TO", portrait}, {"KORVELLE_SAVE_TO", out.file("final")}});
   ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err();
@@ -317,8 +314,7 @@ TEST(VideoEditE2E, EditsUndoRedoAndExportsToBothFormats) {
   checkExport(out.file("final.mp4"), "h264", "aac", mp4Timeline, flashes);
   if (HasFailure()) std::fprintf(stderr, "%s", d.log().c_str());
 
-  app.signal(SIGTERM);
-  EXPECT_EQ(app.waitExit().exitCode, 0) << app.err();
+  terminate(app);
   EXPECT_TRUE(readFile(landscape) == landscapeBytes) << "the landscape source changed";
   EXPECT_TRUE(readFile(portrait) == portraitBytes) << "the portrait source changed";
 }
@@ -326,8 +322,7 @@ TEST(VideoEditE2E, EditsUndoRedoAndExportsToBothFormats) {
 // The phone clip (stored turned, shown upright) with a landscape clip
 // appended in the original formats: the work takes the larger sides, and
 // both parts keep their picture and sound in step.
-TEST(VideoEditE2E, AppendKeepingTheOriginalFormatsToAPhoneClip) {
-  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool, ffmpeg or ffprobe missing";
+TEST_F(VideoEditE2E, AppendKeepingTheOriginalFormatsToAPhoneClip) {
   TempDir dir;
   const std::string phone = dir.file("phone.mov");
   ASSERT_TRUE(writeFile(phone, readFile(std::string(KORVELLE_FIXTURES_DIR) + "/phone_rot90.mov")));
@@ -335,9 +330,6 @@ TEST(VideoEditE2E, AppendKeepingTheOriginalFormatsToAPhoneClip) {
   ASSERT_FALSE(landscape.empty());
   const std::string phoneBytes = readFile(phone);
   const std::string landscapeBytes = readFile(landscape);
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1280x720", phone},
                  {{"KORVELLE_APPEND_TO", landscape}, {"KORVELLE_SAVE_TO", dir.file("joined")}});
   ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err();
@@ -384,24 +376,19 @@ TEST(VideoEditE2E, AppendKeepingTheOriginalFormatsToAPhoneClip) {
   ASSERT_FALSE(side.empty());
   EXPECT_LT(lumaAt(side, 1.0), 20) << "left edge beside the upright phone picture";
 
-  app.signal(SIGTERM);
-  EXPECT_EQ(app.waitExit().exitCode, 0) << app.err();
+  terminate(app);
   EXPECT_TRUE(readFile(phone) == phoneBytes) << "the phone clip changed";
   EXPECT_TRUE(readFile(landscape) == landscapeBytes) << "the landscape source changed";
 }
 
 // Cancelling an export under way: no file, no temporary beside it, no new
 // version in the working directory, and the next export still works.
-TEST(VideoEditE2E, ACancelledExportLeavesNoFileAndNoVersion) {
-  if (!haveTools()) GTEST_SKIP() << "Xvfb, xdotool, ffmpeg or ffprobe missing";
+TEST_F(VideoEditE2E, ACancelledExportLeavesNoFileAndNoVersion) {
   // Long and large enough that the export is still running when cancel is clicked.
   const std::string clip = media_clips::testClip(30, 1280, 720);
   ASSERT_FALSE(clip.empty());
   const std::string bytes = readFile(clip);
   TempDir out;
-  VirtualDisplay x;
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
   AppProcess app(x, profile, {"--size", "1280x720", clip}, {{"KORVELLE_SAVE_TO", out.file("cancelled")}});
   ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err();
   ASSERT_TRUE(app.waitForWindow());
@@ -424,11 +411,10 @@ TEST(VideoEditE2E, ACancelledExportLeavesNoFileAndNoVersion) {
       << d.log();
   EXPECT_TRUE(app.waitForWidget("busy.cancel", false));
   EXPECT_TRUE(platform::fs::listDir(out.path()).empty()) << "no file and no temporary";
-  EXPECT_EQ(countOf(d.log(), "fertig: /"), 0);
+  EXPECT_EQ(countOf(d.log(), "fertig: /"), 0u);
   EXPECT_EQ(versions(), before);
   EXPECT_FALSE(app.widget("dialog.0")) << "no message after a cancel";
 
-  app.signal(SIGTERM);
-  EXPECT_EQ(app.waitExit().exitCode, 0) << app.err();
+  terminate(app);
   EXPECT_TRUE(readFile(clip) == bytes);
 }

@@ -2,7 +2,6 @@
 // full screen and the option that overrides it.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <string>
 
 #include "support/e2e_harness.h"
@@ -12,10 +11,6 @@ using namespace testing_support;
 namespace {
 
 using Window = E2ETest;
-
-bool settingsSay(const E2EProfile& profile, const std::string& member) {
-  return profile.settingsText().find(member) != std::string::npos;
-}
 
 }  // namespace
 
@@ -40,10 +35,10 @@ TEST_F(Window, SizeOptionThenSavedSizeAndPositionComeBack) {
     ASSERT_TRUE(app.waitForNextFrame());
     terminate(app);
   }
-  EXPECT_TRUE(settingsSay(profile, "\"windowW\":1000")) << profile.settingsText();
-  EXPECT_TRUE(settingsSay(profile, "\"windowH\":700"));
-  EXPECT_TRUE(settingsSay(profile, "\"windowX\":100"));
-  EXPECT_TRUE(settingsSay(profile, "\"windowY\":120"));
+  EXPECT_TRUE(profile.settingsHave("\"windowW\":1000")) << profile.settingsText();
+  EXPECT_TRUE(profile.settingsHave("\"windowH\":700"));
+  EXPECT_TRUE(profile.settingsHave("\"windowX\":100"));
+  EXPECT_TRUE(profile.settingsHave("\"windowY\":120"));
 
   AppProcess again(x, profile, {});
   ASSERT_TRUE(started(again));
@@ -62,7 +57,7 @@ TEST_F(Window, WindowedOverridesASavedFullScreen) {
     ASSERT_TRUE(app.waitForFrameAfterStart(0.6));  // past the geometry's settling time
     terminate(app);
   }
-  ASSERT_TRUE(settingsSay(profile, "\"fullscreen\":true")) << profile.settingsText();
+  ASSERT_TRUE(profile.settingsHave("\"fullscreen\":true")) << profile.settingsText();
 
   {
     AppProcess app(x, profile, {"--windowed", "--fullscreen"});
@@ -70,7 +65,7 @@ TEST_F(Window, WindowedOverridesASavedFullScreen) {
     // Sampling starts with the first frame: the saved state is now windowed.
     terminate(app);
   }
-  EXPECT_TRUE(settingsSay(profile, "\"fullscreen\":false")) << profile.settingsText();
+  EXPECT_TRUE(profile.settingsHave("\"fullscreen\":false")) << profile.settingsText();
 
   // F11 switches full screen on in a run and the next start remembers it.
   {
@@ -80,5 +75,5 @@ TEST_F(Window, WindowedOverridesASavedFullScreen) {
     ASSERT_TRUE(app.waitForNextFrame());
     terminate(app);
   }
-  EXPECT_TRUE(settingsSay(profile, "\"fullscreen\":true")) << profile.settingsText();
+  EXPECT_TRUE(profile.settingsHave("\"fullscreen\":true")) << profile.settingsText();
 }

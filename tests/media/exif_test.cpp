@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/exif.h"
+#include "support/media_clips.h"
 #include "support/test_support.h"
 
 using testing_support::fixture;
@@ -103,12 +104,6 @@ std::string jsonValue(const std::string& json, const std::string& key) {
 }
 
 double jsonNumber(const std::string& json, const std::string& key) { return std::atof(jsonValue(json, key).c_str()); }
-
-// Decoded RGBA bytes of an image file, through the ffmpeg tool.
-std::string decodedPixels(const std::string& path) {
-  auto r = runShell("ffmpeg -v error -i '" + path + "' -frames:v 1 -f rawvideo -pix_fmt rgba -");
-  return r.exitCode == 0 ? r.out : std::string();
-}
 
 std::string exiftoolJson(const std::string& args, const std::string& path) {
   return runShell("exiftool -j -n " + args + " '" + path + "'").out;
@@ -300,12 +295,12 @@ class Signature : public ::testing::Test {
     path = dir.file(name);
     auto r = runShell(command + " '" + path + "'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    pixelsBefore = decodedPixels(path);
+    pixelsBefore = media_clips::ffmpegRgba(path);
     ASSERT_FALSE(pixelsBefore.empty());
   }
   void signAndCheckPixels() {
     ASSERT_TRUE(media::writeSignature(path, "Korvelle 1.0", "Edited with care", "2024:05:06 07:08:09"));
-    EXPECT_EQ(decodedPixels(path), pixelsBefore);
+    EXPECT_EQ(media_clips::ffmpegRgba(path), pixelsBefore);
   }
   TempDir dir;
   std::string path;

@@ -52,16 +52,6 @@ const Clips& clips() {
   return c;
 }
 
-// Mean absolute difference over the colour channels, as a share of full scale.
-double meanError(const Image& a, const Image& b) {
-  if (a.width != b.width || a.height != b.height) return 1.0;
-  double sum = 0;
-  for (size_t i = 0; i < a.pixels.size(); i += 4) {
-    for (size_t c = 0; c < 3; ++c) sum += std::abs(a.pixels[i + c] - b.pixels[i + c]);
-  }
-  return sum / (a.pixels.size() / 4 * 3) / 255.0;
-}
-
 // Mean HSV saturation.
 double saturation(const Image& img) {
   double sum = 0;
@@ -88,7 +78,7 @@ const Image& reference() {
 
 void expectLikeTheOriginal(const Image& img, const std::string& what, const Image& original = reference()) {
   ASSERT_TRUE(img.valid()) << what;
-  EXPECT_LT(meanError(img, original), 0.10) << what;
+  EXPECT_LT(media_clips::meanRgbDiff(img, original) / 255, 0.10) << what;
   EXPECT_GT(saturation(img), 0.88) << what;
 }
 

@@ -1,6 +1,6 @@
 // The image buffer and its operations: hand-checked small cases, edge cases,
-// invariants, and bit-exact agreement with plain single-threaded reference
-// implementations written straight from the formulas.
+// invariants, agreement with one plain scaler call, and stored checksums of
+// fixed inputs for the operations written without the scaler.
 #include "media/image.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +9,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 #include <random>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -104,11 +104,28 @@ bool hasZeroTail(const Image& img) {
 // band height.
 const std::vector<std::pair<int, int>> kSizes = {{1, 1}, {1, 7}, {9, 1}, {2, 3}, {7, 5}, {33, 17}, {65, 129}, {301, 203}};
 
-// --- Reference implementations, straight from the formulas ------------------
+// FNV-1a over the size, the alpha flag and the pixel rows of every image
+// folded in: one stored number stands for a whole run of fixed inputs.
+class Checksum {
+ public:
+  void add(const Image& img) {
+    const int32_t head[3] = {img.width, img.height, img.hasAlpha ? 1 : 0};
+    bytes(reinterpret_cast<const uint8_t*>(head), sizeof head);
+    bytes(img.pixels.data(), std::min(img.pixels.size(), static_cast<size_t>(img.width) * img.height * 4));
+  }
+  uint64_t value() const { return hash_; }
 
-long lr(double v) { return std::lround(v); }
+ private:
+  void bytes(const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) hash_ = (hash_ ^ p[i]) * 0x100000001b3ULL;
+  }
+  uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+// Reference for the rounding helpers: lround, clamped to a byte.
 uint8_t byteOf(double v) { return static_cast<uint8_t>(std::clamp<long>(std::lround(v), 0, 255)); }
 
+// One scaler call over the whole picture: what the banded scaling must give.
 Image refScale(const Image& src, int w, int h) {
   Image dst = Image::create(w, h, src.hasAlpha);
   const int flags = w * h < src.width * src.height ? SWS_LANCZOS : SWS_BICUBIC;
@@ -122,183 +139,6 @@ Image refScale(const Image& src, int w, int h) {
   sws_scale(ctx, srcData, srcStride, 0, src.height, dstData, dstStride);
   sws_freeContext(ctx);
   return dst;
-}
-
-Image refCrop(const Image& src, int x, int y, int w, int h) {
-  auto axis = [](int o, int extent, int req, int& start, int& len) {
-    int avail;
-    if (o < 0) {
-      start = 0, avail = extent;
-    } else if (o < extent) {
-      start = o, avail = extent - o;
-    } else {
-      start = extent - 1, avail = 1;
-    }
-    len = std::min(req, avail);
-  };
-  int sx, sy, cw, ch;
-  axis(x, src.width, w, sx, cw);
-  axis(y, src.height, h, sy, ch);
-  Image out = Image::create(cw, ch, src.hasAlpha);
-  for (int r = 0; r < ch; ++r) std::memcpy(out.row(r), src.row(sy + r) + sx * 4, static_cast<size_t>(cw) * 4);
-  return out;
-}
-
-// Means of f × f blocks (partial at the right and bottom), rounded half up.
-Image refBlocks(const Image& src, int f) {
-  const int w = (src.width + f - 1) / f, h = (src.height + f - 1) / f;
-  Image out = Image::create(w, h, src.hasAlpha);
-  for (int by = 0; by < h; ++by) {
-    for (int bx = 0; bx < w; ++bx) {
-      unsigned sum[4] = {0, 0, 0, 0}, n = 0;
-      for (int y = by * f; y < std::min(src.height, by * f + f); ++y) {
-        for (int x = bx * f; x < std::min(src.width, bx * f + f); ++x, ++n) {
-          for (int c = 0; c < 4; ++c) sum[c] += src.row(y)[x * 4 + c];
-        }
-      }
-      for (int c = 0; c < 4; ++c) out.row(by)[bx * 4 + c] = static_cast<uint8_t>((sum[c] + n / 2) / n);
-    }
-  }
-  return out;
-}
-
-Image refResizeTo(const Image& src, int w, int h, FitMode fit, PadMode pad) {
-  const double sx = static_cast<double>(w) / src.width, sy = static_cast<double>(h) / src.height;
-  auto side = [](int v, double s) { return static_cast<int>(std::max(1L, lr(v * s))); };
-  auto cover = [&] {
-    const double s = std::max(sx, sy);
-    const int cw = side(src.width, s), ch = side(src.height, s);
-    return refCrop(refScale(src, cw, ch), (cw - w) / 2, (ch - h) / 2, w, h);
-  };
-  if (fit == FitMode::Stretch) return refScale(src, w, h);
-  if (fit == FitMode::Cover) return cover();
-  const double s = std::min(sx, sy);
-  const int fw = side(src.width, s), fh = side(src.height, s);
-  const Image fitted = refScale(src, fw, fh);
-  Image canvas = Image::create(w, h, src.hasAlpha);
-  if (pad == PadMode::Blur) {
-    const int k = std::min(w, h) <= 47 ? 1 : std::min(w, h) / 24;
-    const int sw = std::max(1, (k * w) / std::max(w, h)), sh = std::max(1, (k * h) / std::max(w, h));
-    // Large sources: blocks of a quarter of what one small pixel stands for,
-    // then the centred part with the canvas's proportions.
-    const int f = static_cast<int>(std::min(std::max(w, h) / (k * std::max(sx, sy)) / 4.0,
-                                            static_cast<double>(std::min(src.width, src.height))));
-    Image small;
-    if (f >= 2) {
-      const Image b = refBlocks(src, f);
-      int cw = b.width, ch = b.height;
-      if (1LL * b.width * h >= 1LL * b.height * w) {
-        cw = static_cast<int>(std::max(1L, lr(static_cast<double>(b.height) * w / h)));
-      } else {
-        ch = static_cast<int>(std::max(1L, lr(static_cast<double>(b.width) * h / w)));
-      }
-      small = refScale(refCrop(b, (b.width - cw) / 2, (b.height - ch) / 2, cw, ch), sw, sh);
-    } else {
-      small = refScale(cover(), sw, sh);
-    }
-    Image big = refScale(small, w, h);
-    if (big.valid()) canvas = big;
-  } else if (!src.hasAlpha) {
-    for (int i = 0; i < w * h; ++i) {
-      const uint8_t v = pad == PadMode::White ? 255 : 0;
-      uint8_t* p = canvas.pixels.data() + i * 4;
-      p[0] = p[1] = p[2] = v;
-      p[3] = 255;
-    }
-  }
-  const int ox = (w - fw) / 2, oy = (h - fh) / 2;
-  for (int y = 0; y < fh; ++y) {
-    for (int x = 0; x < fw; ++x) {
-      if (ox + x < 0 || ox + x >= w || oy + y < 0 || oy + y >= h) continue;
-      std::memcpy(canvas.row(oy + y) + (ox + x) * 4, fitted.row(y) + x * 4, 4);
-    }
-  }
-  return canvas;
-}
-
-Image refTransform(const Image& src, TransformOp op) {
-  const int W = src.width, H = src.height;
-  const bool turn = op == TransformOp::RotateCW || op == TransformOp::RotateCCW;
-  Image out = Image::create(turn ? H : W, turn ? W : H, src.hasAlpha);
-  for (int y = 0; y < H; ++y) {
-    for (int x = 0; x < W; ++x) {
-      int dx = x, dy = y;
-      switch (op) {
-        case TransformOp::FlipH: dx = W - 1 - x; break;
-        case TransformOp::FlipV: dy = H - 1 - y; break;
-        case TransformOp::RotateCW: dx = H - 1 - y, dy = x; break;
-        case TransformOp::Rotate180: dx = W - 1 - x, dy = H - 1 - y; break;
-        case TransformOp::RotateCCW: dx = y, dy = W - 1 - x; break;
-      }
-      std::memcpy(out.row(dy) + dx * 4, src.row(y) + x * 4, 4);
-    }
-  }
-  return out;
-}
-
-Image refRotate(const Image& src, double degrees) {
-  double a = std::fmod(degrees, 360);
-  if (a > 180) a -= 360;
-  if (a < -180) a += 360;
-  if (std::fabs(a) < 1e-9) return src;
-  if (std::fabs(std::fabs(a) - 180) < 1e-9) return refTransform(src, TransformOp::Rotate180);
-  if (std::fabs(a - 90) < 1e-9) return refTransform(src, TransformOp::RotateCW);
-  if (std::fabs(a + 90) < 1e-9) return refTransform(src, TransformOp::RotateCCW);
-  const media::Size size = media::insideCrop(src.width, src.height, a);
-  Image out = Image::create(size.width, size.height, src.hasAlpha);
-  const double c = std::cos(a * std::numbers::pi / 180), s = std::sin(a * std::numbers::pi / 180);
-  const double cx = (src.width - 1) / 2.0, cy = (src.height - 1) / 2.0;
-  const double ox = (size.width - 1) / 2.0, oy = (size.height - 1) / 2.0;
-  for (int y = 0; y < size.height; ++y) {
-    for (int x = 0; x < size.width; ++x) {
-      const double sx = cx + (x - ox) * c + (y - oy) * s;
-      const double sy = cy - (x - ox) * s + (y - oy) * c;
-      const int x0 = static_cast<int>(std::floor(sx)), y0 = static_cast<int>(std::floor(sy));
-      const double fx = sx - x0, fy = sy - y0;
-      auto at = [&](int px, int py, int ch) {
-        return static_cast<double>(
-            src.row(std::clamp(py, 0, src.height - 1))[std::clamp(px, 0, src.width - 1) * 4 + ch]);
-      };
-      for (int ch = 0; ch < 4; ++ch) {
-        const double top = at(x0, y0, ch) + (at(x0 + 1, y0, ch) - at(x0, y0, ch)) * fx;
-        const double bottom = at(x0, y0 + 1, ch) + (at(x0 + 1, y0 + 1, ch) - at(x0, y0 + 1, ch)) * fx;
-        out.row(y)[x * 4 + ch] = byteOf(top + (bottom - top) * fy);
-      }
-    }
-  }
-  return out;
-}
-
-void refUnsharp(Image& img, int radius, double amount) {
-  if (radius < 1 || amount == 0) return;
-  const int W = img.width, H = img.height, n = 2 * radius + 1;
-  std::vector<int> L(W * H), Hb(W * H), B(W * H);
-  for (int i = 0; i < W * H; ++i) {
-    const uint8_t* p = img.pixels.data() + i * 4;
-    L[i] = byteOf(0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2]);
-  }
-  for (int y = 0; y < H; ++y) {
-    int sum = 0;
-    for (int x = -radius; x <= radius; ++x) sum += L[y * W + std::clamp(x, 0, W - 1)];
-    for (int x = 0; x < W; ++x) {
-      Hb[y * W + x] = sum / n;
-      sum += L[y * W + std::min(x + radius + 1, W - 1)] - L[y * W + std::max(x - radius, 0)];
-    }
-  }
-  for (int x = 0; x < W; ++x) {
-    int sum = 0;
-    for (int y = -radius; y <= radius; ++y) sum += Hb[std::clamp(y, 0, H - 1) * W + x];
-    for (int y = 0; y < H; ++y) {
-      B[y * W + x] = sum / n;
-      sum += Hb[std::min(y + radius + 1, H - 1) * W + x] - Hb[std::max(y - radius, 0) * W + x];
-    }
-  }
-  for (int i = 0; i < W * H; ++i) {
-    const double d = (L[i] - B[i]) * amount;
-    if (std::fabs(d) < 0.5) continue;
-    uint8_t* p = img.pixels.data() + i * 4;
-    for (int ch = 0; ch < 3; ++ch) p[ch] = byteOf(p[ch] + d);
-  }
 }
 
 // --- The buffer ----------------------------------------------------------------------
@@ -459,71 +299,93 @@ TEST(ImageCrop, CopiesTheRectangleAndClampsOrigins) {
   EXPECT_TRUE(isEmpty(media::cropTo(Image{}, 0, 0, 2, 2)));
 }
 
-TEST(ImageCrop, MatchesTheReferenceInPlaceOrNot) {
+TEST(ImageCrop, InPlaceGivesTheCopysBytesAndTheChecksumHolds) {
   unsigned seed = 20;
+  Checksum sum;
   for (const auto& [w, h] : kSizes) {
     const Image src = randomImage(w, h, seed++);
     const int rects[][4] = {{0, 0, w, h}, {w / 3, h / 4, w / 2 + 1, h / 2 + 1}, {w - 1, h - 1, 5, 5},
                             {-3, 2, w, 3}, {w + 4, -2, 2, h + 9}, {1, 0, w, h}};
     for (const auto& r : rects) {
-      const Image want = refCrop(src, r[0], r[1], r[2], r[3]);
-      EXPECT_TRUE(sameImage(media::cropTo(src, r[0], r[1], r[2], r[3]), want)) << w << "x" << h;
+      const Image copy = media::cropTo(src, r[0], r[1], r[2], r[3]);
       const Image inPlace = media::cropTo(Image(src), r[0], r[1], r[2], r[3]);
-      EXPECT_TRUE(sameImage(inPlace, want)) << w << "x" << h << " in place";
+      EXPECT_TRUE(sameImage(inPlace, copy)) << w << "x" << h;
       EXPECT_TRUE(hasZeroTail(inPlace));
+      sum.add(copy);
     }
   }
+  EXPECT_EQ(sum.value(), 0x9e069f58c7bae1c2ULL);
 }
 
 // --- Fitting -------------------------------------------------------------------------
 
-TEST(ImageFit, EveryModeMatchesTheReference) {
-  const std::vector<std::array<int, 4>> cases = {{301, 203, 100, 100}, {203, 301, 120, 67}, {64, 64, 30, 90},
-                                                 {1, 1, 5, 3},         {9, 1, 4, 4},         {33, 17, 200, 48},
-                                                 {100, 50, 40, 40},    {640, 427, 108, 135}};
+// Where each mode puts the picture, worked out by hand: contain pastes the
+// source scaled to fw × fh at (ox, oy); cover crops the source scaled to
+// cw × ch at (cx, cy).
+TEST(ImageFit, EveryModePlacesTheScaledPictureAsWorkedOut) {
+  const struct {
+    int sw, sh, w, h;
+    int fw, fh, ox, oy;
+    int cw, ch, cx, cy;
+  } cases[] = {
+      {301, 203, 100, 100, 100, 67, 0, 16, 148, 100, 24, 0}, {203, 301, 120, 67, 45, 67, 37, 0, 120, 178, 0, 55},
+      {64, 64, 30, 90, 30, 30, 0, 30, 90, 90, 30, 0},        {1, 1, 5, 3, 3, 3, 1, 0, 5, 5, 0, 1},
+      {9, 1, 4, 4, 4, 1, 0, 1, 36, 4, 16, 0},                {33, 17, 200, 48, 93, 48, 53, 0, 200, 103, 0, 27},
+      {100, 50, 40, 40, 40, 20, 0, 10, 80, 40, 20, 0},       {640, 427, 108, 135, 108, 72, 0, 31, 202, 135, 47, 0}};
   unsigned seed = 40;
   for (const auto& c : cases) {
     for (bool alpha : {false, true}) {
-      const Image src = randomImage(c[0], c[1], seed++, alpha);
-      for (FitMode fit : {FitMode::Cover, FitMode::Contain, FitMode::Stretch}) {
-        for (PadMode pad : {PadMode::Black, PadMode::White, PadMode::Blur}) {
-          const Image got = media::resizeTo(src, c[2], c[3], fit, pad);
-          EXPECT_TRUE(sameImage(got, refResizeTo(src, c[2], c[3], fit, pad)))
-              << c[0] << "x" << c[1] << " -> " << c[2] << "x" << c[3] << " fit " << int(fit) << " pad " << int(pad)
-              << (alpha ? " alpha" : "");
-          EXPECT_TRUE(hasZeroTail(got));
+      const Image src = randomImage(c.sw, c.sh, seed++, alpha);
+      const std::string what = std::to_string(c.sw) + "x" + std::to_string(c.sh) + (alpha ? " alpha" : "");
+      const Image stretched = media::resizeTo(src, c.w, c.h, FitMode::Stretch, PadMode::Black);
+      EXPECT_TRUE(sameImage(stretched, media::scaleExact(src, c.w, c.h))) << what;
+      const Image covered = media::resizeTo(src, c.w, c.h, FitMode::Cover, PadMode::Black);
+      EXPECT_TRUE(sameImage(covered, media::cropTo(media::scaleExact(src, c.cw, c.ch), c.cx, c.cy, c.w, c.h)))
+          << what;
+      EXPECT_TRUE(hasZeroTail(covered));
+
+      const Image fitted = media::scaleExact(src, c.fw, c.fh);
+      for (PadMode pad : {PadMode::Black, PadMode::White, PadMode::Blur}) {
+        const Image out = media::resizeTo(src, c.w, c.h, FitMode::Contain, pad);
+        ASSERT_EQ(std::pair(out.width, out.height), std::pair(c.w, c.h)) << what;
+        EXPECT_EQ(out.hasAlpha, alpha);
+        EXPECT_TRUE(hasZeroTail(out));
+        EXPECT_TRUE(sameImage(media::cropTo(out, c.ox, c.oy, c.fw, c.fh), fitted)) << what << " pad " << int(pad);
+        if (pad == PadMode::Blur) continue;
+        // Around the picture: the pad colour, or transparent with alpha.
+        const uint32_t border = alpha ? 0u : pad == PadMode::White ? 0xFFFFFFFFu : 0x000000FFu;
+        for (int y = 0; y < c.h; ++y) {
+          for (int x = 0; x < c.w; ++x) {
+            const bool inside = x >= c.ox && x < c.ox + c.fw && y >= c.oy && y < c.oy + c.fh;
+            if (!inside) {
+              ASSERT_EQ(pixel(out, x, y), border) << what << " at " << x << "," << y;
+            }
+          }
         }
       }
     }
   }
 }
 
-TEST(ImageFit, ContainBordersFollowThePadMode) {
-  // 8 × 4 opaque red into 8 × 8: the picture occupies rows 2 … 5.
-  std::vector<uint32_t> red(32, 0xFF0000FF);
-  const Image opaque = fromPixels(8, 4, red, false);
-  const Image black = media::resizeTo(opaque, 8, 8, FitMode::Contain, PadMode::Black);
-  const Image white = media::resizeTo(opaque, 8, 8, FitMode::Contain, PadMode::White);
-  for (int x = 0; x < 8; ++x) {
-    for (int y : {0, 1, 6, 7}) {
-      EXPECT_EQ(pixel(black, x, y), 0x000000FFu);
-      EXPECT_EQ(pixel(white, x, y), 0xFFFFFFFFu);
-    }
-    for (int y = 2; y < 6; ++y) EXPECT_EQ(pixel(black, x, y), 0xFF0000FFu);
-  }
+// The blurred border: the cover picture shrunk to a long side of k pixels
+// (min(w, h) / 24, at least 1) and enlarged again. A source much larger than
+// that is first averaged in blocks of a quarter of what one small pixel
+// stands for (here 26) and cropped centred to the border's proportions.
+TEST(ImageFit, BlurBorderShrinksAndEnlargesAsWorkedOut) {
+  const Image large = randomImage(640, 427, 45, true);
+  const Image out = media::resizeTo(large, 108, 135, FitMode::Contain, PadMode::Blur);
+  const Image blocks = media::cropTo(media::shrinkByBlocks(large, 26), 5, 0, 14, 17);
+  const Image canvas = media::scaleExact(media::scaleExact(blocks, 3, 4), 108, 135);
+  EXPECT_TRUE(sameImage(media::cropTo(out, 0, 0, 108, 31), media::cropTo(canvas, 0, 0, 108, 31)));
+  EXPECT_TRUE(sameImage(media::cropTo(out, 0, 103, 108, 32), media::cropTo(canvas, 0, 103, 108, 32)));
 
-  // With alpha the border stays transparent whatever the pad colour.
-  Image translucent = opaque;
-  translucent.hasAlpha = true;
-  for (PadMode pad : {PadMode::Black, PadMode::White}) {
-    const Image out = media::resizeTo(translucent, 8, 8, FitMode::Contain, pad);
-    EXPECT_TRUE(out.hasAlpha);
-    for (int x = 0; x < 8; ++x) {
-      EXPECT_EQ(pixel(out, x, 0), 0u);
-      EXPECT_EQ(pixel(out, x, 7), 0u);
-      EXPECT_EQ(pixel(out, x, 3), 0xFF0000FFu);
-    }
-  }
+  // Enlarging: no blocks, the cover picture itself is shrunk to 12 × 9.
+  const Image small = randomImage(33, 17, 46, false);
+  const Image wide = media::resizeTo(small, 400, 300, FitMode::Contain, PadMode::Blur);
+  const Image cover = media::cropTo(media::scaleExact(small, 582, 300), 91, 0, 400, 300);
+  const Image blurred = media::scaleExact(media::scaleExact(cover, 12, 9), 400, 300);
+  EXPECT_TRUE(sameImage(media::cropTo(wide, 0, 0, 400, 47), media::cropTo(blurred, 0, 0, 400, 47)));
+  EXPECT_TRUE(sameImage(media::cropTo(wide, 0, 253, 400, 47), media::cropTo(blurred, 0, 253, 400, 47)));
 }
 
 TEST(ImageFit, SmallBlurBorderIsOneFlatColour) {
@@ -536,8 +398,7 @@ TEST(ImageFit, SmallBlurBorderIsOneFlatColour) {
     for (int y : {0, 5, 9, 30, 35, 39}) ASSERT_EQ(pixel(out, x, y), flat) << x << "," << y;
   }
   // The picture itself is pasted unchanged: 80 × 40 fitted to 40 × 20 at row 10.
-  const Image fitted = refScale(src, 40, 20);
-  EXPECT_TRUE(sameImage(media::cropTo(out, 0, 10, 40, 20), fitted));
+  EXPECT_TRUE(sameImage(media::cropTo(out, 0, 10, 40, 20), refScale(src, 40, 20)));
 }
 
 TEST(ImageFit, CoverFillsAndCropsCentred) {
@@ -548,7 +409,6 @@ TEST(ImageFit, CoverFillsAndCropsCentred) {
   const Image src = fromPixels(4, 2, px, false);
   const Image out = media::resizeTo(src, 2, 2, FitMode::Cover, PadMode::Black);
   ASSERT_EQ(out.width, 2);
-  EXPECT_TRUE(sameImage(out, refCrop(src, 1, 0, 2, 2)));  // same size: the scaler copies
   EXPECT_EQ(pixel(out, 0, 0), 0x200000FFu);
   EXPECT_EQ(pixel(out, 1, 1), 0x300000FFu);
   EXPECT_TRUE(isEmpty(media::resizeTo(src, 0, 2, FitMode::Cover, PadMode::Black)));
@@ -579,21 +439,23 @@ TEST(ImageTransform, MovesPixelsAsTheTableSays) {
   EXPECT_TRUE(isEmpty(media::transform(Image{}, TransformOp::FlipH)));
 }
 
-TEST(ImageTransform, MatchesTheReferenceInPlaceOrNot) {
+TEST(ImageTransform, InPlaceGivesTheCopysBytesAndTheChecksumHolds) {
   unsigned seed = 60;
   std::vector<std::pair<int, int>> sizes = kSizes;
   sizes.push_back({97, 1000});  // several tiles and bands
+  Checksum sum;
   for (const auto& [w, h] : sizes) {
     const Image src = randomImage(w, h, seed++);
     for (TransformOp op : {TransformOp::FlipH, TransformOp::FlipV, TransformOp::RotateCW, TransformOp::Rotate180,
                            TransformOp::RotateCCW}) {
-      const Image want = refTransform(src, op);
-      EXPECT_TRUE(sameImage(media::transform(src, op), want)) << w << "x" << h << " op " << int(op);
+      const Image copy = media::transform(src, op);
       const Image moved = media::transform(Image(src), op);
-      EXPECT_TRUE(sameImage(moved, want)) << w << "x" << h << " op " << int(op) << " in place";
+      EXPECT_TRUE(sameImage(moved, copy)) << w << "x" << h << " op " << int(op);
       EXPECT_TRUE(hasZeroTail(moved));
+      sum.add(copy);
     }
   }
+  EXPECT_EQ(sum.value(), 0x52d24aeb26fd5bf0ULL);
 }
 
 TEST(ImageTransform, TurnsAndFlipsUndoThemselves) {
@@ -647,16 +509,18 @@ TEST(ImageRotate, SamplesBilinearlyAsWorkedOutByHand) {
   EXPECT_EQ(pixel(out, 1, 1), (76u << 24) | (150u << 16) | (48u << 8) | 0xFF);
 }
 
-TEST(ImageRotate, MatchesTheReferenceForManyAngles) {
+TEST(ImageRotate, ChecksumOverManyAnglesHolds) {
   unsigned seed = 80;
+  Checksum sum;
   for (const auto& [w, h] : kSizes) {
     const Image src = randomImage(w, h, seed++);
     for (double a : {12.5, -7.25, 30.0, 45.0, 60.0, 89.99, 135.0, -170.0, 200.0, 0.3, 1e-10, 360.0, -90.0, 270.0}) {
       const Image got = media::rotate(src, a);
-      EXPECT_TRUE(sameImage(got, refRotate(src, a))) << w << "x" << h << " by " << a;
-      EXPECT_TRUE(hasZeroTail(got));
+      EXPECT_TRUE(hasZeroTail(got)) << w << "x" << h << " by " << a;
+      sum.add(got);
     }
   }
+  EXPECT_EQ(sum.value(), 0x3baaa5b6ad17dc27ULL);
 }
 
 TEST(ImageRotate, ShortcutsCopyOrTurn) {
@@ -734,8 +598,9 @@ TEST(ImageAdjust, ClarityAndSharpnessUseTheirRadius) {
   }
 }
 
-TEST(ImageAdjust, UnsharpMatchesTheReferenceForAnyRadius) {
+TEST(ImageAdjust, UnsharpChecksumForAnyRadiusHolds) {
   unsigned seed = 120;
+  Checksum sum;
   for (const auto& [w, h] : kSizes) {
     const Image src = randomImage(w, h, seed++);
     // 4096 takes the plain-division path (window beyond the fast divider).
@@ -743,12 +608,11 @@ TEST(ImageAdjust, UnsharpMatchesTheReferenceForAnyRadius) {
       for (double amount : {0.35, -0.8, 1.2}) {
         Image got = src;
         media::unsharpLuma(got, radius, amount);
-        Image want = src;
-        refUnsharp(want, radius, amount);
-        EXPECT_TRUE(sameImage(got, want)) << w << "x" << h << " r" << radius << " a" << amount;
+        sum.add(got);
       }
     }
   }
+  EXPECT_EQ(sum.value(), 0x60a12a59de0e39adULL);
 }
 
 TEST(ImageAdjust, NeutralSettingsAndEmptyImagesChangeNothing) {

@@ -18,9 +18,6 @@ using testing_support::TempDir;
 using testing_support::writeFile;
 
 TEST(RawNames, ExtensionsDecideInAnyCase) {
-  const std::vector<std::string> expected = {"DNG", "CR2", "CR3", "NEF", "ARW", "ORF", "RAF",
-                                             "RW2", "SRW", "PEF", "SRF", "X3F", "3FR", "IIQ", "CRW"};
-  EXPECT_EQ(media::rawExtensions(), expected);
   for (const char* path : {"/photos/a.nef", "/photos/a.NEF", "b.Cr3", "c.3fr"}) EXPECT_TRUE(media::isRawPath(path)) << path;
   for (const char* path : {"/photos/a.nef.jpg", "/photos/nef", "/photos.nef/readme", "a."})
     EXPECT_FALSE(media::isRawPath(path)) << path;

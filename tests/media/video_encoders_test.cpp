@@ -99,10 +99,5 @@ TEST(Encoders, CommandLineListsEveryEncoderInColumns) {
     EXPECT_EQ(r.out, std::string("libvpx-vp9                              Software\n") +
                          (hasX264() ? "libx264                                 Software\n" : ""));
   }
-
-  // The first informational option wins.
-  r = testing_support::runProcess({testing_support::korvelleExe(), "--size", "--encoders", "--encoders", "--version"});
-  EXPECT_EQ(r.out, want) << "--size swallows the next argument";
-  r = testing_support::runProcess({testing_support::korvelleExe(), "--version", "--encoders"});
-  EXPECT_EQ(r.out, "Pelmora Media Editor 1.0.0 (Build 1079)\n");
+  // Which informational option wins: Startup (parsing) and Cli (the program).
 }

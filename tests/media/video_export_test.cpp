@@ -354,21 +354,15 @@ TEST_F(VideoExport, FadesReachBlackAndSilenceAtTheirAnchors) {
   ASSERT_TRUE(run(clips().plain, out, o));
   const auto frames = frameLuma(out);
   ASSERT_GE(frames.size(), 99u);
-  const auto lumaAt = [&](double t) {
-    const auto it = std::min_element(frames.begin(), frames.end(), [&](auto& a, auto& b) {
-      return std::fabs(a.t - t) < std::fabs(b.t - t);
-    });
-    return it->luma;
-  };
-  const double full = lumaAt(1.6);
+  const double full = lumaNear(frames, 1.6);
   EXPECT_GT(full, 60);
-  EXPECT_LT(lumaAt(0.0), 18);  // the fade in starts black
-  EXPECT_NEAR(lumaAt(1.2), full, 8);
-  EXPECT_LT(lumaAt(2.96), 22);        // nearly black just before the anchor
-  EXPECT_LT(lumaAt(3.0), 18);         // black at the fade out's anchor
-  EXPECT_NEAR(lumaAt(3.5), full, 8);  // the effect ends there
+  EXPECT_LT(lumaNear(frames, 0.0), 18);  // the fade in starts black
+  EXPECT_NEAR(lumaNear(frames, 1.2), full, 8);
+  EXPECT_LT(lumaNear(frames, 2.96), 22);        // nearly black just before the anchor
+  EXPECT_LT(lumaNear(frames, 3.0), 18);         // black at the fade out's anchor
+  EXPECT_NEAR(lumaNear(frames, 3.5), full, 8);  // the effect ends there
   // Half way through the fade in, about half the brightness above black.
-  EXPECT_NEAR(lumaAt(0.5) - 16, (full - 16) / 2, 10);
+  EXPECT_NEAR(lumaNear(frames, 0.5) - 16, (full - 16) / 2, 10);
 
   const double loud = meanVolumeDb(out, 1.5, 1.9);
   EXPECT_GT(loud, -30);
@@ -387,12 +381,7 @@ TEST_F(VideoExport, FadeAcrossASeamContinuesItsCurve) {
   ASSERT_TRUE(run(clips().plain, out, o));
   const auto frames = frameLuma(out);
   ASSERT_GE(frames.size(), 60u);
-  double before = 0, after = 0, full = 0;
-  for (const auto& f : frames) {
-    if (std::fabs(f.t - 1.96) < 0.01) before = f.luma;
-    if (std::fabs(f.t - 2.04) < 0.01) after = f.luma;
-    if (std::fabs(f.t - 1.4) < 0.01) full = f.luma;
-  }
+  const double before = lumaNear(frames, 1.96), after = lumaNear(frames, 2.04), full = lumaNear(frames, 1.4);
   ASSERT_GT(full, 60);
   // Both sides of the seam sit near 0.4 of the way down.
   EXPECT_NEAR(before - 16, 0.6 * (full - 16), 12);

@@ -61,14 +61,6 @@ class ExportTimeline : public ::testing::Test {
     return frameLuma(out_);
   }
 
-  static double lumaAt(const std::vector<FrameLuma>& frames, double t) {
-    if (frames.empty()) return -1;
-    const auto it = std::min_element(frames.begin(), frames.end(), [&](const auto& a, const auto& b) {
-      return std::fabs(a.t - t) < std::fabs(b.t - t);
-    });
-    return it->luma;
-  }
-
   TempDir dir_;
   std::string out_;
 };
@@ -79,11 +71,11 @@ TEST_F(ExportTimeline, FadeOutAtTheTimelinesEndReachesBlackAfterACrossFade) {
   const auto frames = exportWith({{Fade::Out, 4000, 500}}, "end.webm");
   ASSERT_GE(frames.size(), 80u);
   EXPECT_NEAR(frames.back().t + 0.04, 3.5, 0.05);
-  const double full = lumaAt(frames, 2.5);
+  const double full = lumaNear(frames, 2.5);
   ASSERT_GT(full, 60);
   // The last frame (output 3.46 s) is 40 ms before the anchor: 8 % left.
   EXPECT_LT(frames.back().luma - kBlack, 0.15 * (full - kBlack)) << "the fade out ends at the last frame";
-  EXPECT_NEAR(lumaAt(frames, 3.0), full, 8) << "it starts 500 ms before the end";
+  EXPECT_NEAR(lumaNear(frames, 3.0), full, 8) << "it starts 500 ms before the end";
   const double loud = meanVolumeDb(out_, 2.5, 2.9);
   EXPECT_LT(meanVolumeDb(out_, 3.44, 3.5), loud - 20) << "the sound fades out too";
 }
@@ -94,14 +86,14 @@ TEST_F(ExportTimeline, FadesBeforeAndAfterACrossFadeStayOnTheirPictures) {
   // the output shows at 2500 ms.
   const auto frames = exportWith({{Fade::In, 500, 500}, {Fade::Out, 3000, 500}}, "around.webm");
   ASSERT_GE(frames.size(), 80u);
-  const double full = lumaAt(frames, 1.0);
+  const double full = lumaNear(frames, 1.0);
   ASSERT_GT(full, 60);
-  EXPECT_LT(lumaAt(frames, 0.0), 22);
-  EXPECT_NEAR(lumaAt(frames, 0.6), full, 8);
-  EXPECT_LT(lumaAt(frames, 2.48), 26) << "black at the anchor's place in the output";
+  EXPECT_LT(lumaNear(frames, 0.0), 22);
+  EXPECT_NEAR(lumaNear(frames, 0.6), full, 8);
+  EXPECT_LT(lumaNear(frames, 2.48), 26) << "black at the anchor's place in the output";
   // Output 2.2 s is timeline 2700 ms: 40 % of the way down.
-  EXPECT_NEAR(lumaAt(frames, 2.2) - kBlack, 0.6 * (full - kBlack), 12);
-  EXPECT_NEAR(lumaAt(frames, 3.0), full, 8) << "the fade out is over there";
+  EXPECT_NEAR(lumaNear(frames, 2.2) - kBlack, 0.6 * (full - kBlack), 12);
+  EXPECT_NEAR(lumaNear(frames, 3.0), full, 8) << "the fade out is over there";
 }
 
 TEST_F(ExportTimeline, FadeAcrossACrossFadeFollowsTheTimeline) {
@@ -111,10 +103,10 @@ TEST_F(ExportTimeline, FadeAcrossACrossFadeFollowsTheTimeline) {
   const auto frames = exportWith({{Fade::Out, 4000, 2500}}, "across.webm");
   ASSERT_GE(frames.size(), 80u);
   const auto plain = exportWith({}, "plain.webm");
-  const double full = lumaAt(plain, 2.0);
+  const double full = lumaNear(plain, 2.0);
   ASSERT_GT(full, 60);
-  EXPECT_NEAR(lumaAt(frames, 2.0) - kBlack, 0.6 * (full - kBlack), 10);
-  EXPECT_NEAR(lumaAt(frames, 1.0), lumaAt(plain, 1.0), 6) << "before the fade starts";
+  EXPECT_NEAR(lumaNear(frames, 2.0) - kBlack, 0.6 * (full - kBlack), 10);
+  EXPECT_NEAR(lumaNear(frames, 1.0), lumaNear(plain, 1.0), 6) << "before the fade starts";
   EXPECT_LT(frames.back().luma - kBlack, 0.15 * (full - kBlack));
 }
 

@@ -140,11 +140,6 @@ TEST(ResolutionToSize, ScalesTheShortSideDownToEvenSizesAndNeverUp) {
   EXPECT_EQ(std::pair(w, h), std::pair(1280, 720));
 }
 
-TEST(VideoExtensions, ListsTheOpenableContainersInOrder) {
-  const std::vector<std::string> want = {"mp4", "mov", "m4v", "mkv", "webm", "avi", "3gp", "mts"};
-  EXPECT_EQ(media::videoExtensions(), want);
-}
-
 TEST(HeifBrand, RecognisesImageBrandsInTheFileTypeBox) {
   auto is = [](const std::vector<uint8_t>& b) { return media::isHeifStillBytes(b.data(), b.size()); };
   EXPECT_TRUE(is(ftyp("heic", {"mif1", "heic"})));

@@ -20,18 +20,13 @@
 #include "platform/log.h"
 #include "support/test_support.h"
 
+using testing_support::countOf;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 namespace fs = platform::fs;
 
 namespace {
-
-size_t count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
 
 // One run of the program in a child process, started as main starts it (log,
 // crash handler, an earlier run's report taken). Orders: 'w' logs a line naming
@@ -129,14 +124,14 @@ TEST(LogInstances, TwoRunsAtOnceEachKeepACompleteLog) {
 
     const std::string a = readFile(shared);
     const std::string b = readFile(own);
-    EXPECT_EQ(count(a, "=== Pelmora"), 1u);
-    EXPECT_EQ(count(a, first.tag()), 2u);
-    EXPECT_EQ(count(a, second.tag()), 0u);
-    EXPECT_EQ(count(a, "---- Ende ----"), 1u);
-    EXPECT_EQ(count(b, "=== Pelmora"), 1u);
-    EXPECT_EQ(count(b, second.tag()), 1u);
-    EXPECT_EQ(count(b, first.tag()), 0u);
-    EXPECT_EQ(count(b, "---- Ende ----"), 1u);
+    EXPECT_EQ(countOf(a, "=== Pelmora"), 1u);
+    EXPECT_EQ(countOf(a, first.tag()), 2u);
+    EXPECT_EQ(countOf(a, second.tag()), 0u);
+    EXPECT_EQ(countOf(a, "---- Ende ----"), 1u);
+    EXPECT_EQ(countOf(b, "=== Pelmora"), 1u);
+    EXPECT_EQ(countOf(b, second.tag()), 1u);
+    EXPECT_EQ(countOf(b, first.tag()), 0u);
+    EXPECT_EQ(countOf(b, "---- Ende ----"), 1u);
   }
 
   // The next single run keeps the first run's log as ".1" and leaves the
@@ -145,7 +140,7 @@ TEST(LogInstances, TwoRunsAtOnceEachKeepACompleteLog) {
   EXPECT_EQ(next.logPath(), shared);
   next.order('e');
   EXPECT_EQ(next.finish(), 0);
-  EXPECT_EQ(count(readFile(shared + ".1"), "---- Ende ----"), 1u);
+  EXPECT_EQ(countOf(readFile(shared + ".1"), "---- Ende ----"), 1u);
   EXPECT_EQ(fs::listDir(dir), (std::vector<std::string>{"Korvelle-" + std::to_string(secondPid) + ".log",
                                                          "Korvelle.log", "Korvelle.log.1"}));
 }
@@ -167,7 +162,7 @@ TEST(LogInstances, ACrashReportNamesTheLogOfTheRunThatCrashed) {
     second.order('c');
     EXPECT_EQ(second.finish(), SIGABRT);
     EXPECT_NE(readFile(report).find("\nProtokoll: " + own + "\n"), std::string::npos) << readFile(report);
-    EXPECT_EQ(count(readFile(own), second.tag()), 1u);
+    EXPECT_EQ(countOf(readFile(own), second.tag()), 1u);
   }
   fs::remove(report);
 
@@ -188,7 +183,7 @@ TEST(LogInstances, ACrashReportNamesTheLogOfTheRunThatCrashed) {
   ASSERT_FALSE(moved.empty());
   EXPECT_NE(readFile(moved).find("\nProtokoll: " + dir + "/Korvelle.log.1\n"), std::string::npos)
       << readFile(moved);
-  EXPECT_EQ(count(readFile(dir + "/Korvelle.log.1"), first.tag()), 1u);
+  EXPECT_EQ(countOf(readFile(dir + "/Korvelle.log.1"), first.tag()), 1u);
 }
 
 TEST(LogInstances, OwnLogsOfEndedRunsGoAfterAWeek) {

@@ -15,6 +15,7 @@
 #include "support/temp_xdg.h"
 #include "support/test_support.h"
 
+using testing_support::countOf;
 using testing_support::readFile;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
@@ -39,12 +40,6 @@ const std::string kStamp = R"(\[\d\d:\d\d:\d\d \+[ \d]{4,}\d\.\dms\] )";
 
 bool matches(const std::string& line, const std::string& rest) {
   return std::regex_match(line, std::regex(kStamp + rest));
-}
-
-size_t count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
 }
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -123,13 +118,13 @@ TEST(Log, EachRunKeepsThePreviousOneAsDotOneAndLinesOutsideARunAreDropped) {
 
   const std::string previous = readFile(logPath() + ".1");
   const std::string current = readFile(logPath());
-  EXPECT_EQ(count(previous, "erster Lauf"), 1u);
-  EXPECT_EQ(count(previous, "=== Pelmora"), 1u);
-  EXPECT_EQ(count(current, "zweiter Lauf"), 1u);
-  EXPECT_EQ(count(previous + current, "zweiter Lauf"), 1u);
-  EXPECT_EQ(count(current, "erster Lauf"), 0u);
-  EXPECT_EQ(count(previous + current, "vor dem Start"), 0u) << previous;
-  EXPECT_EQ(count(previous + current, "nach dem Ende"), 0u) << current;
+  EXPECT_EQ(countOf(previous, "erster Lauf"), 1u);
+  EXPECT_EQ(countOf(previous, "=== Pelmora"), 1u);
+  EXPECT_EQ(countOf(current, "zweiter Lauf"), 1u);
+  EXPECT_EQ(countOf(previous + current, "zweiter Lauf"), 1u);
+  EXPECT_EQ(countOf(current, "erster Lauf"), 0u);
+  EXPECT_EQ(countOf(previous + current, "vor dem Start"), 0u) << previous;
+  EXPECT_EQ(countOf(previous + current, "nach dem Ende"), 0u) << current;
 }
 
 TEST(Log, TimedWritesOnlyOperationsAtOrAboveItsThreshold) {
@@ -150,12 +145,12 @@ TEST(Log, TimedWritesOnlyOperationsAtOrAboveItsThreshold) {
 
   const std::string text = readFile(logPath());
   if (shortTook < 50.0) {
-    EXPECT_EQ(count(text, "kurz"), 0u) << text;
+    EXPECT_EQ(countOf(text, "kurz"), 0u) << text;
   }
   std::smatch m;
   ASSERT_TRUE(std::regex_search(text, m, std::regex(R"(\] zeit   lang: (\d+\.\d) ms\n)"))) << text;
   EXPECT_GE(std::stod(m[1]), 79.95);  // printed with one decimal
-  EXPECT_EQ(count(text, "zeit   lang"), 1u);
+  EXPECT_EQ(countOf(text, "zeit   lang"), 1u);
 }
 
 TEST(Log, LinesFromManyThreadsNeverInterleave) {

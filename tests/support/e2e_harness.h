@@ -67,6 +67,8 @@ class E2EProfile {
   std::string dumpPath() const { return dir_.file("ui_dump.txt"); }
   // The settings file opened with the program's own seal, or "" when absent.
   std::string settingsText() const;
+  // Whether that text contains part (such as "\"windowW\":1000").
+  bool settingsHave(const std::string& part) const { return settingsText().find(part) != std::string::npos; }
   // Environment of a run: display, folders, drivers, language, dump path,
   // and KORVELLE_NO_PORTAL unless usePortal is set.
   std::vector<std::pair<std::string, std::string>> environment(const VirtualDisplay& display) const;
@@ -147,6 +149,14 @@ class AppProcess {
   std::string errPath_;
 };
 
+// Ends a run the normal way (SIGTERM) and checks that it ended cleanly.
+inline void terminate(AppProcess& app) {
+  app.signal(SIGTERM);
+  const ExitStatus s = app.waitExit();
+  EXPECT_TRUE(s.exited);
+  EXPECT_EQ(s.exitCode, 0) << app.err();
+}
+
 // The usual frame of an end-to-end test: skipped without Xvfb and xdotool,
 // a display of its own (x) and a private profile.
 class E2ETest : public ::testing::Test {
@@ -160,13 +170,6 @@ class E2ETest : public ::testing::Test {
     if (!app.waitForWidget("screen.start")) return ::testing::AssertionFailure() << app.err();
     if (!app.waitForWindow()) return ::testing::AssertionFailure() << "no window";
     return ::testing::AssertionSuccess();
-  }
-  // Ends a run the normal way and checks that it ended cleanly.
-  static void terminate(AppProcess& app) {
-    app.signal(SIGTERM);
-    const ExitStatus s = app.waitExit();
-    EXPECT_TRUE(s.exited);
-    EXPECT_EQ(s.exitCode, 0) << app.err();
   }
 
   VirtualDisplay x;

@@ -126,6 +126,28 @@ inline int frameIndex(const media::Image& img, bool vertical = false) {
   return n;
 }
 
+// The first picture of an image or video file as RGBA bytes, decoded by the
+// ffmpeg tool; empty when it failed.
+inline std::string ffmpegRgba(const std::string& path) {
+  const auto r = runShell("ffmpeg -v error -i " + q(path) + " -frames:v 1 -f rawvideo -pix_fmt rgba -");
+  return r.exitCode == 0 ? r.out : std::string();
+}
+
+// Mean absolute difference over R, G and B of two RGBA buffers of n pixels.
+inline double meanRgbDiff(const uint8_t* a, const uint8_t* b, size_t n) {
+  double sum = 0;
+  for (size_t i = 0; i < n * 4; ++i) {
+    if (i % 4 != 3) sum += std::abs(int(a[i]) - int(b[i]));
+  }
+  return n ? sum / (double(n) * 3) : 0;
+}
+
+// The same for two images; huge when their sizes differ.
+inline double meanRgbDiff(const media::Image& a, const media::Image& b) {
+  if (a.width != b.width || a.height != b.height) return 1e9;
+  return meanRgbDiff(a.pixels.data(), b.pixels.data(), size_t(a.width) * a.height);
+}
+
 // A moving test picture (w × h, fps) with a 440 Hz tone at the given rate
 // and channel count (rate 0: no sound), H.264 and AAC in MP4.
 inline std::string testClip(double seconds, int w = 320, int h = 240, int fps = 25,
@@ -240,6 +262,14 @@ inline std::vector<FrameLuma> frameLuma(const std::string& path, const std::stri
     if (std::sscanf(line.c_str(), "%lf,%lf", &t, &y) == 2) frames.push_back({t, y});
   }
   return frames;
+}
+
+// The luma of the frame nearest to t seconds; -1 without frames.
+inline double lumaNear(const std::vector<FrameLuma>& frames, double t) {
+  const auto it = std::min_element(frames.begin(), frames.end(), [&](const FrameLuma& a, const FrameLuma& b) {
+    return std::fabs(a.t - t) < std::fabs(b.t - t);
+  });
+  return it == frames.end() ? -1 : it->luma;
 }
 
 // Length of the picture: the last frame's time plus one frame.

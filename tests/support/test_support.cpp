@@ -188,6 +188,13 @@ bool haveTool(const std::string& name) {
   return runShell("command -v '" + name + "' >/dev/null 2>&1").exitCode == 0;
 }
 
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  if (part.empty()) return 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};

@@ -78,6 +78,9 @@ bool waitUntil(const std::function<bool()>& cond, double timeoutSeconds = 30, do
 // True when a program of that name is on PATH.
 bool haveTool(const std::string& name);
 
+// How many times part occurs in text, without overlaps.
+size_t countOf(const std::string& text, const std::string& part);
+
 // Whole file as bytes; empty when unreadable.
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
