@@ -104,6 +104,16 @@ std::unique_ptr<HistoryJob>& historyJob() {
   return j;
 }
 
+// One step through the history, now that its pixels are at hand; the log
+// line tells when it landed (the step may wait for a worker's read).
+bool moveHistory(bool back) {
+  if (!(back ? undoStep() : redoStep())) return false;
+  editorState().playerVersion = -1;
+  diag::write("edit", std::string(back ? "Rueckgaengig" : "Wiederholt") + ": Stand " +
+                          std::to_string(doc::Document::instance().current));
+  return true;
+}
+
 // Takes the history step whose picture arrived, on the UI thread.
 void completeHistory(HistoryJob& j) {
   doc::Document& d = doc::Document::instance();
@@ -117,7 +127,7 @@ void completeHistory(HistoryJob& j) {
     return;
   }
   // The document finds the pixels held and reads nothing.
-  if (j.back ? undoStep() : redoStep()) editorState().playerVersion = -1;
+  moveHistory(j.back);
 }
 
 void endHistoryJob() {
@@ -207,9 +217,7 @@ bool startHistoryStep(bool back) {
                                  pixels(d.versions[static_cast<size_t>(target)].width,
                                         d.versions[static_cast<size_t>(target)].height) >= kImageEditWorkerPixels);
   if (!docStep || d.kind != media::MediaKind::Image || !inRange || !large || d.movesAtOnce(target)) {
-    const bool moved = back ? undoStep() : redoStep();
-    if (moved) editorState().playerVersion = -1;
-    return moved;
+    return moveHistory(back);
   }
   auto j = std::make_unique<HistoryJob>();
   j->back = back;

@@ -198,10 +198,12 @@ Size editRound(Session& s, AppProcess& app) {
   EXPECT_EQ(fitted.w, 1080);
   EXPECT_EQ(fitted.h, 1350);
 
-  // Undo the fit and the resize, redo the resize.
-  EXPECT_TRUE(s.key("ctrl+z", "Taste: Strg+Z", 1));
-  EXPECT_TRUE(s.key("ctrl+z", "Taste: Strg+Z", 2));
-  EXPECT_TRUE(s.key("ctrl+y", "Taste: Strg+Y", 1));
+  // Undo the fit and the resize, redo the resize; each step lands (a version
+  // further back is read behind the busy overlay, which takes no keys) before
+  // the next key.
+  EXPECT_TRUE(s.key("ctrl+z", "Rueckgaengig: Stand", 1));
+  EXPECT_TRUE(s.key("ctrl+z", "Rueckgaengig: Stand", 2));
+  EXPECT_TRUE(s.key("ctrl+y", "Wiederholt: Stand", 1));
   // The picture on the stage has the resized proportions again.
   EXPECT_TRUE(waitUntil([&] {
     Session::pause();
