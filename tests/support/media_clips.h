@@ -88,7 +88,10 @@ constexpr const char* kVp9 = "libvpx-vp9 -deadline realtime -cpu-used 8 -g 12";
 inline std::string indexClip(const std::string& name, double seconds, const std::string& audio,
                              const std::string& videoCodec = kH264) {
   std::string args = indexSource(320, 240, 25, seconds);
-  if (!audio.empty()) args += " " + toneSource(seconds);
+  if (!audio.empty()) {
+    args += ' ';  // appended apart: GCC 12 warns wrongly (-Wrestrict) about " " + std::string here
+    args += toneSource(seconds);
+  }
   args += " -c:v " + videoCodec;
   if (audio == "aac") args += " -c:a aac";
   if (audio == "opus") args += " -c:a libopus";
