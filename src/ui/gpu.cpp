@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <utility>
@@ -243,16 +244,27 @@ void gpuFillRect(double x, double y, double w, double h, uint32_t color, double 
   if (!r || !(w > 0) || !(h > 0)) return;
   const SDL_Rect rect = physical(x, y, w, h);
   if (rect.w <= 0 || rect.h <= 0) return;  // some renderers widen empty rectangles to one pixel
-  SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_BLEND);
-  SDL_SetRenderDrawColor(r, (color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF, gpuAlphaByte(alpha));
+  // An opaque fill replaces: a software renderer then fills rows instead of
+  // blending each pixel.
+  const Uint8 a = gpuAlphaByte(alpha);
+  SDL_SetRenderDrawBlendMode(r, a == 255 ? SDL_BLENDMODE_NONE : SDL_BLENDMODE_BLEND);
+  SDL_SetRenderDrawColor(r, (color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF, a);
   SDL_RenderFillRect(r, &rect);
 }
 
 void gpuBlit(SDL_Texture* texture, double x, double y, double w, double h, double alpha) {
   SDL_Renderer* r = st().renderer;
   if (!r || !texture) return;
-  const SDL_Rect dst = physical(x, y, w, h);
+  SDL_Rect dst = physical(x, y, w, h);
   if (dst.w <= 0 || dst.h <= 0) return;
+  // Within a pixel of the texture's own size, the texture is drawn at that
+  // size: a plain copy instead of a resampling pass over every pixel, which
+  // a software renderer would otherwise make for a one-pixel difference.
+  int tw = 0, th = 0;
+  if (SDL_QueryTexture(texture, nullptr, nullptr, &tw, &th) == 0 && std::abs(dst.w - tw) <= 1 &&
+      std::abs(dst.h - th) <= 1) {
+    dst = SDL_Rect{dst.x + (dst.w - tw) / 2, dst.y + (dst.h - th) / 2, tw, th};
+  }
   setFade(texture, alpha, true);
   SDL_RenderCopy(r, texture, nullptr, &dst);
 }
