@@ -125,8 +125,13 @@ struct Player::Impl {
   int videoStream = -1;
   int audioStream = -1;
   int rotation = 0;
+  int codedWidth = 0;
+  int codedHeight = 0;
+  // The size frames are converted to: set at open, then by the decode thread
+  // when the UI thread asks for another long edge.
   int outWidth = 0;
   int outHeight = 0;
+  std::atomic<int> maxEdge{0};  // the requested long edge; below 1: full size
   double durationMs = 0;  // 0 when unknown
   av::SwsPtr scaler;     // decode thread
   av::SwrPtr resampler;  // decode thread
@@ -168,6 +173,8 @@ struct Player::Impl {
     framesCond.notify_all();
   }
   void release();
+  // Sets outWidth × outHeight from the coded size and a long edge.
+  void fitOutput(int edge);
 
   // --- Decode thread ----------------------------------------------------------
   void run();
@@ -399,6 +406,12 @@ class DecodeLoop {
 
   // Scales, turns and queues one frame.
   void showVideo(const AVFrame* f, double t) {
+    const int edge = m_.maxEdge.load();
+    if (edge != appliedEdge_) {
+      m_.fitOutput(edge);
+      appliedEdge_ = edge;
+      colourFor_ = nullptr;  // a scaler of the new size may reuse the old one's address
+    }
     Image img;
     if (dynamicRangeOf(f->color_trc) != DynamicRange::Standard) {
       if (!toneMapper_.toRgba(f, m_.outWidth, m_.outHeight, &img)) return;  // the next frame may convert
@@ -473,6 +486,7 @@ class DecodeLoop {
   bool inputDone_ = false;    // every packet read
   bool videoFlushed_ = false; // the video decoder was told the end
   bool videoDrained_ = false; // ... and has given up every frame
+  int appliedEdge_ = m_.maxEdge.load();  // the long edge outWidth × outHeight follow
   // Colour set-up the scaler was last given.
   const SwsContext* colourFor_ = nullptr;
   int colourSpace_ = -1;
@@ -483,6 +497,17 @@ class DecodeLoop {
 }  // namespace
 
 void Player::Impl::run() { DecodeLoop(*this).run(); }
+
+void Player::Impl::fitOutput(int edge) {
+  outWidth = codedWidth;
+  outHeight = codedHeight;
+  const int longEdge = std::max(codedWidth, codedHeight);
+  if (edge >= 1 && edge < longEdge) {
+    const double f = static_cast<double>(edge) / longEdge;
+    outWidth = std::max(2, static_cast<int>(std::lround(codedWidth * f)));
+    outHeight = std::max(2, static_cast<int>(std::lround(codedHeight * f)));
+  }
+}
 
 // ============================================================================
 // Opening and closing (UI thread)
@@ -555,7 +580,7 @@ void Player::Impl::release() {
   format.reset();
   videoStream = -1;
   rotation = 0;
-  outWidth = outHeight = 0;
+  codedWidth = codedHeight = outWidth = outHeight = 0;
   durationMs = 0;
   {
     std::lock_guard<std::mutex> lock(framesMutex);
@@ -602,16 +627,10 @@ bool Player::open(const std::string& path, int maxEdge, std::string* err) {
     return false;
   }
   m.rotation = av::displayRotation(vs);
-  const int codedW = m.videoCodec->width;
-  const int codedH = m.videoCodec->height;
-  m.outWidth = codedW;
-  m.outHeight = codedH;
-  const int longEdge = std::max(codedW, codedH);
-  if (maxEdge >= 1 && maxEdge < longEdge) {
-    const double f = static_cast<double>(maxEdge) / longEdge;
-    m.outWidth = std::max(2, static_cast<int>(std::lround(codedW * f)));
-    m.outHeight = std::max(2, static_cast<int>(std::lround(codedH * f)));
-  }
+  const int codedW = m.codedWidth = m.videoCodec->width;
+  const int codedH = m.codedHeight = m.videoCodec->height;
+  m.maxEdge = maxEdge;
+  m.fitOutput(maxEdge);
 
   const int audioIndex = av::firstStream(m.format.get(), AVMEDIA_TYPE_AUDIO);
   // Sound is optional: without it the picture plays on the wall clock.
@@ -685,6 +704,8 @@ void Player::pause() {
   if (m.audioDevice != 0) SDL_PauseAudioDevice(m.audioDevice, 1);
   diag::action("Pause bei " + std::to_string(std::llround(pos)) + " ms");
 }
+
+void Player::setMaxEdge(int maxEdge) { impl->maxEdge = maxEdge; }
 
 void Player::seek(double ms) {
   if (!isOpen) return;

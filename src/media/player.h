@@ -54,6 +54,10 @@ class Player {
   // the first frame at or after the position). False when there is no new
   // frame. Reaching the end while playing pauses.
   bool takeFrame(Image* out, double* ptsMs = nullptr);
+  // Frames decoded from now on have a long edge of at most maxEdge before
+  // turning (below 1: full size); frames already queued keep their size.
+  // Never waits: the decode thread picks the request up.
+  void setMaxEdge(int maxEdge);
   // Decoded frames waiting in the queue (at most about six).
   size_t queuedFrames() const;
 

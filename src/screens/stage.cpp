@@ -125,8 +125,18 @@ void updateImageStage(Ctx& ctx, const Rect& stage) {
   if (s.sheet == Sheet::Crop) drawCropOverlay(ctx, pic);
 }
 
-int maxSideFor(const Rect& stage) {
-  return static_cast<int>(std::lround(std::max(stage.w, stage.h) * gpuScale()));
+// The long edge, in physical pixels, of a w × h picture fitted into the
+// stage. The players convert frames to it, so a frame is drawn unscaled: a
+// scaled copy of every frame is the most expensive step of a frame on a
+// machine that draws in software.
+int pictureEdgeFor(const Rect& stage, double w, double h) {
+  const Rect pic = fitPicture(stage, w, h);
+  return static_cast<int>(std::lround(std::max(pic.w, pic.h) * gpuScale()));
+}
+
+int pictureEdgeFor(const Rect& stage) {
+  const doc::Document& d = doc::Document::instance();
+  return pictureEdgeFor(stage, d.videoInfo.width, d.videoInfo.height);
 }
 
 // Keeps the main player open on the current version; reports a failed open once.
@@ -138,7 +148,7 @@ void keepPlayerOpen(Ctx& ctx, const Rect& stage) {
   std::string err;
   {
     diag::Timed timed("Abspieler oeffnen", 50);
-    s.playerReady = s.player.open(d.currentPath(), maxSideFor(stage), &err);
+    s.playerReady = s.player.open(d.currentPath(), pictureEdgeFor(stage), &err);
   }
   s.frame = media::Image{};
   s.lastFrameMs = -1;
@@ -192,7 +202,7 @@ void keepPreroll(Ctx& ctx, const Rect& stage, double duration) {
   if (!s.prerollReady || std::fabs(s.prerollAtMs - f->atMs) > 1.0) {
     if (g_prerollFailedVersion == d.current && std::fabs(g_prerollFailedAt - f->atMs) <= 1.0) return;
     std::string err;
-    s.prerollReady = s.preroll.open(d.currentPath(), maxSideFor(stage), &err);
+    s.prerollReady = s.preroll.open(d.currentPath(), pictureEdgeFor(stage), &err);
     s.prerollHasFrame = false;
     if (s.prerollReady) {
       s.prerollAtMs = f->atMs;
@@ -272,6 +282,10 @@ void updateVideoStage(Ctx& ctx, const Rect& stage) {
   const double h = s.frame.valid() ? s.frame.height : d.videoInfo.height;
   const Rect pic = fitPicture(stage, w, h);
   ctx.hit("editor.picture", pic);
+  // After the window changes size, the frames to come follow the picture.
+  const int edge = pictureEdgeFor(stage, w, h);
+  if (s.playerReady) s.player.setMaxEdge(edge);
+  if (s.prerollReady) s.preroll.setMaxEdge(edge);
   // A new frame rewrites the one texture in place: no allocation per frame.
   blit(stageTexture(s.frame, "stage:video", freshFrame), pic, 1.0);
 
