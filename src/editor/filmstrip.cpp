@@ -110,6 +110,7 @@ std::vector<float> collectPeaks(Strip& s, const std::string& path, double fromMs
 // Collector body (own thread): the thumbnails first, so the strip fills
 // before the slower sound pass, then the peaks.
 void collect(Strip& s, std::string path, double fromMs, double toMs, int count, int decodeSize) {
+  platform::lowerThreadPriority();  // thumbnails wait; the frames being played do not
   const double span = std::max(toMs - fromMs, 1.0);
   media::FrameReader reader;
   std::string err;

@@ -9,6 +9,7 @@
 
 #include "media/video.h"
 #include "platform/log.h"
+#include "platform/sysinfo.h"
 #include "ui/frames.h"
 
 namespace ui {
@@ -45,6 +46,7 @@ struct WorkerJoiner {
 } g_joiner;
 
 void worker() {
+  platform::lowerThreadPriority();  // stills stand in for frames; playback comes first
   for (;;) {
     if (g_quit) {
       g_running = false;

@@ -1,5 +1,8 @@
 #include "platform/sysinfo.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -55,5 +58,11 @@ int memoryTierFor(uint64_t bytes) {
 }
 
 int memoryTier() { return memoryTierFor(totalRamBytes()); }
+
+// Linux keeps a nice value per thread; the thread id names the caller alone.
+bool lowerThreadPriority() {
+  constexpr int kBackgroundNice = 10;  // a tenth of the weight of a normal thread
+  return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kBackgroundNice) == 0;
+}
 
 }  // namespace platform

@@ -13,4 +13,9 @@ int memoryTier();
 // below 6 GiB 1, below 12 GiB 2, below 24 GiB 3, else 4. Pure.
 int memoryTierFor(uint64_t totalBytes);
 
+// Lowers the calling thread's scheduling priority to that of background work
+// (nice 10), so it yields the cores to the UI and playback; threads it starts
+// afterwards inherit it. Only the calling thread; false when refused.
+bool lowerThreadPriority();
+
 }  // namespace platform
