@@ -364,10 +364,8 @@ class FrameLoop {
     SDL_SetRenderDrawColor(renderer_, 0x14, 0x18, 0x1C, 0xFF);
     SDL_RenderClear(renderer_);
 
+    overlay_.clear();
     cairo_t* cr = cairo_create(overlay_.surface());
-    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
     cairo_scale(cr, scale, scale);
     ctx_.cr = cr;
     ui::App::instance().update(ctx_);

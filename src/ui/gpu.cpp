@@ -34,6 +34,7 @@ struct State {
   uint64_t frame = 0;
   std::map<std::string, Entry> textures;
   SDL_BlendMode blendMode = SDL_BLENDMODE_BLEND;
+  uint32_t opaqueFormat = SDL_PIXELFORMAT_ARGB8888;
 };
 
 State& st() {
@@ -64,14 +65,16 @@ void evictLeastRecentlyUsed() {
   for (size_t i = 0; i < n / 3; ++i) s.textures.erase(ages[i].second);
 }
 
-// Creates a static ARGB8888 texture with the scale-quality hint set for this
+// Creates a static ARGB8888 texture (opaque ones: gpuOpaqueFormat) with the
+// scale-quality hint set for this
 // texture only; the hint is read when a texture is created, so the previous
 // value is put back right after.
-SDL_Texture* createTexture(int w, int h, bool nearest) {
+SDL_Texture* createTexture(int w, int h, bool nearest, bool opaque) {
   const char* old = SDL_GetHint(SDL_HINT_RENDER_SCALE_QUALITY);
   const std::string previous = old ? old : "linear";  // copied: setting the hint frees the old text
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, nearest ? "0" : "1");
-  SDL_Texture* t = SDL_CreateTexture(st().renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STATIC, w, h);
+  const uint32_t format = opaque ? st().opaqueFormat : uint32_t{SDL_PIXELFORMAT_ARGB8888};
+  SDL_Texture* t = SDL_CreateTexture(st().renderer, format, SDL_TEXTUREACCESS_STATIC, w, h);
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, previous.c_str());
   return t;
 }
@@ -166,12 +169,24 @@ void gpuInit(SDL_Renderer* renderer) {
   State& s = st();
   s.renderer = renderer;
   s.blendMode = premultipliedMode();
+  s.opaqueFormat = gpuOpaqueFormat(renderer);
   if (!renderer) return;
   TexturePtr probe(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STATIC, 1, 1));
   if (probe && SDL_SetTextureBlendMode(probe.get(), s.blendMode) != 0) {
     std::fputs("[gpu] kein vormultipliziertes Mischen — nehme das normale\n", stderr);
     s.blendMode = SDL_BLENDMODE_BLEND;
   }
+}
+
+uint32_t gpuOpaqueFormat(SDL_Renderer* renderer) {
+  SDL_RendererInfo info{};
+  SDL_Window* window = renderer ? SDL_RenderGetWindow(renderer) : nullptr;
+  // XRGB words hold the same bytes as opaque ARGB ones.
+  if (window && SDL_GetRendererInfo(renderer, &info) == 0 && (info.flags & SDL_RENDERER_SOFTWARE) &&
+      SDL_GetWindowPixelFormat(window) == SDL_PIXELFORMAT_RGB888) {
+    return SDL_PIXELFORMAT_RGB888;
+  }
+  return SDL_PIXELFORMAT_ARGB8888;
 }
 
 void gpuShutdown() {
@@ -210,7 +225,7 @@ SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t
   }
   if (s.textures.size() > kMaxCachedTextures) evictLeastRecentlyUsed();
 
-  TexturePtr texture(createTexture(w, h, nearest));
+  TexturePtr texture(createTexture(w, h, nearest, opaque));
   if (!texture) return nullptr;
   if (SDL_SetTextureBlendMode(texture.get(), s.blendMode) != 0) {
     SDL_SetTextureBlendMode(texture.get(), SDL_BLENDMODE_BLEND);

@@ -31,6 +31,10 @@ void gpuShutdown();
 // Once per frame, before the screens draw: textures touched from now on count
 // as used in the new frame.
 void gpuBeginFrame();
+// The pixel format opaque textures are made in: the window's own XRGB8888
+// when SDL's software renderer draws into it (copies then need no conversion
+// per pixel), ARGB8888 otherwise. Uploads take ARGB words either way.
+uint32_t gpuOpaqueFormat(SDL_Renderer* renderer);
 // Physical pixels per logical pixel; 0 or less stores 1.
 void gpuSetScale(double s);
 double gpuScale();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ui/gpu.h"
+
 namespace ui {
 
 namespace {
@@ -62,6 +64,11 @@ bool Overlay::ensure(SDL_Renderer* renderer, int w, int h) {
   if (w <= 0 || h <= 0) return false;
   surface_.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
   texture_.reset(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h));
+  const uint32_t opaqueFormat = gpuOpaqueFormat(renderer);
+  if (opaqueFormat != SDL_PIXELFORMAT_ARGB8888) {
+    opaqueTexture_.reset(SDL_CreateTexture(renderer, opaqueFormat, SDL_TEXTUREACCESS_STREAMING, w, h));
+    if (opaqueTexture_) SDL_SetTextureBlendMode(opaqueTexture_.get(), SDL_BLENDMODE_NONE);
+  }
   if (cairo_surface_status(surface_.get()) != CAIRO_STATUS_SUCCESS || !texture_) {
     reset();
     return false;
@@ -72,10 +79,46 @@ bool Overlay::ensure(SDL_Renderer* renderer, int w, int h) {
 }
 
 void Overlay::reset() {
+  opaqueTexture_.reset();
   texture_.reset();
   surface_.reset();
+  kinds_.clear();
   w_ = 0;
   h_ = 0;
+}
+
+void Overlay::clear() {
+  if (!surface_) return;
+  cairo_surface_flush(surface_.get());
+  uint8_t* px = cairo_image_surface_get_data(surface_.get());
+  const int stride = cairo_image_surface_get_stride(surface_.get());
+  const int cols = (w_ + kTile - 1) / kTile;
+  const int rows = (h_ + kTile - 1) / kTile;
+  if (!composed_ || kinds_.size() != static_cast<size_t>(cols) * rows) {
+    std::fill(px, px + static_cast<size_t>(stride) * h_, uint8_t{0});
+  } else {
+    // Tiles the last compose found clear are still clear: nothing drew since.
+    for (int ty = 0; ty < rows; ++ty) {
+      const TileKind* band = kinds_.data() + static_cast<size_t>(ty) * cols;
+      const int y1 = std::min(h_, (ty + 1) * kTile);
+      for (int tx = 0; tx < cols;) {
+        if (band[tx] == TileKind::Clear) {
+          ++tx;
+          continue;
+        }
+        int end = tx + 1;
+        while (end < cols && band[end] != TileKind::Clear) ++end;
+        const int x0 = tx * kTile;
+        const size_t bytes = static_cast<size_t>(std::min(w_, end * kTile) - x0) * 4;
+        for (int y = ty * kTile; y < y1; ++y) {
+          std::fill_n(px + static_cast<size_t>(y) * stride + x0 * 4, bytes, uint8_t{0});
+        }
+        tx = end;
+      }
+    }
+  }
+  cairo_surface_mark_dirty(surface_.get());
+  composed_ = false;
 }
 
 void Overlay::compose(SDL_Renderer* renderer) {
@@ -84,29 +127,26 @@ void Overlay::compose(SDL_Renderer* renderer) {
   const uint8_t* px = cairo_image_surface_get_data(surface_.get());
   const int stride = cairo_image_surface_get_stride(surface_.get());
   classifyTiles(px, stride, w_, h_, &kinds_);
+  composed_ = true;
   const int cols = (w_ + kTile - 1) / kTile;
   const int rows = (h_ + kTile - 1) / kTile;
   for (int ty = 0; ty < rows; ++ty) {
     const TileKind* band = kinds_.data() + static_cast<size_t>(ty) * cols;
-    int first = 0;
-    while (first < cols && band[first] == TileKind::Clear) ++first;
-    if (first == cols) continue;
-    int last = cols - 1;
-    while (band[last] == TileKind::Clear) --last;
     const int y0 = ty * kTile;
     const int bh = std::min(kTile, h_ - y0);
-    const int x0 = first * kTile;
-    const SDL_Rect upload{x0, y0, std::min(w_, (last + 1) * kTile) - x0, bh};
-    SDL_UpdateTexture(texture_.get(), &upload, px + static_cast<size_t>(y0) * stride + x0 * 4, stride);
     // Runs of one kind go in one copy: opaque ones replace, mixed ones blend.
-    for (int tx = first; tx <= last;) {
+    for (int tx = 0; tx < cols;) {
       const TileKind kind = band[tx];
       int end = tx + 1;
-      while (end <= last && band[end] == kind) ++end;
+      while (end < cols && band[end] == kind) ++end;
       if (kind != TileKind::Clear) {
         const SDL_Rect r{tx * kTile, y0, std::min(w_, end * kTile) - tx * kTile, bh};
-        SDL_SetTextureBlendMode(texture_.get(), kind == TileKind::Opaque ? SDL_BLENDMODE_NONE : SDL_BLENDMODE_BLEND);
-        SDL_RenderCopy(renderer, texture_.get(), &r, &r);
+        SDL_Texture* t = kind == TileKind::Opaque && opaqueTexture_ ? opaqueTexture_.get() : texture_.get();
+        SDL_UpdateTexture(t, &r, px + static_cast<size_t>(y0) * stride + r.x * 4, stride);
+        if (t == texture_.get()) {
+          SDL_SetTextureBlendMode(t, kind == TileKind::Opaque ? SDL_BLENDMODE_NONE : SDL_BLENDMODE_BLEND);
+        }
+        SDL_RenderCopy(renderer, t, &r, &r);
       }
       tx = end;
     }

@@ -33,15 +33,20 @@ class Overlay {
   void reset();
   // The picture to draw the interface into; null before ensure succeeds.
   cairo_surface_t* surface() const { return surface_.get(); }
+  // Makes the picture see-through for a new frame. After a compose only the
+  // tiles it found drawn on are cleared; otherwise the whole picture.
+  void clear();
   // Uploads the picture's non-clear tiles and draws them over the frame.
   void compose(SDL_Renderer* renderer);
 
  private:
   SurfacePtr surface_;
-  TexturePtr texture_;
+  TexturePtr texture_;        // mixed tiles (and opaque ones without the next)
+  TexturePtr opaqueTexture_;  // opaque tiles, in the window's format (see gpuOpaqueFormat)
   int w_ = 0;
   int h_ = 0;
   std::vector<TileKind> kinds_;
+  bool composed_ = false;  // kinds_ describe the picture as it is
 };
 
 }  // namespace ui
