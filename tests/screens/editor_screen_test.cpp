@@ -6,36 +6,26 @@
 #include <string>
 #include <vector>
 
-#include "editor/document.h"
-#include "editor/editor.h"
-#include "editor_screen_fixtures.h"
-#include "ui/dialog.h"
+#include "screens/screen_fixtures.h"
 
-using editor_screen_fixtures::EditorScreenTest;
-using editor_screen_fixtures::framesUntil;
-using editor_screen_fixtures::logHas;
-using testing_support::ScreenHarness;
+using namespace screen_fixtures;
 
 namespace {
 
-::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new editor_screen_fixtures::Environment);
+class EditorTest : public ScreenTest {
+ protected:
+  // Opens a one-colour w × h picture as the document.
+  void openPicture(int w = 40, int h = 30) { ASSERT_TRUE(document().openImage(picture(dir_.path(), w, h))); }
+  TempDir dir_;
+};
+using Tools = EditorTest;
+using Closing = EditorTest;
+using Keys = EditorTest;
+using Stage = EditorTest;
 
-class Tools : public EditorScreenTest {};
-class Closing : public EditorScreenTest {};
-class Keys : public EditorScreenTest {};
-class Stage : public EditorScreenTest {};
-
-std::vector<std::string> toolIds(const ScreenHarness& h) {
-  std::vector<std::string> ids;
-  for (const auto& e : h.dump()) {
-    if (e.id.rfind("tool.", 0) == 0) ids.push_back(e.id);
-  }
-  return ids;
-}
-
-// Opens a one-colour w × h picture (kept in dir) as the document.
-void openPicture(const testing_support::TempDir& dir, int w = 40, int h = 30) {
-  ASSERT_TRUE(doc::Document::instance().openImage(editor_screen_fixtures::picture(dir.path(), w, h)));
+// Frames until the player is ready and its first picture arrived.
+bool untilPicture(ScreenHarness& h) {
+  return framesUntil(h, [] { return ui::editorState().playerReady && ui::editorState().frame.valid(); });
 }
 
 ui::Input ctrlKey(int sym, bool shift = false) {
@@ -50,12 +40,12 @@ ui::Input ctrlKey(int sym, bool shift = false) {
 // --- Tools ----------------------------------------------------------------------------
 
 TEST_F(Tools, ImageListInOrderEachOpeningItsSheet) {
-  testing_support::TempDir dir;
-  openPicture(dir, 64, 48);
+  openPicture(64, 48);
   ScreenHarness h(1280, 720);
   h.appFrame();
-  EXPECT_EQ(toolIds(h), (std::vector<std::string>{"tool.editor.format", "tool.editor.crop", "tool.editor.adjust",
-                                                  "tool.editor.transform", "tool.editor.size", "tool.editor.save"}));
+  EXPECT_EQ(idsWith(h, "tool."), (std::vector<std::string>{"tool.editor.format", "tool.editor.crop",
+                                                             "tool.editor.adjust", "tool.editor.transform",
+                                                             "tool.editor.size", "tool.editor.save"}));
   EXPECT_FALSE(h.hasWidget("timeline"));
   for (auto [id, sheet] : {std::pair{"tool.editor.format", ui::Sheet::Format}, {"tool.editor.crop", ui::Sheet::Crop},
                             {"tool.editor.adjust", ui::Sheet::Adjust}, {"tool.editor.transform", ui::Sheet::Rotate},
@@ -78,13 +68,13 @@ TEST_F(Tools, ImageListInOrderEachOpeningItsSheet) {
 }
 
 TEST_F(Tools, VideoListMarkersPlayAndTheCutToolWaitingForATenMillisecondRange) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
+  ASSERT_TRUE(openVideo(indexClip(2)));
   ScreenHarness h(1280, 720);
   ASSERT_TRUE(untilPicture(h));
-  EXPECT_EQ(toolIds(h),
-            (std::vector<std::string>{"tool.editor.in", "tool.editor.out", "tool.editor.play", "tool.editor.cut",
-                                      "tool.editor.append", "tool.effects.title", "tool.editor.size",
-                                      "tool.editor.format", "tool.editor.export"}));
+  EXPECT_EQ(idsWith(h, "tool."), (std::vector<std::string>{"tool.editor.in", "tool.editor.out", "tool.editor.play",
+                                                             "tool.editor.cut", "tool.editor.append",
+                                                             "tool.effects.title", "tool.editor.size",
+                                                             "tool.editor.format", "tool.editor.export"}));
   // The stage leaves room for the timeline.
   const ui::Rect stage = *h.widget("editor.stage");
   EXPECT_NEAR(stage.y + stage.h, 720 - 80 - 126, 1);
@@ -119,7 +109,7 @@ TEST_F(Tools, VideoListMarkersPlayAndTheCutToolWaitingForATenMillisecondRange) {
 }
 
 TEST_F(Tools, ANarrowWindowScrollsTheToolRow) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
+  ASSERT_TRUE(openVideo(indexClip(2)));
   ScreenHarness h(400, 700);  // eight slots of 86 × 0.72 px do not fit
   h.appFrame();
   const ui::Rect first = *h.widget("tool.editor.in");
@@ -140,8 +130,7 @@ TEST_F(Tools, ANarrowWindowScrollsTheToolRow) {
 // --- Top bar and closing ----------------------------------------------------------------
 
 TEST_F(Closing, WithoutEditsAtOnceWithEditsItAsksAndCancelKeepsTheWork) {
-  testing_support::TempDir dir;
-  openPicture(dir);
+  openPicture();
   ScreenHarness h(1280, 720);
   h.appFrame();
   ASSERT_TRUE(h.clickWidget("bar.close"));
@@ -150,7 +139,7 @@ TEST_F(Closing, WithoutEditsAtOnceWithEditsItAsksAndCancelKeepsTheWork) {
   h.appFrame();
   EXPECT_TRUE(h.hasWidget("screen.start"));
 
-  openPicture(dir);
+  openPicture();
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
   h.appFrame();
   ASSERT_TRUE(h.clickWidget("bar.close"));
@@ -168,8 +157,7 @@ TEST_F(Closing, WithoutEditsAtOnceWithEditsItAsksAndCancelKeepsTheWork) {
 }
 
 TEST_F(Closing, TopBarTogglesItsSheetsUndoAndRedoStopAtTheHistorysEnds) {
-  testing_support::TempDir dir;
-  openPicture(dir);
+  openPicture();
   ScreenHarness h(1280, 720);
   h.appFrame();
   for (auto [id, sheet] : {std::pair{"bar.more", ui::Sheet::More}, {"bar.info", ui::Sheet::Info},
@@ -197,14 +185,13 @@ TEST_F(Closing, TopBarTogglesItsSheetsUndoAndRedoStopAtTheHistorysEnds) {
 }
 
 TEST_F(Closing, ConfirmingTheDropQuestionOpensTheDroppedFiles) {
-  testing_support::TempDir dir;
-  openPicture(dir);
+  openPicture();
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
   ScreenHarness h(1280, 720);
   h.appFrame();
   // The drop flow leaves the files and asks; either answer clears them.
   for (const char* answer : {"dialog.0", "dialog.1"}) {
-    state().pendingDrop = {editor_screen_fixtures::picture(dir.path(), 20, 10)};
+    state().pendingDrop = {picture(dir_.path(), 20, 10)};
     ui::showDialog("close?", "", {{"cancel", 0}, {"close", 2}});
     h.appFrame();
     ASSERT_TRUE(h.clickWidget(answer));
@@ -216,7 +203,7 @@ TEST_F(Closing, ConfirmingTheDropQuestionOpensTheDroppedFiles) {
 }
 
 TEST_F(Closing, TheAppendQuestionCanBeCancelled) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
+  ASSERT_TRUE(openVideo(indexClip(2)));
   ScreenHarness h(1280, 720);
   h.appFrame();
   state().appendAsk = true;
@@ -236,7 +223,7 @@ TEST_F(Closing, TheAppendQuestionCanBeCancelled) {
 // --- Keys ----------------------------------------------------------------------------------
 
 TEST_F(Keys, SpacePlaysArrowsSeekAndMarkersFollowThePlayhead) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(12)));
+  ASSERT_TRUE(openVideo(indexClip(12)));
   ScreenHarness h(1280, 720);
   ASSERT_TRUE(untilPicture(h));
   h.appFrame(ScreenHarness::key(SDLK_RIGHT));
@@ -268,7 +255,7 @@ TEST_F(Keys, SpacePlaysArrowsSeekAndMarkersFollowThePlayhead) {
 }
 
 TEST_F(Keys, CommaAndPeriodStepOneFrameOnlyWhilePaused) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
+  ASSERT_TRUE(openVideo(indexClip(2)));
   ScreenHarness h(1280, 720);
   ASSERT_TRUE(untilPicture(h));
   state().playheadMs = 1000;
@@ -290,7 +277,7 @@ TEST_F(Keys, CommaAndPeriodStepOneFrameOnlyWhilePaused) {
 }
 
 TEST_F(Keys, UndoRedoEscapeAndNothingWhileADialogIsOpen) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
+  ASSERT_TRUE(openVideo(indexClip(2)));
   ScreenHarness h(1280, 720);
   h.appFrame();
   state().effects.push_back({0, 500, 300});
@@ -318,8 +305,7 @@ TEST_F(Keys, UndoRedoEscapeAndNothingWhileADialogIsOpen) {
 // --- Stage ----------------------------------------------------------------------------------
 
 TEST_F(Stage, ThePictureIsFittedAndCentred) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 400, 100)));
+  openPicture(400, 100);
   ScreenHarness h(1280, 720);
   h.appFrame();
   const ui::Rect stage = *h.widget("editor.stage");
@@ -338,7 +324,7 @@ TEST_F(Stage, ThePictureIsFittedAndCentred) {
 }
 
 TEST_F(Stage, AfterUndoAndRedoThePlayerReopensOnTheCurrentVersion) {
-  const std::string a = editor_screen_fixtures::clip(2);
+  const std::string a = indexClip(2);
   const std::string b = media_clips::clip("small.mp4", media_clips::indexSource(160, 96, 25, 2) + " -c:v libx264");
   ASSERT_FALSE(b.empty());
   ASSERT_TRUE(openVideo(a));
@@ -354,11 +340,10 @@ TEST_F(Stage, AfterUndoAndRedoThePlayerReopensOnTheCurrentVersion) {
 }
 
 TEST_F(Stage, AVideoThatCannotOpenIsReportedOnce) {
-  testing_support::TempDir dir;
-  const std::string good = editor_screen_fixtures::clip(2);
+  const std::string good = indexClip(2);
   ASSERT_TRUE(openVideo(good));
   // The version's file goes away under the editor.
-  const std::string copy = dir.file("gone.mp4");
+  const std::string copy = dir_.file("gone.mp4");
   ASSERT_TRUE(testing_support::writeFile(copy, testing_support::readFile(good)));
   ASSERT_TRUE(document().commitVideo(copy, "cut"));
   std::remove(copy.c_str());

@@ -11,50 +11,21 @@
 #include "media/video.h"
 #include "platform/fs.h"
 #include "screens/flows.h"
-#include "screens/sheets_fixtures.h"
+#include "screens/screen_fixtures.h"
 
-using namespace sheets_fixtures;
+using namespace screen_fixtures;
 using media::Fade;
 using media::Segment;
 
-// FFmpeg's decoder and encoder threads hand buffers over through C11 atomics
-// inside the system libraries, which ThreadSanitizer cannot see; pango (not
-// built with the sanitizer) loads fonts through fontconfig on a GLib thread
-// of its own and locks with GLib's futex mutexes, which it cannot see either,
-// so text drawn by the sheets and dialogs is not checked. The job's own
-// fields, flags and hand-over stay checked.
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libavutil.so\n"
-         "race:libavcodec.so\n"
-         "race:libavformat.so\n"
-         "race:libavfilter.so\n"
-         "race:libswscale.so\n"
-         "race:libswresample.so\n"
-         "race:libvpx.so\n"
-         "race:libx264.so\n"
-         "race:libopus.so\n"
-         "called_from_lib:libpango-1.0.so.0\n"
-         "called_from_lib:libpangoft2-1.0.so.0\n"
-         "called_from_lib:libpangocairo-1.0.so.0\n"
-         "called_from_lib:libcairo.so.2\n"
-         "called_from_lib:libfontconfig.so.1\n";
-}
-
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new PrivateFolders);
-
-class ExportJob : public ::testing::Test {
+class ExportJob : public ScreenTest {
  protected:
   void SetUp() override {
     resetAll();
     std::string err;
-    ASSERT_TRUE(doc::Document::instance().openVideo(clip(160, 120, 3), &err)) << err;
+    ASSERT_TRUE(document().openVideo(toneClip(160, 120, 3), &err)) << err;
   }
-  void TearDown() override { resetAll(); }
-
-  static doc::Document& document() { return doc::Document::instance(); }
-  static ui::EditorState& state() { return ui::editorState(); }
 };
 
 // The picture track's sample entry: "avc3" marks a smart cut (parameter sets
@@ -100,7 +71,7 @@ TEST_F(ExportJob, RemovedRangeBecomesTheNextVersionWithTheTimelineCarriedOver) {
   st.sheet = ui::Sheet::Cut;
   ScreenHarness h(1280, 720);
   sheetFrame(h);
-  ASSERT_TRUE(clickSheetWidget(h, "cut.remove"));
+  ASSERT_TRUE(clickSheet(h, "cut.remove"));
   ASSERT_TRUE(ui::exportRunning());
   EXPECT_TRUE(ui::busy().active);
   EXPECT_EQ(ui::busy().label, i18n::tr("busy.cutting"));
@@ -174,7 +145,7 @@ TEST_F(ExportJob, PlainMp4ExportCopiesAndEffectsRenderInFull) {
   EXPECT_EQ(videoTag(out.file("plain.mp4")), "avc3\n");
   EXPECT_NEAR(document().videoInfo.durationMs, 3000, 120);
 
-  closeDialog(h);
+  closeDialog(&h);
   state().effects = {{Fade::Out, 2000, 500}};
   ui::startVideoExport(out.file("faded.mp4"), {}, 0, 0);
   ASSERT_TRUE(runJobToEnd(h));
@@ -217,7 +188,7 @@ TEST_F(ExportJob, FailureShowsTheErrorDialogAndNoVersion) {
   EXPECT_EQ(document().current, 0);
 
   // Stopping at program end joins a running job.
-  closeDialog(h);
+  closeDialog(&h);
   ui::startVideoExport(out.file("stopped.webm"), {}, 0, 0);
   ui::stopExportJob();
   EXPECT_FALSE(ui::exportRunning());
@@ -230,7 +201,7 @@ TEST_F(ExportJob, FailureShowsTheErrorDialogAndNoVersion) {
 TEST_F(ExportJob, ReorderedClipsBecomeTheClipList) {
   ui::EditorState& st = state();
   const std::string a = document().currentPath();
-  const std::string b = clip(160, 120, 2);
+  const std::string b = toneClip(160, 120, 2);
   st.clips = {{a, 0, 3000}, {b, 0, 2000}};
   st.clipBounds = {3000};
   ui::reorderClips({{b, 0, 2000}, {a, 0, 3000}});

@@ -8,34 +8,15 @@
 #include <cstdio>
 #include <string>
 
-#include "editor/document.h"
-#include "editor/editor.h"
-#include "editor_screen_fixtures.h"
-#include "screens/image_edit.h"
-#include "ui/dialog.h"
+#include "screens/screen_fixtures.h"
 
 using editor_fixtures::centreIs;
 using editor_fixtures::solid;
-using editor_screen_fixtures::framesUntil;
-using testing_support::ScreenHarness;
-
-// pango (not built with the sanitizer) loads fonts through fontconfig on a
-// GLib thread of its own and locks with GLib's futex mutexes, which
-// ThreadSanitizer cannot see: text drawn by the screen is not checked. The
-// history step's fields, flags and hand-over stay checked.
-extern "C" const char* __tsan_default_suppressions() {
-  return "called_from_lib:libpango-1.0.so.0\n"
-         "called_from_lib:libpangoft2-1.0.so.0\n"
-         "called_from_lib:libpangocairo-1.0.so.0\n"
-         "called_from_lib:libcairo.so.2\n"
-         "called_from_lib:libfontconfig.so.1\n";
-}
+using namespace screen_fixtures;
 
 namespace {
 
-::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new editor_screen_fixtures::Environment);
-
-class ImageHistory : public editor_screen_fixtures::EditorScreenTest {
+class ImageHistory : public ScreenTest {
  protected:
   // Frames until no history step is running; true when none was left.
   static bool settle(ScreenHarness& h) {
@@ -44,8 +25,8 @@ class ImageHistory : public editor_screen_fixtures::EditorScreenTest {
 };
 
 TEST_F(ImageHistory, AVersionNotInMemoryIsReadOnTheWorker) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 2000, 1000)));
+  TempDir dir;
+  ASSERT_TRUE(document().openImage(picture(dir.path(), 2000, 1000)));
   ScreenHarness h(1280, 720);
   h.appFrame();
   ASSERT_TRUE(document().commitImage(solid(1000, 2000, {0, 0, 255}), "turn"));
@@ -75,8 +56,8 @@ TEST_F(ImageHistory, AVersionNotInMemoryIsReadOnTheWorker) {
 // still queued: a step moves at once or waits on the worker with the old
 // picture shown, and ends on the right picture either way.
 TEST_F(ImageHistory, StepsOntoVersionsStillBeingWrittenEndOnTheirPictures) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 2000, 1500)));
+  TempDir dir;
+  ASSERT_TRUE(document().openImage(picture(dir.path(), 2000, 1500)));
   ScreenHarness h(1280, 720);
   h.appFrame();
   ASSERT_TRUE(document().commitImage(solid(3000, 2000, {0, 0, 255}), "grow"));
@@ -106,8 +87,8 @@ TEST_F(ImageHistory, StepsOntoVersionsStillBeingWrittenEndOnTheirPictures) {
 // A version whose file is gone leaves document and history where they were,
 // and the overlay goes away.
 TEST_F(ImageHistory, AnUnreadableVersionMovesNothing) {
-  testing_support::TempDir dir;
-  const std::string source = editor_screen_fixtures::picture(dir.path(), 2000, 1000);
+  TempDir dir;
+  const std::string source = picture(dir.path(), 2000, 1000);
   ASSERT_TRUE(document().openImage(source));
   ScreenHarness h(1280, 720);
   h.appFrame();

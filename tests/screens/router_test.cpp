@@ -6,33 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "screens/router.h"
-#include "support/screen_harness.h"
-#include "ui/dialog.h"
+#include "screens/screen_fixtures.h"
 
-using testing_support::ScreenHarness;
-
-namespace {
-
-// Leaves the process-wide router state as a fresh start has it.
-class Router : public ::testing::Test {
- protected:
-  void SetUp() override { reset(); }
-  void TearDown() override { reset(); }
-  static void reset() {
-    ui::busy() = ui::BusyState{};
-    ui::App::instance().screen = ui::App::Main;
-    if (ui::dialogOpen()) {
-      ui::showDialog("", "", {{"x", 0}});
-      ScreenHarness h(1280, 720);
-      h.appFrame();
-      h.clickWidget("dialog.0");
-    }
-    ui::takeDialogResult();
-  }
-};
-
-}  // namespace
+using namespace screen_fixtures;
+using Router = ScreenTest;
 
 // The layout's properties, whatever the measurements: a centred panel, every
 // button inside it and below the texts, two sharing a row, more stacked.

@@ -10,21 +10,25 @@
 #include <tuple>
 #include <vector>
 
-#include "media/image_io.h"
-#include "overlay_fixture.h"
 #include "screens/overlays.h"
+#include "screens/screen_fixtures.h"
 
-using overlay_test::kTallH;
-using overlay_test::kTallW;
-using overlay_test::OverlayTest;
-using overlay_test::segmentLit;
-using testing_support::ScreenHarness;
+using namespace screen_fixtures;
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
+// A window tall enough for the whole settings page at interface scale 1.
+constexpr int kTallW = 1280;
+constexpr int kTallH = 2600;
 
-class SettingsScreen : public OverlayTest {
+// Whether the segment registered as id is drawn highlighted (the selected
+// fill is blue; the bar around it grey).
+bool segmentLit(const ScreenHarness& h, const std::string& id) {
+  std::optional<ui::Rect> r = h.widget(id);
+  return r && (h.pixel(r->x + 7, r->y + r->h / 2) & 0xFF) > 0x70;
+}
+
+class SettingsScreen : public ScreenTest {
  protected:
   void open(ScreenHarness& h) {
     ui::App::instance().screen = ui::App::Settings;
@@ -78,7 +82,7 @@ TEST_F(SettingsScreen, BorderSectionFollowsTheFitChoiceFromTheNextFrame) {
   h.appFrame();
   EXPECT_TRUE(h.hasWidget("settings.imagePad.0"));
   EXPECT_EQ(settings::get().imageFitMode, settings::kFitContain);
-  EXPECT_NE(overlay_test::logText().find("Einstellung: Einpassen settings.fitContain"), std::string::npos);
+  EXPECT_NE(logText().find("Einstellung: Einpassen settings.fitContain"), std::string::npos);
 }
 
 TEST_F(SettingsScreen, HandWrittenValuesHighlightNoQualityAndTheDefaultFade) {
@@ -97,7 +101,7 @@ TEST_F(SettingsScreen, HandWrittenValuesHighlightNoQualityAndTheDefaultFade) {
   h.appFrame();
   EXPECT_EQ(settings::get().jpegQuality, 100);
   EXPECT_TRUE(segmentLit(h, "settings.quality.3"));
-  EXPECT_NE(overlay_test::logText().find("Einstellung: Qualitaet 100"), std::string::npos);
+  EXPECT_NE(logText().find("Einstellung: Qualitaet 100"), std::string::npos);
 }
 
 TEST_F(SettingsScreen, ChoicesAreStoredUnderTheirValues) {
@@ -116,7 +120,7 @@ TEST_F(SettingsScreen, ChoicesAreStoredUnderTheirValues) {
   EXPECT_EQ(d.videoFitMode, settings::kFitCover);
   EXPECT_EQ(d.imageFormat, settings::kFormatJpeg);
   EXPECT_EQ(d.imagePadMode, settings::kPadWhite);
-  std::string log = overlay_test::logText();
+  std::string log = logText();
   for (const char* line : {"Einstellung: Zielaufloesung 720", "Einstellung: Bitrate 5000000",
                            "Einstellung: Blendendauer 2000", "Einstellung: Video-Einpassen settings.fitCover",
                            "Einstellung: Ausgabeformat settings.formatJpeg", "Einstellung: Rand format.pad_white"})
@@ -160,7 +164,7 @@ TEST_F(SettingsScreen, ResetAsksThenRestoresDefaultsButKeepsTheLanguage) {
   EXPECT_TRUE(segmentLit(h, "settings.quality.2"));
   EXPECT_FALSE(segmentLit(h, "settings.quality.0"));
   EXPECT_EQ(i18n::currentLanguage().code, "de");
-  EXPECT_NE(overlay_test::logText().find("Einstellungen zurueckgesetzt (Sprache bleibt)"), std::string::npos);
+  EXPECT_NE(logText().find("Einstellungen zurueckgesetzt (Sprache bleibt)"), std::string::npos);
 }
 
 TEST_F(SettingsScreen, EscapeAndTheCloseButtonReturnToTheMainScreen) {

@@ -7,26 +7,25 @@
 #include <utility>
 #include <vector>
 
-#include "editor/editor.h"
-#include "editor_screen_fixtures.h"
-#include "screens/export.h"
+#include "screens/screen_fixtures.h"
 #include "screens/timeline.h"
-#include "ui/dialog.h"
 
-using editor_screen_fixtures::drag;
-using editor_screen_fixtures::EditorScreenTest;
-using editor_screen_fixtures::logHas;
-using testing_support::ScreenHarness;
+using namespace screen_fixtures;
 
 namespace {
 
-::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new editor_screen_fixtures::Environment);
+// Press at (x0, y), moves in six steps to (x1, y), release there: one drag.
+void drag(ScreenHarness& h, double x0, double x1, double y) {
+  h.appFrame(ScreenHarness::press(x0, y));
+  for (int i = 1; i <= 6; ++i) h.appFrame(ScreenHarness::move(x0 + (x1 - x0) * i / 6, y));
+  h.appFrame(ScreenHarness::release(x1, y));
+}
 
-class Timeline : public EditorScreenTest {
+class Timeline : public ScreenTest {
  protected:
   // Opens a clip of seconds and draws one frame; the view of its timeline.
   ui::TimelineView open(ScreenHarness& h, double seconds) {
-    EXPECT_TRUE(openVideo(editor_screen_fixtures::clip(seconds)));
+    EXPECT_TRUE(openVideo(indexClip(seconds)));
     h.appFrame();
     return view(h);
   }
