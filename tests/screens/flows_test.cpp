@@ -200,11 +200,17 @@ TEST_F(Flows, ThreeVideosFirstUnreadableOpenSecondAppendThirdReportOneSkipped) {
   EXPECT_TRUE(has(logText(), "Hereingezogen: 2 Clips"));
 }
 
-TEST_F(Flows, FolderDroppedAloneSaysOneSkippedAndOpensNothing) {
+TEST_F(Flows, SkippedFilesAreCountedWhetherSomethingOpensOrNot) {
   TempDir folder;
-  drop({folder.path()});
-  EXPECT_EQ(document().kind, media::MediaKind::Unknown);
-  EXPECT_EQ(dialogBody(), "1 file(s) skipped — they could not be opened.");
+  const std::string pic = image("pic.png");
+  for (const auto& [paths, opened, body] :
+       {std::tuple{std::vector<std::string>{folder.path()}, std::string(), "1 file(s)"},
+        {std::vector<std::string>{dir_.file("missing.png"), dir_.file("also-missing.png"), pic}, pic, "2 file(s)"}}) {
+    resetAll(&harness_);
+    drop(paths);
+    EXPECT_EQ(document().sourcePath, opened);
+    EXPECT_EQ(dialogBody(), std::string(body) + " skipped — they could not be opened.");
+  }
 }
 
 TEST_F(Flows, FolderBesideAnImageIsLeftOutOfTheFramesList) {
@@ -285,13 +291,6 @@ TEST_F(Flows, EveryBadInputEndsInItsMessage) {
   } else {
     EXPECT_EQ(document().image.width, 640);
   }
-}
-
-TEST_F(Flows, SkippedFilesBeforeAnImageAreReported) {
-  std::string pic = image("pic.png");
-  drop({dir_.file("missing.png"), dir_.file("also-missing.png"), pic});
-  EXPECT_EQ(document().sourcePath, pic);
-  EXPECT_EQ(dialogBody(), "2 file(s) skipped — they could not be opened.");
 }
 
 TEST_F(Flows, CommandLineFileGivesTheMessageWithoutADialog) {

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "support/screen_harness.h"
-#include "ui/cairo_guard.h"
 #include "ui/frames.h"
 #include "ui/icons.h"
 #include "ui/widgets.h"
@@ -347,21 +346,15 @@ TEST(Widgets, TooltipWaitsForRestAndRestartsOnAnotherText) {
 }
 
 // Pixels with ink inside and outside the square [lo, hi)² of an 80 × 80
-// surface on which draw ran.
+// window on which draw ran.
 std::pair<int, int> iconInk(const std::function<void(cairo_t*)>& draw, double lo, double hi) {
-  ui::SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 80, 80));
-  {
-    ui::CairoPtr cr(cairo_create(surface.get()));
-    draw(cr.get());
-  }
-  cairo_surface_flush(surface.get());
-  const unsigned char* data = cairo_image_surface_get_data(surface.get());
-  const int stride = cairo_image_surface_get_stride(surface.get());
+  ScreenHarness h(80, 80);
+  h.frame([&](ui::Ctx& c) { draw(c.cr); });
   int inside = 0;
   int outside = 0;
   for (int y = 0; y < 80; ++y) {
     for (int x = 0; x < 80; ++x) {
-      if ((reinterpret_cast<const uint32_t*>(data + y * stride)[x] >> 24) == 0) continue;
+      if ((h.pixel(x, y) >> 24) == 0) continue;
       (x + 1 <= lo || x >= hi || y + 1 <= lo || y >= hi ? outside : inside)++;
     }
   }
@@ -387,7 +380,9 @@ TEST(Icons, EveryGlyphStaysInsideItsSquare) {
 TEST(Icons, ValuesBeyondTheSetDrawNothing) {
   const auto [inside, outside] = iconInk(
       [](cairo_t* cr) {
-        for (int value : {ui::kIconCount, ui::kIconCount + 1, 100, -1}) ui::drawIcon(cr, static_cast<ui::Icon>(value), 40, 40, 32, 0xFFFFFF, 1);
+        for (int value : {ui::kIconCount, ui::kIconCount + 1, 100, -1}) {
+          ui::drawIcon(cr, static_cast<ui::Icon>(value), 40, 40, 32, 0xFFFFFF, 1);
+        }
         ui::drawIcon(cr, ui::Icon::Plus, 40, 40, 0, 0xFFFFFF, 1);
       },
       0, 80);
