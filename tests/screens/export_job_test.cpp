@@ -19,13 +19,14 @@ using media::Segment;
 
 namespace {
 
-class ExportJob : public ScreenTest {
+class ExportJob : public HarnessTest {
  protected:
   void SetUp() override {
-    resetAll();
+    HarnessTest::SetUp();
     std::string err;
     ASSERT_TRUE(document().openVideo(toneClip(160, 120, 3), &err)) << err;
   }
+  TempDir out_;  // the export targets
 };
 
 // The picture track's sample entry: "avc3" marks a smart cut (parameter sets
@@ -69,16 +70,15 @@ TEST_F(ExportJob, RemovedRangeBecomesTheNextVersionWithTheTimelineCarriedOver) {
   st.markInMs = 1000;
   st.markOutMs = 2000;
   st.sheet = ui::Sheet::Cut;
-  ScreenHarness h(1280, 720);
-  sheetFrame(h);
-  ASSERT_TRUE(clickSheet(h, "cut.remove"));
+  sheetFrame(h_);
+  ASSERT_TRUE(clickSheet(h_, "cut.remove"));
   ASSERT_TRUE(ui::exportRunning());
   EXPECT_TRUE(ui::busy().active);
   EXPECT_EQ(ui::busy().label, i18n::tr("busy.cutting"));
   // A second edit is refused while the first renders.
   EXPECT_FALSE(ui::applyVideoToWork({{"", 0, 1000}}, 0, 0, "x", "y"));
-  h.frame([](ui::Ctx& c) { ui::pumpExport(c); });
-  ASSERT_TRUE(runJobToEnd(h));
+  h_.frame([](ui::Ctx& c) { ui::pumpExport(c); });
+  ASSERT_TRUE(runJobToEnd(h_));
   EXPECT_FALSE(ui::busy().active);
   EXPECT_FALSE(ui::dialogOpen());
 
@@ -99,31 +99,27 @@ TEST_F(ExportJob, RemovedRangeBecomesTheNextVersionWithTheTimelineCarriedOver) {
 }
 
 TEST_F(ExportJob, CancelLeavesNoFileAndNoVersion) {
-  testing_support::TempDir out;
-  const std::string target = out.file("cancelled.webm");
+  const std::string target = out_.file("cancelled.webm");
   settings::mutableData().videoEncoder = "libvpx-vp9";
   ui::startVideoExport(target, {}, 0, 0);
   ASSERT_TRUE(ui::exportRunning());
   ui::busy().cancelRequested = true;  // the overlay's cancel button
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(runJobToEnd(h_));
   EXPECT_FALSE(ui::busy().active);
   EXPECT_FALSE(ui::dialogOpen()) << "cancelling is silent";
   EXPECT_EQ(document().current, 0);
-  EXPECT_TRUE(platform::fs::listDir(out.path()).empty());
+  EXPECT_TRUE(platform::fs::listDir(out_.path()).empty());
 }
 
 TEST_F(ExportJob, UserExportKeepsEffectsAndBecomesAVersion) {
-  testing_support::TempDir out;
-  const std::string target = out.file("mine.webm");
+  const std::string target = out_.file("mine.webm");
   ui::EditorState& st = state();
   st.clipBounds = {1500};
   st.effects = {{Fade::Cross, 1500, 300}, {Fade::Out, 3000, 500}};
   settings::mutableData().videoEncoder = "libvpx-vp9";
   ui::startVideoExport(target, {}, 0, 0);
-  ScreenHarness h(1280, 720);
-  h.frame([](ui::Ctx& c) { ui::pumpExport(c); });
-  ASSERT_TRUE(runJobToEnd(h));
+  h_.frame([](ui::Ctx& c) { ui::pumpExport(c); });
+  ASSERT_TRUE(runJobToEnd(h_));
   ASSERT_TRUE(platform::fs::isFile(target));
   doc::Document& d = document();
   ASSERT_EQ(d.current, 1);
@@ -137,28 +133,25 @@ TEST_F(ExportJob, UserExportKeepsEffectsAndBecomesAVersion) {
 }
 
 TEST_F(ExportJob, PlainMp4ExportCopiesAndEffectsRenderInFull) {
-  testing_support::TempDir out;
-  ScreenHarness h(1280, 720);
-  ui::startVideoExport(out.file("plain.mp4"), {}, 0, 0);
-  ASSERT_TRUE(runJobToEnd(h));
+  ui::startVideoExport(out_.file("plain.mp4"), {}, 0, 0);
+  ASSERT_TRUE(runJobToEnd(h_));
   ASSERT_EQ(document().current, 1);
-  EXPECT_EQ(videoTag(out.file("plain.mp4")), "avc3\n");
+  EXPECT_EQ(videoTag(out_.file("plain.mp4")), "avc3\n");
   EXPECT_NEAR(document().videoInfo.durationMs, 3000, 120);
 
-  closeDialog(&h);
+  closeDialog(&h_);
   state().effects = {{Fade::Out, 2000, 500}};
-  ui::startVideoExport(out.file("faded.mp4"), {}, 0, 0);
-  ASSERT_TRUE(runJobToEnd(h));
-  if (platform::fs::isFile(out.file("faded.mp4"))) {  // a machine without an MP4 encoder refuses it
-    EXPECT_NE(videoTag(out.file("faded.mp4")), "avc3\n");
+  ui::startVideoExport(out_.file("faded.mp4"), {}, 0, 0);
+  ASSERT_TRUE(runJobToEnd(h_));
+  if (platform::fs::isFile(out_.file("faded.mp4"))) {  // a machine without an MP4 encoder refuses it
+    EXPECT_NE(videoTag(out_.file("faded.mp4")), "avc3\n");
   }
 }
 
 TEST_F(ExportJob, SkippedFilesAreReportedAfterTheAppendRenders) {
   state().appendSkipped = 2;
   ASSERT_TRUE(ui::applyVideoToWork({{"", 0, 1000}, {"", 0, 500}}, 0, 0, "append", "busy"));
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(runJobToEnd(h_));
   EXPECT_EQ(document().current, 1);
   EXPECT_TRUE(ui::dialogOpen());
   EXPECT_EQ(state().appendSkipped, 0);
@@ -179,20 +172,18 @@ TEST_F(ExportJob, RefusedWhileADialogRunsAndForNothing) {
 
 TEST_F(ExportJob, FailureShowsTheErrorDialogAndNoVersion) {
   // A target whose extension does not fit the encoder.
-  testing_support::TempDir out;
   settings::mutableData().videoEncoder = "libvpx-vp9";
-  ui::startVideoExport(out.file("wrong.mp4"), {}, 0, 0);
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ui::startVideoExport(out_.file("wrong.mp4"), {}, 0, 0);
+  ASSERT_TRUE(runJobToEnd(h_));
   EXPECT_TRUE(ui::dialogOpen());
   EXPECT_EQ(document().current, 0);
 
   // Stopping at program end joins a running job.
-  closeDialog(&h);
-  ui::startVideoExport(out.file("stopped.webm"), {}, 0, 0);
+  closeDialog(&h_);
+  ui::startVideoExport(out_.file("stopped.webm"), {}, 0, 0);
   ui::stopExportJob();
   EXPECT_FALSE(ui::exportRunning());
-  EXPECT_TRUE(platform::fs::listDir(out.path()).empty());
+  EXPECT_TRUE(platform::fs::listDir(out_.path()).empty());
 }
 
 // A reorder renders the clips in their new order, and that order becomes the
@@ -210,8 +201,7 @@ TEST_F(ExportJob, ReorderedClipsBecomeTheClipList) {
   ui::reorderClips({{a, 0, 3000}, {b, 0, 2000}});  // refused: the first still renders
   ASSERT_EQ(st.pendingClips.size(), pending.size());
   EXPECT_EQ(st.pendingClips.front().path, b);
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(runJobToEnd(h_));
   ASSERT_EQ(document().current, 1);
   ASSERT_EQ(st.clips.size(), 2u);
   EXPECT_EQ(st.clips[0].path, b);
@@ -224,8 +214,7 @@ TEST_F(ExportJob, ReorderedClipsBecomeTheClipList) {
 // the effects: a second export renders them from there, not from the sources
 // without the effects.
 TEST_F(ExportJob, ClipsAfterAUserExportArePiecesOfTheExportedFile) {
-  testing_support::TempDir out;
-  const std::string target = out.file("mine.mp4");
+  const std::string target = out_.file("mine.mp4");
   ui::EditorState& st = state();
   const std::string src = document().currentPath();
   st.clips = {{src, 0, 1500}, {src, 1500, 3000}};
@@ -233,8 +222,7 @@ TEST_F(ExportJob, ClipsAfterAUserExportArePiecesOfTheExportedFile) {
   st.effects = {{Fade::Cross, 1500, 300}, {Fade::Out, 3000, 500}};
   settings::mutableData().videoEncoder = "libx264";
   ui::startVideoExport(target, st.clips, 0, 0);
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(runJobToEnd(h_));
   ASSERT_EQ(document().current, 1);
   const double length = document().videoInfo.durationMs;
   ASSERT_EQ(st.clips.size(), 2u);

@@ -16,7 +16,7 @@ using namespace screen_fixtures;
 
 namespace {
 
-class ImageHistory : public ScreenTest {
+class ImageHistory : public HarnessTest {
  protected:
   // Frames until no history step is running; true when none was left.
   static bool settle(ScreenHarness& h) {
@@ -27,27 +27,26 @@ class ImageHistory : public ScreenTest {
 TEST_F(ImageHistory, AVersionNotInMemoryIsReadOnTheWorker) {
   TempDir dir;
   ASSERT_TRUE(document().openImage(picture(dir.path(), 2000, 1000)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(1000, 2000, {0, 0, 255}), "turn"));
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(2000, 2000, {0, 255, 0}), "grow"));
-  h.appFrame();
+  h_.appFrame();
   doc::Document::waitForVersionFiles();
 
-  ASSERT_TRUE(h.clickWidget("bar.undo"));  // held in memory: at once
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));  // held in memory: at once
   EXPECT_EQ(document().current, 1);
   EXPECT_FALSE(ui::imageEditRunning());
-  ASSERT_TRUE(h.clickWidget("bar.undo"));  // the source must be read
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));  // the source must be read
   EXPECT_EQ(document().current, 1);        // the old picture until it arrives
   EXPECT_TRUE(ui::imageEditRunning() && ui::busy().active);
-  ASSERT_TRUE(framesUntil(h, [] { return document().current == 0 && !ui::busy().active; }));
+  ASSERT_TRUE(framesUntil(h_, [] { return document().current == 0 && !ui::busy().active; }));
   EXPECT_EQ(state().undoPos, 0u);
   EXPECT_TRUE(centreIs(document().image, {200, 40, 40}));
-  h.appFrame();
-  const ui::Rect pic = *h.widget("editor.picture");
+  h_.appFrame();
+  const ui::Rect pic = *h_.widget("editor.picture");
   EXPECT_NEAR(pic.w / pic.h, 2.0, 0.01);
-  ASSERT_TRUE(h.clickWidget("bar.redo"));  // the version left is in memory
+  ASSERT_TRUE(h_.clickWidget("bar.redo"));  // the version left is in memory
   EXPECT_EQ(document().current, 1);
   EXPECT_EQ(document().image.height, 2000);
 }
@@ -58,12 +57,11 @@ TEST_F(ImageHistory, AVersionNotInMemoryIsReadOnTheWorker) {
 TEST_F(ImageHistory, StepsOntoVersionsStillBeingWrittenEndOnTheirPictures) {
   TempDir dir;
   ASSERT_TRUE(document().openImage(picture(dir.path(), 2000, 1500)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(3000, 2000, {0, 0, 255}), "grow"));
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(3000, 2000, {0, 255, 0}), "paint"));
-  h.appFrame();
+  h_.appFrame();
 
   struct Step {
     const char* button;
@@ -72,12 +70,12 @@ TEST_F(ImageHistory, StepsOntoVersionsStillBeingWrittenEndOnTheirPictures) {
   };
   for (const Step& s : {Step{"bar.undo", 1, {0, 0, 255}}, Step{"bar.redo", 2, {0, 255, 0}}}) {
     const int32_t from = document().current;
-    ASSERT_TRUE(h.clickWidget(s.button)) << s.button;
+    ASSERT_TRUE(h_.clickWidget(s.button)) << s.button;
     if (ui::imageEditRunning()) {
       EXPECT_EQ(document().current, from);
       EXPECT_TRUE(ui::busy().active);
     }
-    ASSERT_TRUE(settle(h));
+    ASSERT_TRUE(settle(h_));
     EXPECT_EQ(document().current, s.to) << s.button;
     EXPECT_TRUE(centreIs(document().image, s.colour)) << s.button << " to " << s.to;
   }
@@ -90,19 +88,18 @@ TEST_F(ImageHistory, AnUnreadableVersionMovesNothing) {
   TempDir dir;
   const std::string source = picture(dir.path(), 2000, 1000);
   ASSERT_TRUE(document().openImage(source));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(2000, 1000, {0, 0, 255}), "paint"));
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(2000, 1000, {0, 255, 0}), "paint again"));
-  h.appFrame();
+  h_.appFrame();
   doc::Document::waitForVersionFiles();
-  ASSERT_TRUE(h.clickWidget("bar.undo"));
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));
   ASSERT_EQ(document().current, 1);
   ASSERT_EQ(std::remove(document().versions[0].path.c_str()), 0);
 
-  ASSERT_TRUE(h.clickWidget("bar.undo"));
-  ASSERT_TRUE(settle(h));
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));
+  ASSERT_TRUE(settle(h_));
   EXPECT_EQ(document().current, 1);
   EXPECT_EQ(state().undoPos, 1u);
   EXPECT_TRUE(centreIs(document().image, {0, 0, 255}));

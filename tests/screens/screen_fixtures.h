@@ -148,6 +148,14 @@ class ScreenTest : public ::testing::Test {
   }
 };
 
+// The same with one harness of 1280 × 720 for the whole test.
+class HarnessTest : public ScreenTest {
+ protected:
+  void SetUp() override { resetAll(&h_); }
+  void TearDown() override { resetAll(&h_); }
+  ScreenHarness h_{1280, 720};
+};
+
 // A clip of the index pattern with sound, seconds long, 320 × 240 at 25 fps.
 inline std::string indexClip(double seconds, const std::string& name = "screen.mp4") {
   return media_clips::indexClip(std::to_string(static_cast<int>(seconds * 1000)) + name, seconds, "aac");
