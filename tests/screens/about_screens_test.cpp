@@ -23,7 +23,8 @@ using testing_support::ScopedEnv;
 
 namespace {
 
-using AboutScreens = ScreenTest;
+using AboutScreens = HarnessTest;
+using LanguageChoice = ScreenTest;  // harnesses of their own
 
 // Whether two surfaces hold the same pixels.
 bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
@@ -39,20 +40,19 @@ bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
 }  // namespace
 
 TEST_F(AboutScreens, LanguageRowOpensTheListAndClosingItReturnsToSettings) {
-  ScreenHarness h(1280, 720);
   ui::App::instance().screen = ui::App::Settings;
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("settings.language"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("settings.language"));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Language);
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("settings.language.auto"));
-  EXPECT_TRUE(h.hasWidget("settings.language.en"));
-  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("settings.language.auto"));
+  EXPECT_TRUE(h_.hasWidget("settings.language.en"));
+  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
   EXPECT_NE(logText().find("Einstellungen: Sprachliste"), std::string::npos);
 }
 
-TEST_F(AboutScreens, ChoosingALanguageRedrawsEverythingInItInTheNextFrame) {
+TEST_F(LanguageChoice, RedrawsEverythingInTheChosenLanguageInTheNextFrame) {
   ScreenHarness h(1280, 2000);
   ui::App::instance().screen = ui::App::Language;
   h.appFrame();
@@ -83,10 +83,9 @@ TEST_F(AboutScreens, SystemLanguageFollowsTheLocaleAndStoresNothing) {
   ScopedEnv lang("LANG", "fr_FR.UTF-8");
   settings::mutableData().language = "de";
   i18n::setLanguage("de");
-  ScreenHarness h(1280, 720);
   ui::App::instance().screen = ui::App::Language;
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("settings.language.auto"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("settings.language.auto"));
   EXPECT_TRUE(settings::get().language.empty());
   EXPECT_EQ(i18n::currentLanguage().code, "fr");
   EXPECT_EQ(i18n::tr("settings.title"), "Param\u00e8tres");
@@ -95,45 +94,43 @@ TEST_F(AboutScreens, SystemLanguageFollowsTheLocaleAndStoresNothing) {
 }
 
 TEST_F(AboutScreens, AboutLeadsToLicencesAndEscapeThereReturnsToAbout) {
-  ScreenHarness h(1280, 720);
   ui::App::instance().screen = ui::App::About;
-  h.appFrame();
+  h_.appFrame();
   // Scrolled until the button lies wholly in the window: a row partly out of
   // view takes no clicks.
   auto inView = [&] {
-    std::optional<ui::Rect> r = h.widget("about.licenses");
+    std::optional<ui::Rect> r = h_.widget("about.licenses");
     return r && r->y >= 0 && r->y + r->h <= 720;
   };
   for (int i = 0; i < 30 && !inView(); ++i) {
     ui::Input in = ScreenHarness::move(640, 400);
     in.wheel = -3;
-    h.appFrame(in);
+    h_.appFrame(in);
   }
-  ASSERT_TRUE(h.clickWidget("about.licenses"));
+  ASSERT_TRUE(h_.clickWidget("about.licenses"));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Licenses);
   EXPECT_NE(logText().find("Lizenzen oeffnen"), std::string::npos);
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("licenses.close"));
-  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("licenses.close"));
+  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(ui::App::instance().screen, ui::App::About);
-  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
 }
 
 TEST_F(AboutScreens, WithNoOpenALinkIsOnlyLogged) {
   ScopedEnv noOpen("KORVELLE_NO_OPEN", "1");
-  ScreenHarness h(1280, 720);
   ui::App::instance().screen = ui::App::Licenses;
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("licenses.url.ffmpeg"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("licenses.url.ffmpeg"));
   std::string log = logText();
   EXPECT_NE(log.find("Lizenz-Adresse: https://ffmpeg.org"), std::string::npos) << log;
   EXPECT_NE(log.find("nicht geoeffnet (Pruefschalter): https://ffmpeg.org"), std::string::npos) << log;
   EXPECT_EQ(ui::App::instance().screen, ui::App::Licenses);
 
   ui::App::instance().screen = ui::App::About;
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("about.mail"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("about.mail"));
   log = logText();
   EXPECT_NE(log.find("Adresse geoeffnet: mailto:support@"), std::string::npos) << log;
   EXPECT_NE(log.find("nicht geoeffnet (Pruefschalter): mailto:"), std::string::npos) << log;
