@@ -195,6 +195,8 @@ TEST_F(Closing, ConfirmingTheDropQuestionOpensTheDroppedFiles) {
     EXPECT_TRUE(state().pendingDrop.empty());
     if (answer == std::string("dialog.0")) { EXPECT_EQ(document().current, 1); }
   }
+  EXPECT_EQ(document().sourcePath, picture(dir_.path(), 20, 10));
+  EXPECT_EQ(document().current, 0);
   EXPECT_TRUE(logHas("Hereingezogen uebernommen: 1 Datei(en)"));
 }
 
