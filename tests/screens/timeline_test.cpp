@@ -14,28 +14,27 @@ using namespace screen_fixtures;
 
 namespace {
 
-// Press at (x0, y), moves in six steps to (x1, y), release there: one drag.
-void drag(ScreenHarness& h, double x0, double x1, double y) {
-  h.appFrame(ScreenHarness::press(x0, y));
-  for (int i = 1; i <= 6; ++i) h.appFrame(ScreenHarness::move(x0 + (x1 - x0) * i / 6, y));
-  h.appFrame(ScreenHarness::release(x1, y));
-}
-
 class Timeline : public HarnessTest {
  protected:
   // Opens a clip of seconds and draws one frame; the view of its timeline.
-  ui::TimelineView open(ScreenHarness& h, double seconds) {
+  ui::TimelineView open(double seconds) {
     EXPECT_TRUE(openVideo(indexClip(seconds)));
-    h.appFrame();
-    return view(h);
+    h_.appFrame();
+    return view();
   }
-  ui::TimelineView view(const ScreenHarness& h) {
-    const ui::Rect strip = *h.widget("timeline");
+  ui::TimelineView view() {
+    const ui::Rect strip = *h_.widget("timeline");
     return ui::timelineView(state(), document().videoInfo.durationMs, strip.x, strip.w);
   }
-  double rowY(const ScreenHarness& h, const char* id) {
-    const ui::Rect r = *h.widget(id);
+  double rowY(const char* id) {
+    const ui::Rect r = *h_.widget(id);
     return r.y + r.h / 2;
+  }
+  // Press at (x0, y), moves in six steps to (x1, y), release there: one drag.
+  void drag(double x0, double x1, double y) {
+    h_.appFrame(ScreenHarness::press(x0, y));
+    for (int i = 1; i <= 6; ++i) h_.appFrame(ScreenHarness::move(x0 + (x1 - x0) * i / 6, y));
+    h_.appFrame(ScreenHarness::release(x1, y));
   }
 };
 
@@ -68,7 +67,7 @@ TEST(TimelineZoom, TheAnchorKeepsItsPlaceAndTheWindowStaysInside) {
 }
 
 TEST_F(Timeline, ButtonsZoomAboutTheCentreAndOutIsDisabledAtOne) {
-  open(h_, 0.8);
+  open(0.8);
   ASSERT_TRUE(h_.clickWidget("timeline.zoomOut"));
   EXPECT_EQ(state().zoom, 1);
   for (int i = 0; i < 8; ++i) ASSERT_TRUE(h_.clickWidget("timeline.zoomIn"));
@@ -79,14 +78,14 @@ TEST_F(Timeline, ButtonsZoomAboutTheCentreAndOutIsDisabledAtOne) {
 }
 
 TEST_F(Timeline, TheWheelZoomsAboutThePointerAndShiftScrolls) {
-  ui::TimelineView v = open(h_, 10);
+  ui::TimelineView v = open(10);
   const double x = v.pxAt(7500);
-  ui::Input in = ScreenHarness::move(x, rowY(h_, "timeline"));
+  ui::Input in = ScreenHarness::move(x, rowY("timeline"));
   in.wheel = 1;
   h_.appFrame(in);
   EXPECT_DOUBLE_EQ(state().zoom, 1.25);
   h_.appFrame();
-  EXPECT_NEAR(view(h_).msAt(x), 7500, 1e-6);
+  EXPECT_NEAR(view().msAt(x), 7500, 1e-6);
   const double before = state().scrollMs;
   in.wheel = 1;
   in.shift = true;
@@ -128,28 +127,28 @@ TEST(TimelineSnap, ABoundaryWithinSevenPixelsWinsNotAtEight) {
 }
 
 TEST_F(Timeline, DraggingInSnapsOntoAClipBoundary) {
-  ui::TimelineView v = open(h_, 10);
+  ui::TimelineView v = open(10);
   state().clipBounds = {4230};
   state().markInMs = 1000;
   state().markOutMs = 8000;
   h_.appFrame();
-  const double y = rowY(h_, "timeline.range");
-  drag(h_, v.pxAt(1000), v.pxAt(4230) + 6.5, y);
+  const double y = rowY("timeline.range");
+  drag(v.pxAt(1000), v.pxAt(4230) + 6.5, y);
   EXPECT_DOUBLE_EQ(state().markInMs, 4230);
   EXPECT_TRUE(logHas("IN gezogen: 0:04.23 – 0:08.00"));
-  drag(h_, v.pxAt(4230), v.pxAt(4230) + 8.5, y);
+  drag(v.pxAt(4230), v.pxAt(4230) + 8.5, y);
   EXPECT_GT(state().markInMs, 4230);
 }
 
 // --- Marker range strip ----------------------------------------------------------------------
 
 TEST_F(Timeline, MarkersKeepTenMillisecondsApartAndTheRangeMovesWhole) {
-  ui::TimelineView v = open(h_, 10);
+  ui::TimelineView v = open(10);
   state().markInMs = 2000;
   state().markOutMs = 4000;
   h_.appFrame();
-  const double y = rowY(h_, "timeline.range");
-  drag(h_, v.pxAt(3000), v.pxAt(9900), y);
+  const double y = rowY("timeline.range");
+  drag(v.pxAt(3000), v.pxAt(9900), y);
   EXPECT_NEAR(state().markOutMs - state().markInMs, 2000, 1e-6);
   EXPECT_NEAR(state().markOutMs, document().videoInfo.durationMs, 1e-6);  // kept inside the video
   EXPECT_TRUE(logHas("Bereich verschoben: "));
@@ -157,22 +156,22 @@ TEST_F(Timeline, MarkersKeepTenMillisecondsApartAndTheRangeMovesWhole) {
   state().markInMs = 2000;
   state().markOutMs = 4000;
   h_.appFrame();
-  drag(h_, v.pxAt(2000), v.pxAt(9000), y);
+  drag(v.pxAt(2000), v.pxAt(9000), y);
   EXPECT_DOUBLE_EQ(state().markInMs, 3990);
-  drag(h_, v.pxAt(4000), v.pxAt(100), y);
+  drag(v.pxAt(4000), v.pxAt(100), y);
   EXPECT_DOUBLE_EQ(state().markOutMs, 4000);  // the OUT handle lies under IN now: IN is grabbed first
   state().markInMs = 2000;
   h_.appFrame();
-  drag(h_, v.pxAt(4000), v.pxAt(100), y);
+  drag(v.pxAt(4000), v.pxAt(100), y);
   EXPECT_DOUBLE_EQ(state().markOutMs, 2010);
   EXPECT_FALSE(state().gestureActive);
 }
 
 TEST_F(Timeline, AClickOnTheStripTheBodyOrAnEffectSeeks) {
-  ui::TimelineView v = open(h_, 10);
-  h_.appFrame(ScreenHarness::click(v.pxAt(6123), rowY(h_, "timeline.range")));
+  ui::TimelineView v = open(10);
+  h_.appFrame(ScreenHarness::click(v.pxAt(6123), rowY("timeline.range")));
   EXPECT_NEAR(state().playheadMs, 6123, 10);
-  h_.appFrame(ScreenHarness::click(v.pxAt(3000), rowY(h_, "timeline")));
+  h_.appFrame(ScreenHarness::click(v.pxAt(3000), rowY("timeline")));
   EXPECT_DOUBLE_EQ(state().playheadMs, 3000);  // snapped to the grid line under the pointer
   EXPECT_TRUE(logHas("Sprung auf 0:03.00"));
   EXPECT_TRUE(logHas("Zeitleiste angefasst"));
@@ -180,7 +179,7 @@ TEST_F(Timeline, AClickOnTheStripTheBodyOrAnEffectSeeks) {
   state().effects = {{2, 5000, 1000}};
   h_.appFrame();
   const size_t steps = state().undoSteps.size();
-  h_.appFrame(ScreenHarness::click(v.pxAt(5300), rowY(h_, "effect.0")));
+  h_.appFrame(ScreenHarness::click(v.pxAt(5300), rowY("effect.0")));
   h_.appFrame();
   EXPECT_NEAR(state().playheadMs, 5300, 8);
   EXPECT_DOUBLE_EQ(state().effects[0].atMs, 5000);
@@ -188,16 +187,16 @@ TEST_F(Timeline, AClickOnTheStripTheBodyOrAnEffectSeeks) {
 }
 
 TEST_F(Timeline, DraggingTheBodyPansOnlyWhenZoomedAndTheScrollBarDragsTheWindow) {
-  ui::TimelineView v = open(h_, 10);
-  const double y = rowY(h_, "timeline");
-  drag(h_, v.pxAt(6000), v.pxAt(5000), y);
+  ui::TimelineView v = open(10);
+  const double y = rowY("timeline");
+  drag(v.pxAt(6000), v.pxAt(5000), y);
   EXPECT_EQ(state().scrollMs, 0);
   state().zoom = 4;
   state().scrollMs = 2000;
   h_.appFrame();
-  v = view(h_);
+  v = view();
   const double playhead = state().playheadMs;
-  drag(h_, v.pxAt(3000), v.pxAt(2500), y);
+  drag(v.pxAt(3000), v.pxAt(2500), y);
   EXPECT_NEAR(state().scrollMs, 2500, 1e-6);  // moved against the pointer
   EXPECT_EQ(state().playheadMs, playhead);    // a pan does not seek
 
@@ -205,7 +204,7 @@ TEST_F(Timeline, DraggingTheBodyPansOnlyWhenZoomedAndTheScrollBarDragsTheWindow)
   state().scrollMs = 0;
   h_.appFrame();
   const ui::Rect bar = *h_.widget("timeline.scroll");
-  drag(h_, bar.x + bar.w / 4, bar.x + bar.w / 2, bar.y + bar.h / 2);
+  drag(bar.x + bar.w / 4, bar.x + bar.w / 2, bar.y + bar.h / 2);
   EXPECT_NEAR(state().scrollMs, 2500, 1e-6);
   EXPECT_TRUE(logHas("Zeitleiste geschoben auf 0:02.50"));
 }
@@ -213,8 +212,8 @@ TEST_F(Timeline, DraggingTheBodyPansOnlyWhenZoomedAndTheScrollBarDragsTheWindow)
 // --- Effects track ---------------------------------------------------------------------------
 
 TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
-  ui::TimelineView v = open(h_, 10);
-  const double y = rowY(h_, "timeline.effects");
+  ui::TimelineView v = open(10);
+  const double y = rowY("timeline.effects");
   state().armedKind = 1;
   h_.appFrame(ScreenHarness::click(v.pxAt(6000), y));
   ASSERT_EQ(state().effects.size(), 1u);
@@ -237,7 +236,7 @@ TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
   EXPECT_TRUE(logHas("Effekt 1 verschoben auf 0:07.00"));
 
   // Resize from the start edge: the anchor stays.
-  drag(h_, v.pxAt(6500) + 2, v.pxAt(6000), y);
+  drag(v.pxAt(6500) + 2, v.pxAt(6000), y);
   h_.appFrame();
   EXPECT_DOUBLE_EQ(state().effects[0].atMs, 7000);
   EXPECT_DOUBLE_EQ(state().effects[0].lengthMs, 1000);
@@ -256,7 +255,7 @@ TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
 // --- Clips ---------------------------------------------------------------------------------------
 
 TEST_F(Timeline, ClipsSelectDeselectAndReorder) {
-  ui::TimelineView v = open(h_, 9);
+  ui::TimelineView v = open(9);
   state().clips = {{"a.mp4", 0, 3000}, {"b.mp4", 0, 3000}, {"c.mp4", 0, 3000}};
   state().clipBounds = {3000, 6000};
   h_.appFrame();
@@ -280,15 +279,15 @@ TEST_F(Timeline, ClipsSelectDeselectAndReorder) {
     state().clipBounds = {3000, 6000};
     h_.appFrame();
   };
-  const double y = rowY(h_, "clip.0");
-  drag(h_, v.pxAt(1500), v.pxAt(8000), y);
+  const double y = rowY("clip.0");
+  drag(v.pxAt(1500), v.pxAt(8000), y);
   EXPECT_TRUE(logHas("Clip 1 → Platz 3"));
   EXPECT_EQ(state().draggedClip, -1);
   EXPECT_FALSE(state().gestureActive);
   settle();
-  drag(h_, v.pxAt(7500), v.pxAt(3500), y);
+  drag(v.pxAt(7500), v.pxAt(3500), y);
   EXPECT_TRUE(logHas("Clip 3 → Platz 2"));
   // Dropped where it was: no new order.
-  drag(h_, v.pxAt(4000), v.pxAt(4600), y);
+  drag(v.pxAt(4000), v.pxAt(4600), y);
   EXPECT_FALSE(logHas("Clip 2 → Platz 2"));
 }
