@@ -158,11 +158,8 @@ TEST_F(StartScreen, ImageButtonOpensWhatTheDialogAnswers) {
   ScreenHarness h(1280, 720);
   h.appFrame();
   ASSERT_TRUE(h.clickWidget("start.image"));
-  testing_support::waitUntil([&] {
-    h.appFrame();
-    return ui::editorState().dialogPurpose == ui::DialogPurpose::None;
-  });
-  EXPECT_EQ(doc::Document::instance().sourcePath, pic);
+  framesUntil(h, [] { return ui::editorState().dialogPurpose == ui::DialogPurpose::None; });
+  EXPECT_EQ(document().sourcePath, pic);
   EXPECT_TRUE(h.hasWidget("screen.editor"));
 }
 
@@ -188,11 +185,8 @@ TEST_F(StartScreen, VideoButtonWhileADialogRunsDoesNothing) {
   EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::OpenImage);
 
   testing_support::writeFile(trigger, "");
-  testing_support::waitUntil([&] {
-    h.appFrame();
-    return ui::editorState().dialogPurpose == ui::DialogPurpose::None;
-  });
-  EXPECT_EQ(doc::Document::instance().sourcePath, pic);
+  framesUntil(h, [] { return ui::editorState().dialogPurpose == ui::DialogPurpose::None; });
+  EXPECT_EQ(document().sourcePath, pic);
   const std::string record = portal.record();
   EXPECT_EQ(record.find("call OpenFile"), record.rfind("call OpenFile")) << record;  // one call only
   EXPECT_NE(record.find("title Choose image"), std::string::npos) << record;
