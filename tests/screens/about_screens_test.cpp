@@ -9,24 +9,22 @@
 #include <set>
 #include <string>
 
-#include "overlay_fixture.h"
 #include "screens/components.h"
 #include "screens/overlays.h"
+#include "screens/screen_fixtures.h"
 #include "screens/trademarks.h"
 
 extern "C" {
 #include <libavutil/avutil.h>
 }
 
-using overlay_test::OverlayTest;
-using testing_support::ScreenHarness;
+using namespace screen_fixtures;
 using testing_support::ScopedEnv;
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
-
-using AboutScreens = OverlayTest;
+using AboutScreens = HarnessTest;
+using LanguageChoice = ScreenTest;  // harnesses of their own
 
 // Whether two surfaces hold the same pixels.
 bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
@@ -42,20 +40,19 @@ bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
 }  // namespace
 
 TEST_F(AboutScreens, LanguageRowOpensTheListAndClosingItReturnsToSettings) {
-  ScreenHarness h(1280, 720);
   ui::App::instance().screen = ui::App::Settings;
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("settings.language"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("settings.language"));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Language);
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("settings.language.auto"));
-  EXPECT_TRUE(h.hasWidget("settings.language.en"));
-  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("settings.language.auto"));
+  EXPECT_TRUE(h_.hasWidget("settings.language.en"));
+  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
-  EXPECT_NE(overlay_test::logText().find("Einstellungen: Sprachliste"), std::string::npos);
+  EXPECT_NE(logText().find("Einstellungen: Sprachliste"), std::string::npos);
 }
 
-TEST_F(AboutScreens, ChoosingALanguageRedrawsEverythingInItInTheNextFrame) {
+TEST_F(LanguageChoice, RedrawsEverythingInTheChosenLanguageInTheNextFrame) {
   ScreenHarness h(1280, 2000);
   ui::App::instance().screen = ui::App::Language;
   h.appFrame();
@@ -65,7 +62,7 @@ TEST_F(AboutScreens, ChoosingALanguageRedrawsEverythingInItInTheNextFrame) {
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
   EXPECT_EQ(settings::get().language, "de");
   EXPECT_EQ(i18n::currentLanguage().code, "de");
-  EXPECT_NE(overlay_test::logText().find("Sprache: de"), std::string::npos);
+  EXPECT_NE(logText().find("Sprache: de"), std::string::npos);
 
   // The next frame equals a settings screen drawn from scratch in German
   // with the pointer where it was: not one text left in English.
@@ -86,67 +83,62 @@ TEST_F(AboutScreens, SystemLanguageFollowsTheLocaleAndStoresNothing) {
   ScopedEnv lang("LANG", "fr_FR.UTF-8");
   settings::mutableData().language = "de";
   i18n::setLanguage("de");
-  ScreenHarness h(1280, 720);
   ui::App::instance().screen = ui::App::Language;
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("settings.language.auto"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("settings.language.auto"));
   EXPECT_TRUE(settings::get().language.empty());
   EXPECT_EQ(i18n::currentLanguage().code, "fr");
   EXPECT_EQ(i18n::tr("settings.title"), "Param\u00e8tres");
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
-  EXPECT_NE(overlay_test::logText().find("Sprache: Systemsprache"), std::string::npos);
+  EXPECT_NE(logText().find("Sprache: Systemsprache"), std::string::npos);
 }
 
 TEST_F(AboutScreens, AboutLeadsToLicencesAndEscapeThereReturnsToAbout) {
-  ScreenHarness h(1280, 720);
   ui::App::instance().screen = ui::App::About;
-  h.appFrame();
+  h_.appFrame();
   // Scrolled until the button lies wholly in the window: a row partly out of
   // view takes no clicks.
   auto inView = [&] {
-    std::optional<ui::Rect> r = h.widget("about.licenses");
+    std::optional<ui::Rect> r = h_.widget("about.licenses");
     return r && r->y >= 0 && r->y + r->h <= 720;
   };
   for (int i = 0; i < 30 && !inView(); ++i) {
     ui::Input in = ScreenHarness::move(640, 400);
     in.wheel = -3;
-    h.appFrame(in);
+    h_.appFrame(in);
   }
-  ASSERT_TRUE(h.clickWidget("about.licenses"));
+  ASSERT_TRUE(h_.clickWidget("about.licenses"));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Licenses);
-  EXPECT_NE(overlay_test::logText().find("Lizenzen oeffnen"), std::string::npos);
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("licenses.close"));
-  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  EXPECT_NE(logText().find("Lizenzen oeffnen"), std::string::npos);
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("licenses.close"));
+  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(ui::App::instance().screen, ui::App::About);
-  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
 }
 
 TEST_F(AboutScreens, WithNoOpenALinkIsOnlyLogged) {
   ScopedEnv noOpen("KORVELLE_NO_OPEN", "1");
-  ScreenHarness h(1280, 720);
   ui::App::instance().screen = ui::App::Licenses;
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("licenses.url.ffmpeg"));
-  std::string log = overlay_test::logText();
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("licenses.url.ffmpeg"));
+  std::string log = logText();
   EXPECT_NE(log.find("Lizenz-Adresse: https://ffmpeg.org"), std::string::npos) << log;
   EXPECT_NE(log.find("nicht geoeffnet (Pruefschalter): https://ffmpeg.org"), std::string::npos) << log;
   EXPECT_EQ(ui::App::instance().screen, ui::App::Licenses);
 
   ui::App::instance().screen = ui::App::About;
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("about.mail"));
-  log = overlay_test::logText();
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("about.mail"));
+  log = logText();
   EXPECT_NE(log.find("Adresse geoeffnet: mailto:support@"), std::string::npos) << log;
   EXPECT_NE(log.find("nicht geoeffnet (Pruefschalter): mailto:"), std::string::npos) << log;
 }
 
-TEST(AboutNames, ChipsAndEncodersGetReadableNames) {
-  for (auto [in, out] : {std::pair{"jpeg", "JPEG"}, {"webp", "WebP"}, {"heic", "HEIF"}, {"heif", "HEIF"},
-                         {"avif", "AVIF"}, {"tiff", "TIFF"}, {"jxl", "JXL"}})
-    EXPECT_EQ(ui::formatChipLabel(in), out);
-  EXPECT_EQ(ui::encoderDisplayName("h264_vaapi"), "H.264 (VAAPI)");
+TEST(AboutNames, KnownNamesComeFromTheTableOthersStayAsTheyAre) {
+  EXPECT_EQ(ui::formatChipLabel("heic"), "HEIF");
+  EXPECT_EQ(ui::formatChipLabel("jxl"), "JXL");  // unknown: in capitals
   EXPECT_EQ(ui::encoderDisplayName("libvpx-vp9"), "VP9 (libvpx)");
   EXPECT_EQ(ui::encoderDisplayName("somethingelse"), "somethingelse");
 }

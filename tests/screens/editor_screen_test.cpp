@@ -6,36 +6,27 @@
 #include <string>
 #include <vector>
 
-#include "editor/document.h"
-#include "editor/editor.h"
-#include "editor_screen_fixtures.h"
-#include "ui/dialog.h"
+#include "screens/screen_fixtures.h"
 
-using editor_screen_fixtures::EditorScreenTest;
-using editor_screen_fixtures::framesUntil;
-using editor_screen_fixtures::logHas;
-using testing_support::ScreenHarness;
+using namespace screen_fixtures;
 
 namespace {
 
-::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new editor_screen_fixtures::Environment);
+class EditorTest : public HarnessTest {
+ protected:
+  // Opens a one-colour w × h picture as the document.
+  void openPicture(int w = 40, int h = 30) { ASSERT_TRUE(document().openImage(picture(dir_.path(), w, h))); }
+  TempDir dir_;
+};
+using Tools = EditorTest;
+using NarrowWindow = ScreenTest;
+using Closing = EditorTest;
+using Keys = EditorTest;
+using Stage = EditorTest;
 
-class Tools : public EditorScreenTest {};
-class Closing : public EditorScreenTest {};
-class Keys : public EditorScreenTest {};
-class Stage : public EditorScreenTest {};
-
-std::vector<std::string> toolIds(const ScreenHarness& h) {
-  std::vector<std::string> ids;
-  for (const auto& e : h.dump()) {
-    if (e.id.rfind("tool.", 0) == 0) ids.push_back(e.id);
-  }
-  return ids;
-}
-
-// Opens a one-colour w × h picture (kept in dir) as the document.
-void openPicture(const testing_support::TempDir& dir, int w = 40, int h = 30) {
-  ASSERT_TRUE(doc::Document::instance().openImage(editor_screen_fixtures::picture(dir.path(), w, h)));
+// Frames until the player is ready and its first picture arrived.
+bool untilPicture(ScreenHarness& h) {
+  return framesUntil(h, [] { return ui::editorState().playerReady && ui::editorState().frame.valid(); });
 }
 
 ui::Input ctrlKey(int sym, bool shift = false) {
@@ -50,76 +41,74 @@ ui::Input ctrlKey(int sym, bool shift = false) {
 // --- Tools ----------------------------------------------------------------------------
 
 TEST_F(Tools, ImageListInOrderEachOpeningItsSheet) {
-  testing_support::TempDir dir;
-  openPicture(dir, 64, 48);
-  ScreenHarness h(1280, 720);
-  h.appFrame();
-  EXPECT_EQ(toolIds(h), (std::vector<std::string>{"tool.editor.format", "tool.editor.crop", "tool.editor.adjust",
-                                                  "tool.editor.transform", "tool.editor.size", "tool.editor.save"}));
-  EXPECT_FALSE(h.hasWidget("timeline"));
+  openPicture(64, 48);
+  h_.appFrame();
+  EXPECT_EQ(idsWith(h_, "tool."), (std::vector<std::string>{"tool.editor.format", "tool.editor.crop",
+                                                              "tool.editor.adjust", "tool.editor.transform",
+                                                              "tool.editor.size", "tool.editor.save"}));
+  EXPECT_FALSE(h_.hasWidget("timeline"));
   for (auto [id, sheet] : {std::pair{"tool.editor.format", ui::Sheet::Format}, {"tool.editor.crop", ui::Sheet::Crop},
                             {"tool.editor.adjust", ui::Sheet::Adjust}, {"tool.editor.transform", ui::Sheet::Rotate},
                             {"tool.editor.size", ui::Sheet::Resize}, {"tool.editor.save", ui::Sheet::Export}}) {
-    ASSERT_TRUE(h.clickWidget(id)) << id;
+    ASSERT_TRUE(h_.clickWidget(id)) << id;
     EXPECT_EQ(state().sheet, sheet) << id;
   }
   // The open sheet's tool closes it again.
-  ASSERT_TRUE(h.clickWidget("tool.editor.save"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.save"));
   EXPECT_EQ(state().sheet, ui::Sheet::None);
   // Opening prepares the sheet's values.
   state().rotateAngle = 12;
-  ASSERT_TRUE(h.clickWidget("tool.editor.transform"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.transform"));
   EXPECT_EQ(state().rotateAngle, 0);
-  ASSERT_TRUE(h.clickWidget("tool.editor.size"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.size"));
   EXPECT_EQ(state().longEdge, 64);
-  ASSERT_TRUE(h.clickWidget("tool.editor.crop"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.crop"));
   EXPECT_EQ(state().cropRect.width, 64);
   EXPECT_EQ(state().cropRect.height, 48);
 }
 
 TEST_F(Tools, VideoListMarkersPlayAndTheCutToolWaitingForATenMillisecondRange) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(untilPicture(h));
-  EXPECT_EQ(toolIds(h),
-            (std::vector<std::string>{"tool.editor.in", "tool.editor.out", "tool.editor.play", "tool.editor.cut",
-                                      "tool.editor.append", "tool.effects.title", "tool.editor.size",
-                                      "tool.editor.format", "tool.editor.export"}));
+  ASSERT_TRUE(openVideo(indexClip(2)));
+  ASSERT_TRUE(untilPicture(h_));
+  EXPECT_EQ(idsWith(h_, "tool."), (std::vector<std::string>{"tool.editor.in", "tool.editor.out", "tool.editor.play",
+                                                              "tool.editor.cut", "tool.editor.append",
+                                                              "tool.effects.title", "tool.editor.size",
+                                                              "tool.editor.format", "tool.editor.export"}));
   // The stage leaves room for the timeline.
-  const ui::Rect stage = *h.widget("editor.stage");
+  const ui::Rect stage = *h_.widget("editor.stage");
   EXPECT_NEAR(stage.y + stage.h, 720 - 80 - 126, 1);
-  const ui::Rect pic = *h.widget("editor.picture");
+  const ui::Rect pic = *h_.widget("editor.picture");
   EXPECT_NEAR(pic.w / pic.h, 320.0 / 240.0, 0.01);
-  EXPECT_TRUE(h.hasWidget("timeline"));
+  EXPECT_TRUE(h_.hasWidget("timeline"));
 
-  ASSERT_TRUE(h.clickWidget("tool.editor.cut"));  // no markers: disabled
+  ASSERT_TRUE(h_.clickWidget("tool.editor.cut"));  // no markers: disabled
   EXPECT_EQ(state().sheet, ui::Sheet::None);
   state().playheadMs = 400;
-  ASSERT_TRUE(h.clickWidget("tool.editor.in"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.in"));
   EXPECT_EQ(state().markInMs, 400);
   EXPECT_TRUE(logHas("IN = 0:00.40"));
   state().playheadMs = 900;
-  ASSERT_TRUE(h.clickWidget("tool.editor.out"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.out"));
   EXPECT_EQ(state().markOutMs, 900);
   state().markInMs = 1000;
   state().markOutMs = 1009.9;
-  ASSERT_TRUE(h.clickWidget("tool.editor.cut"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.cut"));
   EXPECT_EQ(state().sheet, ui::Sheet::None);
   state().markOutMs = 1010;
-  ASSERT_TRUE(h.clickWidget("tool.editor.cut"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.cut"));
   EXPECT_EQ(state().sheet, ui::Sheet::Cut);
   state().sheet = ui::Sheet::None;
 
-  ASSERT_TRUE(h.clickWidget("tool.editor.play"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.play"));
   EXPECT_TRUE(state().player.isPlaying);
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("tool.editor.pause"));
-  ASSERT_TRUE(h.clickWidget("tool.editor.pause"));
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("tool.editor.pause"));
+  ASSERT_TRUE(h_.clickWidget("tool.editor.pause"));
   EXPECT_FALSE(state().player.isPlaying);
 }
 
-TEST_F(Tools, ANarrowWindowScrollsTheToolRow) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
+TEST_F(NarrowWindow, TheToolRowScrolls) {
+  ASSERT_TRUE(openVideo(indexClip(2)));
   ScreenHarness h(400, 700);  // eight slots of 86 × 0.72 px do not fit
   h.appFrame();
   const ui::Rect first = *h.widget("tool.editor.in");
@@ -140,93 +129,88 @@ TEST_F(Tools, ANarrowWindowScrollsTheToolRow) {
 // --- Top bar and closing ----------------------------------------------------------------
 
 TEST_F(Closing, WithoutEditsAtOnceWithEditsItAsksAndCancelKeepsTheWork) {
-  testing_support::TempDir dir;
-  openPicture(dir);
-  ScreenHarness h(1280, 720);
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("bar.close"));
+  openPicture();
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("bar.close"));
   EXPECT_EQ(document().kind, media::MediaKind::Unknown);
   EXPECT_FALSE(ui::dialogOpen());
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("screen.start"));
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("screen.start"));
 
-  openPicture(dir);
+  openPicture();
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("bar.close"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("bar.close"));
   EXPECT_TRUE(ui::dialogOpen());
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("dialog.0"));  // cancel
-  h.appFrame();
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("dialog.0"));  // cancel
+  h_.appFrame();
   EXPECT_EQ(document().kind, media::MediaKind::Image);
-  ASSERT_TRUE(h.clickWidget("bar.close"));
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("dialog.1"));  // close
-  h.appFrame();
+  ASSERT_TRUE(h_.clickWidget("bar.close"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("dialog.1"));  // close
+  h_.appFrame();
   EXPECT_EQ(document().kind, media::MediaKind::Unknown);
   EXPECT_TRUE(logHas("Schliessen bestaetigt"));
 }
 
 TEST_F(Closing, TopBarTogglesItsSheetsUndoAndRedoStopAtTheHistorysEnds) {
-  testing_support::TempDir dir;
-  openPicture(dir);
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  openPicture();
+  h_.appFrame();
   for (auto [id, sheet] : {std::pair{"bar.more", ui::Sheet::More}, {"bar.info", ui::Sheet::Info},
                            {"bar.save", ui::Sheet::Export}}) {
-    ASSERT_TRUE(h.clickWidget(id));
+    ASSERT_TRUE(h_.clickWidget(id));
     EXPECT_EQ(state().sheet, sheet) << id;
-    ASSERT_TRUE(h.clickWidget(id));
+    ASSERT_TRUE(h_.clickWidget(id));
     EXPECT_EQ(state().sheet, ui::Sheet::None) << id;
   }
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
-  h.appFrame();  // the step is recorded
-  ASSERT_TRUE(h.clickWidget("bar.redo"));  // nothing to redo
+  h_.appFrame();  // the step is recorded
+  ASSERT_TRUE(h_.clickWidget("bar.redo"));  // nothing to redo
   EXPECT_EQ(document().current, 1);
-  ASSERT_TRUE(h.clickWidget("bar.undo"));
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));
   EXPECT_EQ(document().current, 0);
-  ASSERT_TRUE(h.clickWidget("bar.undo"));  // nothing left to undo
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));  // nothing left to undo
   EXPECT_EQ(document().current, 0);
-  ASSERT_TRUE(h.clickWidget("bar.redo"));
+  ASSERT_TRUE(h_.clickWidget("bar.redo"));
   EXPECT_EQ(document().current, 1);
   // Images take the undo key but no video keys.
-  h.appFrame(ScreenHarness::key(SDLK_i));
+  h_.appFrame(ScreenHarness::key(SDLK_i));
   EXPECT_LT(state().markInMs, 0);
-  h.appFrame(ctrlKey(SDLK_z));
+  h_.appFrame(ctrlKey(SDLK_z));
   EXPECT_EQ(document().current, 0);
 }
 
 TEST_F(Closing, ConfirmingTheDropQuestionOpensTheDroppedFiles) {
-  testing_support::TempDir dir;
-  openPicture(dir);
+  openPicture();
   ASSERT_TRUE(document().commitImage(editor_fixtures::solid(30, 40, {0, 0, 255}), "turn"));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  h_.appFrame();
   // The drop flow leaves the files and asks; either answer clears them.
   for (const char* answer : {"dialog.0", "dialog.1"}) {
-    state().pendingDrop = {editor_screen_fixtures::picture(dir.path(), 20, 10)};
+    state().pendingDrop = {picture(dir_.path(), 20, 10)};
     ui::showDialog("close?", "", {{"cancel", 0}, {"close", 2}});
-    h.appFrame();
-    ASSERT_TRUE(h.clickWidget(answer));
-    h.appFrame();
+    h_.appFrame();
+    ASSERT_TRUE(h_.clickWidget(answer));
+    h_.appFrame();
     EXPECT_TRUE(state().pendingDrop.empty());
     if (answer == std::string("dialog.0")) { EXPECT_EQ(document().current, 1); }
   }
+  EXPECT_EQ(document().sourcePath, picture(dir_.path(), 20, 10));
+  EXPECT_EQ(document().current, 0);
   EXPECT_TRUE(logHas("Hereingezogen uebernommen: 1 Datei(en)"));
 }
 
 TEST_F(Closing, TheAppendQuestionCanBeCancelled) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  ASSERT_TRUE(openVideo(indexClip(2)));
+  h_.appFrame();
   state().appendAsk = true;
   state().appendClips = {{"", 0, 2000}, {"b.mp4", 0, 1000}};
   state().appendBounds = {2000};
   state().pendingBounds = {2000};
   ui::showDialog("format?", "", {{"fit", 1}, {"keep", 0}, {"cancel", 0}});
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("dialog.2"));
-  h.appFrame();
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("dialog.2"));
+  h_.appFrame();
   EXPECT_FALSE(state().appendAsk);
   EXPECT_TRUE(state().appendClips.empty());
   EXPECT_TRUE(state().pendingBounds.empty());
@@ -236,94 +220,89 @@ TEST_F(Closing, TheAppendQuestionCanBeCancelled) {
 // --- Keys ----------------------------------------------------------------------------------
 
 TEST_F(Keys, SpacePlaysArrowsSeekAndMarkersFollowThePlayhead) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(12)));
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(untilPicture(h));
-  h.appFrame(ScreenHarness::key(SDLK_RIGHT));
+  ASSERT_TRUE(openVideo(indexClip(12)));
+  ASSERT_TRUE(untilPicture(h_));
+  h_.appFrame(ScreenHarness::key(SDLK_RIGHT));
   EXPECT_EQ(state().playheadMs, 5000);
   ui::Input shiftRight = ScreenHarness::key(SDLK_RIGHT);
   shiftRight.shift = true;
-  h.appFrame(shiftRight);
+  h_.appFrame(shiftRight);
   EXPECT_EQ(state().playheadMs, 6000);
-  h.appFrame(ScreenHarness::key(SDLK_i));
+  h_.appFrame(ScreenHarness::key(SDLK_i));
   EXPECT_EQ(state().markInMs, 6000);
-  h.appFrame(ScreenHarness::key(SDLK_LEFT));
-  h.appFrame(ScreenHarness::key(SDLK_LEFT));
+  h_.appFrame(ScreenHarness::key(SDLK_LEFT));
+  h_.appFrame(ScreenHarness::key(SDLK_LEFT));
   EXPECT_EQ(state().playheadMs, 0);  // not below the start
-  h.appFrame(ScreenHarness::key(SDLK_END));
+  h_.appFrame(ScreenHarness::key(SDLK_END));
   EXPECT_EQ(state().playheadMs, document().videoInfo.durationMs);
-  h.appFrame(ScreenHarness::key(SDLK_o));
+  h_.appFrame(ScreenHarness::key(SDLK_o));
   EXPECT_EQ(state().markOutMs, document().videoInfo.durationMs);
-  h.appFrame(ScreenHarness::key(SDLK_RIGHT));
+  h_.appFrame(ScreenHarness::key(SDLK_RIGHT));
   EXPECT_EQ(state().playheadMs, document().videoInfo.durationMs);  // not past the end
-  h.appFrame(ScreenHarness::key(SDLK_HOME));
+  h_.appFrame(ScreenHarness::key(SDLK_HOME));
   EXPECT_EQ(state().playheadMs, 0);
   EXPECT_TRUE(logHas("Taste: vor auf 0:05.00"));
 
-  h.appFrame(ScreenHarness::key(SDLK_SPACE));
+  h_.appFrame(ScreenHarness::key(SDLK_SPACE));
   EXPECT_TRUE(state().player.isPlaying);
-  ASSERT_TRUE(framesUntil(h, [] { return state().playheadMs > 200; }));
-  h.appFrame(ScreenHarness::key(SDLK_SPACE));
+  ASSERT_TRUE(framesUntil(h_, [] { return state().playheadMs > 200; }));
+  h_.appFrame(ScreenHarness::key(SDLK_SPACE));
   EXPECT_FALSE(state().player.isPlaying);
 }
 
 TEST_F(Keys, CommaAndPeriodStepOneFrameOnlyWhilePaused) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(untilPicture(h));
+  ASSERT_TRUE(openVideo(indexClip(2)));
+  ASSERT_TRUE(untilPicture(h_));
   state().playheadMs = 1000;
-  h.appFrame(ScreenHarness::key(SDLK_PERIOD));
+  h_.appFrame(ScreenHarness::key(SDLK_PERIOD));
   EXPECT_DOUBLE_EQ(state().playheadMs, 1040);  // 25 fps
-  h.appFrame(ScreenHarness::key(SDLK_COMMA));
-  h.appFrame(ScreenHarness::key(SDLK_COMMA));
+  h_.appFrame(ScreenHarness::key(SDLK_COMMA));
+  h_.appFrame(ScreenHarness::key(SDLK_COMMA));
   EXPECT_DOUBLE_EQ(state().playheadMs, 960);
   // The frame there arrives on the stage.
-  ASSERT_TRUE(framesUntil(h, [] { return std::abs(state().lastFrameMs - 960) < 1; }));
+  ASSERT_TRUE(framesUntil(h_, [] { return std::abs(state().lastFrameMs - 960) < 1; }));
   EXPECT_EQ(media_clips::frameIndex(state().frame), 24);
 
   state().player.play();
   const double before = state().playheadMs;
-  h.appFrame(ScreenHarness::key(SDLK_PERIOD));
+  h_.appFrame(ScreenHarness::key(SDLK_PERIOD));
   EXPECT_GE(state().playheadMs, before);  // no step back or jump while playing
   EXPECT_LT(state().playheadMs, before + 500);
   state().player.pause();
 }
 
 TEST_F(Keys, UndoRedoEscapeAndNothingWhileADialogIsOpen) {
-  ASSERT_TRUE(openVideo(editor_screen_fixtures::clip(2)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  ASSERT_TRUE(openVideo(indexClip(2)));
+  h_.appFrame();
   state().effects.push_back({0, 500, 300});
-  h.appFrame();
+  h_.appFrame();
   ASSERT_EQ(state().undoSteps.size(), 1u);
-  h.appFrame(ctrlKey(SDLK_z));
+  h_.appFrame(ctrlKey(SDLK_z));
   EXPECT_TRUE(state().effects.empty());
-  h.appFrame(ctrlKey(SDLK_z, true));
+  h_.appFrame(ctrlKey(SDLK_z, true));
   EXPECT_EQ(state().effects.size(), 1u);
-  h.appFrame(ctrlKey(SDLK_z));
-  h.appFrame(ctrlKey(SDLK_y));
+  h_.appFrame(ctrlKey(SDLK_z));
+  h_.appFrame(ctrlKey(SDLK_y));
   EXPECT_EQ(state().effects.size(), 1u);
 
   state().sheet = ui::Sheet::Effects;
-  h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(state().sheet, ui::Sheet::None);
 
   ui::showDialog("question", "", {{"ok", 1}});
-  h.appFrame(ctrlKey(SDLK_z));
+  h_.appFrame(ctrlKey(SDLK_z));
   EXPECT_EQ(state().effects.size(), 1u);
-  h.appFrame(ScreenHarness::key(SDLK_RIGHT));
+  h_.appFrame(ScreenHarness::key(SDLK_RIGHT));
   EXPECT_EQ(state().playheadMs, 0);
 }
 
 // --- Stage ----------------------------------------------------------------------------------
 
 TEST_F(Stage, ThePictureIsFittedAndCentred) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 400, 100)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
-  const ui::Rect stage = *h.widget("editor.stage");
-  const ui::Rect pic = *h.widget("editor.picture");
+  openPicture(400, 100);
+  h_.appFrame();
+  const ui::Rect stage = *h_.widget("editor.stage");
+  const ui::Rect pic = *h_.widget("editor.picture");
   EXPECT_DOUBLE_EQ(stage.y, 56);
   EXPECT_DOUBLE_EQ(stage.y + stage.h, 720 - 80);
   // The dump rounds to whole pixels.
@@ -333,43 +312,40 @@ TEST_F(Stage, ThePictureIsFittedAndCentred) {
   EXPECT_NEAR(pic.y + pic.h / 2, stage.y + stage.h / 2, 1);
   // An open sheet takes room from the stage.
   state().sheet = ui::Sheet::Info;
-  h.appFrame();
-  EXPECT_LT(h.widget("editor.stage")->h, stage.h);
+  h_.appFrame();
+  EXPECT_LT(h_.widget("editor.stage")->h, stage.h);
 }
 
 TEST_F(Stage, AfterUndoAndRedoThePlayerReopensOnTheCurrentVersion) {
-  const std::string a = editor_screen_fixtures::clip(2);
+  const std::string a = indexClip(2);
   const std::string b = media_clips::clip("small.mp4", media_clips::indexSource(160, 96, 25, 2) + " -c:v libx264");
   ASSERT_FALSE(b.empty());
   ASSERT_TRUE(openVideo(a));
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(untilPicture(h));
+  ASSERT_TRUE(untilPicture(h_));
   ASSERT_TRUE(document().commitVideo(b, "cut"));
-  ASSERT_TRUE(framesUntil(h, [] { return state().playerVersion == 1 && state().frame.width == 160; }));
-  ASSERT_TRUE(h.clickWidget("bar.undo"));
-  ASSERT_TRUE(framesUntil(h, [] { return state().playerVersion == 0 && state().frame.width == 320; }));
+  ASSERT_TRUE(framesUntil(h_, [] { return state().playerVersion == 1 && state().frame.width == 160; }));
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));
+  ASSERT_TRUE(framesUntil(h_, [] { return state().playerVersion == 0 && state().frame.width == 320; }));
   EXPECT_EQ(document().current, 0);
-  ASSERT_TRUE(h.clickWidget("bar.redo"));
-  ASSERT_TRUE(framesUntil(h, [] { return state().playerVersion == 1 && state().frame.width == 160; }));
+  ASSERT_TRUE(h_.clickWidget("bar.redo"));
+  ASSERT_TRUE(framesUntil(h_, [] { return state().playerVersion == 1 && state().frame.width == 160; }));
 }
 
 TEST_F(Stage, AVideoThatCannotOpenIsReportedOnce) {
-  testing_support::TempDir dir;
-  const std::string good = editor_screen_fixtures::clip(2);
+  const std::string good = indexClip(2);
   ASSERT_TRUE(openVideo(good));
   // The version's file goes away under the editor.
-  const std::string copy = dir.file("gone.mp4");
+  const std::string copy = dir_.file("gone.mp4");
   ASSERT_TRUE(testing_support::writeFile(copy, testing_support::readFile(good)));
   ASSERT_TRUE(document().commitVideo(copy, "cut"));
   std::remove(copy.c_str());
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  h_.appFrame();
   EXPECT_FALSE(state().playerReady);
   EXPECT_TRUE(ui::dialogOpen());
-  ASSERT_TRUE(h.clickWidget("dialog.0"));
-  for (int i = 0; i < 5; ++i) h.appFrame();
+  ASSERT_TRUE(h_.clickWidget("dialog.0"));
+  for (int i = 0; i < 5; ++i) h_.appFrame();
   EXPECT_FALSE(ui::dialogOpen());  // not asked again every frame
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("tool.editor.play"));  // disabled
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("tool.editor.play"));  // disabled
   EXPECT_FALSE(state().player.isPlaying);
 }

@@ -11,50 +11,22 @@
 #include "media/video.h"
 #include "platform/fs.h"
 #include "screens/flows.h"
-#include "screens/sheets_fixtures.h"
+#include "screens/screen_fixtures.h"
 
-using namespace sheets_fixtures;
+using namespace screen_fixtures;
 using media::Fade;
 using media::Segment;
 
-// FFmpeg's decoder and encoder threads hand buffers over through C11 atomics
-// inside the system libraries, which ThreadSanitizer cannot see; pango (not
-// built with the sanitizer) loads fonts through fontconfig on a GLib thread
-// of its own and locks with GLib's futex mutexes, which it cannot see either,
-// so text drawn by the sheets and dialogs is not checked. The job's own
-// fields, flags and hand-over stay checked.
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libavutil.so\n"
-         "race:libavcodec.so\n"
-         "race:libavformat.so\n"
-         "race:libavfilter.so\n"
-         "race:libswscale.so\n"
-         "race:libswresample.so\n"
-         "race:libvpx.so\n"
-         "race:libx264.so\n"
-         "race:libopus.so\n"
-         "called_from_lib:libpango-1.0.so.0\n"
-         "called_from_lib:libpangoft2-1.0.so.0\n"
-         "called_from_lib:libpangocairo-1.0.so.0\n"
-         "called_from_lib:libcairo.so.2\n"
-         "called_from_lib:libfontconfig.so.1\n";
-}
-
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new PrivateFolders);
-
-class ExportJob : public ::testing::Test {
+class ExportJob : public HarnessTest {
  protected:
   void SetUp() override {
-    resetAll();
+    HarnessTest::SetUp();
     std::string err;
-    ASSERT_TRUE(doc::Document::instance().openVideo(clip(160, 120, 3), &err)) << err;
+    ASSERT_TRUE(document().openVideo(toneClip(160, 120, 3), &err)) << err;
   }
-  void TearDown() override { resetAll(); }
-
-  static doc::Document& document() { return doc::Document::instance(); }
-  static ui::EditorState& state() { return ui::editorState(); }
+  TempDir out_;  // the export targets
 };
 
 // The picture track's sample entry: "avc3" marks a smart cut (parameter sets
@@ -98,16 +70,15 @@ TEST_F(ExportJob, RemovedRangeBecomesTheNextVersionWithTheTimelineCarriedOver) {
   st.markInMs = 1000;
   st.markOutMs = 2000;
   st.sheet = ui::Sheet::Cut;
-  ScreenHarness h(1280, 720);
-  sheetFrame(h);
-  ASSERT_TRUE(clickSheetWidget(h, "cut.remove"));
+  sheetFrame(h_);
+  ASSERT_TRUE(clickSheet(h_, "cut.remove"));
   ASSERT_TRUE(ui::exportRunning());
   EXPECT_TRUE(ui::busy().active);
   EXPECT_EQ(ui::busy().label, i18n::tr("busy.cutting"));
   // A second edit is refused while the first renders.
   EXPECT_FALSE(ui::applyVideoToWork({{"", 0, 1000}}, 0, 0, "x", "y"));
-  h.frame([](ui::Ctx& c) { ui::pumpExport(c); });
-  ASSERT_TRUE(runJobToEnd(h));
+  h_.frame([](ui::Ctx& c) { ui::pumpExport(c); });
+  ASSERT_TRUE(runJobToEnd(h_));
   EXPECT_FALSE(ui::busy().active);
   EXPECT_FALSE(ui::dialogOpen());
 
@@ -128,31 +99,27 @@ TEST_F(ExportJob, RemovedRangeBecomesTheNextVersionWithTheTimelineCarriedOver) {
 }
 
 TEST_F(ExportJob, CancelLeavesNoFileAndNoVersion) {
-  testing_support::TempDir out;
-  const std::string target = out.file("cancelled.webm");
+  const std::string target = out_.file("cancelled.webm");
   settings::mutableData().videoEncoder = "libvpx-vp9";
   ui::startVideoExport(target, {}, 0, 0);
   ASSERT_TRUE(ui::exportRunning());
   ui::busy().cancelRequested = true;  // the overlay's cancel button
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(runJobToEnd(h_));
   EXPECT_FALSE(ui::busy().active);
   EXPECT_FALSE(ui::dialogOpen()) << "cancelling is silent";
   EXPECT_EQ(document().current, 0);
-  EXPECT_TRUE(platform::fs::listDir(out.path()).empty());
+  EXPECT_TRUE(platform::fs::listDir(out_.path()).empty());
 }
 
 TEST_F(ExportJob, UserExportKeepsEffectsAndBecomesAVersion) {
-  testing_support::TempDir out;
-  const std::string target = out.file("mine.webm");
+  const std::string target = out_.file("mine.webm");
   ui::EditorState& st = state();
   st.clipBounds = {1500};
   st.effects = {{Fade::Cross, 1500, 300}, {Fade::Out, 3000, 500}};
   settings::mutableData().videoEncoder = "libvpx-vp9";
   ui::startVideoExport(target, {}, 0, 0);
-  ScreenHarness h(1280, 720);
-  h.frame([](ui::Ctx& c) { ui::pumpExport(c); });
-  ASSERT_TRUE(runJobToEnd(h));
+  h_.frame([](ui::Ctx& c) { ui::pumpExport(c); });
+  ASSERT_TRUE(runJobToEnd(h_));
   ASSERT_TRUE(platform::fs::isFile(target));
   doc::Document& d = document();
   ASSERT_EQ(d.current, 1);
@@ -166,28 +133,25 @@ TEST_F(ExportJob, UserExportKeepsEffectsAndBecomesAVersion) {
 }
 
 TEST_F(ExportJob, PlainMp4ExportCopiesAndEffectsRenderInFull) {
-  testing_support::TempDir out;
-  ScreenHarness h(1280, 720);
-  ui::startVideoExport(out.file("plain.mp4"), {}, 0, 0);
-  ASSERT_TRUE(runJobToEnd(h));
+  ui::startVideoExport(out_.file("plain.mp4"), {}, 0, 0);
+  ASSERT_TRUE(runJobToEnd(h_));
   ASSERT_EQ(document().current, 1);
-  EXPECT_EQ(videoTag(out.file("plain.mp4")), "avc3\n");
+  EXPECT_EQ(videoTag(out_.file("plain.mp4")), "avc3\n");
   EXPECT_NEAR(document().videoInfo.durationMs, 3000, 120);
 
-  closeDialog(h);
+  closeDialog(&h_);
   state().effects = {{Fade::Out, 2000, 500}};
-  ui::startVideoExport(out.file("faded.mp4"), {}, 0, 0);
-  ASSERT_TRUE(runJobToEnd(h));
-  if (platform::fs::isFile(out.file("faded.mp4"))) {  // a machine without an MP4 encoder refuses it
-    EXPECT_NE(videoTag(out.file("faded.mp4")), "avc3\n");
+  ui::startVideoExport(out_.file("faded.mp4"), {}, 0, 0);
+  ASSERT_TRUE(runJobToEnd(h_));
+  if (platform::fs::isFile(out_.file("faded.mp4"))) {  // a machine without an MP4 encoder refuses it
+    EXPECT_NE(videoTag(out_.file("faded.mp4")), "avc3\n");
   }
 }
 
 TEST_F(ExportJob, SkippedFilesAreReportedAfterTheAppendRenders) {
   state().appendSkipped = 2;
   ASSERT_TRUE(ui::applyVideoToWork({{"", 0, 1000}, {"", 0, 500}}, 0, 0, "append", "busy"));
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(runJobToEnd(h_));
   EXPECT_EQ(document().current, 1);
   EXPECT_TRUE(ui::dialogOpen());
   EXPECT_EQ(state().appendSkipped, 0);
@@ -208,20 +172,18 @@ TEST_F(ExportJob, RefusedWhileADialogRunsAndForNothing) {
 
 TEST_F(ExportJob, FailureShowsTheErrorDialogAndNoVersion) {
   // A target whose extension does not fit the encoder.
-  testing_support::TempDir out;
   settings::mutableData().videoEncoder = "libvpx-vp9";
-  ui::startVideoExport(out.file("wrong.mp4"), {}, 0, 0);
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ui::startVideoExport(out_.file("wrong.mp4"), {}, 0, 0);
+  ASSERT_TRUE(runJobToEnd(h_));
   EXPECT_TRUE(ui::dialogOpen());
   EXPECT_EQ(document().current, 0);
 
   // Stopping at program end joins a running job.
-  closeDialog(h);
-  ui::startVideoExport(out.file("stopped.webm"), {}, 0, 0);
+  closeDialog(&h_);
+  ui::startVideoExport(out_.file("stopped.webm"), {}, 0, 0);
   ui::stopExportJob();
   EXPECT_FALSE(ui::exportRunning());
-  EXPECT_TRUE(platform::fs::listDir(out.path()).empty());
+  EXPECT_TRUE(platform::fs::listDir(out_.path()).empty());
 }
 
 // A reorder renders the clips in their new order, and that order becomes the
@@ -230,7 +192,7 @@ TEST_F(ExportJob, FailureShowsTheErrorDialogAndNoVersion) {
 TEST_F(ExportJob, ReorderedClipsBecomeTheClipList) {
   ui::EditorState& st = state();
   const std::string a = document().currentPath();
-  const std::string b = clip(160, 120, 2);
+  const std::string b = toneClip(160, 120, 2);
   st.clips = {{a, 0, 3000}, {b, 0, 2000}};
   st.clipBounds = {3000};
   ui::reorderClips({{b, 0, 2000}, {a, 0, 3000}});
@@ -239,8 +201,7 @@ TEST_F(ExportJob, ReorderedClipsBecomeTheClipList) {
   ui::reorderClips({{a, 0, 3000}, {b, 0, 2000}});  // refused: the first still renders
   ASSERT_EQ(st.pendingClips.size(), pending.size());
   EXPECT_EQ(st.pendingClips.front().path, b);
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(runJobToEnd(h_));
   ASSERT_EQ(document().current, 1);
   ASSERT_EQ(st.clips.size(), 2u);
   EXPECT_EQ(st.clips[0].path, b);
@@ -253,8 +214,7 @@ TEST_F(ExportJob, ReorderedClipsBecomeTheClipList) {
 // the effects: a second export renders them from there, not from the sources
 // without the effects.
 TEST_F(ExportJob, ClipsAfterAUserExportArePiecesOfTheExportedFile) {
-  testing_support::TempDir out;
-  const std::string target = out.file("mine.mp4");
+  const std::string target = out_.file("mine.mp4");
   ui::EditorState& st = state();
   const std::string src = document().currentPath();
   st.clips = {{src, 0, 1500}, {src, 1500, 3000}};
@@ -262,8 +222,7 @@ TEST_F(ExportJob, ClipsAfterAUserExportArePiecesOfTheExportedFile) {
   st.effects = {{Fade::Cross, 1500, 300}, {Fade::Out, 3000, 500}};
   settings::mutableData().videoEncoder = "libx264";
   ui::startVideoExport(target, st.clips, 0, 0);
-  ScreenHarness h(1280, 720);
-  ASSERT_TRUE(runJobToEnd(h));
+  ASSERT_TRUE(runJobToEnd(h_));
   ASSERT_EQ(document().current, 1);
   const double length = document().videoInfo.durationMs;
   ASSERT_EQ(st.clips.size(), 2u);

@@ -8,34 +8,15 @@
 #include <cstdio>
 #include <string>
 
-#include "editor/document.h"
-#include "editor/editor.h"
-#include "editor_screen_fixtures.h"
-#include "screens/image_edit.h"
-#include "ui/dialog.h"
+#include "screens/screen_fixtures.h"
 
 using editor_fixtures::centreIs;
 using editor_fixtures::solid;
-using editor_screen_fixtures::framesUntil;
-using testing_support::ScreenHarness;
-
-// pango (not built with the sanitizer) loads fonts through fontconfig on a
-// GLib thread of its own and locks with GLib's futex mutexes, which
-// ThreadSanitizer cannot see: text drawn by the screen is not checked. The
-// history step's fields, flags and hand-over stay checked.
-extern "C" const char* __tsan_default_suppressions() {
-  return "called_from_lib:libpango-1.0.so.0\n"
-         "called_from_lib:libpangoft2-1.0.so.0\n"
-         "called_from_lib:libpangocairo-1.0.so.0\n"
-         "called_from_lib:libcairo.so.2\n"
-         "called_from_lib:libfontconfig.so.1\n";
-}
+using namespace screen_fixtures;
 
 namespace {
 
-::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new editor_screen_fixtures::Environment);
-
-class ImageHistory : public editor_screen_fixtures::EditorScreenTest {
+class ImageHistory : public HarnessTest {
  protected:
   // Frames until no history step is running; true when none was left.
   static bool settle(ScreenHarness& h) {
@@ -44,29 +25,28 @@ class ImageHistory : public editor_screen_fixtures::EditorScreenTest {
 };
 
 TEST_F(ImageHistory, AVersionNotInMemoryIsReadOnTheWorker) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 2000, 1000)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  TempDir dir;
+  ASSERT_TRUE(document().openImage(picture(dir.path(), 2000, 1000)));
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(1000, 2000, {0, 0, 255}), "turn"));
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(2000, 2000, {0, 255, 0}), "grow"));
-  h.appFrame();
+  h_.appFrame();
   doc::Document::waitForVersionFiles();
 
-  ASSERT_TRUE(h.clickWidget("bar.undo"));  // held in memory: at once
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));  // held in memory: at once
   EXPECT_EQ(document().current, 1);
   EXPECT_FALSE(ui::imageEditRunning());
-  ASSERT_TRUE(h.clickWidget("bar.undo"));  // the source must be read
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));  // the source must be read
   EXPECT_EQ(document().current, 1);        // the old picture until it arrives
   EXPECT_TRUE(ui::imageEditRunning() && ui::busy().active);
-  ASSERT_TRUE(framesUntil(h, [] { return document().current == 0 && !ui::busy().active; }));
+  ASSERT_TRUE(framesUntil(h_, [] { return document().current == 0 && !ui::busy().active; }));
   EXPECT_EQ(state().undoPos, 0u);
   EXPECT_TRUE(centreIs(document().image, {200, 40, 40}));
-  h.appFrame();
-  const ui::Rect pic = *h.widget("editor.picture");
+  h_.appFrame();
+  const ui::Rect pic = *h_.widget("editor.picture");
   EXPECT_NEAR(pic.w / pic.h, 2.0, 0.01);
-  ASSERT_TRUE(h.clickWidget("bar.redo"));  // the version left is in memory
+  ASSERT_TRUE(h_.clickWidget("bar.redo"));  // the version left is in memory
   EXPECT_EQ(document().current, 1);
   EXPECT_EQ(document().image.height, 2000);
 }
@@ -75,14 +55,13 @@ TEST_F(ImageHistory, AVersionNotInMemoryIsReadOnTheWorker) {
 // still queued: a step moves at once or waits on the worker with the old
 // picture shown, and ends on the right picture either way.
 TEST_F(ImageHistory, StepsOntoVersionsStillBeingWrittenEndOnTheirPictures) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(document().openImage(editor_screen_fixtures::picture(dir.path(), 2000, 1500)));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  TempDir dir;
+  ASSERT_TRUE(document().openImage(picture(dir.path(), 2000, 1500)));
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(3000, 2000, {0, 0, 255}), "grow"));
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(3000, 2000, {0, 255, 0}), "paint"));
-  h.appFrame();
+  h_.appFrame();
 
   struct Step {
     const char* button;
@@ -91,12 +70,12 @@ TEST_F(ImageHistory, StepsOntoVersionsStillBeingWrittenEndOnTheirPictures) {
   };
   for (const Step& s : {Step{"bar.undo", 1, {0, 0, 255}}, Step{"bar.redo", 2, {0, 255, 0}}}) {
     const int32_t from = document().current;
-    ASSERT_TRUE(h.clickWidget(s.button)) << s.button;
+    ASSERT_TRUE(h_.clickWidget(s.button)) << s.button;
     if (ui::imageEditRunning()) {
       EXPECT_EQ(document().current, from);
       EXPECT_TRUE(ui::busy().active);
     }
-    ASSERT_TRUE(settle(h));
+    ASSERT_TRUE(settle(h_));
     EXPECT_EQ(document().current, s.to) << s.button;
     EXPECT_TRUE(centreIs(document().image, s.colour)) << s.button << " to " << s.to;
   }
@@ -106,22 +85,21 @@ TEST_F(ImageHistory, StepsOntoVersionsStillBeingWrittenEndOnTheirPictures) {
 // A version whose file is gone leaves document and history where they were,
 // and the overlay goes away.
 TEST_F(ImageHistory, AnUnreadableVersionMovesNothing) {
-  testing_support::TempDir dir;
-  const std::string source = editor_screen_fixtures::picture(dir.path(), 2000, 1000);
+  TempDir dir;
+  const std::string source = picture(dir.path(), 2000, 1000);
   ASSERT_TRUE(document().openImage(source));
-  ScreenHarness h(1280, 720);
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(2000, 1000, {0, 0, 255}), "paint"));
-  h.appFrame();
+  h_.appFrame();
   ASSERT_TRUE(document().commitImage(solid(2000, 1000, {0, 255, 0}), "paint again"));
-  h.appFrame();
+  h_.appFrame();
   doc::Document::waitForVersionFiles();
-  ASSERT_TRUE(h.clickWidget("bar.undo"));
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));
   ASSERT_EQ(document().current, 1);
   ASSERT_EQ(std::remove(document().versions[0].path.c_str()), 0);
 
-  ASSERT_TRUE(h.clickWidget("bar.undo"));
-  ASSERT_TRUE(settle(h));
+  ASSERT_TRUE(h_.clickWidget("bar.undo"));
+  ASSERT_TRUE(settle(h_));
   EXPECT_EQ(document().current, 1);
   EXPECT_EQ(state().undoPos, 1u);
   EXPECT_TRUE(centreIs(document().image, {0, 0, 255}));

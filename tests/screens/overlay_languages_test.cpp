@@ -4,20 +4,11 @@
 
 #include <string>
 
-#include "overlay_fixture.h"
+#include "screens/screen_fixtures.h"
 #include "ui/draw.h"
 
-using overlay_test::OverlayTest;
-using testing_support::ScreenHarness;
-
-namespace {
-
-[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
-
-using OverlayLanguages = OverlayTest;
-
-
-}  // namespace
+using namespace screen_fixtures;
+using OverlayLanguages = ScreenTest;
 
 // The counter sees a missing glyph: a code point no font has (unassigned).
 TEST_F(OverlayLanguages, TheMissingGlyphCounterNoticesABox) {

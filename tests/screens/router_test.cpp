@@ -6,33 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "screens/router.h"
-#include "support/screen_harness.h"
-#include "ui/dialog.h"
+#include "screens/screen_fixtures.h"
 
-using testing_support::ScreenHarness;
-
-namespace {
-
-// Leaves the process-wide router state as a fresh start has it.
-class Router : public ::testing::Test {
- protected:
-  void SetUp() override { reset(); }
-  void TearDown() override { reset(); }
-  static void reset() {
-    ui::busy() = ui::BusyState{};
-    ui::App::instance().screen = ui::App::Main;
-    if (ui::dialogOpen()) {
-      ui::showDialog("", "", {{"x", 0}});
-      ScreenHarness h(1280, 720);
-      h.appFrame();
-      h.clickWidget("dialog.0");
-    }
-    ui::takeDialogResult();
-  }
-};
-
-}  // namespace
+using namespace screen_fixtures;
+using Router = HarnessTest;
 
 // The layout's properties, whatever the measurements: a centred panel, every
 // button inside it and below the texts, two sharing a row, more stacked.
@@ -103,68 +80,65 @@ TEST(BusyTexts, RemainingTimeRoundsToSecondsThenMinutes) {
 }
 
 TEST_F(Router, DialogWithoutButtonsGetsOneCloseButtonAndAnswersOnce) {
-  ScreenHarness h(1280, 720);
   ui::showDialog("The app crashed last time", "Report saved.", {});
   EXPECT_TRUE(ui::dialogOpen());
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("dialog.0"));
-  EXPECT_FALSE(h.hasWidget("dialog.1"));
-  ui::Rect b = *h.widget("dialog.0");
-  EXPECT_EQ(h.pixel(b.x + 3, b.y + b.h / 2), 0xFF2C6392u);  // primary fill
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("dialog.0"));
+  EXPECT_FALSE(h_.hasWidget("dialog.1"));
+  ui::Rect b = *h_.widget("dialog.0");
+  EXPECT_EQ(h_.pixel(b.x + 3, b.y + b.h / 2), 0xFF2C6392u);  // primary fill
   EXPECT_EQ(ui::takeDialogResult(), -1);
 
-  h.appFrame(ScreenHarness::move(b.x + 3, b.y + b.h / 2));
-  EXPECT_EQ(h.pixel(b.x + 3, b.y + b.h / 2), 0xFF3F7CAEu);  // hovered
+  h_.appFrame(ScreenHarness::move(b.x + 3, b.y + b.h / 2));
+  EXPECT_EQ(h_.pixel(b.x + 3, b.y + b.h / 2), 0xFF3F7CAEu);  // hovered
 
   // A click beside the buttons is swallowed and closes nothing.
-  h.appFrame(ScreenHarness::click(5, 5));
+  h_.appFrame(ScreenHarness::click(5, 5));
   EXPECT_TRUE(ui::dialogOpen());
-  EXPECT_TRUE(h.ctx().clickTaken);
+  EXPECT_TRUE(h_.ctx().clickTaken);
 
-  ASSERT_TRUE(h.clickWidget("dialog.0"));
+  ASSERT_TRUE(h_.clickWidget("dialog.0"));
   EXPECT_FALSE(ui::dialogOpen());
   EXPECT_EQ(ui::takeDialogResult(), 0);
   EXPECT_EQ(ui::takeDialogResult(), -1);  // taken once
-  h.appFrame();
-  EXPECT_FALSE(h.hasWidget("dialog.0"));
-  EXPECT_TRUE(h.hasWidget("screen.start"));
+  h_.appFrame();
+  EXPECT_FALSE(h_.hasWidget("dialog.0"));
+  EXPECT_TRUE(h_.hasWidget("screen.start"));
 }
 
 TEST_F(Router, ThreeButtonsStackAndTheChosenIndexComesBack) {
-  ScreenHarness h(1280, 720);
   ui::showDialog("Close editor?", "Unsaved changes will be lost.",
                  {{"Cancel", 0}, {"Save", 1}, {"Discard", 2}});
-  h.appFrame();
-  ui::Rect b0 = *h.widget("dialog.0"), b1 = *h.widget("dialog.1"), b2 = *h.widget("dialog.2");
+  h_.appFrame();
+  ui::Rect b0 = *h_.widget("dialog.0"), b1 = *h_.widget("dialog.1"), b2 = *h_.widget("dialog.2");
   EXPECT_EQ(b0.x, b2.x);
   EXPECT_LT(b0.y, b1.y);
   EXPECT_LT(b1.y, b2.y);
   // The destructive button's outline is red, the others' grey.
-  auto reddest = [&h](const ui::Rect& r) {
+  auto reddest = [this](const ui::Rect& r) {
     uint32_t best = 0;
-    for (double y = r.y - 1; y <= r.y + 1; ++y) best = std::max(best, (h.pixel(r.x + r.w / 2, y) >> 16) & 0xFF);
+    for (double y = r.y - 1; y <= r.y + 1; ++y) best = std::max(best, (h_.pixel(r.x + r.w / 2, y) >> 16) & 0xFF);
     return best;
   };
   EXPECT_GT(reddest(b2), 0x90u);
   EXPECT_LT(reddest(b0), 0x60u);
 
   // A new dialog replaces the open one and resets the result.
-  ASSERT_TRUE(h.clickWidget("dialog.2"));
+  ASSERT_TRUE(h_.clickWidget("dialog.2"));
   EXPECT_FALSE(ui::dialogOpen());
   ui::showDialog("Again", "", {{"A", 0}, {"B", 1}});
   EXPECT_EQ(ui::takeDialogResult(), -1);
-  h.appFrame();
-  EXPECT_EQ(h.widget("dialog.0")->y, h.widget("dialog.1")->y);
-  ASSERT_TRUE(h.clickWidget("dialog.1"));
+  h_.appFrame();
+  EXPECT_EQ(h_.widget("dialog.0")->y, h_.widget("dialog.1")->y);
+  ASSERT_TRUE(h_.clickWidget("dialog.1"));
   EXPECT_EQ(ui::takeDialogResult(), 1);
 }
 
 TEST_F(Router, AClickTakenBeforeTheDialogIsNotSeenByIt) {
-  ScreenHarness h(1280, 720);
   ui::showDialog("Title", "", {{"OK", 1}});
-  h.appFrame();
-  ui::Rect b = *h.widget("dialog.0");
-  h.frame(
+  h_.appFrame();
+  ui::Rect b = *h_.widget("dialog.0");
+  h_.frame(
       [](ui::Ctx& c) {
         c.clickTaken = true;  // a screen drawn earlier took it
         ui::updateDialog(c);
@@ -175,7 +149,6 @@ TEST_F(Router, AClickTakenBeforeTheDialogIsNotSeenByIt) {
 }
 
 TEST_F(Router, BusyOverlayWithholdsTheBaseScreenAndSwallowsClicks) {
-  ScreenHarness h(1280, 720);
   EXPECT_TRUE(ui::App::instance().baseScreenGetsInput());
   ui::BusyState& busy = ui::busy();
   busy.active = true;
@@ -184,37 +157,36 @@ TEST_F(Router, BusyOverlayWithholdsTheBaseScreenAndSwallowsClicks) {
   busy.remaining = 59.6;
   EXPECT_FALSE(ui::App::instance().baseScreenGetsInput());
 
-  h.appFrame();
-  ui::Rect cancel = *h.widget("busy.cancel");
+  h_.appFrame();
+  ui::Rect cancel = *h_.widget("busy.cancel");
   // Panel 420 × 190 centred; track 24 px in, 84 px down, 372 wide.
   double trackX = (1280 - 420) / 2.0 + 24;
   double trackY = (720 - 190) / 2.0 + 84;
-  EXPECT_EQ(h.pixel(trackX + 372 - 6, trackY + 5), 0xFF5E9FD4u);  // over 100 %: full
+  EXPECT_EQ(h_.pixel(trackX + 372 - 6, trackY + 5), 0xFF5E9FD4u);  // over 100 %: full
   busy.progress = -20;
-  h.appFrame();
-  EXPECT_EQ(h.pixel(trackX + 6, trackY + 5), 0xFF2F3944u);  // negative: no fill
+  h_.appFrame();
+  EXPECT_EQ(h_.pixel(trackX + 6, trackY + 5), 0xFF2F3944u);  // negative: no fill
   busy.progress = 50;
-  h.appFrame();
-  EXPECT_EQ(h.pixel(trackX + 180, trackY + 5), 0xFF5E9FD4u);
-  EXPECT_EQ(h.pixel(trackX + 192, trackY + 5), 0xFF2F3944u);
+  h_.appFrame();
+  EXPECT_EQ(h_.pixel(trackX + 180, trackY + 5), 0xFF5E9FD4u);
+  EXPECT_EQ(h_.pixel(trackX + 192, trackY + 5), 0xFF2F3944u);
 
-  h.appFrame(ScreenHarness::click(10, 10));
-  EXPECT_TRUE(h.ctx().clickTaken);
+  h_.appFrame(ScreenHarness::click(10, 10));
+  EXPECT_TRUE(h_.ctx().clickTaken);
   EXPECT_FALSE(busy.cancelRequested);
-  ASSERT_TRUE(h.clickWidget("busy.cancel"));
+  ASSERT_TRUE(h_.clickWidget("busy.cancel"));
   EXPECT_TRUE(busy.cancelRequested);
 
   // Without a cancel button a click there only gets swallowed.
   busy.cancellable = false;
   busy.cancelRequested = false;
-  h.appFrame(ScreenHarness::click(cancel.x + 5, cancel.y + 5));
-  EXPECT_FALSE(h.hasWidget("busy.cancel"));
+  h_.appFrame(ScreenHarness::click(cancel.x + 5, cancel.y + 5));
+  EXPECT_FALSE(h_.hasWidget("busy.cancel"));
   EXPECT_FALSE(busy.cancelRequested);
-  EXPECT_TRUE(h.ctx().clickTaken);
+  EXPECT_TRUE(h_.ctx().clickTaken);
 }
 
 TEST_F(Router, WithheldInputHidesEverythingAndIsRestoredAfterwards) {
-  ScreenHarness h(800, 600);
   ui::Input in = ScreenHarness::click(100, 100);
   in.keys = {SDLK_RETURN};
   in.text = "a";
@@ -222,7 +194,7 @@ TEST_F(Router, WithheldInputHidesEverythingAndIsRestoredAfterwards) {
   in.wheel = 2;
   in.dx = 3;
   in.ctrl = true;
-  h.frame(
+  h_.frame(
       [](ui::Ctx& c) {
         bool baseTook = true;
         ui::drawWithInputWithheld(c, [&baseTook](ui::Ctx& inner) {
@@ -247,16 +219,15 @@ TEST_F(Router, WithheldInputHidesEverythingAndIsRestoredAfterwards) {
 }
 
 TEST_F(Router, SecondaryScreenIsDrawnOverTheBaseInTheSameFrame) {
-  ScreenHarness h(1280, 720);
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("screen.start"));
-  EXPECT_FALSE(h.hasWidget("screen.settings"));
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("screen.start"));
+  EXPECT_FALSE(h_.hasWidget("screen.settings"));
   ui::App::instance().screen = ui::App::Settings;
   EXPECT_FALSE(ui::App::instance().baseScreenGetsInput());
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("screen.start"));
-  EXPECT_TRUE(h.hasWidget("screen.settings"));
-  auto lines = h.dump();
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("screen.start"));
+  EXPECT_TRUE(h_.hasWidget("screen.settings"));
+  auto lines = h_.dump();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0].id, "screen.start");  // base first, then the screen on top
   size_t settingsAt = lines.size(), lastStart = 0;

@@ -6,18 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "image_sheets_fixtures.h"
 #include "media/exif.h"
 #include "platform/filedialog_portal.h"
 #include "platform/fs.h"
 #include "screens/save_image.h"
+#include "screens/screen_fixtures.h"
 
-using image_sheets::SheetTest;
+using namespace screen_fixtures;
 using testing_support::readFile;
 
 namespace {
-
-const auto* const kFolders = ::testing::AddGlobalTestEnvironment(new image_sheets::FoldersEnvironment);
 
 class SaveTest : public SheetTest {
  protected:
@@ -57,7 +55,7 @@ TEST_F(SaveTest, UneditedImageInItsOwnFormatIsCopiedByteForByte) {
   ASSERT_TRUE(ui::saveImageAnswer(target));
   EXPECT_EQ(readFile(target), readFile(source_));
   EXPECT_TRUE(ui::dialogOpen()) << "the done dialog";
-  closeDialog();
+  closeDialog(&h_);
 
   // Another output format is encoded, with the signature.
   settings::mutableData().imageFormat = settings::kFormatPng;
@@ -71,7 +69,7 @@ TEST_F(SaveTest, UneditedImageInItsOwnFormatIsCopiedByteForByte) {
 
 TEST_F(SaveTest, EditedImageIsEncodedWithTheSignature) {
   open(320, 240);
-  ASSERT_TRUE(doc().commitImage(image_sheets::testPicture(100, 50), "edit"));
+  ASSERT_TRUE(document().commitImage(testPicture(100, 50), "edit"));
   const std::string target = tmp_.file("edited.jpg");
   ASSERT_TRUE(ui::saveImageAnswer(target));
   const std::string bytes = readFile(target);
@@ -94,8 +92,8 @@ TEST_F(SaveTest, TransparentImageWithJpegOutputIsSavedAsPng) {
   media::OutOptions o;
   o.format = media::OutFormat::Png;
   ASSERT_TRUE(media::saveImage(tmp_.file("clear.png"), clear, o, {}, nullptr));
-  ASSERT_TRUE(doc().openImage(tmp_.file("clear.png")));
-  ASSERT_TRUE(doc().image.hasAlpha);
+  ASSERT_TRUE(document().openImage(tmp_.file("clear.png")));
+  ASSERT_TRUE(document().image.hasAlpha);
   settings::mutableData().imageFormat = settings::kFormatJpeg;
   ASSERT_TRUE(ui::saveImageAnswer(tmp_.file("out.jpg")));
   EXPECT_TRUE(platform::fs::isFile(tmp_.file("out.jpg.png")));
@@ -110,10 +108,10 @@ TEST_F(SaveTest, AFolderNobodyCanWriteShowsTheErrorAndLeavesNoFile) {
     EXPECT_FALSE(ui::saveImageAnswer(target)) << target;
     EXPECT_TRUE(ui::dialogOpen()) << target;
     EXPECT_FALSE(platform::fs::isFile(target)) << target;
-    closeDialog();
+    closeDialog(&h_);
   }
   // The edited path fails the same way.
-  ASSERT_TRUE(doc().commitImage(image_sheets::testPicture(10, 10), "edit"));
+  ASSERT_TRUE(document().commitImage(testPicture(10, 10), "edit"));
   EXPECT_FALSE(ui::saveImageAnswer(tmp_.file("plain") + "/edited.jpg"));
   EXPECT_TRUE(ui::dialogOpen());
   EXPECT_EQ(platform::fs::listDir(tmp_.path()).size(), 2u) << "beach.jpg and plain only";
@@ -121,25 +119,25 @@ TEST_F(SaveTest, AFolderNobodyCanWriteShowsTheErrorAndLeavesNoFile) {
 
 TEST_F(SaveTest, SaveAsTakesKorvelleSaveToWithoutADialogButWaitsForARunningOne) {
   open(64, 48);
-  st().dialogPurpose = ui::DialogPurpose::OpenImage;
+  state().dialogPurpose = ui::DialogPurpose::OpenImage;
   {
     testing_support::ScopedEnv env("KORVELLE_SAVE_TO", tmp_.file("x.jpg").c_str());
     ui::saveImageAs(h_.ctx());
   }
-  EXPECT_EQ(st().dialogPurpose, ui::DialogPurpose::OpenImage);
+  EXPECT_EQ(state().dialogPurpose, ui::DialogPurpose::OpenImage);
   EXPECT_EQ(platform::pollDialog(static_cast<std::vector<std::string>*>(nullptr)), platform::kDialogIdle);
-  st().dialogPurpose = ui::DialogPurpose::None;
+  state().dialogPurpose = ui::DialogPurpose::None;
 
   const std::string target = tmp_.file("chosen.jpg");
   {
     testing_support::ScopedEnv env("KORVELLE_SAVE_TO", target.c_str());
     ui::saveImageAs(h_.ctx());
   }
-  EXPECT_EQ(st().dialogPurpose, ui::DialogPurpose::SaveImage);
+  EXPECT_EQ(state().dialogPurpose, ui::DialogPurpose::SaveImage);
   std::vector<std::string> paths;
   ASSERT_EQ(platform::pollDialog(&paths), platform::kDialogChosen);
   EXPECT_EQ(paths, std::vector<std::string>{target});
-  st().dialogPurpose = ui::DialogPurpose::None;
+  state().dialogPurpose = ui::DialogPurpose::None;
 }
 
 TEST_F(SaveTest, ExportGroupsOfferFormatsAndQualityOrThePngHint) {
@@ -151,23 +149,23 @@ TEST_F(SaveTest, ExportGroupsOfferFormatsAndQualityOrThePngHint) {
 
   const auto png = h_.widget("export.imgfmt.2");
   ASSERT_TRUE(png.has_value());
-  groups(testing_support::ScreenHarness::click(png->x + png->w / 2, png->y + png->h / 2));
+  groups(ScreenHarness::click(png->x + png->w / 2, png->y + png->h / 2));
   EXPECT_EQ(settings::get().imageFormat, settings::kFormatPng);
   groups();
   EXPECT_FALSE(h_.hasWidget("export.quality")) << "PNG has no quality, the hint stands there";
 
   const auto jpeg = h_.widget("export.imgfmt.1");
   ASSERT_TRUE(jpeg.has_value());
-  groups(testing_support::ScreenHarness::click(jpeg->x + jpeg->w / 2, jpeg->y + jpeg->h / 2));
+  groups(ScreenHarness::click(jpeg->x + jpeg->w / 2, jpeg->y + jpeg->h / 2));
   groups();
   const auto q = h_.widget("export.quality");
   ASSERT_TRUE(q.has_value());
-  groups(testing_support::ScreenHarness::press(q->x + q->w * 0.51, q->y + q->h / 2));
-  groups(testing_support::ScreenHarness::release(q->x + q->w * 0.51, q->y + q->h / 2));
+  groups(ScreenHarness::press(q->x + q->w * 0.51, q->y + q->h / 2));
+  groups(ScreenHarness::release(q->x + q->w * 0.51, q->y + q->h / 2));
   EXPECT_EQ(settings::get().jpegQuality, 75);
-  groups(testing_support::ScreenHarness::press(q->x - 5, q->y + q->h / 2));
+  groups(ScreenHarness::press(q->x - 5, q->y + q->h / 2));
   EXPECT_EQ(settings::get().jpegQuality, 50) << "the slider starts at 50";
-  groups(testing_support::ScreenHarness::release(q->x - 5, q->y + q->h / 2));
+  groups(ScreenHarness::release(q->x - 5, q->y + q->h / 2));
 }
 
 }  // namespace

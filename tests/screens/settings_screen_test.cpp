@@ -10,27 +10,37 @@
 #include <tuple>
 #include <vector>
 
-#include "media/image_io.h"
-#include "overlay_fixture.h"
 #include "screens/overlays.h"
+#include "screens/screen_fixtures.h"
 
-using overlay_test::kTallH;
-using overlay_test::kTallW;
-using overlay_test::OverlayTest;
-using overlay_test::segmentLit;
-using testing_support::ScreenHarness;
+using namespace screen_fixtures;
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_folders = ::testing::AddGlobalTestEnvironment(new overlay_test::PrivateFolders);
+// A window tall enough for the whole settings page at interface scale 1.
+constexpr int kTallW = 1280;
+constexpr int kTallH = 2600;
 
-class SettingsScreen : public OverlayTest {
+// Whether the segment registered as id is drawn highlighted (the selected
+// fill is blue; the bar around it grey).
+bool segmentLit(const ScreenHarness& h, const std::string& id) {
+  std::optional<ui::Rect> r = h.widget(id);
+  return r && (h.pixel(r->x + 7, r->y + r->h / 2) & 0xFF) > 0x70;
+}
+
+// Opens the settings screen in h and draws it once.
+void showSettings(ScreenHarness& h) {
+  ui::App::instance().screen = ui::App::Settings;
+  h.appFrame();
+}
+
+class SettingsScreen : public ScreenTest {
  protected:
-  void open(ScreenHarness& h) {
-    ui::App::instance().screen = ui::App::Settings;
-    h.appFrame();
-  }
+  void SetUp() override { resetAll(&h_); }
+  void TearDown() override { resetAll(&h_); }
+  ScreenHarness h_{kTallW, kTallH};
 };
+using SmallSettings = ScreenTest;  // a harness of its own
 
 }  // namespace
 
@@ -54,61 +64,57 @@ TEST(SettingsRules, WebPIsOfferedOnlyWhenItCanBeWritten) {
 }
 
 TEST_F(SettingsScreen, ShowsTheOutputFormatsThisBuildCanWrite) {
-  ScreenHarness h(kTallW, kTallH);
-  open(h);
+  showSettings(h_);
   const std::vector<std::string>& enc = media::capabilities().encode;
-  EXPECT_TRUE(h.hasWidget("settings.format.2"));
-  EXPECT_EQ(h.hasWidget("settings.format.3"), std::find(enc.begin(), enc.end(), "webp") != enc.end());
-  EXPECT_FALSE(h.hasWidget("settings.format.4"));
+  EXPECT_TRUE(h_.hasWidget("settings.format.2"));
+  EXPECT_EQ(h_.hasWidget("settings.format.3"), std::find(enc.begin(), enc.end(), "webp") != enc.end());
+  EXPECT_FALSE(h_.hasWidget("settings.format.4"));
 }
 
 TEST_F(SettingsScreen, BorderSectionFollowsTheFitChoiceFromTheNextFrame) {
-  ScreenHarness h(kTallW, kTallH);
-  open(h);
-  EXPECT_TRUE(h.hasWidget("settings.imagePad.2"));  // default: Fit
+  showSettings(h_);
+  EXPECT_TRUE(h_.hasWidget("settings.imagePad.2"));  // default: Fit
 
   for (const char* id : {"settings.imageFit.0", "settings.imageFit.2"}) {  // Crop, Stretch
-    ASSERT_TRUE(h.clickWidget(id)) << id;
-    h.appFrame();
-    EXPECT_FALSE(h.hasWidget("settings.imagePad.0")) << id;
+    ASSERT_TRUE(h_.clickWidget(id)) << id;
+    h_.appFrame();
+    EXPECT_FALSE(h_.hasWidget("settings.imagePad.0")) << id;
   }
   EXPECT_EQ(settings::get().imageFitMode, settings::kFitStretch);
 
-  ASSERT_TRUE(h.clickWidget("settings.imageFit.1"));
-  h.appFrame();
-  EXPECT_TRUE(h.hasWidget("settings.imagePad.0"));
+  ASSERT_TRUE(h_.clickWidget("settings.imageFit.1"));
+  h_.appFrame();
+  EXPECT_TRUE(h_.hasWidget("settings.imagePad.0"));
   EXPECT_EQ(settings::get().imageFitMode, settings::kFitContain);
-  EXPECT_NE(overlay_test::logText().find("Einstellung: Einpassen settings.fitContain"), std::string::npos);
+  EXPECT_NE(logText().find("Einstellung: Einpassen settings.fitContain"), std::string::npos);
 }
 
 TEST_F(SettingsScreen, HandWrittenValuesHighlightNoQualityAndTheDefaultFade) {
   // As a settings file edited by hand loads them.
   settings::mutableData().jpegQuality = 80;
   settings::mutableData().videoFadeMs = 750;
-  ScreenHarness h(kTallW, kTallH);
-  open(h);
-  for (int i = 0; i < 4; ++i) EXPECT_FALSE(segmentLit(h, "settings.quality." + std::to_string(i))) << i;
-  EXPECT_FALSE(segmentLit(h, "settings.fade.0"));
-  EXPECT_TRUE(segmentLit(h, "settings.fade.1"));  // "0,5 s"
-  EXPECT_FALSE(segmentLit(h, "settings.fade.2"));
+  showSettings(h_);
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(segmentLit(h_, "settings.quality." + std::to_string(i))) << i;
+  EXPECT_FALSE(segmentLit(h_, "settings.fade.0"));
+  EXPECT_TRUE(segmentLit(h_, "settings.fade.1"));  // "0,5 s"
+  EXPECT_FALSE(segmentLit(h_, "settings.fade.2"));
 
   // Choosing writes the value itself and lights its segment.
-  ASSERT_TRUE(h.clickWidget("settings.quality.3"));
-  h.appFrame();
+  ASSERT_TRUE(h_.clickWidget("settings.quality.3"));
+  h_.appFrame();
   EXPECT_EQ(settings::get().jpegQuality, 100);
-  EXPECT_TRUE(segmentLit(h, "settings.quality.3"));
-  EXPECT_NE(overlay_test::logText().find("Einstellung: Qualitaet 100"), std::string::npos);
+  EXPECT_TRUE(segmentLit(h_, "settings.quality.3"));
+  EXPECT_NE(logText().find("Einstellung: Qualitaet 100"), std::string::npos);
 }
 
 TEST_F(SettingsScreen, ChoicesAreStoredUnderTheirValues) {
-  ScreenHarness h(kTallW, kTallH);
-  open(h);
-  ASSERT_TRUE(h.clickWidget("settings.resolution.720"));
-  ASSERT_TRUE(h.clickWidget("settings.bitrate.5000000"));
-  ASSERT_TRUE(h.clickWidget("settings.fade.3"));
-  ASSERT_TRUE(h.clickWidget("settings.videoFit.0"));
-  ASSERT_TRUE(h.clickWidget("settings.format.1"));
-  ASSERT_TRUE(h.clickWidget("settings.imagePad.1"));
+  showSettings(h_);
+  ASSERT_TRUE(h_.clickWidget("settings.resolution.720"));
+  ASSERT_TRUE(h_.clickWidget("settings.bitrate.5000000"));
+  ASSERT_TRUE(h_.clickWidget("settings.fade.3"));
+  ASSERT_TRUE(h_.clickWidget("settings.videoFit.0"));
+  ASSERT_TRUE(h_.clickWidget("settings.format.1"));
+  ASSERT_TRUE(h_.clickWidget("settings.imagePad.1"));
   const settings::Data& d = settings::get();
   EXPECT_EQ(d.videoResolution, 720);
   EXPECT_EQ(d.videoBitrate, 5000000);
@@ -116,7 +122,7 @@ TEST_F(SettingsScreen, ChoicesAreStoredUnderTheirValues) {
   EXPECT_EQ(d.videoFitMode, settings::kFitCover);
   EXPECT_EQ(d.imageFormat, settings::kFormatJpeg);
   EXPECT_EQ(d.imagePadMode, settings::kPadWhite);
-  std::string log = overlay_test::logText();
+  std::string log = logText();
   for (const char* line : {"Einstellung: Zielaufloesung 720", "Einstellung: Bitrate 5000000",
                            "Einstellung: Blendendauer 2000", "Einstellung: Video-Einpassen settings.fitCover",
                            "Einstellung: Ausgabeformat settings.formatJpeg", "Einstellung: Rand format.pad_white"})
@@ -134,50 +140,42 @@ TEST_F(SettingsScreen, ResetAsksThenRestoresDefaultsButKeepsTheLanguage) {
   d.imageFitMode = settings::kFitCover;
   d.videoBitrate = 2000000;
   d.lastOpenDir = "/tmp";
-  ScreenHarness h(kTallW, kTallH);
-  open(h);
-  EXPECT_FALSE(h.hasWidget("settings.imagePad.0"));
+  showSettings(h_);
+  EXPECT_FALSE(h_.hasWidget("settings.imagePad.0"));
 
-  ASSERT_TRUE(h.clickWidget("settings.reset"));
+  ASSERT_TRUE(h_.clickWidget("settings.reset"));
   EXPECT_TRUE(ui::dialogOpen());
-  h.appFrame();
-  ASSERT_TRUE(h.hasWidget("dialog.1"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.hasWidget("dialog.1"));
   // Cancel first: nothing changes.
-  ASSERT_TRUE(h.clickWidget("dialog.0"));
-  h.appFrame();
+  ASSERT_TRUE(h_.clickWidget("dialog.0"));
+  h_.appFrame();
   EXPECT_EQ(settings::get().jpegQuality, 75);
 
-  ASSERT_TRUE(h.clickWidget("settings.reset"));
-  h.appFrame();
-  ASSERT_TRUE(h.clickWidget("dialog.1"));
-  h.appFrame();  // the next frame resets and shows the defaults
+  ASSERT_TRUE(h_.clickWidget("settings.reset"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("dialog.1"));
+  h_.appFrame();  // the next frame resets and shows the defaults
   EXPECT_EQ(settings::get().language, "de");
   EXPECT_EQ(settings::get().jpegQuality, 92);
   EXPECT_EQ(settings::get().videoBitrate, 0);
   EXPECT_TRUE(settings::get().lastOpenDir.empty());
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);  // nothing closed
-  EXPECT_TRUE(h.hasWidget("settings.imagePad.0"));
-  EXPECT_TRUE(segmentLit(h, "settings.quality.2"));
-  EXPECT_FALSE(segmentLit(h, "settings.quality.0"));
+  EXPECT_TRUE(h_.hasWidget("settings.imagePad.0"));
+  EXPECT_TRUE(segmentLit(h_, "settings.quality.2"));
+  EXPECT_FALSE(segmentLit(h_, "settings.quality.0"));
   EXPECT_EQ(i18n::currentLanguage().code, "de");
-  EXPECT_NE(overlay_test::logText().find("Einstellungen zurueckgesetzt (Sprache bleibt)"), std::string::npos);
+  EXPECT_NE(logText().find("Einstellungen zurueckgesetzt (Sprache bleibt)"), std::string::npos);
 }
 
-TEST_F(SettingsScreen, EscapeAndTheCloseButtonReturnToTheMainScreen) {
+// Escape or the close button (which answers above rows scrolled under the
+// header, while those take no clicks) return to the main screen.
+TEST_F(SmallSettings, EscapeAndTheCloseButtonOverScrolledRowsReturnToTheMainScreen) {
   ScreenHarness h(1280, 720);
-  open(h);
+  showSettings(h);
   h.appFrame(ScreenHarness::key(SDLK_ESCAPE));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
-  open(h);
-  ASSERT_TRUE(h.clickWidget("settings.close"));
-  EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
-  h.appFrame();
-  EXPECT_FALSE(h.hasWidget("settings.close"));
-}
-
-TEST_F(SettingsScreen, ScrolledRowsUnderTheHeaderTakeNoClicks) {
-  ScreenHarness h(1280, 720);
-  open(h);
+  showSettings(h);
   ui::Rect close = *h.widget("settings.close");
   // Scroll far down: the page moves under the header, whose close button
   // still answers, and the rows that left the window are not registered.
@@ -197,4 +195,6 @@ TEST_F(SettingsScreen, ScrolledRowsUnderTheHeaderTakeNoClicks) {
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
   h.appFrame(ScreenHarness::click(close.x + close.w / 2, close.y + close.h / 2));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
+  h.appFrame();
+  EXPECT_FALSE(h.hasWidget("settings.close"));
 }

@@ -7,36 +7,34 @@
 #include <utility>
 #include <vector>
 
-#include "editor/editor.h"
-#include "editor_screen_fixtures.h"
-#include "screens/export.h"
+#include "screens/screen_fixtures.h"
 #include "screens/timeline.h"
-#include "ui/dialog.h"
 
-using editor_screen_fixtures::drag;
-using editor_screen_fixtures::EditorScreenTest;
-using editor_screen_fixtures::logHas;
-using testing_support::ScreenHarness;
+using namespace screen_fixtures;
 
 namespace {
 
-::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new editor_screen_fixtures::Environment);
-
-class Timeline : public EditorScreenTest {
+class Timeline : public HarnessTest {
  protected:
   // Opens a clip of seconds and draws one frame; the view of its timeline.
-  ui::TimelineView open(ScreenHarness& h, double seconds) {
-    EXPECT_TRUE(openVideo(editor_screen_fixtures::clip(seconds)));
-    h.appFrame();
-    return view(h);
+  ui::TimelineView open(double seconds) {
+    EXPECT_TRUE(openVideo(indexClip(seconds)));
+    h_.appFrame();
+    return view();
   }
-  ui::TimelineView view(const ScreenHarness& h) {
-    const ui::Rect strip = *h.widget("timeline");
+  ui::TimelineView view() {
+    const ui::Rect strip = *h_.widget("timeline");
     return ui::timelineView(state(), document().videoInfo.durationMs, strip.x, strip.w);
   }
-  double rowY(const ScreenHarness& h, const char* id) {
-    const ui::Rect r = *h.widget(id);
+  double rowY(const char* id) {
+    const ui::Rect r = *h_.widget(id);
     return r.y + r.h / 2;
+  }
+  // Press at (x0, y), moves in six steps to (x1, y), release there: one drag.
+  void drag(double x0, double x1, double y) {
+    h_.appFrame(ScreenHarness::press(x0, y));
+    for (int i = 1; i <= 6; ++i) h_.appFrame(ScreenHarness::move(x0 + (x1 - x0) * i / 6, y));
+    h_.appFrame(ScreenHarness::release(x1, y));
   }
 };
 
@@ -69,31 +67,29 @@ TEST(TimelineZoom, TheAnchorKeepsItsPlaceAndTheWindowStaysInside) {
 }
 
 TEST_F(Timeline, ButtonsZoomAboutTheCentreAndOutIsDisabledAtOne) {
-  ScreenHarness h(1280, 720);
-  open(h, 0.8);
-  ASSERT_TRUE(h.clickWidget("timeline.zoomOut"));
+  open(0.8);
+  ASSERT_TRUE(h_.clickWidget("timeline.zoomOut"));
   EXPECT_EQ(state().zoom, 1);
-  for (int i = 0; i < 8; ++i) ASSERT_TRUE(h.clickWidget("timeline.zoomIn"));
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(h_.clickWidget("timeline.zoomIn"));
   EXPECT_DOUBLE_EQ(state().zoom, 4);  // under a second: at most 4
   EXPECT_TRUE(logHas("Zeitleiste: Zoom 4.00"));
-  ASSERT_TRUE(h.clickWidget("timeline.zoomOut"));
+  ASSERT_TRUE(h_.clickWidget("timeline.zoomOut"));
   EXPECT_NEAR(state().zoom, 4 / 1.5, 1e-9);
 }
 
 TEST_F(Timeline, TheWheelZoomsAboutThePointerAndShiftScrolls) {
-  ScreenHarness h(1280, 720);
-  ui::TimelineView v = open(h, 10);
+  ui::TimelineView v = open(10);
   const double x = v.pxAt(7500);
-  ui::Input in = ScreenHarness::move(x, rowY(h, "timeline"));
+  ui::Input in = ScreenHarness::move(x, rowY("timeline"));
   in.wheel = 1;
-  h.appFrame(in);
+  h_.appFrame(in);
   EXPECT_DOUBLE_EQ(state().zoom, 1.25);
-  h.appFrame();
-  EXPECT_NEAR(view(h).msAt(x), 7500, 1e-6);
+  h_.appFrame();
+  EXPECT_NEAR(view().msAt(x), 7500, 1e-6);
   const double before = state().scrollMs;
   in.wheel = 1;
   in.shift = true;
-  h.appFrame(in);
+  h_.appFrame(in);
   EXPECT_NEAR(state().scrollMs, before - 0.15 * 8000, 1e-6);
 }
 
@@ -131,88 +127,84 @@ TEST(TimelineSnap, ABoundaryWithinSevenPixelsWinsNotAtEight) {
 }
 
 TEST_F(Timeline, DraggingInSnapsOntoAClipBoundary) {
-  ScreenHarness h(1280, 720);
-  ui::TimelineView v = open(h, 10);
+  ui::TimelineView v = open(10);
   state().clipBounds = {4230};
   state().markInMs = 1000;
   state().markOutMs = 8000;
-  h.appFrame();
-  const double y = rowY(h, "timeline.range");
-  drag(h, v.pxAt(1000), v.pxAt(4230) + 6.5, y);
+  h_.appFrame();
+  const double y = rowY("timeline.range");
+  drag(v.pxAt(1000), v.pxAt(4230) + 6.5, y);
   EXPECT_DOUBLE_EQ(state().markInMs, 4230);
   EXPECT_TRUE(logHas("IN gezogen: 0:04.23 – 0:08.00"));
-  drag(h, v.pxAt(4230), v.pxAt(4230) + 8.5, y);
+  drag(v.pxAt(4230), v.pxAt(4230) + 8.5, y);
   EXPECT_GT(state().markInMs, 4230);
 }
 
 // --- Marker range strip ----------------------------------------------------------------------
 
 TEST_F(Timeline, MarkersKeepTenMillisecondsApartAndTheRangeMovesWhole) {
-  ScreenHarness h(1280, 720);
-  ui::TimelineView v = open(h, 10);
+  ui::TimelineView v = open(10);
   state().markInMs = 2000;
   state().markOutMs = 4000;
-  h.appFrame();
-  const double y = rowY(h, "timeline.range");
-  drag(h, v.pxAt(3000), v.pxAt(9900), y);
+  h_.appFrame();
+  const double y = rowY("timeline.range");
+  drag(v.pxAt(3000), v.pxAt(9900), y);
   EXPECT_NEAR(state().markOutMs - state().markInMs, 2000, 1e-6);
   EXPECT_NEAR(state().markOutMs, document().videoInfo.durationMs, 1e-6);  // kept inside the video
   EXPECT_TRUE(logHas("Bereich verschoben: "));
 
   state().markInMs = 2000;
   state().markOutMs = 4000;
-  h.appFrame();
-  drag(h, v.pxAt(2000), v.pxAt(9000), y);
+  h_.appFrame();
+  drag(v.pxAt(2000), v.pxAt(9000), y);
   EXPECT_DOUBLE_EQ(state().markInMs, 3990);
-  drag(h, v.pxAt(4000), v.pxAt(100), y);
+  drag(v.pxAt(4000), v.pxAt(100), y);
   EXPECT_DOUBLE_EQ(state().markOutMs, 4000);  // the OUT handle lies under IN now: IN is grabbed first
   state().markInMs = 2000;
-  h.appFrame();
-  drag(h, v.pxAt(4000), v.pxAt(100), y);
+  h_.appFrame();
+  drag(v.pxAt(4000), v.pxAt(100), y);
   EXPECT_DOUBLE_EQ(state().markOutMs, 2010);
   EXPECT_FALSE(state().gestureActive);
 }
 
 TEST_F(Timeline, AClickOnTheStripTheBodyOrAnEffectSeeks) {
-  ScreenHarness h(1280, 720);
-  ui::TimelineView v = open(h, 10);
-  h.appFrame(ScreenHarness::click(v.pxAt(6123), rowY(h, "timeline.range")));
+  ui::TimelineView v = open(10);
+  h_.appFrame(ScreenHarness::click(v.pxAt(6123), rowY("timeline.range")));
   EXPECT_NEAR(state().playheadMs, 6123, 10);
-  h.appFrame(ScreenHarness::click(v.pxAt(3000), rowY(h, "timeline")));
+  h_.appFrame(ScreenHarness::click(v.pxAt(3000), rowY("timeline")));
   EXPECT_DOUBLE_EQ(state().playheadMs, 3000);  // snapped to the grid line under the pointer
   EXPECT_TRUE(logHas("Sprung auf 0:03.00"));
   EXPECT_TRUE(logHas("Zeitleiste angefasst"));
 
   state().effects = {{2, 5000, 1000}};
-  h.appFrame();
+  h_.appFrame();
   const size_t steps = state().undoSteps.size();
-  h.appFrame(ScreenHarness::click(v.pxAt(5300), rowY(h, "effect.0")));
-  h.appFrame();
+  h_.appFrame(ScreenHarness::click(v.pxAt(5300), rowY("effect.0")));
+  h_.appFrame();
   EXPECT_NEAR(state().playheadMs, 5300, 8);
   EXPECT_DOUBLE_EQ(state().effects[0].atMs, 5000);
   EXPECT_EQ(state().undoSteps.size(), steps) << "no undo step";
 }
 
 TEST_F(Timeline, DraggingTheBodyPansOnlyWhenZoomedAndTheScrollBarDragsTheWindow) {
-  ScreenHarness h(1280, 720);
-  ui::TimelineView v = open(h, 10);
-  const double y = rowY(h, "timeline");
-  drag(h, v.pxAt(6000), v.pxAt(5000), y);
+  ui::TimelineView v = open(10);
+  const double y = rowY("timeline");
+  drag(v.pxAt(6000), v.pxAt(5000), y);
   EXPECT_EQ(state().scrollMs, 0);
   state().zoom = 4;
   state().scrollMs = 2000;
-  h.appFrame();
-  v = view(h);
+  h_.appFrame();
+  v = view();
   const double playhead = state().playheadMs;
-  drag(h, v.pxAt(3000), v.pxAt(2500), y);
+  drag(v.pxAt(3000), v.pxAt(2500), y);
   EXPECT_NEAR(state().scrollMs, 2500, 1e-6);  // moved against the pointer
   EXPECT_EQ(state().playheadMs, playhead);    // a pan does not seek
 
   state().zoom = 2;
   state().scrollMs = 0;
-  h.appFrame();
-  const ui::Rect bar = *h.widget("timeline.scroll");
-  drag(h, bar.x + bar.w / 4, bar.x + bar.w / 2, bar.y + bar.h / 2);
+  h_.appFrame();
+  const ui::Rect bar = *h_.widget("timeline.scroll");
+  drag(bar.x + bar.w / 4, bar.x + bar.w / 2, bar.y + bar.h / 2);
   EXPECT_NEAR(state().scrollMs, 2500, 1e-6);
   EXPECT_TRUE(logHas("Zeitleiste geschoben auf 0:02.50"));
 }
@@ -220,33 +212,32 @@ TEST_F(Timeline, DraggingTheBodyPansOnlyWhenZoomedAndTheScrollBarDragsTheWindow)
 // --- Effects track ---------------------------------------------------------------------------
 
 TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
-  ScreenHarness h(1280, 720);
-  ui::TimelineView v = open(h, 10);
-  const double y = rowY(h, "timeline.effects");
+  ui::TimelineView v = open(10);
+  const double y = rowY("timeline.effects");
   state().armedKind = 1;
-  h.appFrame(ScreenHarness::click(v.pxAt(6000), y));
+  h_.appFrame(ScreenHarness::click(v.pxAt(6000), y));
   ASSERT_EQ(state().effects.size(), 1u);
   const auto& e = state().effects[0];
   EXPECT_EQ((std::tuple{e.kind, e.atMs, e.lengthMs}), (std::tuple{1, 6000.0, 500.0}));
   EXPECT_EQ(state().armedKind, -1);
-  h.appFrame();
+  h_.appFrame();
   EXPECT_EQ(state().undoSteps.size(), 1u);
   EXPECT_TRUE(logHas("Effekt gesetzt: Ausblenden bei 0:06.00"));
 
   // Move: the anchor follows; no step until the release.
-  h.appFrame(ScreenHarness::press(v.pxAt(5750), y));
-  for (int i = 1; i <= 5; ++i) h.appFrame(ScreenHarness::move(v.pxAt(5750 + 200 * i), y));
+  h_.appFrame(ScreenHarness::press(v.pxAt(5750), y));
+  for (int i = 1; i <= 5; ++i) h_.appFrame(ScreenHarness::move(v.pxAt(5750 + 200 * i), y));
   EXPECT_EQ(state().draggedEffect, 0);
   EXPECT_EQ(state().undoSteps.size(), 1u);
-  h.appFrame(ScreenHarness::release(v.pxAt(6750), y));
-  h.appFrame();
+  h_.appFrame(ScreenHarness::release(v.pxAt(6750), y));
+  h_.appFrame();
   EXPECT_DOUBLE_EQ(state().effects[0].atMs, 7000);
   EXPECT_EQ(state().undoSteps.size(), 2u);
   EXPECT_TRUE(logHas("Effekt 1 verschoben auf 0:07.00"));
 
   // Resize from the start edge: the anchor stays.
-  drag(h, v.pxAt(6500) + 2, v.pxAt(6000), y);
-  h.appFrame();
+  drag(v.pxAt(6500) + 2, v.pxAt(6000), y);
+  h_.appFrame();
   EXPECT_DOUBLE_EQ(state().effects[0].atMs, 7000);
   EXPECT_DOUBLE_EQ(state().effects[0].lengthMs, 1000);
   EXPECT_EQ(state().undoSteps.size(), 3u);
@@ -264,16 +255,15 @@ TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
 // --- Clips ---------------------------------------------------------------------------------------
 
 TEST_F(Timeline, ClipsSelectDeselectAndReorder) {
-  ScreenHarness h(1280, 720);
-  ui::TimelineView v = open(h, 9);
+  ui::TimelineView v = open(9);
   state().clips = {{"a.mp4", 0, 3000}, {"b.mp4", 0, 3000}, {"c.mp4", 0, 3000}};
   state().clipBounds = {3000, 6000};
-  h.appFrame();
-  ASSERT_TRUE(h.hasWidget("clip.2"));
-  ASSERT_TRUE(h.clickWidget("clip.1"));
+  h_.appFrame();
+  ASSERT_TRUE(h_.hasWidget("clip.2"));
+  ASSERT_TRUE(h_.clickWidget("clip.1"));
   EXPECT_EQ(state().selectedClip, 1);
   EXPECT_TRUE(logHas("Clip 2 ausgewaehlt"));
-  ASSERT_TRUE(h.clickWidget("clip.1"));
+  ASSERT_TRUE(h_.clickWidget("clip.1"));
   EXPECT_EQ(state().selectedClip, -1);
   EXPECT_TRUE(logHas("Clip-Auswahl aufgehoben"));
 
@@ -283,21 +273,21 @@ TEST_F(Timeline, ClipsSelectDeselectAndReorder) {
   auto settle = [&] {
     ui::stopExportJob();
     ui::busy() = ui::BusyState{};
-    h.appFrame();
-    for (int i = 0; i < 5 && ui::dialogOpen(); ++i) h.clickWidget("dialog.0");
+    h_.appFrame();
+    for (int i = 0; i < 5 && ui::dialogOpen(); ++i) h_.clickWidget("dialog.0");
     state().clips = clips;
     state().clipBounds = {3000, 6000};
-    h.appFrame();
+    h_.appFrame();
   };
-  const double y = rowY(h, "clip.0");
-  drag(h, v.pxAt(1500), v.pxAt(8000), y);
+  const double y = rowY("clip.0");
+  drag(v.pxAt(1500), v.pxAt(8000), y);
   EXPECT_TRUE(logHas("Clip 1 → Platz 3"));
   EXPECT_EQ(state().draggedClip, -1);
   EXPECT_FALSE(state().gestureActive);
   settle();
-  drag(h, v.pxAt(7500), v.pxAt(3500), y);
+  drag(v.pxAt(7500), v.pxAt(3500), y);
   EXPECT_TRUE(logHas("Clip 3 → Platz 2"));
   // Dropped where it was: no new order.
-  drag(h, v.pxAt(4000), v.pxAt(4600), y);
+  drag(v.pxAt(4000), v.pxAt(4600), y);
   EXPECT_FALSE(logHas("Clip 2 → Platz 2"));
 }

@@ -14,9 +14,9 @@
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "support/in_child.h"
+#include "support/screen_harness.h"
 #include "support/test_support.h"
 #include "ui/cairo_guard.h"
-#include "ui/frame.h"
 #include "ui/widgets.h"
 
 using testing_support::TempDir;
@@ -43,29 +43,18 @@ void useAssetDir(const TempDir& dir, uint32_t markColour) {
   cairo_surface_write_to_png(s.get(), dir.file("assets/icon/icon_512.png").c_str());
 }
 
-// Draws the mark twice (the second time from its cached copy) into r on a
-// fresh 300 × 200 surface at scale; the pixel at every probe as "AARRGGBB ".
+// Draws the mark twice (the second time from its cached copy) into r in a
+// 300 × 200 window at scale; the pixel at every probe as "AARRGGBB ".
 std::string drawAndProbe(const ui::Rect& r, double scale, const std::vector<std::pair<double, double>>& probes) {
-  ui::SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(300 * scale),
-                                              static_cast<int>(200 * scale)));
-  {
-    ui::CairoPtr cr(cairo_create(s.get()));
-    cairo_scale(cr.get(), scale, scale);
-    ui::Ctx ctx;
-    ctx.cr = cr.get();
-    ctx.w = 300;
-    ctx.h = 200;
-    ui::drawAppMark(ctx, r);
-    ui::drawAppMark(ctx, r);
-  }
-  cairo_surface_flush(s.get());
+  testing_support::ScreenHarness h(300, 200, scale);
+  h.frame([&](ui::Ctx& c) {
+    ui::drawAppMark(c, r);
+    ui::drawAppMark(c, r);
+  });
   std::string out;
-  const unsigned char* data = cairo_image_surface_get_data(s.get());
-  const int stride = cairo_image_surface_get_stride(s.get());
   for (const auto& [x, y] : probes) {
     char word[16];
-    std::snprintf(word, sizeof word, "%08X ",
-                  reinterpret_cast<const uint32_t*>(data + static_cast<int>(y * scale) * stride)[static_cast<int>(x * scale)]);
+    std::snprintf(word, sizeof word, "%08X ", h.pixel(x, y));
     out += word;
   }
   return out;

@@ -20,6 +20,7 @@ struct SoftwareTarget {
   SoftwareTarget(int w, int h)
       : surface(SDL_CreateRGBSurface(0, w, h, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000)),
         renderer(surface ? SDL_CreateSoftwareRenderer(surface.get()) : nullptr) {
+    EXPECT_TRUE(renderer) << SDL_GetError();
     ui::gpuSetScale(1);
     ui::gpuInit(renderer.get());
   }
@@ -83,7 +84,6 @@ TEST(Gpu, NothingHappensWithoutRenderer) {
 
 TEST(Gpu, DrawingRoundsToPhysicalPixelsAndSkipsEmptyRects) {
   SoftwareTarget t(16, 16);
-  ASSERT_TRUE(t.renderer);
   t.clear(0, 0, 0);
   ui::gpuFillRect(2, 2, 0, 5, 0xFFFFFF, 1);
   ui::gpuFillRect(2, 2, 5, -1, 0xFFFFFF, 1);
@@ -112,7 +112,6 @@ TEST(Gpu, DrawingRoundsToPhysicalPixelsAndSkipsEmptyRects) {
 
 TEST(Gpu, CachedKeyKeepsItsPixelsAndIsReplacedAtAnotherSize) {
   SoftwareTarget t(8, 8);
-  ASSERT_TRUE(t.renderer);
   const std::vector<uint32_t> red(4, 0xFFFF0000);
   const std::vector<uint32_t> blue(9, 0xFF0000FF);
 
@@ -151,7 +150,6 @@ TEST(Gpu, CachedKeyKeepsItsPixelsAndIsReplacedAtAnotherSize) {
 
 TEST(Gpu, MoreThan900TexturesEvictTheLeastRecentlyUsedThird) {
   SoftwareTarget t(4, 4);
-  ASSERT_TRUE(t.renderer);
   const uint32_t px = 0xFF808080;
   for (int i = 0; i <= 900; ++i) {
     ui::gpuBeginFrame();
@@ -176,7 +174,6 @@ TEST(Gpu, MoreThan900TexturesEvictTheLeastRecentlyUsedThird) {
 
 TEST(Gpu, PremultipliedTexturesComposeCorrectly) {
   SoftwareTarget t(32, 8);
-  ASSERT_TRUE(t.renderer);
   // Straight (255, 0, 128) at alpha 128, stored premultiplied.
   const std::vector<uint32_t> half(16, 0x80800040);
   const std::vector<uint32_t> opaque(16, 0xFFC86400);
@@ -202,7 +199,6 @@ TEST(Gpu, PremultipliedTexturesComposeCorrectly) {
 
 TEST(Gpu, RotatedBlitTurnsClockwiseAboutTheCentre) {
   SoftwareTarget t(100, 100);
-  ASSERT_TRUE(t.renderer);
   // Left half red, right half blue.
   std::vector<uint32_t> px(8 * 4);
   for (int y = 0; y < 4; ++y) {
@@ -220,7 +216,6 @@ TEST(Gpu, RotatedBlitTurnsClockwiseAboutTheCentre) {
 
 TEST(Gpu, ScaleQualityHintHoldsForOneTextureOnly) {
   SoftwareTarget t(4, 4);
-  ASSERT_TRUE(t.renderer);
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "best");
   const uint32_t px = 0xFFFFFFFF;
   SDL_Texture* sharp = ui::gpuTextureRgba("sharp", 1, 1, &px, true);
@@ -239,7 +234,6 @@ TEST(Gpu, ScaleQualityHintHoldsForOneTextureOnly) {
 // opaque texture draws the same unfaded (copied) as faded (blended).
 TEST(Gpu, ReplaceRewritesInPlaceAndOpaqueTexturesDrawAlike) {
   SoftwareTarget t(8, 8);
-  ASSERT_TRUE(t.renderer);
   const std::vector<uint32_t> red(4, 0xFFFF0000), green(4, 0xFF00FF00), clear(4, 0x00000000);
   SDL_Texture* first = ui::gpuReplaceRgba("video", 2, 2, red.data(), true);
   ASSERT_NE(first, nullptr);

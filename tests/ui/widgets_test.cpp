@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "support/screen_harness.h"
-#include "ui/cairo_guard.h"
 #include "ui/frames.h"
 #include "ui/icons.h"
 #include "ui/widgets.h"
@@ -30,10 +29,14 @@ ui::Input drag(double x, double y, double dy) {
 
 bool inked(const ScreenHarness& h, double x, double y) { return (h.pixel(x, y) >> 24) > 0x40; }
 
+class Widgets : public ::testing::Test {
+ protected:
+  ScreenHarness h_;
+};
+
 }  // namespace
 
-TEST(Widgets, DisabledButtonsNeverClick) {
-  ScreenHarness h;
+TEST_F(Widgets, DisabledButtonsNeverClick) {
   bool clicked = false;
   auto draw = [&](ui::Ctx& c) {
     clicked = ui::primaryButton(c, ui::Rect{100, 100, 160, 40}, "Export", false, "b.primary");
@@ -42,17 +45,17 @@ TEST(Widgets, DisabledButtonsNeverClick) {
     clicked = ui::iconButton(c, ui::Rect{100, 400, 40, 40}, ui::Icon::Play, false, false, "b.icon") || clicked;
   };
   for (double y : {120.0, 220.0, 320.0, 420.0}) {
-    h.frame(draw, ScreenHarness::press(120, y));
-    h.frame(draw, ScreenHarness::release(120, y));
+    h_.frame(draw, ScreenHarness::press(120, y));
+    h_.frame(draw, ScreenHarness::release(120, y));
     EXPECT_FALSE(clicked) << y;
-    h.frame(draw, ScreenHarness::click(120, y));
+    h_.frame(draw, ScreenHarness::click(120, y));
     EXPECT_FALSE(clicked) << y;
-    EXPECT_FALSE(h.ctx().clickTaken) << "a disabled button leaves the click to others";
+    EXPECT_FALSE(h_.ctx().clickTaken) << "a disabled button leaves the click to others";
   }
   // Disabled widgets are still registered for the dump.
-  for (const char* id : {"b.primary", "b.plain", "b.icon"}) EXPECT_TRUE(h.hasWidget(id)) << id;
+  for (const char* id : {"b.primary", "b.plain", "b.icon"}) EXPECT_TRUE(h_.hasWidget(id)) << id;
   // The same button enabled does click.
-  h.frame([&](ui::Ctx& c) { clicked = ui::primaryButton(c, ui::Rect{100, 100, 160, 40}, "Export", true, nullptr); },
+  h_.frame([&](ui::Ctx& c) { clicked = ui::primaryButton(c, ui::Rect{100, 100, 160, 40}, "Export", true, nullptr); },
           ScreenHarness::click(120, 120));
   EXPECT_TRUE(clicked);
 }
@@ -60,8 +63,7 @@ TEST(Widgets, DisabledButtonsNeverClick) {
 // The first drawn of overlapping buttons takes the click (Ctx::takeClick's
 // rule, tested in app/input_test); a press on one button and a release on
 // another clicks the other.
-TEST(Widgets, FirstOfOverlappingButtonsTakesTheClick) {
-  ScreenHarness h;
+TEST_F(Widgets, FirstOfOverlappingButtonsTakesTheClick) {
   bool first = false;
   bool second = false;
   bool chip = false;
@@ -75,36 +77,34 @@ TEST(Widgets, FirstOfOverlappingButtonsTakesTheClick) {
     bool first, second;
   } cases[] = {{200, 200, true, false}, {300, 300, false, true}, {120, 320, false, true}};
   for (const auto& c : cases) {
-    h.frame(draw, ScreenHarness::press(c.pressX, 120));
+    h_.frame(draw, ScreenHarness::press(c.pressX, 120));
     EXPECT_FALSE(first || second || chip);
-    h.frame(draw, ScreenHarness::release(c.releaseX, 120));
+    h_.frame(draw, ScreenHarness::release(c.releaseX, 120));
     EXPECT_EQ(first, c.first) << c.pressX << " → " << c.releaseX;
     EXPECT_EQ(second, c.second) << c.pressX << " → " << c.releaseX;
     EXPECT_FALSE(chip);
   }
 }
 
-TEST(Widgets, SliderWithEmptyRangeStaysAtMin) {
-  ScreenHarness h;
+TEST_F(Widgets, SliderWithEmptyRangeStaysAtMin) {
   const ui::Rect r{100, 100, 200, 24};
   double value = -1;
   auto draw = [&](ui::Ctx& c) { value = ui::slider(c, r, 5, 5, 5, "s"); };
-  h.frame(draw);
+  h_.frame(draw);
   EXPECT_EQ(value, 5);
   // The knob sits at the left end, none at the other.
-  EXPECT_EQ(h.pixel(r.x, r.y + r.h / 2) & 0xFFFFFF, 0xEDF1F4u);
-  EXPECT_NE(h.pixel(r.x + r.w, r.y + r.h / 2) & 0xFFFFFF, 0xEDF1F4u);
-  h.frame(draw, ScreenHarness::press(250, 112));
+  EXPECT_EQ(h_.pixel(r.x, r.y + r.h / 2) & 0xFFFFFF, 0xEDF1F4u);
+  EXPECT_NE(h_.pixel(r.x + r.w, r.y + r.h / 2) & 0xFFFFFF, 0xEDF1F4u);
+  h_.frame(draw, ScreenHarness::press(250, 112));
   EXPECT_EQ(value, 5);
-  EXPECT_TRUE(h.ctx().clickTaken);
+  EXPECT_TRUE(h_.ctx().clickTaken);
   // An inverted range counts as empty too: min comes back.
-  h.frame([&](ui::Ctx& c) { value = ui::slider(c, r, 3, 10, 0, nullptr); }, ScreenHarness::press(250, 112));
+  h_.frame([&](ui::Ctx& c) { value = ui::slider(c, r, 3, 10, 0, nullptr); }, ScreenHarness::press(250, 112));
   EXPECT_EQ(value, 10);
 }
 
-TEST(Widgets, SliderFollowsThePointerWhilePressed) {
-  ScreenHarness h;
-  const double s = h.ctx().uiScale;
+TEST_F(Widgets, SliderFollowsThePointerWhilePressed) {
+  const double s = h_.ctx().uiScale;
   const ui::Rect r{100, 100, 200, 24};  // -100 … 100
   double value = 40;
   const struct {
@@ -120,13 +120,12 @@ TEST(Widgets, SliderFollowsThePointerWhilePressed) {
                {ScreenHarness::release(275, 112), 0},
                {ScreenHarness::move(275, 112), 0}};
   for (size_t i = 0; i < std::size(steps); ++i) {
-    h.frame([&](ui::Ctx& c) { value = ui::slider(c, r, value, -100, 100, "s"); }, steps[i].in);
+    h_.frame([&](ui::Ctx& c) { value = ui::slider(c, r, value, -100, 100, "s"); }, steps[i].in);
     EXPECT_DOUBLE_EQ(value, steps[i].want) << "step " << i;
   }
 }
 
-TEST(Widgets, DropdownOpensChoosesAndCloses) {
-  ScreenHarness h;
+TEST_F(Widgets, DropdownOpensChoosesAndCloses) {
   const ui::Rect box{100, 100, 220, 36};
   const std::vector<std::string> options = {"Original", "1080p", "720p"};
   bool open = false;
@@ -137,41 +136,41 @@ TEST(Widgets, DropdownOpensChoosesAndCloses) {
     later = ui::plainButton(c, ui::Rect{600, 400, 100, 40}, "Later", false, true, nullptr);
   };
 
-  h.frame(draw, ScreenHarness::click(150, 118));
+  h_.frame(draw, ScreenHarness::click(150, 118));
   EXPECT_TRUE(open);
   EXPECT_EQ(chosen, -1);
-  h.frame(draw);
+  h_.frame(draw);
   // Below the box, one row per option.
-  std::optional<ui::Rect> first = h.widget("dd.0");
+  std::optional<ui::Rect> first = h_.widget("dd.0");
   ASSERT_TRUE(first);
   EXPECT_GE(first->y, box.y + box.h);
   EXPECT_LT(first->y, box.y + box.h + 10);
-  EXPECT_TRUE(h.hasWidget("dd.2"));
-  EXPECT_FALSE(h.hasWidget("dd.3"));
+  EXPECT_TRUE(h_.hasWidget("dd.2"));
+  EXPECT_FALSE(h_.hasWidget("dd.3"));
 
-  std::optional<ui::Rect> third = h.widget("dd.2");
-  h.frame(draw, ScreenHarness::click(third->x + 20, third->y + third->h / 2));
+  std::optional<ui::Rect> third = h_.widget("dd.2");
+  h_.frame(draw, ScreenHarness::click(third->x + 20, third->y + third->h / 2));
   EXPECT_EQ(chosen, 2);
   EXPECT_FALSE(open);
 
   // The box flips it open and shut.
-  h.frame(draw, ScreenHarness::click(150, 118));
+  h_.frame(draw, ScreenHarness::click(150, 118));
   EXPECT_TRUE(open);
-  h.frame(draw, ScreenHarness::click(150, 118));
+  h_.frame(draw, ScreenHarness::click(150, 118));
   EXPECT_FALSE(open);
 
   // A click elsewhere closes it without choosing; the widget drawn later
   // still gets that click.
-  h.frame(draw, ScreenHarness::click(150, 118));
+  h_.frame(draw, ScreenHarness::click(150, 118));
   ASSERT_TRUE(open);
-  h.frame(draw, ScreenHarness::click(650, 420));
+  h_.frame(draw, ScreenHarness::click(650, 420));
   EXPECT_FALSE(open);
   EXPECT_EQ(chosen, -1);
   EXPECT_TRUE(later);
 
   // A click taken by a widget drawn earlier leaves it open.
   open = true;
-  h.frame(
+  h_.frame(
       [&](ui::Ctx& c) {
         ui::primaryButton(c, ui::Rect{600, 500, 100, 40}, "Earlier", true, nullptr);
         chosen = ui::dropdown(c, box, options, 1, &open, "dd");
@@ -180,7 +179,7 @@ TEST(Widgets, DropdownOpensChoosesAndCloses) {
   EXPECT_TRUE(open);
 }
 
-TEST(Widgets, DropdownNearTheBottomOpensUpwardWithWhatFits) {
+TEST(Dropdown, NearTheBottomItOpensUpwardWithWhatFits) {
   ScreenHarness h(1000, 600);
   const ui::Rect box{100, 540, 220, 36};
   std::vector<std::string> options;
@@ -210,8 +209,7 @@ TEST(Widgets, DropdownNearTheBottomOpensUpwardWithWhatFits) {
   EXPECT_NEAR(h.widget("dd.0")->y, bottom - 3 * itemH, 1);
 }
 
-TEST(Widgets, DraggedListNeverClicksTheRowUnderTheRelease) {
-  ScreenHarness h;
+TEST_F(Widgets, DraggedListNeverClicksTheRowUnderTheRelease) {
   const ui::Rect view{100, 100, 300, 200};
   double offset = 0;
   std::vector<int> clicks;
@@ -224,38 +222,37 @@ TEST(Widgets, DraggedListNeverClicksTheRowUnderTheRelease) {
   };
 
   // A plain click reaches the row.
-  h.frame(draw, ScreenHarness::click(200, 120));
+  h_.frame(draw, ScreenHarness::click(200, 120));
   EXPECT_EQ(clicks, std::vector<int>{0});
   clicks.clear();
 
   // Dragged by 30: no click, wherever the release lands.
-  h.frame(draw, ScreenHarness::press(200, 220));
-  h.frame(draw, drag(200, 210, -10));
-  h.frame(draw, drag(200, 200, -10));
-  h.frame(draw, drag(200, 190, -10));
+  h_.frame(draw, ScreenHarness::press(200, 220));
+  h_.frame(draw, drag(200, 210, -10));
+  h_.frame(draw, drag(200, 200, -10));
+  h_.frame(draw, drag(200, 190, -10));
   EXPECT_DOUBLE_EQ(offset, 30);
-  h.frame(draw, ScreenHarness::release(200, 190));
+  h_.frame(draw, ScreenHarness::release(200, 190));
   EXPECT_TRUE(clicks.empty());
-  EXPECT_FALSE(h.ctx().scrollDragging);
+  EXPECT_FALSE(h_.ctx().scrollDragging);
 
   // A jitter of 3 (under 4·s) still clicks.
-  h.ctx().scrollVelocity = 0;
-  h.frame(draw, ScreenHarness::press(200, 220));
-  h.frame(draw, drag(200, 217, -3));
-  h.frame(draw, ScreenHarness::release(200, 217));
+  h_.ctx().scrollVelocity = 0;
+  h_.frame(draw, ScreenHarness::press(200, 220));
+  h_.frame(draw, drag(200, 217, -3));
+  h_.frame(draw, ScreenHarness::release(200, 217));
   EXPECT_EQ(clicks.size(), 1u);
 }
 
-TEST(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
-  ScreenHarness h;
+TEST_F(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
   const ui::Rect view{100, 100, 300, 300};
   double offset = 0;
   auto draw = [&](ui::Ctx& c) { ui::applyScroll(c, view, 1000, &offset); };
 
-  h.frame(draw, ScreenHarness::press(200, 300));
-  for (int i = 0; i < 5; ++i) h.frame(draw, drag(200, 300 - 12 * (i + 1), -12));
+  h_.frame(draw, ScreenHarness::press(200, 300));
+  for (int i = 0; i < 5; ++i) h_.frame(draw, drag(200, 300 - 12 * (i + 1), -12));
   EXPECT_DOUBLE_EQ(offset, 60);
-  h.frame(draw, ScreenHarness::release(200, 240));
+  h_.frame(draw, ScreenHarness::release(200, 240));
   EXPECT_DOUBLE_EQ(offset, 60);
 
   // Coasting on: each step smaller than the one before, frames requested
@@ -265,10 +262,10 @@ TEST(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
   for (int i = 0; i < 400; ++i) {
     ui::beginRequestedFrame();
     const double before = offset;
-    h.frame(draw);
+    h_.frame(draw);
     if (offset == before) break;
     steps.push_back(offset - before);
-    if (std::fabs(h.ctx().scrollVelocity) > 0.05) requestedWhileMoving &= ui::secondsUntilRequestedFrame() <= 0;
+    if (std::fabs(h_.ctx().scrollVelocity) > 0.05) requestedWhileMoving &= ui::secondsUntilRequestedFrame() <= 0;
   }
   ASSERT_GT(steps.size(), 10u);
   EXPECT_LT(steps.size(), 200u);
@@ -279,33 +276,32 @@ TEST(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
   }
   const double rest = offset;
   ui::beginRequestedFrame();
-  h.frame(draw);
+  h_.frame(draw);
   EXPECT_DOUBLE_EQ(offset, rest);
   EXPECT_GT(ui::secondsUntilRequestedFrame(), 0) << "no frames asked for once it stopped";
 
   // A hard flick toward the end stops there, and at the top likewise.
   for (const auto& [y, dy, up, stop] : {std::tuple{390.0, -60.0, 100.0, 700.0}, std::tuple{110.0, 50.0, 390.0, 0.0}}) {
-    h.frame(draw, ScreenHarness::press(200, y));
-    for (int i = 0; i < 5; ++i) h.frame(draw, drag(200, y + dy * i, dy));
-    h.frame(draw, ScreenHarness::release(200, up));
-    for (int i = 0; i < 80; ++i) h.frame(draw);
+    h_.frame(draw, ScreenHarness::press(200, y));
+    for (int i = 0; i < 5; ++i) h_.frame(draw, drag(200, y + dy * i, dy));
+    h_.frame(draw, ScreenHarness::release(200, up));
+    for (int i = 0; i < 80; ++i) h_.frame(draw);
     EXPECT_DOUBLE_EQ(offset, stop);
-    EXPECT_EQ(h.ctx().scrollVelocity, 0);
+    EXPECT_EQ(h_.ctx().scrollVelocity, 0);
   }
 
   // The wheel moves it by 48·s a notch; another list's offset is only clamped.
   ui::Input wheel = ScreenHarness::move(200, 200);
   wheel.wheel = -2;
-  h.frame(draw, wheel);
-  EXPECT_DOUBLE_EQ(offset, 96 * h.ctx().uiScale);
+  h_.frame(draw, wheel);
+  EXPECT_DOUBLE_EQ(offset, 96 * h_.ctx().uiScale);
   double other = 5000;
-  h.frame([&](ui::Ctx& c) { ui::applyScroll(c, ui::Rect{500, 100, 100, 100}, 300, &other); });
+  h_.frame([&](ui::Ctx& c) { ui::applyScroll(c, ui::Rect{500, 100, 100, 100}, 300, &other); });
   EXPECT_DOUBLE_EQ(other, 200);
-  h.frame([&](ui::Ctx& c) { ui::applyScroll(c, view, 1000, nullptr); });
+  h_.frame([&](ui::Ctx& c) { ui::applyScroll(c, view, 1000, nullptr); });
 }
 
-TEST(Widgets, TooltipWaitsForRestAndRestartsOnAnotherText) {
-  ScreenHarness h;
+TEST_F(Widgets, TooltipWaitsForRestAndRestartsOnAnotherText) {
   const ui::Rect a{100, 100, 40, 40};
   const ui::Rect b{300, 100, 40, 40};
   auto draw = [&](ui::Ctx& c) {
@@ -314,10 +310,10 @@ TEST(Widgets, TooltipWaitsForRestAndRestartsOnAnotherText) {
     ui::drawTooltip(c);
   };
   // The tooltip box lies just below its area, centred.
-  auto shownUnder = [&](const ui::Rect& r) { return inked(h, r.x + r.w / 2, r.y + r.h + 12); };
+  auto shownUnder = [&](const ui::Rect& r) { return inked(h_, r.x + r.w / 2, r.y + r.h + 12); };
 
   ui::beginRequestedFrame();
-  h.frame(draw, ScreenHarness::move(120, 120));
+  h_.frame(draw, ScreenHarness::move(120, 120));
   EXPECT_LE(ui::secondsUntilRequestedFrame(), ui::kTooltipDelay) << "the delay's end is asked for";
   const struct {
     double wait, x, y;
@@ -328,40 +324,34 @@ TEST(Widgets, TooltipWaitsForRestAndRestartsOnAnotherText) {
                {0, 600, 600, false, false},   {0, 320, 120, false, false},   // left and back: waits again
                {0.6, 320, 120, false, true}};
   for (size_t i = 0; i < std::size(steps); ++i) {
-    h.advance(steps[i].wait);
-    h.frame(draw, ScreenHarness::move(steps[i].x, steps[i].y));
+    h_.advance(steps[i].wait);
+    h_.frame(draw, ScreenHarness::move(steps[i].x, steps[i].y));
     EXPECT_EQ(shownUnder(a), steps[i].a) << "step " << i;
     EXPECT_EQ(shownUnder(b), steps[i].b) << "step " << i;
   }
 
   // Near the bottom it goes above its area.
-  const ui::Rect low{600, h.ctx().h - 30, 40, 30};
+  const ui::Rect low{600, h_.ctx().h - 30, 40, 30};
   auto drawLow = [&](ui::Ctx& c) {
     ui::tooltip(c, low, "Export");
     ui::drawTooltip(c);
   };
-  h.frame(drawLow, ScreenHarness::move(620, low.y + 10));
-  h.advance(0.6);
-  h.frame(drawLow, ScreenHarness::move(620, low.y + 10));
-  EXPECT_TRUE(inked(h, 620, low.y - 12));
+  h_.frame(drawLow, ScreenHarness::move(620, low.y + 10));
+  h_.advance(0.6);
+  h_.frame(drawLow, ScreenHarness::move(620, low.y + 10));
+  EXPECT_TRUE(inked(h_, 620, low.y - 12));
 }
 
 // Pixels with ink inside and outside the square [lo, hi)² of an 80 × 80
-// surface on which draw ran.
+// window on which draw ran.
 std::pair<int, int> iconInk(const std::function<void(cairo_t*)>& draw, double lo, double hi) {
-  ui::SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 80, 80));
-  {
-    ui::CairoPtr cr(cairo_create(surface.get()));
-    draw(cr.get());
-  }
-  cairo_surface_flush(surface.get());
-  const unsigned char* data = cairo_image_surface_get_data(surface.get());
-  const int stride = cairo_image_surface_get_stride(surface.get());
+  ScreenHarness h(80, 80);
+  h.frame([&](ui::Ctx& c) { draw(c.cr); });
   int inside = 0;
   int outside = 0;
   for (int y = 0; y < 80; ++y) {
     for (int x = 0; x < 80; ++x) {
-      if ((reinterpret_cast<const uint32_t*>(data + y * stride)[x] >> 24) == 0) continue;
+      if ((h.pixel(x, y) >> 24) == 0) continue;
       (x + 1 <= lo || x >= hi || y + 1 <= lo || y >= hi ? outside : inside)++;
     }
   }
@@ -387,20 +377,21 @@ TEST(Icons, EveryGlyphStaysInsideItsSquare) {
 TEST(Icons, ValuesBeyondTheSetDrawNothing) {
   const auto [inside, outside] = iconInk(
       [](cairo_t* cr) {
-        for (int value : {ui::kIconCount, ui::kIconCount + 1, 100, -1}) ui::drawIcon(cr, static_cast<ui::Icon>(value), 40, 40, 32, 0xFFFFFF, 1);
+        for (int value : {ui::kIconCount, ui::kIconCount + 1, 100, -1}) {
+          ui::drawIcon(cr, static_cast<ui::Icon>(value), 40, 40, 32, 0xFFFFFF, 1);
+        }
         ui::drawIcon(cr, ui::Icon::Plus, 40, 40, 0, 0xFFFFFF, 1);
       },
       0, 80);
   EXPECT_EQ(inside + outside, 0);
 }
 
-TEST(Widgets, SheetCloseButtonAndScrollbar) {
-  ScreenHarness h;
+TEST_F(Widgets, SheetCloseButtonAndScrollbar) {
   const ui::Rect sheet{200, 100, 400, 300};
   bool closed = false;
   auto draw = [&](ui::Ctx& c) { closed = ui::sheetBox(c, sheet, "Adjust", "sheet"); };
-  h.frame(draw);
-  std::optional<ui::Rect> close = h.widget("sheet.close");
+  h_.frame(draw);
+  std::optional<ui::Rect> close = h_.widget("sheet.close");
   ASSERT_TRUE(close);
   EXPECT_FALSE(closed);
   // In the sheet's top right corner.
@@ -408,7 +399,7 @@ TEST(Widgets, SheetCloseButtonAndScrollbar) {
   EXPECT_LE(close->x + close->w, sheet.x + sheet.w);
   EXPECT_GE(close->y, sheet.y);
   EXPECT_LT(close->y + close->h, sheet.y + sheet.h / 2);
-  h.frame(draw, ScreenHarness::click(close->x + 5, close->y + 5));
+  h_.frame(draw, ScreenHarness::click(close->x + 5, close->y + 5));
   EXPECT_TRUE(closed);
 
   // The thumb at the view's right edge: at the bottom at the end of the
@@ -416,7 +407,7 @@ TEST(Widgets, SheetCloseButtonAndScrollbar) {
   const ui::Rect view{200, 150, 400, 200};
   auto thumbAt = [&](double y) {
     for (double x = view.x + view.w - 10; x < view.x + view.w; ++x) {
-      if (inked(h, x, y)) return true;
+      if (inked(h_, x, y)) return true;
     }
     return false;
   };
@@ -425,7 +416,7 @@ TEST(Widgets, SheetCloseButtonAndScrollbar) {
     bool top, bottom;
   } cases[] = {{800, 600, false, true}, {800, 0, true, false}, {200, 0, false, false}};
   for (const auto& c : cases) {
-    h.frame([&](ui::Ctx& ctx) { ui::scrollbar(ctx, view, c.content, c.offset); });
+    h_.frame([&](ui::Ctx& ctx) { ui::scrollbar(ctx, view, c.content, c.offset); });
     EXPECT_EQ(thumbAt(160), c.top) << c.content << " at " << c.offset;
     EXPECT_EQ(thumbAt(345), c.bottom) << c.content << " at " << c.offset;
   }
