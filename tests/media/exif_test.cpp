@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "media/exif.h"
@@ -112,9 +113,8 @@ std::string exiftoolJson(const std::string& args, const std::string& path) {
 // The signature as exiftool reads it from the EXIF block, with no warning.
 void expectSignedExif(const std::string& path) {
   const std::string j = exiftoolJson("-EXIF:Software -EXIF:ImageDescription -EXIF:ModifyDate -warning", path);
-  EXPECT_EQ(jsonValue(j, "Software"), "Korvelle 1.0");
-  EXPECT_EQ(jsonValue(j, "ImageDescription"), "Edited with care");
-  EXPECT_EQ(jsonValue(j, "ModifyDate"), "2024:05:06 07:08:09");
+  EXPECT_EQ(std::tuple(jsonValue(j, "Software"), jsonValue(j, "ImageDescription"), jsonValue(j, "ModifyDate")),
+            std::tuple("Korvelle 1.0", "Edited with care", "2024:05:06 07:08:09"));
   EXPECT_EQ(jsonValue(j, "Warning"), "");
 }
 
@@ -124,10 +124,7 @@ TEST(ExifParse, IntelAndMotorolaOrderGiveTheSameFields) {
   for (bool big : {false, true}) {
     SCOPED_TRACE(big ? "MM" : "II");
     media::ExifData e = parse(cameraBlock(big));
-    EXPECT_TRUE(e.valid);
-    EXPECT_EQ(e.make, "Canon");
-    EXPECT_EQ(e.model, "EOS 5D");
-    EXPECT_EQ(e.orientation, 6);
+    EXPECT_EQ(std::tuple(e.valid, e.make, e.model, e.orientation), std::tuple(true, "Canon", "EOS 5D", 6));
     EXPECT_EQ(e.dateTime, "2019:06:30 12:34:56");  // the original date wins over DateTime
     EXPECT_DOUBLE_EQ(e.exposureTime, 1.0 / 250);
     EXPECT_DOUBLE_EQ(e.fNumber, 2.8);
@@ -148,9 +145,7 @@ TEST(ExifParse, HeaderChecksAndEmptyInput) {
   EXPECT_FALSE(parse(badMagic).valid);
   // Header only: valid, every field at its default.
   media::ExifData e = media::parseExifBlock(b.data(), 8);
-  EXPECT_TRUE(e.valid);
-  EXPECT_EQ(e.orientation, 1);
-  EXPECT_TRUE(e.make.empty());
+  EXPECT_EQ(std::tuple(e.valid, e.orientation, e.make), std::tuple(true, 1, ""));
 }
 
 TEST(ExifParse, TextsLoseTrailingNulsAndSpacesOnly) {
@@ -196,12 +191,8 @@ TEST(ExifParse, OffsetsAndCountsOutsideTheBlockGiveDefaults) {
   w.u32(0);
   w.raw("Model\0", 6);
   media::ExifData e = parse(w.bytes());
-  EXPECT_TRUE(e.valid);
-  EXPECT_EQ(e.make, "");
-  EXPECT_EQ(e.model, "Model");
-  EXPECT_EQ(e.exposureTime, 0.0);
-  EXPECT_EQ(e.iso, 0);
-  EXPECT_EQ(e.orientation, 1);
+  EXPECT_EQ(std::tuple(e.valid, e.make, e.model, e.exposureTime, e.iso, e.orientation),
+            std::tuple(true, "", "Model", 0.0, 0, 1));
 
   // An entry count promising more entries than there are stops at the end.
   Bytes b = cameraBlock(true);
@@ -278,9 +269,8 @@ TEST(ExifBuild, ShortTextsAreStoredInline) {
 
   Bytes full = media::buildExif("Korvelle 1.0", "An odd text", "2024:02:03 04:05:06");
   media::ExifData e = parse(full);
-  EXPECT_EQ(e.software, "Korvelle 1.0");
-  EXPECT_EQ(e.description, "An odd text");
-  EXPECT_EQ(e.dateTime, "2024:02:03 04:05:06");
+  EXPECT_EQ(std::tuple(e.software, e.description, e.dateTime),
+            std::tuple("Korvelle 1.0", "An odd text", "2024:02:03 04:05:06"));
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(full[10 + 12 * i + 8] % 2, 0) << "texts start at even offsets";
 
   const std::string now = media::exifNow();
@@ -318,9 +308,8 @@ TEST_F(Signature, PngGetsThreeTextChunksBeforeItsImageData) {
   make("a.png", "convert -size 40x30 gradient:green-yellow -define png:exclude-chunk=date,time");
   signAndCheckPixels();
   const std::string j = exiftoolJson("-PNG:Software -PNG:Description -PNG:CreationTime -warning", path);
-  EXPECT_EQ(jsonValue(j, "Software"), "Korvelle 1.0");
-  EXPECT_EQ(jsonValue(j, "Description"), "Edited with care");
-  EXPECT_EQ(jsonValue(j, "CreationTime"), "2024:05:06 07:08:09");
+  EXPECT_EQ(std::tuple(jsonValue(j, "Software"), jsonValue(j, "Description"), jsonValue(j, "CreationTime")),
+            std::tuple("Korvelle 1.0", "Edited with care", "2024:05:06 07:08:09"));
   EXPECT_EQ(jsonValue(j, "Warning"), "");
   const std::string bytes = readFile(path);
   EXPECT_EQ(bytes.compare(bytes.size() - 8, 4, "IEND"), 0);
