@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/exif.h"
+#include "support/iso_boxes.h"
 #include "support/media_clips.h"
 #include "support/test_support.h"
 
@@ -214,19 +215,10 @@ TEST(ExifLocate, JpegApp1AfterJfifIsFoundButNotAfterTheScan) {
   const Bytes jfif = {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
   const Bytes xmp = {'h', 't', 't', 'p', ':', '/', '/', 'n', 's'};
 
-  Bytes good = {0xFF, 0xD8};
-  for (const Bytes& s : {segment(0xE0, jfif), segment(0xE1, xmp), segment(0xE1, app1)}) {
-    good.insert(good.end(), s.begin(), s.end());
-  }
-  good.insert(good.end(), {0xFF, 0xDA, 0, 2, 0xFF, 0xD9});
+  const Bytes good = iso_boxes::concat({{0xFF, 0xD8}, segment(0xE0, jfif), segment(0xE1, xmp), segment(0xE1, app1),
+                                        {0xFF, 0xDA, 0, 2, 0xFF, 0xD9}});
   EXPECT_EQ(media::readExifFromFileBytes(good.data(), good.size()).make, "Canon");
-
-  Bytes late = {0xFF, 0xD8};
-  Bytes app0 = segment(0xE0, jfif);
-  late.insert(late.end(), app0.begin(), app0.end());
-  late.insert(late.end(), {0xFF, 0xDA, 0, 2});
-  Bytes s = segment(0xE1, app1);
-  late.insert(late.end(), s.begin(), s.end());
+  const Bytes late = iso_boxes::concat({{0xFF, 0xD8}, segment(0xE0, jfif), {0xFF, 0xDA, 0, 2}, segment(0xE1, app1)});
   EXPECT_FALSE(media::readExifFromFileBytes(late.data(), late.size()).valid);
 
   // A segment length running past the data ends the search quietly.

@@ -244,29 +244,23 @@ TEST(ImageCrop, CopiesTheRectangleAndClampsOrigins) {
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) px.push_back((static_cast<uint32_t>(x) << 28) | (static_cast<uint32_t>(y) << 24) | 0xFF);
   const Image src = fromPixels(4, 3, px);
-
-  const Image mid = media::cropTo(src, 1, 1, 2, 2);
-  ASSERT_EQ(std::pair(mid.width, mid.height), std::pair(2, 2));
-  EXPECT_EQ(pixel(mid, 0, 0), 0x110000FFu);
-  EXPECT_EQ(pixel(mid, 1, 1), 0x220000FFu);
-  EXPECT_TRUE(mid.hasAlpha);
-  EXPECT_TRUE(hasZeroTail(mid));
-
-  // Beyond the right edge: a one-pixel strip of the last column.
-  const Image strip = media::cropTo(src, 10, 0, 3, 2);
-  ASSERT_EQ(std::pair(strip.width, strip.height), std::pair(1, 2));
-  EXPECT_EQ(pixel(strip, 0, 0), 0x300000FFu);
-  EXPECT_EQ(pixel(strip, 0, 1), 0x310000FFu);
-
-  // A negative origin starts at 0 without shortening the request.
-  const Image corner = media::cropTo(src, -5, -1, 2, 2);
-  ASSERT_EQ(std::pair(corner.width, corner.height), std::pair(2, 2));
-  EXPECT_EQ(pixel(corner, 1, 1), 0x110000FFu);
-
-  // Oversized requests stop at the edge.
-  const Image tail = media::cropTo(src, 2, 1, 100, 100);
-  EXPECT_EQ(std::pair(tail.width, tail.height), std::pair(2, 2));
-
+  // Inside; beyond the right edge (a strip of the last column); a negative
+  // origin starts at 0 without shortening the request; oversized stops at the edge.
+  const struct {
+    int x, y, w, h, ow, oh;
+    uint32_t first, last;
+  } cases[] = {{1, 1, 2, 2, 2, 2, 0x110000FF, 0x220000FF},
+               {10, 0, 3, 2, 1, 2, 0x300000FF, 0x310000FF},
+               {-5, -1, 2, 2, 2, 2, 0x000000FF, 0x110000FF},
+               {2, 1, 100, 100, 2, 2, 0x210000FF, 0x320000FF}};
+  for (const auto& c : cases) {
+    const Image out = media::cropTo(src, c.x, c.y, c.w, c.h);
+    ASSERT_EQ(std::pair(out.width, out.height), std::pair(c.ow, c.oh)) << c.x << "," << c.y;
+    EXPECT_EQ(pixel(out, 0, 0), c.first) << c.x << "," << c.y;
+    EXPECT_EQ(pixel(out, c.ow - 1, c.oh - 1), c.last) << c.x << "," << c.y;
+    EXPECT_TRUE(out.hasAlpha);
+    EXPECT_TRUE(hasZeroTail(out));
+  }
   EXPECT_TRUE(isEmpty(media::cropTo(src, 0, 0, 0, 2)));
   EXPECT_TRUE(isEmpty(media::cropTo(src, 0, 0, 2, -1)));
   EXPECT_TRUE(isEmpty(media::cropTo(Image{}, 0, 0, 2, 2)));
