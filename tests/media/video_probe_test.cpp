@@ -105,10 +105,7 @@ TEST_F(VideoProbe, DisplayMatrixTurnsTheReportedSize) {
   VideoInfo info;
   // The real phone clip is stored 568 × 320 with a -90 degree matrix.
   ASSERT_TRUE(media::readVideoInfo(fixture("phone_rot90.mov"), &info, nullptr));
-  EXPECT_EQ(info.rotation, 90);
-  EXPECT_EQ(info.width, 320);
-  EXPECT_EQ(info.height, 568);
-  EXPECT_TRUE(info.hasAudio);
+  EXPECT_EQ(std::tuple(info.rotation, info.width, info.height, info.hasAudio), std::tuple(90, 320, 568, true));
   EXPECT_NEAR(info.durationMs, 4002, 5);
 
   for (auto [path, rotation] : {std::pair{minus90_, 90}, {plus90_, 270}}) {
