@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "media/exif.h"
+#include "support/iso_boxes.h"
 #include "support/media_clips.h"
 #include "support/test_support.h"
 
@@ -112,9 +114,8 @@ std::string exiftoolJson(const std::string& args, const std::string& path) {
 // The signature as exiftool reads it from the EXIF block, with no warning.
 void expectSignedExif(const std::string& path) {
   const std::string j = exiftoolJson("-EXIF:Software -EXIF:ImageDescription -EXIF:ModifyDate -warning", path);
-  EXPECT_EQ(jsonValue(j, "Software"), "Korvelle 1.0");
-  EXPECT_EQ(jsonValue(j, "ImageDescription"), "Edited with care");
-  EXPECT_EQ(jsonValue(j, "ModifyDate"), "2024:05:06 07:08:09");
+  EXPECT_EQ(std::tuple(jsonValue(j, "Software"), jsonValue(j, "ImageDescription"), jsonValue(j, "ModifyDate")),
+            std::tuple("Korvelle 1.0", "Edited with care", "2024:05:06 07:08:09"));
   EXPECT_EQ(jsonValue(j, "Warning"), "");
 }
 
@@ -124,10 +125,7 @@ TEST(ExifParse, IntelAndMotorolaOrderGiveTheSameFields) {
   for (bool big : {false, true}) {
     SCOPED_TRACE(big ? "MM" : "II");
     media::ExifData e = parse(cameraBlock(big));
-    EXPECT_TRUE(e.valid);
-    EXPECT_EQ(e.make, "Canon");
-    EXPECT_EQ(e.model, "EOS 5D");
-    EXPECT_EQ(e.orientation, 6);
+    EXPECT_EQ(std::tuple(e.valid, e.make, e.model, e.orientation), std::tuple(true, "Canon", "EOS 5D", 6));
     EXPECT_EQ(e.dateTime, "2019:06:30 12:34:56");  // the original date wins over DateTime
     EXPECT_DOUBLE_EQ(e.exposureTime, 1.0 / 250);
     EXPECT_DOUBLE_EQ(e.fNumber, 2.8);
@@ -148,9 +146,7 @@ TEST(ExifParse, HeaderChecksAndEmptyInput) {
   EXPECT_FALSE(parse(badMagic).valid);
   // Header only: valid, every field at its default.
   media::ExifData e = media::parseExifBlock(b.data(), 8);
-  EXPECT_TRUE(e.valid);
-  EXPECT_EQ(e.orientation, 1);
-  EXPECT_TRUE(e.make.empty());
+  EXPECT_EQ(std::tuple(e.valid, e.orientation, e.make), std::tuple(true, 1, ""));
 }
 
 TEST(ExifParse, TextsLoseTrailingNulsAndSpacesOnly) {
@@ -196,12 +192,8 @@ TEST(ExifParse, OffsetsAndCountsOutsideTheBlockGiveDefaults) {
   w.u32(0);
   w.raw("Model\0", 6);
   media::ExifData e = parse(w.bytes());
-  EXPECT_TRUE(e.valid);
-  EXPECT_EQ(e.make, "");
-  EXPECT_EQ(e.model, "Model");
-  EXPECT_EQ(e.exposureTime, 0.0);
-  EXPECT_EQ(e.iso, 0);
-  EXPECT_EQ(e.orientation, 1);
+  EXPECT_EQ(std::tuple(e.valid, e.make, e.model, e.exposureTime, e.iso, e.orientation),
+            std::tuple(true, "", "Model", 0.0, 0, 1));
 
   // An entry count promising more entries than there are stops at the end.
   Bytes b = cameraBlock(true);
@@ -223,19 +215,10 @@ TEST(ExifLocate, JpegApp1AfterJfifIsFoundButNotAfterTheScan) {
   const Bytes jfif = {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
   const Bytes xmp = {'h', 't', 't', 'p', ':', '/', '/', 'n', 's'};
 
-  Bytes good = {0xFF, 0xD8};
-  for (const Bytes& s : {segment(0xE0, jfif), segment(0xE1, xmp), segment(0xE1, app1)}) {
-    good.insert(good.end(), s.begin(), s.end());
-  }
-  good.insert(good.end(), {0xFF, 0xDA, 0, 2, 0xFF, 0xD9});
+  const Bytes good = iso_boxes::concat({{0xFF, 0xD8}, segment(0xE0, jfif), segment(0xE1, xmp), segment(0xE1, app1),
+                                        {0xFF, 0xDA, 0, 2, 0xFF, 0xD9}});
   EXPECT_EQ(media::readExifFromFileBytes(good.data(), good.size()).make, "Canon");
-
-  Bytes late = {0xFF, 0xD8};
-  Bytes app0 = segment(0xE0, jfif);
-  late.insert(late.end(), app0.begin(), app0.end());
-  late.insert(late.end(), {0xFF, 0xDA, 0, 2});
-  Bytes s = segment(0xE1, app1);
-  late.insert(late.end(), s.begin(), s.end());
+  const Bytes late = iso_boxes::concat({{0xFF, 0xD8}, segment(0xE0, jfif), {0xFF, 0xDA, 0, 2}, segment(0xE1, app1)});
   EXPECT_FALSE(media::readExifFromFileBytes(late.data(), late.size()).valid);
 
   // A segment length running past the data ends the search quietly.
@@ -278,9 +261,8 @@ TEST(ExifBuild, ShortTextsAreStoredInline) {
 
   Bytes full = media::buildExif("Korvelle 1.0", "An odd text", "2024:02:03 04:05:06");
   media::ExifData e = parse(full);
-  EXPECT_EQ(e.software, "Korvelle 1.0");
-  EXPECT_EQ(e.description, "An odd text");
-  EXPECT_EQ(e.dateTime, "2024:02:03 04:05:06");
+  EXPECT_EQ(std::tuple(e.software, e.description, e.dateTime),
+            std::tuple("Korvelle 1.0", "An odd text", "2024:02:03 04:05:06"));
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(full[10 + 12 * i + 8] % 2, 0) << "texts start at even offsets";
 
   const std::string now = media::exifNow();
@@ -318,9 +300,8 @@ TEST_F(Signature, PngGetsThreeTextChunksBeforeItsImageData) {
   make("a.png", "convert -size 40x30 gradient:green-yellow -define png:exclude-chunk=date,time");
   signAndCheckPixels();
   const std::string j = exiftoolJson("-PNG:Software -PNG:Description -PNG:CreationTime -warning", path);
-  EXPECT_EQ(jsonValue(j, "Software"), "Korvelle 1.0");
-  EXPECT_EQ(jsonValue(j, "Description"), "Edited with care");
-  EXPECT_EQ(jsonValue(j, "CreationTime"), "2024:05:06 07:08:09");
+  EXPECT_EQ(std::tuple(jsonValue(j, "Software"), jsonValue(j, "Description"), jsonValue(j, "CreationTime")),
+            std::tuple("Korvelle 1.0", "Edited with care", "2024:05:06 07:08:09"));
   EXPECT_EQ(jsonValue(j, "Warning"), "");
   const std::string bytes = readFile(path);
   EXPECT_EQ(bytes.compare(bytes.size() - 8, 4, "IEND"), 0);

@@ -1,5 +1,6 @@
 // Image file input and output: formats, EXIF orientation, the size limits,
-// the output format rules, encoder settings and safe saving.
+// the JPEG fast path, camera RAW files, the output format rules, encoder
+// settings and safe saving.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -21,6 +22,8 @@
 #include "media/heif.h"
 #include "media/heif_brand.h"
 #include "media/image_io.h"
+#include "media/jpeg_decode.h"
+#include "media/raw.h"
 #include "platform/fs.h"
 #include "support/media_clips.h"
 #include "support/test_support.h"
@@ -71,11 +74,17 @@ Image ramp(int w, int h, bool alpha) {
   return img;
 }
 
-// Chunk fourcc following the RIFF header of a WebP file.
-std::string firstWebPChunk(const std::string& bytes) { return bytes.size() >= 16 ? bytes.substr(12, 4) : ""; }
+// A 300 × 200 JPEG made by ImageMagick with the given options.
+std::string makeJpeg(const TempDir& dir, const std::string& name, const std::string& options) {
+  const std::string path = dir.file(name);
+  const auto r = runShell("convert -size 300x200 gradient:orange-navy -fill white -draw 'circle 150,100 150,40' " +
+                          options + " '" + path + "'");
+  return r.exitCode == 0 ? path : "";
+}
 
-bool containsChunk(const std::string& bytes, const char* fourcc) {
-  return bytes.find(fourcc) != std::string::npos;
+bool decodeFast(const std::string& bytes, Image* out, int maxEdge = media::kMaxLoadEdge,
+                int64_t maxPixels = media::kMaxSourcePixels) {
+  return media::decodeJpegFast(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), maxEdge, maxPixels, out);
 }
 
 // The second value of the first quantisation table of a JPEG; FFmpeg writes
@@ -133,14 +142,10 @@ TEST(ImageIoLoad, EveryExifOrientationLoadsUpright) {
     const std::string path = fixture("orient_" + std::to_string(n) + ".jpg");
     ImageInfo probed;
     ASSERT_TRUE(media::probeImage(path, &probed, &err)) << err;
-    EXPECT_EQ(probed.orientation, n);
-    EXPECT_EQ(probed.width, 1800);
-    EXPECT_EQ(probed.height, 1200);
+    EXPECT_EQ(std::tuple(probed.width, probed.height, probed.orientation), std::tuple(1800, 1200, n));
     Image img;
     ASSERT_TRUE(media::loadImage(path, &img, &info, &err)) << err;
-    EXPECT_EQ(info.width, 1800);
-    EXPECT_EQ(info.height, 1200);
-    EXPECT_EQ(info.orientation, n);
+    EXPECT_EQ(std::tuple(info.width, info.height, info.orientation), std::tuple(1800, 1200, n));
     // The files hold the same photo re-encoded; a wrong turn differs by far more.
     EXPECT_LT(meanRgbDiff(img, upright), 6.0);
   }
@@ -198,18 +203,12 @@ TEST(ImageIoLoad, CommonFormatsLoadWithTheirNames) {
     ImageInfo probed, loaded;
     std::string err;
     ASSERT_TRUE(media::probeImage(c.file, &probed, &err)) << err;
-    EXPECT_EQ(probed.format, c.format);
-    EXPECT_EQ(probed.mime, c.mime);
-    EXPECT_EQ(probed.width, c.width);
-    EXPECT_EQ(probed.height, c.height);
-    EXPECT_EQ(probed.hasAlpha, c.alpha);
+    EXPECT_EQ(std::tuple(probed.format, probed.mime, probed.width, probed.height, probed.hasAlpha),
+              std::tuple(c.format, c.mime, c.width, c.height, c.alpha));
     Image img;
     ASSERT_TRUE(media::loadImage(c.file, &img, &loaded, &err)) << err;
-    EXPECT_EQ(img.width, c.width);
-    EXPECT_EQ(img.height, c.height);
-    EXPECT_EQ(img.hasAlpha, c.alpha);
-    EXPECT_EQ(loaded.format, c.format);
-    EXPECT_EQ(loaded.hasAlpha, c.alpha);
+    EXPECT_EQ(std::tuple(img.width, img.height, img.hasAlpha, loaded.format, loaded.hasAlpha),
+              std::tuple(c.width, c.height, c.alpha, c.format, c.alpha));
     EXPECT_EQ(img.pixels.size(), size_t(img.width) * img.height * 4 + media::kImageTailMargin);
   }
 }
@@ -278,14 +277,11 @@ TEST(ImageIoLoad, AvifRotationAndMirrorAreApplied) {
     ImageInfo probed, loaded;
     std::string err;
     ASSERT_TRUE(media::probeImage(avif, &probed, &err)) << err;
-    EXPECT_EQ(probed.format, "AVIF");
-    EXPECT_EQ(probed.width, want.width);
-    EXPECT_EQ(probed.height, want.height);
-    EXPECT_EQ(probed.orientation, 1);
+    EXPECT_EQ(std::tuple(probed.format, probed.width, probed.height, probed.orientation),
+              std::tuple("AVIF", want.width, want.height, 1));
     Image img;
     ASSERT_TRUE(media::loadImage(avif, &img, &loaded, &err)) << err;
-    EXPECT_EQ(loaded.width, want.width);
-    EXPECT_EQ(loaded.height, want.height);
+    EXPECT_EQ(std::pair(loaded.width, loaded.height), std::pair(want.width, want.height));
     EXPECT_LT(meanRgbDiff(img, want), 3.0);
 
     // libheif reads the same container and applies the properties itself.
@@ -329,8 +325,7 @@ TEST(ImageIoLoad, CameraFilesReportTheirExifAndHeicIsNotTurnedTwice) {
   }
   Image img;
   ASSERT_TRUE(media::loadImage(fixture("iphone11pro.heic"), &img, &info, &err)) << err;
-  EXPECT_EQ(info.make, "Apple");
-  EXPECT_EQ(info.iso, 32);
+  EXPECT_EQ(std::pair(info.make, info.iso), std::pair(std::string("Apple"), 32));
   EXPECT_NEAR(info.fNumber, 1.8, 1e-9);
   EXPECT_NEAR(info.focalLength, 4.25, 1e-9);
   EXPECT_EQ(info.orientation, 1);
@@ -342,8 +337,7 @@ TEST(ImageIoLoad, CameraFilesReportTheirExifAndHeicIsNotTurnedTwice) {
   shell("cp '" + fixture("iphone11pro.heic") + "' '" + tagged +
         "' && exiftool -q -overwrite_original -n -Orientation=6 '" + tagged + "'");
   ASSERT_TRUE(media::probeImage(tagged, &info, &err)) << err;
-  EXPECT_EQ(info.width, 3024);
-  EXPECT_EQ(info.height, 4032);
+  EXPECT_EQ(std::pair(info.width, info.height), std::pair(3024, 4032));
   Image again;
   ASSERT_TRUE(media::loadImage(tagged, &again, &info, &err)) << err;
   EXPECT_EQ(again.width, 3024);
@@ -360,10 +354,7 @@ TEST(ImageIoLoad, HugeJpegIsShrunkToTheLongEdgeLimit) {
   ImageInfo info;
   std::string err;
   ASSERT_TRUE(media::loadImage(path, &img, &info, &err)) << err;
-  EXPECT_EQ(img.width, 8000);
-  EXPECT_EQ(img.height, 4000);
-  EXPECT_EQ(info.width, 8000);
-  EXPECT_EQ(info.height, 4000);
+  EXPECT_EQ(std::tuple(img.width, img.height, info.width, info.height), std::tuple(8000, 4000, 8000, 4000));
   const uint8_t* p = pixel(img, 4000, 2000);
   EXPECT_NEAR(p[0], 0x33, 3);
   EXPECT_NEAR(p[1], 0x66, 3);
@@ -395,7 +386,9 @@ TEST(ImageIoLoad, NonImagesAndBrokenFilesAreUnsupported) {
   ASSERT_TRUE(writeFile(text, "This is a shopping list, not a photo.\n"));
   std::string empty = dir.file("empty.png");
   ASSERT_TRUE(writeFile(empty, ""));
-  for (const std::string& path : {text, empty, dir.file("missing.jpg"), dir.file("nef.NEF")}) {
+  const std::string fakeRaw = dir.file("fake.ARW");
+  ASSERT_TRUE(writeFile(fakeRaw, std::string(4096, 'x')));
+  for (const std::string& path : {text, empty, dir.file("missing.jpg"), dir.file("nef.NEF"), fakeRaw}) {
     SCOPED_TRACE(path);
     ImageInfo info;
     info.width = 77;
@@ -411,6 +404,7 @@ TEST(ImageIoLoad, NonImagesAndBrokenFilesAreUnsupported) {
   }
   std::string err;
   EXPECT_FALSE(media::probeImage(text, nullptr, &err));
+  EXPECT_FALSE(media::probeRaw(fakeRaw, nullptr, nullptr, nullptr));
 }
 
 TEST(ImageIoLoad, DeclaredGiantSizesAreRefusedBeforeDecoding) {
@@ -476,10 +470,9 @@ TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndPngWhenAutomatic) {
   std::string err;
   ASSERT_TRUE(media::saveImage(dir.file("explicit.webp"), alpha, o, {}, &err)) << err;
   const std::string lossy = readFile(dir.file("explicit.webp"));
-  EXPECT_TRUE(containsChunk(lossy, "VP8 "));
-  EXPECT_TRUE(containsChunk(lossy, "ALPH"));
-  EXPECT_FALSE(containsChunk(lossy, "VP8L"));
-  EXPECT_FALSE(containsChunk(lossy, "ANIM"));
+  const auto has = [&](const char* fourcc) { return lossy.find(fourcc) != std::string::npos; };
+  EXPECT_TRUE(has("VP8 ") && has("ALPH"));
+  EXPECT_FALSE(has("VP8L") || has("ANIM"));
   Image img;
   ImageInfo info;
   ASSERT_TRUE(media::loadImage(dir.file("explicit.webp"), &img, &info, &err)) << err;
@@ -496,7 +489,7 @@ TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndPngWhenAutomatic) {
   // Opaque with a WebP source: a simple lossy WebP.
   const Image opaque = ramp(64, 48, false);
   ASSERT_TRUE(media::saveImage(dir.file("auto.webp"), opaque, o, {}, &err)) << err;
-  EXPECT_EQ(firstWebPChunk(readFile(dir.file("auto.webp"))), "VP8 ");
+  EXPECT_EQ(readFile(dir.file("auto.webp")).substr(12, 4), "VP8 ");  // the chunk after the RIFF header
   ASSERT_TRUE(media::loadImage(dir.file("auto.webp"), &img, &info, &err)) << err;
   EXPECT_EQ(info.format, "WebP");
   EXPECT_FALSE(img.hasAlpha);
@@ -517,10 +510,6 @@ TEST(ImageIoSave, JpegQualityMapsToAFixedQuantiser) {
     ASSERT_TRUE(media::saveImage(path, src, o, {}, &err)) << err;
     EXPECT_EQ(firstDqtValue(readFile(path)), entry);
   }
-  // An image with alpha asked for as JPEG becomes PNG.
-  std::string err;
-  ASSERT_TRUE(media::saveImage(dir.file("alpha.png"), ramp(8, 8, true), o, {}, &err)) << err;
-  EXPECT_EQ(readFile(dir.file("alpha.png")).substr(1, 3), "PNG");
 }
 
 TEST(ImageIoSave, SignatureIsWrittenOnlyWhenGiven) {
@@ -607,4 +596,117 @@ TEST(ImageIoSave, ReplacingKeepsPermissionsAndFollowsLinks) {
   ImageInfo info;
   ASSERT_TRUE(media::probeImage(target, &info, &err));
   EXPECT_EQ(info.width, 30);
+}
+
+TEST(JpegFast, RecognisesTheStartOfAJpeg) {
+  const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0};
+  const uint8_t png[] = {0x89, 'P', 'N', 'G'};
+  EXPECT_TRUE(media::looksLikeJpeg(jpeg, sizeof jpeg));
+  EXPECT_FALSE(media::looksLikeJpeg(jpeg, 2));
+  EXPECT_FALSE(media::looksLikeJpeg(png, sizeof png));
+  EXPECT_FALSE(media::looksLikeJpeg(nullptr, 0));
+}
+
+TEST(JpegFast, DecodesLikeFfmpegForEveryLayoutItTakes) {
+  TempDir dir;
+  for (const std::string options : {"-sampling-factor 4:2:0 -quality 90", "-sampling-factor 4:4:4 -quality 95",
+                                    "-colorspace Gray", "-interlace JPEG -quality 85"}) {
+    SCOPED_TRACE(options);
+    const std::string path = makeJpeg(dir, "in.jpg", options);
+    ASSERT_FALSE(path.empty());
+    Image img;
+    ASSERT_TRUE(decodeFast(readFile(path), &img));
+    ASSERT_EQ(std::tuple(img.width, img.height, img.hasAlpha), std::tuple(300, 200, false));
+    const std::string ref = media_clips::ffmpegRgba(path);
+    ASSERT_EQ(ref.size(), size_t(300) * 200 * 4);
+    for (size_t i = 3; i < ref.size(); i += 4) ASSERT_EQ(img.pixels[i], 255) << i;
+    // Chroma upsampling differs a little between decoders; a wrong plane,
+    // stride or colour matrix is far off everywhere.
+    EXPECT_LT(meanRgbDiff(img.pixels.data(), reinterpret_cast<const uint8_t*>(ref.data()), 300 * 200), 1.5);
+  }
+}
+
+// What the fast path refuses is left to the general loader, which still opens it.
+TEST(JpegFast, LeavesOtherModelsDamageAndOversizeToTheGeneralLoader) {
+  TempDir dir;
+  const std::string cmyk = makeJpeg(dir, "cmyk.jpg", "-colorspace CMYK");
+  const std::string plain = makeJpeg(dir, "plain.jpg", "-quality 90");
+  ASSERT_FALSE(cmyk.empty() || plain.empty());
+  const std::string whole = readFile(plain);
+  const std::string cut = whole.substr(0, whole.size() * 6 / 10);
+
+  Image img;
+  EXPECT_FALSE(decodeFast(readFile(cmyk), &img));
+  EXPECT_FALSE(decodeFast(cut, &img));
+  EXPECT_FALSE(decodeFast(whole.substr(0, 40), &img));
+  EXPECT_FALSE(decodeFast(whole, &img, 299));           // long edge over the limit
+  EXPECT_FALSE(decodeFast(whole, &img, 8000, 59'999));  // pixels over the limit
+  EXPECT_FALSE(img.valid()) << "untouched when refused";
+  EXPECT_TRUE(decodeFast(whole, &img, 300, 60'000));
+
+  const std::string cutPath = dir.file("cut.jpg");
+  ASSERT_TRUE(writeFile(cutPath, cut));
+  for (const std::string& path : {cmyk, cutPath}) {
+    Image loaded;
+    std::string err;
+    const bool ffmpegReads = media_clips::ffmpegRgba(path).size() == size_t(300) * 200 * 4;
+    EXPECT_EQ(media::loadImage(path, &loaded, nullptr, &err), ffmpegReads) << path << " " << err;
+  }
+}
+
+TEST(RawNames, ExtensionsDecideInAnyCase) {
+  for (const char* path : {"/photos/a.nef", "/photos/a.NEF", "b.Cr3", "c.3fr"}) EXPECT_TRUE(media::isRawPath(path)) << path;
+  for (const char* path : {"/photos/a.nef.jpg", "/photos/nef", "/photos.nef/readme", "a."})
+    EXPECT_FALSE(media::isRawPath(path)) << path;
+  EXPECT_TRUE(media::rawSupported());
+}
+
+TEST(RawDecode, DngAndCrwProbeAndDevelop) {
+  for (auto [name, width, height] : {std::tuple{"raw_lg_g4.dng", 600, 338}, {"raw_canon_d30.crw", 2176, 1448}}) {
+    SCOPED_TRACE(name);
+    int w = 0, h = 0;
+    std::string err;
+    ASSERT_TRUE(media::probeRaw(fixture(name), &w, &h, &err)) << err;
+    EXPECT_EQ(std::pair(w, h), std::pair(width, height));
+    Image img;
+    ASSERT_TRUE(media::loadRaw(fixture(name), 0, &img, &err)) << err;
+    EXPECT_EQ(std::tuple(img.width, img.height, img.hasAlpha), std::tuple(width, height, false));
+    // Opaque, and a real picture rather than a flat fill.
+    long sum = 0, sumSq = 0;
+    for (int y = 0; y < img.height; y += 7)
+      for (int x = 0; x < img.width; x += 7) {
+        const uint8_t* p = pixel(img, x, y);
+        ASSERT_EQ(p[3], 255);
+        sum += p[1];
+        sumSq += long(p[1]) * p[1];
+      }
+    const long n = ((img.height + 6) / 7) * long((img.width + 6) / 7);
+    EXPECT_GT(double(sumSq) / n - double(sum) * sum / (double(n) * n), 10.0);
+  }
+}
+
+TEST(RawDecode, HalfSizeOnlyWhenTwiceTheWantedEdgeFits) {
+  Image half, full;
+  std::string err;
+  // 2 × 1000 < 2176: developed at half size.
+  ASSERT_TRUE(media::loadRaw(fixture("raw_canon_d30.crw"), 1000, &half, &err)) << err;
+  EXPECT_NEAR(half.width, 2176 / 2, 8);
+  EXPECT_NEAR(half.height, 1448 / 2, 8);
+  // 2 × 1100 ≥ 2176: full size.
+  ASSERT_TRUE(media::loadRaw(fixture("raw_canon_d30.crw"), 1100, &full, &err)) << err;
+  EXPECT_EQ(full.width, 2176);
+}
+
+TEST(RawDecode, PortraitOrientationSwapsTheProbedSize) {
+  TempDir dir;
+  const std::string path = dir.file("portrait.dng");
+  shell("cp '" + fixture("raw_lg_g4.dng") + "' '" + path + "' && exiftool -q -overwrite_original -n -IFD0:Orientation=6 '" +
+        path + "'");
+  int w = 0, h = 0;
+  std::string err;
+  ASSERT_TRUE(media::probeRaw(path, &w, &h, &err)) << err;
+  EXPECT_EQ(std::pair(w, h), std::pair(338, 600));
+  Image img;
+  ASSERT_TRUE(media::loadRaw(path, 0, &img, &err)) << err;
+  EXPECT_EQ(std::pair(img.width, img.height), std::pair(338, 600));
 }

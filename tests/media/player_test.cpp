@@ -1,10 +1,8 @@
 // Playback: the decode thread, the frame queue, the sound and the clock.
 // test-labels: threads
-//
-// SDL's "dummy" audio driver consumes sound at about real speed without a
-// sound card; the "disk" driver writes what it consumes to a file at a pace
-// set by SDL_DISKAUDIODELAY, which lets a test run the device fast, stall it
-// or read back what was played.
+// SDL's "dummy" audio driver plays at about real speed without a sound card;
+// the "disk" driver writes what it plays to a file at a pace set by
+// SDL_DISKAUDIODELAY: fast, stalled, or read back afterwards.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -44,10 +42,6 @@ struct DiskDevice {
   ScopedEnv driver, out, pace;
 };
 
-double msSince(Clock::time_point t) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-
 class PlayerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -70,11 +64,9 @@ class PlayerTest : public ::testing::Test {
 
   // Tests run with the dummy driver unless they pick another.
   ScopedEnv driver_{"SDL_AUDIODRIVER", "dummy"};
-  static std::string sound_, mute_, short_, raw_, soundOnly_;
+  static inline std::string sound_, mute_, short_, raw_, soundOnly_;
   TempDir dir_;
 };
-
-std::string PlayerTest::sound_, PlayerTest::mute_, PlayerTest::short_, PlayerTest::raw_, PlayerTest::soundOnly_;
 
 }  // namespace
 
@@ -235,7 +227,9 @@ TEST_F(PlayerTest, AudioDeviceDrivesTheClock) {
   ASSERT_TRUE(p.hasAudio);
   const auto start = Clock::now();
   p.play();
-  EXPECT_TRUE(eventually([&] { return p.positionMs() > msSince(start) + 1000; }));
+  EXPECT_TRUE(eventually([&] {
+    return p.positionMs() > std::chrono::duration<double, std::milli>(Clock::now() - start).count() + 1000;
+  }));
   p.pause();
 }
 
@@ -308,15 +302,12 @@ TEST_F(PlayerTest, SoundKeepsFlowingWhilePicturesWait) {
   size_t last = frames;
   while (last > first && silent(last - 1)) --last;
   ASSERT_GT(last - first, 48000u * 3) << "at least three of the four seconds played";
-  size_t run = 0, longest = 0, longestEnd = 0;
+  size_t run = 0, longest = 0;
   for (size_t i = first; i < last; ++i) {
     run = silent(i) ? run + 1 : 0;
-    if (run > longest) {
-      longest = run;
-      longestEnd = i;
-    }
+    longest = std::max(longest, run);
   }
-  EXPECT_LT(longest, 1024u) << "silence ending " << (longestEnd - first) / 48.0 << " ms into the sound";
+  EXPECT_LT(longest, 1024u) << "a stretch of digital silence inside the sound";
 }
 
 TEST_F(PlayerTest, ClosesWhileTheQueueIsFull) {

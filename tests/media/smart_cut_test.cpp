@@ -8,8 +8,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -67,8 +65,7 @@ Frames decode(const std::string& path, const std::string& rawPath) {
   }
   // No autorotation: the copied pictures are compared as stored.
   media_clips::ffmpeg("-noautorotate -i " + q(path) + " -an -fps_mode passthrough -f rawvideo -pix_fmt yuv420p " + q(rawPath));
-  std::ifstream in(rawPath, std::ios::binary);
-  const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string all = testing_support::readFile(rawPath);
   for (size_t at = 0; at + kFrameBytes <= all.size(); at += kFrameBytes) f.pictures.push_back(all.substr(at, kFrameBytes));
   return f;
 }

@@ -1,9 +1,9 @@
 // test-labels: threads
+// Exports on worker threads: a cancel from another thread, two at once.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "media/errors.h"
@@ -13,61 +13,39 @@
 
 using testing_support::TempDir;
 
-namespace {
-
-// The export job's shape: the export on a worker thread, a cancel flag
-// written by the UI thread, progress handed over under a mutex.
-struct Job {
-  std::mutex mutex;
-  std::condition_variable changed;
-  double percent = 0;
-  bool waitingForCancel = false;
-  std::atomic<bool> cancel{false};
-  bool ok = false;
-  std::string err;
-};
-
-}  // namespace
-
 TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorker) {
   TempDir dir;
   const std::string src = media_clips::testClip(2);
   ASSERT_FALSE(src.empty());
-  const std::string out = dir.file("out.webm");
   media::ExportOptions opts;
   opts.intermediate = true;
 
-  Job job;
+  // The export job's shape: the export on a worker thread, the cancel flag
+  // set by another. The worker holds still at a quarter until the flag is
+  // set, so the test never races the end of a short clip.
+  std::atomic<bool> cancel{false};
+  std::atomic<double> percent{0};
+  std::promise<void> atQuarter;
+  bool ok = true;
+  std::string err;
   std::thread worker([&] {
-    std::string err;
-    const bool ok = media::exportVideo(
-        src, out, opts, &job.cancel,
+    ok = media::exportVideo(
+        src, dir.file("out.webm"), opts, &cancel,
         [&](const media::ExportProgress& p) {
-          std::unique_lock lock(job.mutex);
-          job.percent = p.percent;
-          // Hold still at a quarter until the other thread has cancelled,
-          // so the test never races the end of a short clip.
-          if (p.percent >= 25 && !job.cancel) {
-            job.waitingForCancel = true;
-            job.changed.notify_all();
-            job.changed.wait(lock, [&] { return job.cancel.load(); });
-          }
+          percent = p.percent;
+          if (p.percent < 25 || cancel) return;
+          atQuarter.set_value();
+          while (!cancel) std::this_thread::yield();
         },
         &err);
-    std::lock_guard lock(job.mutex);
-    job.ok = ok;
-    job.err = err;
   });
-  {
-    std::unique_lock lock(job.mutex);
-    ASSERT_TRUE(job.changed.wait_for(lock, std::chrono::seconds(120), [&] { return job.waitingForCancel; }));
-    job.cancel = true;
-    job.changed.notify_all();
-  }
+  const bool reached = atQuarter.get_future().wait_for(std::chrono::seconds(120)) == std::future_status::ready;
+  cancel = true;
   worker.join();
-  EXPECT_FALSE(job.ok);
-  EXPECT_EQ(job.err, media::err::kCancelled);
-  EXPECT_LT(job.percent, 100);
+  ASSERT_TRUE(reached);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(err, media::err::kCancelled);
+  EXPECT_LT(percent.load(), 100);
   EXPECT_TRUE(platform::fs::listDir(dir.path()).empty());
 }
 

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <tuple>
 
 #include "media/errors.h"
+#include "media/video.h"
 #include "media/video_export_internal.h"
 #include "platform/fs.h"
 #include "support/media_clips.h"
@@ -26,30 +28,25 @@ namespace {
 // One frame at 25 fps, in seconds: the tolerance for lengths and sync.
 constexpr double kFrame = 0.04;
 
+// Luma of black.
+constexpr double kBlack = 16;
+
 // Clips shared by the tests, made once per build tree.
 struct Clips {
   std::string plain = testClip(4);                           // 320 × 240, 25 fps, stereo tone
   std::string silent = testClip(2, 320, 240, 25, 0);         // no sound
   std::string wide = testClip(2, 640, 360, 30, 44100, 1);    // 44.1 kHz mono tone
+  std::string stereo44 = testClip(2, 320, 240, 25, 44100, 2);  // 44.1 kHz stereo tone
   std::string sync = syncClip(4);                            // flashes and beeps
   std::string sync30 = syncClip(4, 30, 44100);               // the same at 30 fps, 44.1 kHz
 };
 
-Clips* g_clips = nullptr;
-
 class VideoExport : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    g_clips = new Clips;
-    for (const std::string* clip : {&g_clips->plain, &g_clips->silent, &g_clips->wide, &g_clips->sync, &g_clips->sync30})
-      ASSERT_FALSE(clip->empty());
+  static const Clips& clips() {
+    static const Clips c;
+    return c;
   }
-  static void TearDownTestSuite() {
-    delete g_clips;
-    g_clips = nullptr;
-  }
-
-  const Clips& clips() const { return *g_clips; }
 
   // A working-copy export: fast encoder setting, small output.
   static ExportOptions quick() {
@@ -66,7 +63,22 @@ class VideoExport : public ::testing::Test {
     return ok;
   }
 
+  // The plain clip's two halves joined with a 500 ms cross fade at 2000 ms
+  // (timeline 4000 ms, output 3500 ms, the second half from 1500 ms), plus
+  // the given fades; the frames' luma.
+  std::vector<FrameLuma> crossFaded(const std::vector<Fade>& fades, const std::string& name) {
+    ExportOptions o = quick();
+    o.encoder = "libvpx-vp9";
+    o.segments = {{"", 0, 2000}, {"", 2000, 4000}};
+    o.fades = {{Fade::Cross, 2000, 500}};
+    o.fades.insert(o.fades.end(), fades.begin(), fades.end());
+    last_ = out_.file(name);
+    EXPECT_TRUE(run(clips().plain, last_, o));
+    return frameLuma(last_);
+  }
+
   TempDir out_;
+  std::string last_;  // the last cross-faded export
 };
 
 // The two tags a signed export carries.
@@ -88,13 +100,8 @@ void expectInSync(const std::string& path, const std::vector<double>& expected) 
   // silencedetect also reports the end of the stream.
   const double end = audioSeconds(path);
   std::erase_if(onsets, [&](double t) { return t > end - 0.01; });
-  const auto list = [](const std::vector<double>& v) {
-    std::string s;
-    for (double t : v) s += std::to_string(t) + " ";
-    return s;
-  };
-  ASSERT_EQ(flashes.size(), expected.size()) << path << ": flashes " << list(flashes);
-  ASSERT_EQ(onsets.size(), expected.size()) << path << ": beeps " << list(onsets);
+  ASSERT_EQ(flashes.size(), expected.size()) << path;
+  ASSERT_EQ(onsets.size(), expected.size()) << path;
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_NEAR(flashes[i], expected[i], kFrame / 2 + 0.001) << "flash " << i;
     EXPECT_NEAR(onsets[i], flashes[i], kFrame) << "beep " << i;
@@ -117,10 +124,7 @@ TEST_F(VideoExport, WholeSourceWithUserSettingsTagsAndProgress) {
 
   ProbeResult p = probe(out);
   EXPECT_NE(p.format.find("webm"), std::string::npos);
-  EXPECT_EQ(p.videoCodec, "vp9");
-  EXPECT_EQ(p.audioCodec, "opus");
-  EXPECT_EQ(p.width, 320);
-  EXPECT_EQ(p.height, 240);
+  EXPECT_EQ(std::tuple(p.videoCodec, p.audioCodec, p.width, p.height), std::tuple("vp9", "opus", 320, 240));
   expectSigned(p);
   EXPECT_NEAR(videoSeconds(out), 4.0, kFrame);
   EXPECT_NEAR(audioSeconds(out), 4.0, 0.05);
@@ -173,8 +177,7 @@ TEST_F(VideoExport, OutputSizeIsEvenAndAtLeastTwo) {
   o.bitRate = 200000;
   const std::string out = out_.file("big.webm");
   ASSERT_TRUE(run(clips().plain, out, o));
-  EXPECT_EQ(probe(out).width, 1920);
-  EXPECT_EQ(probe(out).height, 1080);
+  EXPECT_EQ(std::pair(probe(out).width, probe(out).height), std::pair(1920, 1080));
 
   o.height = 1;
   std::string err;
@@ -285,13 +288,12 @@ TEST_F(VideoExport, Mp4WithAacKeepsTheSourcesRateAndTags) {
   ASSERT_TRUE(media::exporter::exportWith(h264, clips().wide, out, o, nullptr, {}, &err)) << err;
   ProbeResult p = probe(out);
   EXPECT_NE(p.format.find("mp4"), std::string::npos);
-  EXPECT_EQ(p.videoCodec, "h264");
-  EXPECT_EQ(p.audioCodec, "aac");
-  EXPECT_EQ(p.width, 640);
-  EXPECT_EQ(p.height, 360);
-  EXPECT_EQ(p.sampleRate, 44100);  // one source: its own rate and channels
-  EXPECT_EQ(p.channels, 1);
+  EXPECT_EQ(std::tuple(p.videoCodec, p.audioCodec, p.width, p.height), std::tuple("h264", "aac", 640, 360));
+  EXPECT_EQ(std::pair(p.sampleRate, p.channels), std::pair(44100, 1));  // one source: its own rate and channels
   expectSigned(p);
+  EXPECT_EQ(testing_support::runShell("ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt -of csv=p=0 " +
+                                      q(out)).out,
+            "yuv420p\n");
   EXPECT_NEAR(videoSeconds(out, 30), 1.5, 1.0 / 30);
   // The index sits in front of the data, so playback starts at once.
   const std::string bytes = testing_support::readFile(out);
@@ -343,8 +345,7 @@ TEST_F(VideoExport, FitModesAndRotation) {
   r.segments = {{"", 0, 300}};
   const std::string upright = out_.file("upright.webm");
   ASSERT_TRUE(run(phone, upright, r));
-  EXPECT_EQ(probe(upright).width, 320);
-  EXPECT_EQ(probe(upright).height, 568);
+  EXPECT_EQ(std::pair(probe(upright).width, probe(upright).height), std::pair(320, 568));
 }
 
 TEST_F(VideoExport, FadesReachBlackAndSilenceAtTheirAnchors) {
@@ -476,6 +477,79 @@ TEST_F(VideoExport, CrossFadeBlendsBothPictures) {
   EXPECT_NEAR(videoSeconds(out), 2.1, kFrame);
 }
 
+// --- Effects around a cross fade: where the timeline shows them ---
+
+TEST_F(VideoExport, FadeOutAtTheTimelinesEndReachesBlackAfterACrossFade) {
+  const auto frames = crossFaded({{Fade::Out, 4000, 500}}, "end.webm");
+  ASSERT_GE(frames.size(), 80u);
+  EXPECT_NEAR(frames.back().t + 0.04, 3.5, 0.05);
+  const double full = lumaNear(frames, 2.5);
+  ASSERT_GT(full, 60);
+  // The last frame (output 3.46 s) is 40 ms before the anchor: 8 % left.
+  EXPECT_LT(frames.back().luma - kBlack, 0.15 * (full - kBlack)) << "the fade out ends at the last frame";
+  EXPECT_NEAR(lumaNear(frames, 3.0), full, 8) << "it starts 500 ms before the end";
+  const double loud = meanVolumeDb(last_, 2.5, 2.9);
+  EXPECT_LT(meanVolumeDb(last_, 3.44, 3.5), loud - 20) << "the sound fades out too";
+}
+
+TEST_F(VideoExport, FadesBeforeAndAfterACrossFadeStayOnTheirPictures) {
+  // A fade in over the first 500 ms (before the cross fade) and a fade out
+  // ending at 3000 ms on the timeline: 1000 ms into the second half, which
+  // the output shows at 2500 ms.
+  const auto frames = crossFaded({{Fade::In, 500, 500}, {Fade::Out, 3000, 500}}, "around.webm");
+  ASSERT_GE(frames.size(), 80u);
+  const double full = lumaNear(frames, 1.0);
+  ASSERT_GT(full, 60);
+  EXPECT_LT(lumaNear(frames, 0.0), 22);
+  EXPECT_NEAR(lumaNear(frames, 0.6), full, 8);
+  EXPECT_LT(lumaNear(frames, 2.48), 26) << "black at the anchor's place in the output";
+  // Output 2.2 s is timeline 2700 ms: 40 % of the way down.
+  EXPECT_NEAR(lumaNear(frames, 2.2) - kBlack, 0.6 * (full - kBlack), 12);
+  EXPECT_NEAR(lumaNear(frames, 3.0), full, 8) << "the fade out is over there";
+}
+
+TEST_F(VideoExport, FadeAcrossACrossFadeFollowsTheTimeline) {
+  // A fade out over the last 2500 ms of the timeline starts in the first
+  // half and runs through the seam; 500 ms into the second half (output
+  // 2000 ms, timeline 2500 ms) it is 40 % of the way down.
+  const auto frames = crossFaded({{Fade::Out, 4000, 2500}}, "across.webm");
+  ASSERT_GE(frames.size(), 80u);
+  const auto plain = crossFaded({}, "plain.webm");
+  const double full = lumaNear(plain, 2.0);
+  ASSERT_GT(full, 60);
+  EXPECT_NEAR(lumaNear(frames, 2.0) - kBlack, 0.6 * (full - kBlack), 10);
+  EXPECT_NEAR(lumaNear(frames, 1.0), lumaNear(plain, 1.0), 6) << "before the fade starts";
+  EXPECT_LT(frames.back().luma - kBlack, 0.15 * (full - kBlack));
+}
+
+// --- Working copies in MP4 ---
+
+TEST_F(VideoExport, Mp4WorkingCopiesKeepTheirSoundBitForBit) {
+  if (media::workingCopyEncoder().name != "libx264") GTEST_SKIP() << "no libx264 in this FFmpeg";
+  // Working copies in MP4 carry lossless sound: once the source's sound is
+  // decoded, every later generation holds the very same samples.
+  std::string from = clips().stereo44;
+  std::vector<std::string> digests;
+  for (int generation = 0; generation < 3; ++generation) {
+    ExportOptions o = quick();
+    o.encoder = "libx264";
+    o.bitRate = 100000;  // ignored: working copies hold a constant quality
+    const std::string to = out_.file("gen" + std::to_string(generation) + ".mp4");
+    ASSERT_TRUE(run(from, to, o));
+    const ProbeResult p = probe(to);
+    EXPECT_EQ(std::tuple(p.videoCodec, p.audioCodec, p.sampleRate), std::tuple("h264", "alac", 44100));
+    EXPECT_GT(psnr(to, clips().stereo44), 44.0) << generation;
+    EXPECT_NEAR(videoSeconds(to), 2.0, kFrame);
+    // MD5 of the decoded sound as 16-bit samples.
+    digests.push_back(testing_support::runShell("ffmpeg -hide_banner -loglevel error -nostdin -i " + q(to) +
+                                                " -map 0:a -c:a pcm_s16le -f md5 -")
+                          .out);
+    ASSERT_FALSE(digests.back().empty());
+    from = to;
+  }
+  EXPECT_EQ(digests, std::vector<std::string>(3, digests[0]));
+}
+
 // --- Pieces ---
 
 TEST(VideoExportBlend, RowsMixByTheWeightAndFramesBlendEveryPlane) {
@@ -486,17 +560,15 @@ TEST(VideoExportBlend, RowsMixByTheWeightAndFramesBlendEveryPlane) {
     media::exporter::blendRow(head.data(), tail.data(), 53, w);
     EXPECT_EQ(head, std::vector<uint8_t>(53, static_cast<uint8_t>(want))) << w;
   }
-  // Any bytes: each result lies between its two sources.
+  // Any bytes (the vector halves told apart): each result lies between its two sources.
   std::mt19937 rng(7);
   std::vector<uint8_t> a(53), b(53);
   for (size_t i = 0; i < 53; ++i) a[i] = static_cast<uint8_t>(rng()), b[i] = static_cast<uint8_t>(rng());
   std::vector<uint8_t> got = a;
   media::exporter::blendRow(got.data(), b.data(), 53, 77);
   for (size_t i = 0; i < a.size(); ++i) {
-    EXPECT_GE(got[i], std::min(a[i], b[i])) << i;
-    EXPECT_LE(got[i], std::max(a[i], b[i])) << i;
+    EXPECT_TRUE(got[i] >= std::min(a[i], b[i]) && got[i] <= std::max(a[i], b[i])) << i;
   }
-
   // Odd sizes: the chroma planes' last row and column are blended too.
   media::av::FramePtr head = media::av::makeFrame(), tail = media::av::makeFrame();
   for (AVFrame* f : {head.get(), tail.get()}) {

@@ -1,9 +1,11 @@
-// Grabbing one frame at a time: the right frame, upright, at the asked size.
+// Grabbing one frame at a time: the right frame, upright, at the asked size;
+// the frame reader gives the same frames for times in any order, with fewer seeks.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "media/errors.h"
 #include "media/video.h"
@@ -115,4 +117,56 @@ TEST(VideoGrabColour, FollowsTheClipsColourMatrixAndRange) {
     EXPECT_NEAR(px[1], 0xA0, 5);
     EXPECT_NEAR(px[2], 0xC0, 4);
   }
+}
+
+TEST_F(VideoGrab, FrameReaderGivesWhatGrabFrameGivesForAnyOrderOfTimes) {
+  media::FrameReader reader;
+  ASSERT_TRUE(reader.open(mp4_));
+  EXPECT_EQ(reader.info().width, 320);
+  for (double t : {0, 20, 40, 41, 500, 520, 1999, 2900, 1000, 100, 2990, 5000, 80}) {
+    Image a, b;
+    ASSERT_TRUE(reader.frameAt(t, 160, &a)) << t;
+    ASSERT_TRUE(media::grabFrame(mp4_, t, 160, &b)) << t;
+    EXPECT_EQ(frameIndex(a), frameIndex(b)) << t;
+    EXPECT_EQ(a.width, 160);
+  }
+}
+
+TEST_F(VideoGrab, FrameReaderWalksForwardWithoutSeekingInsideAGroup) {
+  media::FrameReader reader;
+  ASSERT_TRUE(reader.open(mp4_));
+  // Key frames every 12 frames (480 ms): eight times inside the first group.
+  for (int i = 0; i < 8; ++i) {
+    Image img;
+    ASSERT_TRUE(reader.frameAt(40.0 * i + 10, 64, &img));
+    EXPECT_EQ(frameIndex(img), i + 1);
+  }
+  EXPECT_EQ(reader.seeks(), 1);
+}
+
+TEST_F(VideoGrab, FrameReaderNearTakesAKeyFrameWithinReachElseTheExactFrame) {
+  media::FrameReader reader;
+  ASSERT_TRUE(reader.open(mp4_));
+  Image img, exact;
+  // A key frame lies within 100 ms of 500, and the answer is a frame within that reach.
+  ASSERT_TRUE(reader.frameNear(500, 100, 64, &img));
+  EXPECT_NEAR(frameIndex(img) * 40.0, 500, 100);
+  // No key frame within reach, or no reach at all: the exact frame.
+  for (double t : {300.0, 1000.0}) {
+    ASSERT_TRUE(reader.frameNear(t, t == 300 ? 100 : 0, 64, &img));
+    ASSERT_TRUE(media::grabFrame(mp4_, t, 64, &exact));
+    EXPECT_EQ(frameIndex(img), frameIndex(exact)) << t;
+  }
+}
+
+TEST(FrameReader, BadInputFailsWithAWord) {
+  media::FrameReader reader;
+  Image img;
+  std::string err;
+  EXPECT_FALSE(reader.frameAt(0, 64, &img, &err));
+  EXPECT_EQ(err, media::err::kDecodeFailed);
+  EXPECT_FALSE(reader.open("/nonexistent/file.mp4", &err));
+  EXPECT_EQ(err, media::err::kUnsupportedFormat);
+  EXPECT_FALSE(reader.open(media_clips::soundOnly(), &err));
+  EXPECT_EQ(err, media::err::kNoVideoTrack);
 }

@@ -1,5 +1,12 @@
-// Telling images from videos, reading a video's properties, output sizes.
+// Telling images from videos, reading a video's properties, output sizes,
+// and the encoders an export can use.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+}
 
 #include <cstring>
 #include <string>
@@ -13,6 +20,7 @@
 #include "support/media_clips.h"
 #include "support/test_support.h"
 
+using media::EncoderInfo;
 using media::MediaKind;
 using media::VideoInfo;
 using testing_support::fixture;
@@ -38,13 +46,9 @@ class VideoProbe : public ::testing::Test {
   }
   static std::string missing() { return dir_.file("does_not_exist.mp4"); }
 
-  static TempDir dir_;
-  static std::string h264_, vp9_, silent_, minus90_, plus90_, sound_, text_;
+  static inline TempDir dir_;
+  static inline std::string h264_, vp9_, silent_, minus90_, plus90_, sound_, text_;
 };
-
-TempDir VideoProbe::dir_;
-std::string VideoProbe::h264_, VideoProbe::vp9_, VideoProbe::silent_, VideoProbe::minus90_, VideoProbe::plus90_,
-    VideoProbe::sound_, VideoProbe::text_;
 
 std::vector<uint8_t> ftyp(const char* major, std::vector<const char*> compatible) {
   const uint32_t size = static_cast<uint32_t>(16 + 4 * compatible.size());
@@ -55,6 +59,15 @@ std::vector<uint8_t> ftyp(const char* major, std::vector<const char*> compatible
   for (const char* b : compatible) box.insert(box.end(), b, b + 4);
   return box;
 }
+
+// No render node and no NVIDIA device: only the software encoders can work.
+bool noGraphicsCard() {
+  struct stat st {};
+  return stat("/dev/dri", &st) != 0 && stat("/dev/nvidia0", &st) != 0;
+}
+
+// This FFmpeg build has software H.264.
+bool hasX264() { return avcodec_find_encoder_by_name("libx264") != nullptr; }
 
 }  // namespace
 
@@ -92,10 +105,7 @@ TEST_F(VideoProbe, DisplayMatrixTurnsTheReportedSize) {
   VideoInfo info;
   // The real phone clip is stored 568 × 320 with a -90 degree matrix.
   ASSERT_TRUE(media::readVideoInfo(fixture("phone_rot90.mov"), &info, nullptr));
-  EXPECT_EQ(info.rotation, 90);
-  EXPECT_EQ(info.width, 320);
-  EXPECT_EQ(info.height, 568);
-  EXPECT_TRUE(info.hasAudio);
+  EXPECT_EQ(std::tuple(info.rotation, info.width, info.height, info.hasAudio), std::tuple(90, 320, 568, true));
   EXPECT_NEAR(info.durationMs, 4002, 5);
 
   for (auto [path, rotation] : {std::pair{minus90_, 90}, {plus90_, 270}}) {
@@ -174,4 +184,65 @@ TEST(HeifBrand, RecognisesImageBrandsInTheFileTypeBox) {
   EXPECT_FALSE(media::isHeifStill(fixture("phone_rot90.mov")));
   EXPECT_FALSE(media::isHeifStill(fixture("orient_1.jpg")));
   EXPECT_FALSE(media::isHeifStill("/nonexistent/file.heic"));
+}
+
+TEST(Encoders, ProbingFindsVp9AndRestoresTheLibraryLogLevel) {
+  av_log_set_level(AV_LOG_VERBOSE);
+  const std::vector<EncoderInfo>& list = media::availableEncoders();
+  EXPECT_EQ(av_log_get_level(), AV_LOG_VERBOSE);
+  av_log_set_level(AV_LOG_INFO);
+
+  ASSERT_FALSE(list.empty());
+  // Software H.264 comes last, after VP9, so VP9 stays the default.
+  size_t software = 1;
+  if (hasX264()) {
+    ASSERT_GE(list.size(), 2u);
+    const EncoderInfo& x = list.back();
+    EXPECT_EQ(std::tuple(x.name, x.hardware, x.codec, x.container), std::tuple("libx264", false, "h264", "mp4"));
+    software = 2;
+  }
+  const EncoderInfo& vp9 = list[list.size() - software];
+  EXPECT_EQ(std::tuple(vp9.name, vp9.device, vp9.hardware, vp9.codec, vp9.container),
+            std::tuple("libvpx-vp9", "", false, "vp9", "webm"));
+  int vaapi = 0;
+  for (const EncoderInfo& e : list) vaapi += e.name == "h264_vaapi";
+  EXPECT_LE(vaapi, 1) << "one VA-API entry at most, on the first node that works";
+  if (noGraphicsCard()) {
+    EXPECT_EQ(list.size(), software);
+    EXPECT_EQ(media::plannedEncoder("").name, "libvpx-vp9");
+  }
+  // Working copies take software H.264 where it exists, else VP9.
+  EXPECT_EQ(media::workingCopyEncoder().name, hasX264() ? "libx264" : "libvpx-vp9");
+}
+
+TEST(Encoders, PlannedEncoderFallsBackToTheFirstAvailable) {
+  const std::vector<EncoderInfo>& list = media::availableEncoders();
+  ASSERT_FALSE(list.empty());
+  EXPECT_EQ(media::plannedEncoder("").name, list.front().name);
+  EXPECT_EQ(media::plannedEncoder("libvpx-vp9").name, "libvpx-vp9");
+  EXPECT_EQ(media::plannedEncoder("no_such_encoder").name, list.front().name);
+  if (noGraphicsCard()) {
+    const EncoderInfo e = media::plannedEncoder("h264_nvenc");
+    EXPECT_EQ(e.name, "libvpx-vp9");
+    EXPECT_EQ(e.container, "webm");
+  }
+}
+
+TEST(Encoders, ExtensionFollowsTheContainerExactly) {
+  EncoderInfo e;
+  for (auto [container, ext] : {std::pair{"webm", ".webm"}, {"mp4", ".mp4"}, {"webmx", ".mp4"}, {"WEBM", ".mp4"},
+                                {"", ".mp4"}}) {
+    e.container = container;
+    EXPECT_STREQ(media::extensionForEncoder(e), ext) << container;
+  }
+}
+
+TEST(Encoders, CommandLineListsEveryEncoderInColumns) {
+  auto r = testing_support::runProcess({testing_support::korvelleExe(), "--encoders"});
+  EXPECT_EQ(r.exitCode, 0);
+  for (const EncoderInfo& e : media::availableEncoders()) EXPECT_NE(r.out.find(e.name + ' '), std::string::npos) << e.name;
+  if (noGraphicsCard()) {
+    EXPECT_EQ(r.out, std::string("libvpx-vp9                              Software\n") +
+                         (hasX264() ? "libx264                                 Software\n" : ""));
+  }
 }
