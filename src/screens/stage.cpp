@@ -79,7 +79,7 @@ Rect fitPicture(const Rect& stage, double w, double h) {
 }
 
 void blit(SDL_Texture* t, const Rect& r, double alpha) {
-  if (t) gpuBlit(t, r.x, r.y, r.w, r.h, alpha);
+  if (t) gpuBlitPicture(t, r.x, r.y, r.w, r.h, alpha);
 }
 
 // The rotate preview: the picture turned by the pending angle, the largest

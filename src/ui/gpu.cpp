@@ -270,18 +270,22 @@ void gpuFillRect(double x, double y, double w, double h, uint32_t color, double 
 void gpuBlit(SDL_Texture* texture, double x, double y, double w, double h, double alpha) {
   SDL_Renderer* r = st().renderer;
   if (!r || !texture) return;
-  SDL_Rect dst = physical(x, y, w, h);
+  const SDL_Rect dst = physical(x, y, w, h);
   if (dst.w <= 0 || dst.h <= 0) return;
-  // Within a pixel of the texture's own size, the texture is drawn at that
-  // size: a plain copy instead of a resampling pass over every pixel, which
-  // a software renderer would otherwise make for a one-pixel difference.
-  int tw = 0, th = 0;
-  if (SDL_QueryTexture(texture, nullptr, nullptr, &tw, &th) == 0 && std::abs(dst.w - tw) <= 1 &&
-      std::abs(dst.h - th) <= 1) {
-    dst = SDL_Rect{dst.x + (dst.w - tw) / 2, dst.y + (dst.h - th) / 2, tw, th};
-  }
   setFade(texture, alpha, true);
   SDL_RenderCopy(r, texture, nullptr, &dst);
+}
+
+void gpuBlitPicture(SDL_Texture* texture, double x, double y, double w, double h, double alpha) {
+  const SDL_Rect dst = physical(x, y, w, h);
+  int tw = 0, th = 0;
+  if (texture && dst.w > 0 && dst.h > 0 && SDL_QueryTexture(texture, nullptr, nullptr, &tw, &th) == 0 &&
+      std::abs(dst.w - tw) <= 1 && std::abs(dst.h - th) <= 1) {
+    const double s = st().scale;
+    gpuBlit(texture, (dst.x + (dst.w - tw) / 2) / s, (dst.y + (dst.h - th) / 2) / s, tw / s, th / s, alpha);
+    return;
+  }
+  gpuBlit(texture, x, y, w, h, alpha);
 }
 
 void gpuBlitRotated(SDL_Texture* texture, double cx, double cy, double w, double h, double degrees,

@@ -62,9 +62,13 @@ SDL_Texture* gpuReplaceRgba(const std::string& key, int w, int h, const uint32_t
 // --- Drawing on the renderer (logical pixels) -----------------------------------
 // Filled rectangle of 0xRRGGBB at alpha; nothing when w or h is not positive.
 void gpuFillRect(double x, double y, double w, double h, uint32_t color, double alpha);
-// The whole texture stretched into the rectangle, faded by alpha; drawn at its
-// own size, centred, when that is within a physical pixel of the rectangle's.
+// The whole texture stretched into the rectangle, faded by alpha.
 void gpuBlit(SDL_Texture* texture, double x, double y, double w, double h, double alpha);
+// As gpuBlit, but a texture within a physical pixel of the rectangle's size is
+// drawn at its own size, centred: a plain copy where a renderer without a
+// graphics card would resample every pixel. For a picture on its own, where
+// no neighbour shows the pixel row left over.
+void gpuBlitPicture(SDL_Texture* texture, double x, double y, double w, double h, double alpha);
 // w × h centred on (cx, cy), rotated clockwise by degrees about its centre.
 void gpuBlitRotated(SDL_Texture* texture, double cx, double cy, double w, double h, double degrees,
                     double alpha);
