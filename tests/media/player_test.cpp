@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "media/errors.h"
 #include "media/player.h"
@@ -93,6 +94,43 @@ TEST_F(PlayerTest, OpensPausedAtTheFirstFrame) {
     EXPECT_TRUE(eventually([&] { return p.queuedFrames() >= 6; }));
     EXPECT_FALSE(p.takeFrame(&img, &pts));
     EXPECT_FALSE(p.takeFrame(nullptr, &pts));
+  }
+}
+
+TEST_F(PlayerTest, FramesDecodedAfterASizeRequestHaveThatSize) {
+  Player p;
+  ASSERT_TRUE(p.open(mute_, 160, nullptr));
+  Image img;
+  ASSERT_TRUE(eventually([&] { return p.takeFrame(&img); }));
+  EXPECT_EQ(img.width, 160);
+  // The seek drops what was queued at the old size.
+  for (const auto& [edge, w, h] : {std::tuple{100, 100, 75}, std::tuple{0, 320, 240}}) {
+    p.setMaxEdge(edge);
+    p.seek(1000);
+    ASSERT_TRUE(eventually([&] { return p.takeFrame(&img); })) << edge;
+    EXPECT_EQ(img.width, w);
+    EXPECT_EQ(img.height, h);
+    EXPECT_EQ(frameIndex(img), 25);
+  }
+}
+
+TEST_F(PlayerTest, ShrunkFramesKeepTheColoursOfTheFullSizeOnes) {
+  // Untagged 720p counts as HD (BT.709) video: read as standard definition,
+  // red would be off by 8 or more. The small frames must not be mistaken
+  // for standard definition because of their own size.
+  const std::string path = media_clips::clip(
+      "colour_hd.mp4", "-f lavfi -i \"color=c=0x30A0C0:s=1280x720:d=0.2\" -vf \"scale=out_color_matrix=bt709,"
+                       "format=yuv420p\" -c:v libx264 -qp 0");
+  ASSERT_FALSE(path.empty());
+  for (int edge : {0, 64}) {
+    Player p;
+    ASSERT_TRUE(p.open(path, edge, nullptr));
+    Image img;
+    ASSERT_TRUE(eventually([&] { return p.takeFrame(&img); })) << edge;
+    const uint8_t* px = img.row(img.height / 2) + img.width / 2 * 4;
+    EXPECT_NEAR(px[0], 0x30, 4) << edge;
+    EXPECT_NEAR(px[1], 0xA0, 5) << edge;
+    EXPECT_NEAR(px[2], 0xC0, 4) << edge;
   }
 }
 

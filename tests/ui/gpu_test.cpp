@@ -110,6 +110,20 @@ TEST(Gpu, DrawingRoundsToPhysicalPixelsAndSkipsEmptyRects) {
   EXPECT_TRUE(near(t.pixel(9, 9), 128, 128, 128));
 }
 
+TEST(Gpu, APictureWithinAPixelOfItsRectangleIsDrawnAtItsOwnSize) {
+  SoftwareTarget t(40, 4);
+  t.clear(0, 0, 0);
+  const uint32_t px[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
+  SDL_Texture* tex = ui::gpuTextureRgba("row", 4, 1, px, false, true);
+  ASSERT_NE(tex, nullptr);
+  ui::gpuBlitPicture(tex, 10, 1, 5, 1, 1);  // one pixel wider: copied as it is, from x = 10
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(t.pixel(10 + i, 1) & 0xFFFFFF, px[i] & 0xFFFFFF) << i;
+  EXPECT_EQ(t.pixel(14, 1) & 0xFFFFFF, 0u);
+  ui::gpuBlitPicture(tex, 20, 1, 8, 1, 1);  // twice as wide: stretched over all of it
+  EXPECT_NE(t.pixel(27, 1) & 0xFFFFFF, 0u);
+  EXPECT_NE(t.pixel(21, 1) & 0xFFFFFF, px[1] & 0xFFFFFF);
+}
+
 TEST(Gpu, CachedKeyKeepsItsPixelsAndIsReplacedAtAnotherSize) {
   SoftwareTarget t(8, 8);
   const std::vector<uint32_t> red(4, 0xFFFF0000);

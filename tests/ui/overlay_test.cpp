@@ -4,11 +4,14 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "platform/free_with.h"
+#include "support/test_support.h"
+#include "ui/gpu.h"
 #include "ui/overlay.h"
 
 namespace {
@@ -76,6 +79,22 @@ void paintInterface(cairo_surface_t* s) {
   cairo_surface_flush(s);
 }
 
+// Channels of two pictures apart by more than one step (a blend may round a
+// channel by one where a copy does not).
+int differingChannels(const SDL_Surface* a, const SDL_Surface* b) {
+  int differing = 0;
+  for (int y = 0; y < a->h; ++y) {
+    for (int x = 0; x < a->w; ++x) {
+      const uint32_t p = static_cast<const uint32_t*>(a->pixels)[y * a->pitch / 4 + x];
+      const uint32_t q = static_cast<const uint32_t*>(b->pixels)[y * b->pitch / 4 + x];
+      for (int shift = 0; shift < 24; shift += 8) {
+        differing += std::abs(static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((q >> shift) & 0xFF)) > 1;
+      }
+    }
+  }
+  return differing;
+}
+
 TEST(Overlay, ComposesAsOneBlendOfTheWholePicture) {
   const int w = 200, h = 150;
   SurfaceGuard tiled = background(w, h);
@@ -98,18 +117,55 @@ TEST(Overlay, ComposesAsOneBlendOfTheWholePicture) {
     SDL_RenderCopy(r.get(), t.get(), nullptr, nullptr);
     SDL_RenderFlush(r.get());
   }
-  // Opaque tiles are copied, where a blend may round a channel by one.
-  int differing = 0;
-  for (int i = 0; i < w * h; ++i) {
-    const uint32_t a = static_cast<const uint32_t*>(tiled->pixels)[i];
-    const uint32_t b = static_cast<const uint32_t*>(whole->pixels)[i];
-    for (int shift = 0; shift < 24; shift += 8) {
-      differing += std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 1;
-    }
-  }
-  EXPECT_EQ(differing, 0);
+  EXPECT_EQ(differingChannels(tiled.get(), whole.get()), 0);
   EXPECT_EQ(static_cast<const uint32_t*>(tiled->pixels)[149 * w + 199] & 0xFFFFFF,
             static_cast<const uint32_t*>(background(w, h)->pixels)[149 * w + 199] & 0xFFFFFF);  // a clear corner untouched
+
+  // The same in a window of XRGB pixels, as SDL's software renderer draws on
+  // an X11 screen (here SDL's dummy video driver, which needs no display):
+  // opaque tiles then go up in the window's format.
+  testing_support::ScopedEnv driver("SDL_VIDEODRIVER", "dummy");
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
+  std::unique_ptr<SDL_Window, platform::FreeWith<SDL_DestroyWindow>> window(
+      SDL_CreateWindow("overlay", 0, 0, w, h, SDL_WINDOW_HIDDEN));
+  ASSERT_TRUE(window);
+  {
+    ui::RendererPtr r(SDL_CreateRenderer(window.get(), -1, SDL_RENDERER_SOFTWARE));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(ui::gpuOpaqueFormat(r.get()), SDL_PIXELFORMAT_RGB888);
+    SDL_Surface* screen = SDL_GetWindowSurface(window.get());
+    SDL_BlitSurface(background(w, h).get(), nullptr, screen, nullptr);
+    ui::Overlay overlay;
+    ASSERT_TRUE(overlay.ensure(r.get(), w, h));
+    paintInterface(overlay.surface());
+    overlay.compose(r.get());
+    SDL_RenderFlush(r.get());
+    EXPECT_EQ(differingChannels(screen, tiled.get()), 0);
+  }
+  window.reset();
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+TEST(Overlay, AClearLeavesNothingOfTheLastFrame) {
+  const int w = 200, h = 150;
+  SurfaceGuard target = background(w, h);
+  ui::RendererPtr r(SDL_CreateSoftwareRenderer(target.get()));
+  ui::Overlay overlay;
+  ASSERT_TRUE(overlay.ensure(r.get(), w, h));
+  // Before any compose the whole picture is cleared; after one, the tiles it
+  // found drawn on (opaque and mixed ones).
+  for (bool composed : {false, true, true}) {
+    paintInterface(overlay.surface());
+    if (composed) overlay.compose(r.get());
+    overlay.clear();
+    const auto* px = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(overlay.surface()));
+    const int stride = cairo_image_surface_get_stride(overlay.surface()) / 4;
+    int drawn = 0;
+    for (int y = 0; y < h; ++y) {
+      drawn += std::count_if(px + y * stride, px + y * stride + w, [](uint32_t p) { return p != 0; });
+    }
+    EXPECT_EQ(drawn, 0) << composed;
+  }
 }
 
 }  // namespace
