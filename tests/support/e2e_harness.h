@@ -31,7 +31,6 @@ namespace testing_support {
 // Deadline for anything a healthy program does in well under a second.
 inline constexpr double kE2ETimeout = 30.0;
 
-
 // An Xvfb server on a display number it picks itself (-displayfd).
 class VirtualDisplay {
  public:
@@ -59,7 +58,6 @@ class E2EProfile {
  public:
   E2EProfile();
   const std::string& root() const { return dir_.path(); }
-  std::string home() const { return dir_.file("home"); }
   std::string dataDir() const { return dir_.file("data") + "/Korvelle"; }
   std::string runtimeDir() const { return dir_.file("runtime"); }
   std::string logPath() const { return dataDir() + "/Korvelle.log"; }
@@ -116,10 +114,6 @@ class AppProcess {
   // Waits until the program has drawn a frame after this call (the dump
   // file is replaced by every frame that registers widgets).
   bool waitForNextFrame(double timeoutSeconds = kE2ETimeout);
-  // Waits until the program has drawn a frame at least settleSeconds after
-  // the first one seen, nudging the pointer so that frames keep coming (the
-  // window geometry is sampled into the settings only after a settling time).
-  bool waitForFrameAfterStart(double settleSeconds, double timeoutSeconds = kE2ETimeout);
 
   // --- The window, through xdotool ------------------------------------------------
   // The program's X11 window id ("" until it is mapped).
@@ -130,15 +124,21 @@ class AppProcess {
     int x = 0, y = 0, w = 0, h = 0;
   };
   std::optional<Geometry> geometry() const;
-  // Moves the pointer to the widget's centre and clicks the left button.
+  // Moves the pointer to the widget's centre, or to (x, y) in window
+  // coordinates, and clicks the left button.
   bool clickWidget(const std::string& id);
+  bool clickAt(double x, double y);
   // Presses the left button on the widget's centre, moves the pointer to
   // (toX, toY) in window coordinates in a few steps and releases it there.
   bool dragWidget(const std::string& id, double toX, double toY);
   // Sends a key (xdotool key name, e.g. "F9") to the window.
   bool key(const std::string& name);
-  // Whether the log contains text.
-  bool logHas(const std::string& text) const;
+  // The profile's log; whether and how often it contains text.
+  std::string log() const;
+  bool logHas(const std::string& text) const { return logCount(text) > 0; }
+  size_t logCount(const std::string& text) const { return countOf(log(), text); }
+  // Waits until the log contains text at least times times.
+  bool waitForLog(const std::string& text, size_t times = 1, double timeoutSeconds = kE2ETimeout) const;
 
  private:
   const VirtualDisplay& display_;
@@ -157,12 +157,17 @@ inline void terminate(AppProcess& app) {
   EXPECT_EQ(s.exitCode, 0) << app.err();
 }
 
-// The usual frame of an end-to-end test: skipped without Xvfb and xdotool,
-// a display of its own (x) and a private profile.
+// The usual frame of an end-to-end test: a display of its own (x) and a
+// private profile; skipped without Xvfb, xdotool and the tools a test names.
 class E2ETest : public ::testing::Test {
  protected:
+  explicit E2ETest(std::vector<std::string> tools = {}, int displayW = 1920, int displayH = 1080)
+      : tools_(std::move(tools)), x(displayW, displayH) {}
   void SetUp() override {
-    if (!haveTool("Xvfb") || !haveTool("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
+    tools_.insert(tools_.end(), {"Xvfb", "xdotool"});
+    for (const std::string& tool : tools_) {
+      if (!haveTool(tool)) GTEST_SKIP() << tool << " missing (scripts/deps.sh test)";
+    }
     ASSERT_TRUE(x.ok());
   }
   // The run shows the start screen in a mapped window.
@@ -172,6 +177,7 @@ class E2ETest : public ::testing::Test {
     return ::testing::AssertionSuccess();
   }
 
+  std::vector<std::string> tools_;  // before x: initialised first
   VirtualDisplay x;
   E2EProfile profile;
 };

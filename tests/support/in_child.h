@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/test_support.h"
 
 namespace testing_support {
 
@@ -24,50 +26,26 @@ struct ChildResult {
 };
 
 // Forks, runs fn in the child and hands its returned text back through a
-// pipe. The child leaves with _exit, so no destructor of the parent's objects
+// file. The child leaves with _exit, so no destructor of the parent's objects
 // runs twice; core dumps are switched off for children that crash on purpose.
 inline ChildResult inChild(const std::function<std::string()>& fn) {
   ChildResult result;
-  int fds[2];
-  if (pipe(fds) != 0) return result;
+  const TempDir dir;
   // Buffered output would otherwise be written by both processes.
   std::fflush(stdout);
   std::fflush(stderr);
   const pid_t pid = fork();
-  if (pid < 0) {
-    close(fds[0]);
-    close(fds[1]);
-    return result;
-  }
   if (pid == 0) {
-    close(fds[0]);
     rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
-    const std::string out = fn();
-    const char* p = out.data();
-    size_t left = out.size();
-    while (left > 0) {
-      const ssize_t n = write(fds[1], p, left);
-      if (n <= 0) break;
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
+    writeFile(dir.file("out"), fn());
     _exit(0);
   }
-  close(fds[1]);
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n > 0) {
-      result.out.append(buf, static_cast<size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  close(fds[0]);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  if (pid < 0) return result;
+  result.out = readFile(dir.file("out"));
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
