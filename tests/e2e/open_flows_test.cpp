@@ -69,7 +69,7 @@ struct Inputs {
 // Starts a run that drops paths on F9 and returns once the drop was handled.
 bool dropWithF9(AppProcess& app) {
   if (!app.waitForWidget("screen.start") || !app.waitForWindow()) return false;
-  return app.key("F9") && waitUntil([&] { return app.logHas("als hereingezogen behandelt"); });
+  return app.key("F9") && app.waitForLog("als hereingezogen behandelt");
 }
 
 // Every scenario ends with the inputs as they were.
@@ -119,7 +119,7 @@ TEST_F(OpenFlows, EveryBadDropShowsItsMessageAndTheStartScreenStays) {
     ASSERT_TRUE(dropWithF9(app)) << path << app.err();
     EXPECT_TRUE(app.waitForWidget("dialog.0")) << path;
     EXPECT_TRUE(app.logHas("Meldung: ")) << path;
-    EXPECT_TRUE(app.logHas(message)) << path << "\n" << readFile(own.logPath());
+    EXPECT_TRUE(app.logHas(message)) << path << "\n" << app.log();
     EXPECT_TRUE(app.widget("screen.start").has_value()) << path;
     // The message closes and the window goes on answering.
     ASSERT_TRUE(app.clickWidget("dialog.0"));
