@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "editor/editor_fixtures.h"
@@ -40,12 +41,12 @@ struct Inputs {
     folder = dir.file("folder");
     mkdir(folder.c_str(), 0755);
     awkward = editor_fixtures::writeSolid(dir.file("-dash \"q\" 'x' \xff.png"), 32, 32, {1, 2, 3});
-    writeFile(dir.file("empty.jpg"), "");
-    bad.push_back({dir.file("empty.jpg"), "JPG cannot be opened"});
-    writeFile(dir.file("-empty video.mp4"), "");
-    bad.push_back({dir.file("-empty video.mp4"), "MP4 cannot be opened"});
-    writeFile(dir.file("text.mp4"), "just some words\n");
-    bad.push_back({dir.file("text.mp4"), "MP4 cannot be opened"});
+    for (const auto& [name, bytes, message] : {std::tuple{"empty.jpg", "", "JPG cannot be opened"},
+                                               {"-empty video.mp4", "", "MP4 cannot be opened"},
+                                               {"text.mp4", "just some words\n", "MP4 cannot be opened"}}) {
+      writeFile(dir.file(name), bytes);
+      bad.push_back({dir.file(name), message});
+    }
     std::string jpeg = readFile(editor_fixtures::writeSolid(dir.file("whole.jpg"), 640, 480, {9, 9, 9},
                                                             media::OutFormat::Jpeg));
     writeFile(dir.file("cut.jpg"), jpeg.substr(0, jpeg.size() / 3));

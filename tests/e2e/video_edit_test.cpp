@@ -387,7 +387,7 @@ TEST_F(VideoEditE2E, ACancelledExportLeavesNoFileAndNoVersion) {
   const std::string work = profile.root() + "/cache/Korvelle/work";
   const auto versions = [&] {
     size_t n = 0;
-    for (const std::string& dirName : platform::fs::listDir(work)) n += platform::fs::listDir(work + "/" + dirName).size();
+    for (const std::string& name : platform::fs::listDir(work)) n += platform::fs::listDir(work + "/" + name).size();
     return n;
   };
   const size_t before = versions();

@@ -66,12 +66,15 @@ VirtualDisplay::VirtualDisplay(int width, int height) {
                        "tcp", "-noreset"},
                       {{}, kNotInherited}, "", "", fds[1]);
   close(fds[1]);
-  // Xvfb writes the number and a line break in one go once it is ready.
-  char buf[32] = {};
+  // Xvfb writes the number, then a line break, once it is ready; a pipe
+  // closed before the line break would end it.
+  std::string number;
   pollfd p{fds[0], POLLIN, 0};
-  const ssize_t n = poll(&p, 1, static_cast<int>(kE2ETimeout * 1000)) > 0 ? read(fds[0], buf, sizeof buf - 1) : 0;
+  for (char c = 0; poll(&p, 1, static_cast<int>(kE2ETimeout * 1000)) > 0 && read(fds[0], &c, 1) == 1 && c != '\n';) {
+    number += c;
+  }
   close(fds[0]);
-  if (n > 0) name_ = ":" + std::to_string(std::atoi(buf));
+  if (!number.empty()) name_ = ":" + number;
 }
 
 VirtualDisplay::~VirtualDisplay() {
@@ -214,10 +217,8 @@ std::optional<AppProcess::Geometry> AppProcess::geometry() const {
   const std::string id = windowId();
   const RunResult r = display_.xdotool({"getwindowgeometry", "--shell", id});
   Geometry g;
-  if (id.empty() || std::sscanf(r.out.c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &g.x, &g.y, &g.w, &g.h) != 4) {
-    return std::nullopt;
-  }
-  return g;
+  const int n = std::sscanf(r.out.c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &g.x, &g.y, &g.w, &g.h);
+  return id.empty() || n != 4 ? std::nullopt : std::optional(g);
 }
 
 bool AppProcess::clickWidget(const std::string& id) {

@@ -1,16 +1,9 @@
 // e2e_harness: runs the real program under a virtual X server of its own
-// and talks to it the way a user would.
-//
-//   VirtualDisplay x;                       // Xvfb on a free display number
-//   E2EProfile profile;                     // private HOME and XDG folders
-//   AppProcess app(x, profile, {"--size", "1000x700"});
-//   ASSERT_TRUE(app.waitForWidget("screen.start"));
-//   app.clickWidget("dialog.0");            // xdotool, at the dump's rectangle
-//   app.signal(SIGTERM);
-//   EXPECT_EQ(app.waitExit().exitCode, 0);
-//
-// Every wait polls with a generous deadline, so a loaded machine only makes
-// the tests slower, never wrong. Child processes die with the test process.
+// (VirtualDisplay), with private folders (E2EProfile), and talks to it the
+// way a user would (AppProcess: xdotool at the rectangles of the interface
+// dump, signals, the log). Every wait polls with a generous deadline, so a
+// loaded machine only makes the tests slower, never wrong. Child processes
+// die with the test process.
 #pragma once
 
 #include <gtest/gtest.h>
