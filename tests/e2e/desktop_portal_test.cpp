@@ -39,31 +39,23 @@ class DesktopPortal {
       return false;
     }
     for (const char* sub : {"home", "runtime", "data"}) mkdir(dir_.file(sub).c_str(), 0700);
-    // The portal picks its backends by desktop name; GTK keeps its settings in memory.
-    const std::vector<std::string> env = {"/usr/bin/env",
-                                          "DISPLAY=" + display.name(),
-                                          "DBUS_SESSION_BUS_ADDRESS=" + address_,
-                                          "XDG_CURRENT_DESKTOP=gnome",
-                                          "GSETTINGS_BACKEND=memory",
-                                          "GTK_A11Y=none",
-                                          "NO_AT_BRIDGE=1",
-                                          "HOME=" + dir_.file("home"),
-                                          "XDG_RUNTIME_DIR=" + dir_.file("runtime"),
-                                          "XDG_DATA_HOME=" + dir_.file("data")};
-    std::vector<std::string> gtk = env;
-    gtk.push_back(kPortalGtk);
-    std::vector<std::string> portal = env;
-    portal.push_back(kPortal);
-    if (!gtk_.start(gtk, dir_.file("gtk.log")) || !waitUntil([&] { return owned("org.freedesktop.impl.portal.desktop.gtk"); })) {
-      *why = "the GTK portal backend did not come up: " + readFile(dir_.file("gtk.log"));
+    // Starts program and waits until it owns busName. The portal picks its
+    // backends by desktop name; GTK keeps its settings in memory.
+    const auto launch = [&](flow_fixtures::Background& job, const char* program, const std::string& busName) {
+      const std::string log = dir_.file(busName + ".log");
+      if (job.start({"/usr/bin/env", "DISPLAY=" + display.name(), "DBUS_SESSION_BUS_ADDRESS=" + address_,
+                     "XDG_CURRENT_DESKTOP=gnome", "GSETTINGS_BACKEND=memory", "GTK_A11Y=none", "NO_AT_BRIDGE=1",
+                     "HOME=" + dir_.file("home"), "XDG_RUNTIME_DIR=" + dir_.file("runtime"),
+                     "XDG_DATA_HOME=" + dir_.file("data"), program},
+                    log) &&
+          waitUntil([&] { return owned(busName); })) {
+        return true;
+      }
+      *why = std::string(program) + " did not come up: " + readFile(log);
       return false;
-    }
-    if (!portal_.start(portal, dir_.file("portal.log")) ||
-        !waitUntil([&] { return owned("org.freedesktop.portal.Desktop"); })) {
-      *why = "xdg-desktop-portal did not come up: " + readFile(dir_.file("portal.log"));
-      return false;
-    }
-    return true;
+    };
+    return launch(gtk_, kPortalGtk, "org.freedesktop.impl.portal.desktop.gtk") &&
+           launch(portal_, kPortal, "org.freedesktop.portal.Desktop");
   }
   const std::string& address() const { return address_; }
 
@@ -100,23 +92,20 @@ std::string waitForDialogWindow(const VirtualDisplay& x, const std::string& titl
   return id;
 }
 
+class DesktopPortalE2E : public E2ETest {
+ protected:
+  DesktopPortalE2E() : E2ETest({"gdbus", kPortal, kPortalGtk}, 1600, 1000) {}
+};
+
 }  // namespace
 
-TEST(DesktopPortal, TypedPathOpensAndEscapeCancelsSilently) {
-  if (!haveTool("Xvfb") || !haveTool("xdotool") || !haveTool("gdbus") || access(kPortal, X_OK) != 0 ||
-      access(kPortalGtk, X_OK) != 0) {
-    GTEST_SKIP() << "Xvfb, xdotool, gdbus or xdg-desktop-portal(-gtk) missing (scripts/deps.sh test)";
-  }
+TEST_F(DesktopPortalE2E, TypedPathOpensAndEscapeCancelsSilently) {
   TempDir media;
   std::string pic = editor_fixtures::writeSolid(media.file("typed name.png"), 80, 60, {10, 200, 90});
   ASSERT_FALSE(pic.empty());
-  VirtualDisplay x(1600, 1000);
-  ASSERT_TRUE(x.ok());
   DesktopPortal portal;
   std::string why;
   ASSERT_TRUE(portal.start(x, &why)) << why;
-
-  E2EProfile profile;
   profile.usePortal = true;
   AppProcess app(x, profile, {"--size", "1000x700"}, {{"DBUS_SESSION_BUS_ADDRESS", portal.address()}});
   ASSERT_TRUE(app.waitForWidget("start.image")) << app.err();
@@ -125,10 +114,10 @@ TEST(DesktopPortal, TypedPathOpensAndEscapeCancelsSilently) {
   // Escape: the dialog ends without files and without a message.
   ASSERT_TRUE(app.clickWidget("start.image"));
   std::string dialog = waitForDialogWindow(x, "Choose image");
-  ASSERT_FALSE(dialog.empty()) << readFile(profile.logPath());
+  ASSERT_FALSE(dialog.empty()) << app.log();
   ASSERT_EQ(x.xdotool({"windowfocus", "--sync", dialog}).exitCode, 0);
   ASSERT_EQ(x.xdotool({"key", "Escape"}).exitCode, 0);
-  ASSERT_TRUE(waitUntil([&] { return app.logHas("Dialog ohne Ergebnis"); })) << readFile(profile.logPath());
+  ASSERT_TRUE(app.waitForLog("Dialog ohne Ergebnis")) << app.log();
   // The program draws on events only: a pointer move brings the next frame.
   ASSERT_EQ(x.xdotool({"mousemove", "--window", app.windowId(), "60", "60"}).exitCode, 0);
   ASSERT_TRUE(app.waitForNextFrame());
@@ -139,7 +128,7 @@ TEST(DesktopPortal, TypedPathOpensAndEscapeCancelsSilently) {
   // A typed path: the portal hands it over and the editor opens it.
   ASSERT_TRUE(app.clickWidget("start.image"));
   dialog = waitForDialogWindow(x, "Choose image", dialog);
-  ASSERT_FALSE(dialog.empty()) << readFile(profile.logPath());
+  ASSERT_FALSE(dialog.empty()) << app.log();
   // Ctrl+L opens the location entry first: a leading "/" typed into the file
   // list would open it too, but swallow the key after it while doing so.
   // Should keys still get lost, the entry is cleared and the path typed again.
@@ -151,7 +140,7 @@ TEST(DesktopPortal, TypedPathOpensAndEscapeCancelsSilently) {
     ASSERT_EQ(x.xdotool({"key", "Return"}).exitCode, 0);
     opened = app.waitForWidget("screen.editor", true, 8);
   }
-  EXPECT_TRUE(opened) << readFile(profile.logPath());
+  EXPECT_TRUE(opened) << app.log();
   EXPECT_TRUE(app.logHas("geoeffnet: " + pic + " ok"));
 
   terminate(app);

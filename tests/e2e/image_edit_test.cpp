@@ -19,8 +19,6 @@ using namespace testing_support;
 
 namespace {
 
-bool haveImageTools() { return haveTool("convert") && haveTool("identify") && haveTool("exiftool"); }
-
 // A 480 × 640 picture, red above and blue below, stored turned a quarter to
 // the left (640 × 480) with EXIF orientation 6, which turns it back.
 std::string turnedPhoto(const TempDir& dir) {
@@ -71,36 +69,20 @@ Size lastVersionSize(const std::string& log) {
 // Drives one running program through the edits.
 class Session {
  public:
-  Session(const VirtualDisplay& x, const E2EProfile& profile, AppProcess& app) : x_(x), profile_(profile), app_(app) {}
+  explicit Session(AppProcess& app) : app_(app) {}
 
-  std::string log() const { return readFile(profile_.logPath()); }
+  std::string log() const { return app_.log(); }
 
   // Clicks at a fraction of a widget's width, on its middle line.
   bool clickAcross(const std::string& id, double fraction) {
     const auto r = app_.widget(id);
-    const std::string win = app_.windowId();
-    if (!r || win.empty()) return false;
-    return x_.xdotool({"mousemove", "--window", win, std::to_string(static_cast<int>(r->x + r->w * fraction)),
-                       std::to_string(static_cast<int>(r->y + r->h / 2)), "click", "1"})
-               .exitCode == 0;
+    return r && app_.clickAt(r->x + r->w * fraction, r->y + r->h / 2);
   }
 
   // Presses on a widget's centre, moves by (dx, dy) in steps and releases.
   bool drag(const std::string& id, int dx, int dy) {
     const auto r = app_.widget(id);
-    const std::string win = app_.windowId();
-    if (!r || win.empty()) return false;
-    const int x0 = static_cast<int>(r->x + r->w / 2), y0 = static_cast<int>(r->y + r->h / 2);
-    if (x_.xdotool({"mousemove", "--window", win, std::to_string(x0), std::to_string(y0), "mousedown", "1"})
-            .exitCode != 0) {
-      return false;
-    }
-    for (int i = 1; i <= 4; ++i) {
-      pause();
-      x_.xdotool({"mousemove", "--window", win, std::to_string(x0 + dx * i / 4), std::to_string(y0 + dy * i / 4)});
-    }
-    pause();
-    return x_.xdotool({"mouseup", "1"}).exitCode == 0;
+    return r && app_.dragWidget(id, r->x + r->w / 2 + dx, r->y + r->h / 2 + dy);
   }
 
   // Lets the program draw a frame or two between pointer events.
@@ -108,9 +90,8 @@ class Session {
 
   // Clicks a widget and waits for the log line the click writes.
   bool choose(const std::string& id, const std::string& logged) {
-    const size_t before = countOf(log(), logged);
-    return app_.waitForWidget(id) && app_.clickWidget(id) &&
-           waitUntil([&] { return countOf(log(), logged) > before; }, 10);
+    const size_t before = app_.logCount(logged);
+    return app_.waitForWidget(id) && app_.clickWidget(id) && app_.waitForLog(logged, before + 1, 10);
   }
 
   bool openTool(const std::string& tool, const std::string& sheet) {
@@ -119,14 +100,14 @@ class Session {
 
   // Clicks apply and waits for the new version; its size (0 × 0 on failure).
   Size apply() {
-    const size_t before = countOf(log(), "Neuer Stand ");
-    if (!app_.waitForWidget("sheet.apply") || !app_.clickWidget("sheet.apply")) return {};
-    if (!waitUntil([&] { return countOf(log(), "Neuer Stand ") > before; })) return {};
-    return lastVersionSize(log());
+    const size_t before = app_.logCount("Neuer Stand ");
+    const bool applied = app_.waitForWidget("sheet.apply") && app_.clickWidget("sheet.apply") &&
+                         app_.waitForLog("Neuer Stand ", before + 1);
+    return applied ? lastVersionSize(log()) : Size{};
   }
 
   bool key(const std::string& name, const std::string& logged, size_t times) {
-    return app_.key(name) && waitUntil([&] { return countOf(log(), logged) >= times; });
+    return app_.key(name) && app_.waitForLog(logged, times);
   }
 
   // Saves through the export sheet in the format of chip `formatChip`; waits
@@ -138,13 +119,11 @@ class Session {
     pause();
     pause();
     if (!app_.clickWidget("export.go")) return false;
-    if (!waitUntil([&] { return log().find("geschrieben: " + expectTarget) != std::string::npos; })) return false;
-    return app_.waitForWidget("dialog.0") && app_.clickWidget("dialog.0") && app_.waitForWidget("dialog.0", false);
+    return app_.waitForLog("geschrieben: " + expectTarget) && app_.waitForWidget("dialog.0") &&
+           app_.clickWidget("dialog.0") && app_.waitForWidget("dialog.0", false);
   }
 
  private:
-  const VirtualDisplay& x_;
-  const E2EProfile& profile_;
   AppProcess& app_;
 };
 
@@ -164,7 +143,7 @@ Size editRound(Session& s, AppProcess& app) {
   // Crop: the first corner dragged inwards.
   EXPECT_TRUE(s.openTool("crop", "crop.handle.1"));
   EXPECT_TRUE(s.drag("crop.handle.1", 40, 30));
-  EXPECT_TRUE(waitUntil([&] { return s.log().find("Zuschnitt gezogen") != std::string::npos; })) << s.log();
+  EXPECT_TRUE(app.waitForLog("Zuschnitt gezogen")) << s.log();
   const Size cropped = s.apply();
   EXPECT_GT(cropped.w, 0);
   EXPECT_LT(cropped.w, rotated.w);
@@ -227,11 +206,7 @@ void expectNoTurn(const std::string& path) {
 
 class ImageEditE2E : public E2ETest {
  protected:
-  void SetUp() override {
-    E2ETest::SetUp();
-    if (IsSkipped()) return;
-    if (!haveImageTools()) GTEST_SKIP() << "ImageMagick or exiftool missing";
-  }
+  ImageEditE2E() : E2ETest({"convert", "identify", "exiftool"}) {}
 
   // Opens src, runs the edit round (portrait before and after), saves it as
   // JPEG and as PNG into dir and checks both: the shown size, the signature,
@@ -244,7 +219,7 @@ class ImageEditE2E : public E2ETest {
       ADD_FAILURE() << app.err();
       return {};
     }
-    Session s(x, profile, app);
+    Session s(app);
     const Size shown = editRound(s, app);
     EXPECT_GT(shown.w, 0);
     EXPECT_LT(shown.w, shown.h) << "upright: portrait";
@@ -289,7 +264,10 @@ TEST_F(ImageEditE2E, AnUneditedPictureSavedAutomaticallyIsAnExactCopy) {
   AppProcess app(x, profile, {"--size", "1280x800", photo}, {{"KORVELLE_SAVE_TO", dir.file("copy")}});
   ASSERT_TRUE(app.waitForWidget("editor.picture")) << app.err();
   ASSERT_TRUE(app.waitForWindow());
-  Session s(x, profile, app);
+  // Shown upright: the stored 640 × 480 turned by its EXIF orientation.
+  const ui::Rect pic = app.widget("editor.picture").value_or(ui::Rect{});
+  EXPECT_NEAR(pic.w / pic.h, 480.0 / 640.0, 0.02);
+  Session s(app);
   ASSERT_TRUE(s.save("export.imgfmt.0", dir.file("copy.jpg"))) << s.log();
   EXPECT_TRUE(readFile(dir.file("copy.jpg")) == readFile(photo));
   terminate(app);

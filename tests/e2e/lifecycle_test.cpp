@@ -7,7 +7,7 @@
 
 #include "platform/fs.h"
 #include "support/e2e_harness.h"
-#include "support/xdnd_source.h"
+#include "support/x11_client.h"
 
 using namespace testing_support;
 
@@ -26,10 +26,10 @@ TEST_F(Lifecycle, DroppedFilesArriveDecodedAndF9TakesTheDropVariable) {
   AppProcess app(x, profile, {}, {{"KORVELLE_DROP", "/tmp/My Photo.jpg::/tmp/b.png:"}});
   ASSERT_TRUE(started(app));
   ASSERT_TRUE(xdndDrop(x.name(), app.windowId(), uri, 200, 200, kE2ETimeout));
-  EXPECT_TRUE(waitUntil([&] { return app.logHas("hereingezogen: " + path + "\n"); })) << readFile(profile.logPath());
+  EXPECT_TRUE(app.waitForLog("hereingezogen: " + path + "\n")) << app.log();
   ASSERT_TRUE(app.key("F9"));
-  EXPECT_TRUE(waitUntil([&] { return app.logHas("F9: 2 Datei(en) als hereingezogen behandelt"); }))
-      << readFile(profile.logPath());
+  EXPECT_TRUE(app.waitForLog("F9: 2 Datei(en) als hereingezogen behandelt"))
+      << app.log();
   terminate(app);
 }
 

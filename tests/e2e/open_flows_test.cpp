@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "editor/editor_fixtures.h"
@@ -40,12 +41,12 @@ struct Inputs {
     folder = dir.file("folder");
     mkdir(folder.c_str(), 0755);
     awkward = editor_fixtures::writeSolid(dir.file("-dash \"q\" 'x' \xff.png"), 32, 32, {1, 2, 3});
-    writeFile(dir.file("empty.jpg"), "");
-    bad.push_back({dir.file("empty.jpg"), "JPG cannot be opened"});
-    writeFile(dir.file("-empty video.mp4"), "");
-    bad.push_back({dir.file("-empty video.mp4"), "MP4 cannot be opened"});
-    writeFile(dir.file("text.mp4"), "just some words\n");
-    bad.push_back({dir.file("text.mp4"), "MP4 cannot be opened"});
+    for (const auto& [name, bytes, message] : {std::tuple{"empty.jpg", "", "JPG cannot be opened"},
+                                               {"-empty video.mp4", "", "MP4 cannot be opened"},
+                                               {"text.mp4", "just some words\n", "MP4 cannot be opened"}}) {
+      writeFile(dir.file(name), bytes);
+      bad.push_back({dir.file(name), message});
+    }
     std::string jpeg = readFile(editor_fixtures::writeSolid(dir.file("whole.jpg"), 640, 480, {9, 9, 9},
                                                             media::OutFormat::Jpeg));
     writeFile(dir.file("cut.jpg"), jpeg.substr(0, jpeg.size() / 3));
@@ -69,7 +70,7 @@ struct Inputs {
 // Starts a run that drops paths on F9 and returns once the drop was handled.
 bool dropWithF9(AppProcess& app) {
   if (!app.waitForWidget("screen.start") || !app.waitForWindow()) return false;
-  return app.key("F9") && waitUntil([&] { return app.logHas("als hereingezogen behandelt"); });
+  return app.key("F9") && app.waitForLog("als hereingezogen behandelt");
 }
 
 // Every scenario ends with the inputs as they were.
@@ -119,7 +120,7 @@ TEST_F(OpenFlows, EveryBadDropShowsItsMessageAndTheStartScreenStays) {
     ASSERT_TRUE(dropWithF9(app)) << path << app.err();
     EXPECT_TRUE(app.waitForWidget("dialog.0")) << path;
     EXPECT_TRUE(app.logHas("Meldung: ")) << path;
-    EXPECT_TRUE(app.logHas(message)) << path << "\n" << readFile(own.logPath());
+    EXPECT_TRUE(app.logHas(message)) << path << "\n" << app.log();
     EXPECT_TRUE(app.widget("screen.start").has_value()) << path;
     // The message closes and the window goes on answering.
     ASSERT_TRUE(app.clickWidget("dialog.0"));

@@ -11,20 +11,14 @@ using namespace testing_support;
 
 namespace {
 
-bool haveXTools() { return haveTool("Xvfb") && haveTool("xdotool"); }
-
 // Tall enough that the whole settings page fits without scrolling at
 // interface scale 1.
 const std::vector<std::string> kTallWindow = {"--size", "1280x2500"};
 
-// Whether the start screen offers its settings button.
-bool startHasSettings(AppProcess& app) {
-  return app.waitForWidget("screen.start") && app.waitForWindow() && app.waitForWidget("start.settings", true, 5);
-}
-
 // Opens the settings screen from the start screen.
 bool openSettings(AppProcess& app) {
-  return startHasSettings(app) && app.clickWidget("start.settings") && app.waitForWidget("settings.reset");
+  return app.waitForWidget("start.settings") && app.waitForWindow() && app.clickWidget("start.settings") &&
+         app.waitForWidget("settings.reset");
 }
 
 // The reset button is as wide as its label: its width tells which language
@@ -34,26 +28,30 @@ double resetWidth(const AppProcess& app) {
   return r ? r->w : -1;
 }
 
+class SettingsRestart : public E2ETest {
+ protected:
+  SettingsRestart() : E2ETest({}, 1600, 2600) {}
+
+  void expectSaved() {
+    EXPECT_TRUE(profile.settingsHave("\"jpegQuality\":75")) << profile.settingsText();
+    EXPECT_TRUE(profile.settingsHave("\"imageFormat\":\"png\""));
+    EXPECT_TRUE(profile.settingsHave("\"language\":\"de\""));
+  }
+};
+
 }  // namespace
 
-TEST(SettingsRestart, QualityFormatAndLanguageSurviveSigtermAndARestart) {
-  if (!haveXTools()) GTEST_SKIP() << "Xvfb or xdotool missing";
-  VirtualDisplay x(1600, 2600);
-  ASSERT_TRUE(x.ok());
-  E2EProfile profile;
+TEST_F(SettingsRestart, QualityFormatAndLanguageSurviveSigtermAndARestart) {
   double germanWidth = -1;
-  double englishWidth = -1;
   {
     AppProcess app(x, profile, kTallWindow);
-    ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
-    if (!startHasSettings(app)) GTEST_SKIP() << "the start screen has no settings button in this build";
-    ASSERT_TRUE(openSettings(app)) << readFile(profile.logPath());
-    englishWidth = resetWidth(app);
+    ASSERT_TRUE(openSettings(app)) << app.err() << app.log();
+    const double englishWidth = resetWidth(app);
 
     ASSERT_TRUE(app.clickWidget("settings.quality.0"));
-    ASSERT_TRUE(waitUntil([&] { return app.logHas("Einstellung: Qualitaet 75"); }));
+    ASSERT_TRUE(app.waitForLog("Einstellung: Qualitaet 75"));
     ASSERT_TRUE(app.clickWidget("settings.format.2"));
-    ASSERT_TRUE(waitUntil([&] { return app.logHas("Einstellung: Ausgabeformat settings.formatPng"); }));
+    ASSERT_TRUE(app.waitForLog("Einstellung: Ausgabeformat settings.formatPng"));
 
     ASSERT_TRUE(app.clickWidget("settings.language"));
     ASSERT_TRUE(app.waitForWidget("settings.language.de"));
@@ -63,17 +61,11 @@ TEST(SettingsRestart, QualityFormatAndLanguageSurviveSigtermAndARestart) {
     EXPECT_NE(germanWidth, englishWidth);  // "Einstellungen zurücksetzen" is no "Reset settings"
     terminate(app);
   }
-  EXPECT_TRUE(profile.settingsHave("\"jpegQuality\":75")) << profile.settingsText();
-  EXPECT_TRUE(profile.settingsHave("\"imageFormat\":\"png\""));
-  EXPECT_TRUE(profile.settingsHave("\"language\":\"de\""));
+  expectSaved();
 
-  {
-    AppProcess again(x, profile, kTallWindow);
-    ASSERT_TRUE(openSettings(again)) << again.err();
-    EXPECT_EQ(resetWidth(again), germanWidth);  // drawn in German from the first frame
-    terminate(again);
-  }
-  EXPECT_TRUE(profile.settingsHave("\"jpegQuality\":75")) << profile.settingsText();
-  EXPECT_TRUE(profile.settingsHave("\"imageFormat\":\"png\""));
-  EXPECT_TRUE(profile.settingsHave("\"language\":\"de\""));
+  AppProcess again(x, profile, kTallWindow);
+  ASSERT_TRUE(openSettings(again)) << again.err();
+  EXPECT_EQ(resetWidth(again), germanWidth);  // drawn in German from the first frame
+  terminate(again);
+  expectSaved();
 }

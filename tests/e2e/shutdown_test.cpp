@@ -15,7 +15,7 @@
 #include "platform/fs.h"
 #include "support/e2e_harness.h"
 #include "support/media_clips.h"
-#include "support/wm_close.h"
+#include "support/x11_client.h"
 
 using namespace testing_support;
 
@@ -42,11 +42,7 @@ std::string lastLine(std::string text) {
 // Skipped, besides the X tools, without ffmpeg, which makes the clips.
 class Shutdown : public E2ETest {
  protected:
-  void SetUp() override {
-    E2ETest::SetUp();
-    if (IsSkipped()) return;
-    if (!haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
-  }
+  Shutdown() : E2ETest({"ffmpeg"}) {}
 
   void expectOrderlyEnd(AppProcess& app) {
     ExitStatus s = app.waitExit();
@@ -54,7 +50,7 @@ class Shutdown : public E2ETest {
     EXPECT_EQ(s.exitCode, 0) << "signal " << s.signal << "\n" << app.err();
     EXPECT_TRUE(workDirsOf(profile, app.pid()).empty());
     EXPECT_TRUE(profile.settingsHave("\"windowW\":")) << profile.settingsText();
-    const std::string log = readFile(profile.logPath());
+    const std::string log = app.log();
     EXPECT_NE(lastLine(log).find("] ---- Ende ----"), std::string::npos) << log;
     // Sanitizer builds report there (and fail the exit status for most reports).
     EXPECT_EQ(app.err().find("Sanitizer"), std::string::npos) << app.err();
@@ -66,7 +62,7 @@ class Shutdown : public E2ETest {
     const std::string clip = media_clips::indexClip("shutdown.mp4", 6, "aac");
     ASSERT_FALSE(clip.empty());
     AppProcess app(x, profile, {clip});
-    ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
+    ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << app.log();
     ASSERT_EQ(workDirsOf(profile, app.pid()).size(), 1u);
     ASSERT_TRUE(app.waitForWindow());
     ASSERT_TRUE(app.key("space"));
@@ -101,12 +97,12 @@ TEST_F(Shutdown, ClosingTheWindowDuringAnExportLeavesNoFile) {
   TempDir out;
   const std::string target = out.file("export.webm");
   AppProcess app(x, profile, {clip}, {{"KORVELLE_SAVE_TO", target}});
-  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
+  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << app.log();
   ASSERT_TRUE(app.waitForWindow());
   ASSERT_TRUE(app.clickWidget("tool.editor.export"));
   ASSERT_TRUE(app.waitForWidget("export.go"));
   ASSERT_TRUE(app.clickWidget("export.go"));
-  ASSERT_TRUE(app.waitForWidget("busy.cancel")) << readFile(profile.logPath());
+  ASSERT_TRUE(app.waitForWidget("busy.cancel")) << app.log();
   ASSERT_TRUE(wmClose(x.name(), app.windowId()));
   expectOrderlyEnd(app);
   EXPECT_TRUE(platform::fs::listDir(out.path()).empty()) << "no file and no temporary";

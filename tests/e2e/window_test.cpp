@@ -2,7 +2,9 @@
 // full screen and the option that overrides it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "support/e2e_harness.h"
 
@@ -54,7 +56,10 @@ TEST_F(Window, WindowedOverridesASavedFullScreen) {
   {
     AppProcess app(x, profile, {"--fullscreen"});
     ASSERT_TRUE(started(app));
-    ASSERT_TRUE(app.waitForFrameAfterStart(0.6));  // past the geometry's settling time
+    // A frame past the geometry's settling time (0.6 s after the first one).
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ASSERT_EQ(x.xdotool({"mousemove", "--window", app.windowId(), "50", "50"}).exitCode, 0);
+    ASSERT_TRUE(app.waitForNextFrame());
     terminate(app);
   }
   ASSERT_TRUE(profile.settingsHave("\"fullscreen\":true")) << profile.settingsText();

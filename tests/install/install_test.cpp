@@ -3,8 +3,6 @@
 // file named on its command line.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdint>
 #include <string>
 
 #include "media/image.h"
@@ -22,16 +20,11 @@ bool installInto(const TempDir& dir, std::string* output) {
   return r.exitCode == 0;
 }
 
-// Width and height from a PNG file's header; 0 × 0 when it is not a PNG.
+// Width and height of a PNG file; 0 × 0 when it is none.
 std::pair<int, int> pngSize(const std::string& path) {
-  const std::string bytes = readFile(path);
-  if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0 || bytes.compare(12, 4, "IHDR") != 0) return {0, 0};
-  auto be32 = [&](size_t at) {
-    uint32_t v = 0;
-    for (size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
-    return static_cast<int>(v);
-  };
-  return {be32(16), be32(20)};
+  media::ImageInfo info;
+  if (!media::probeImage(path, &info, nullptr) || info.format != "PNG") return {0, 0};
+  return {info.width, info.height};
 }
 
 bool writeTestPng(const std::string& path) {
@@ -84,8 +77,8 @@ TEST(Install, InstalledProgramUsesItsOwnAssetsAndOpensTheImageItIsGiven) {
   // Variables that would point the lookup elsewhere are cleared.
   AppProcess app(x, profile, {"--size", "1000x700", image}, {{"SNAP", ""}, {"APPDIR", ""}},
                  prefix.path() + "/bin/korvelle");
-  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << readFile(profile.logPath());
-  EXPECT_TRUE(app.logHas("Beigaben: " + prefix.path() + "/bin/../share/Korvelle\n")) << readFile(profile.logPath());
+  ASSERT_TRUE(app.waitForWidget("screen.editor")) << app.err() << app.log();
+  EXPECT_TRUE(app.logHas("Beigaben: " + prefix.path() + "/bin/../share/Korvelle\n")) << app.log();
   EXPECT_EQ(app.err().find("[fonts]"), std::string::npos) << app.err();
   EXPECT_EQ(app.err().find("[open]"), std::string::npos) << app.err();
   // The desktop ties the window to its entry through StartupWMClass.
@@ -96,8 +89,5 @@ TEST(Install, InstalledProgramUsesItsOwnAssetsAndOpensTheImageItIsGiven) {
   ASSERT_NE(key, std::string::npos);
   const std::string wanted = entry.substr(key + 16, entry.find('\n', key + 1) - key - 16);
   EXPECT_NE(wmClass.out.find("\"" + wanted + "\""), std::string::npos) << wanted << ": " << wmClass.out << wmClass.err;
-  app.signal(SIGTERM);
-  ExitStatus s = app.waitExit();
-  EXPECT_TRUE(s.exited);
-  EXPECT_EQ(s.exitCode, 0);
+  terminate(app);
 }

@@ -5,29 +5,20 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
-#include <thread>
-
-extern char** environ;
+#include <tuple>
 
 namespace testing_support {
 
 namespace {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // Variables a run must not inherit from the test's own environment.
 const std::vector<std::string> kNotInherited = {
@@ -51,44 +42,16 @@ bool reap(pid_t pid, bool block, ExitStatus* status) {
 void stopProcess(pid_t pid) {
   ExitStatus ignored;
   kill(pid, SIGTERM);
-  auto start = std::chrono::steady_clock::now();
-  while (secondsSince(start) < 5) {
-    if (reap(pid, false, &ignored)) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  if (waitUntil([&] { return reap(pid, false, &ignored); }, 5)) return;
   kill(pid, SIGKILL);
   reap(pid, true, &ignored);
 }
 
-struct FileStamp {
-  bool exists = false;
-  ino_t inode = 0;
-  long long mtimeNs = 0;
-  off_t size = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp stampOf(const std::string& path) {
+// What tells one dump file from the next (every frame replaces the file).
+std::tuple<ino_t, long long, off_t> stampOf(const std::string& path) {
   struct stat st {};
-  FileStamp s;
-  if (stat(path.c_str(), &st) != 0) return s;
-  s.exists = true;
-  s.inode = st.st_ino;
-  s.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-  s.size = st.st_size;
-  return s;
-}
-
-std::vector<DumpEntry> parseDump(const std::string& text) {
-  std::vector<DumpEntry> out;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    DumpEntry e;
-    if (fields >> e.id >> e.rect.x >> e.rect.y >> e.rect.w >> e.rect.h) out.push_back(e);
-  }
-  return out;
+  if (stat(path.c_str(), &st) != 0) return {};
+  return {st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, st.st_size};
 }
 
 }  // namespace
@@ -103,19 +66,14 @@ VirtualDisplay::VirtualDisplay(int width, int height) {
                        "tcp", "-noreset"},
                       {{}, kNotInherited}, "", "", fds[1]);
   close(fds[1]);
+  // Xvfb writes the number, then a line break, once it is ready; a pipe
+  // closed before the line break would end it.
   std::string number;
-  auto start = std::chrono::steady_clock::now();
-  while (secondsSince(start) < kE2ETimeout) {
-    pollfd p{fds[0], POLLIN, 0};
-    if (poll(&p, 1, 200) <= 0) continue;
-    char buf[32];
-    ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n <= 0) break;
-    number.append(buf, static_cast<size_t>(n));
-    if (number.find('\n') != std::string::npos) break;
+  pollfd p{fds[0], POLLIN, 0};
+  for (char c = 0; poll(&p, 1, static_cast<int>(kE2ETimeout * 1000)) > 0 && read(fds[0], &c, 1) == 1 && c != '\n';) {
+    number += c;
   }
   close(fds[0]);
-  while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
   if (!number.empty()) name_ = ":" + number;
 }
 
@@ -148,7 +106,7 @@ E2EProfile::E2EProfile() {
 
 Env E2EProfile::environment(const VirtualDisplay& display) const {
   Env env = {{"DISPLAY", display.name()},
-             {"HOME", home()},
+             {"HOME", dir_.file("home")},
              {"XDG_DATA_HOME", dir_.file("data")},
              {"XDG_CACHE_HOME", dir_.file("cache")},
              {"XDG_CONFIG_HOME", dir_.file("config")},
@@ -239,25 +197,8 @@ bool AppProcess::waitForWidget(const std::string& id, bool present, double timeo
 }
 
 bool AppProcess::waitForNextFrame(double timeoutSeconds) {
-  FileStamp before = stampOf(profile_.dumpPath());
-  return waitUntil([&] { return running() && !(stampOf(profile_.dumpPath()) == before); }, timeoutSeconds, 0.01);
-}
-
-bool AppProcess::waitForFrameAfterStart(double settleSeconds, double timeoutSeconds) {
-  FileStamp first = stampOf(profile_.dumpPath());
-  if (!first.exists) return false;
-  const long long target = first.mtimeNs + static_cast<long long>(settleSeconds * 1e9);
-  int nudge = 0;
-  return waitUntil(
-      [&] {
-        std::string win = windowId();
-        std::string pos = std::to_string(10 + 10 * (nudge++ % 2));
-        if (!win.empty()) display_.xdotool({"mousemove", "--window", win, pos, pos});
-        waitForNextFrame(2.0);
-        FileStamp now = stampOf(profile_.dumpPath());
-        return now.exists && now.mtimeNs >= target;
-      },
-      timeoutSeconds, 0.1);
+  const auto before = stampOf(profile_.dumpPath());
+  return waitUntil([&] { return running() && stampOf(profile_.dumpPath()) != before; }, timeoutSeconds, 0.01);
 }
 
 std::string AppProcess::windowId() const {
@@ -273,35 +214,23 @@ bool AppProcess::waitForWindow(double timeoutSeconds) {
 }
 
 std::optional<AppProcess::Geometry> AppProcess::geometry() const {
-  std::string id = windowId();
-  if (id.empty()) return std::nullopt;
-  RunResult r = display_.xdotool({"getwindowgeometry", "--shell", id});
-  if (r.exitCode != 0) return std::nullopt;
+  const std::string id = windowId();
+  const RunResult r = display_.xdotool({"getwindowgeometry", "--shell", id});
   Geometry g;
-  std::istringstream lines(r.out);
-  std::string line;
-  int seen = 0;
-  while (std::getline(lines, line)) {
-    auto eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string k = line.substr(0, eq);
-    int v = std::atoi(line.c_str() + eq + 1);
-    if (k == "X") g.x = v, ++seen;
-    if (k == "Y") g.y = v, ++seen;
-    if (k == "WIDTH") g.w = v, ++seen;
-    if (k == "HEIGHT") g.h = v, ++seen;
-  }
-  if (seen != 4) return std::nullopt;
-  return g;
+  const int n = std::sscanf(r.out.c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &g.x, &g.y, &g.w, &g.h);
+  return id.empty() || n != 4 ? std::nullopt : std::optional(g);
 }
 
 bool AppProcess::clickWidget(const std::string& id) {
   std::optional<ui::Rect> r = widget(id);
-  std::string win = windowId();
-  if (!r || win.empty()) return false;
-  std::string x = std::to_string(static_cast<int>(r->x + r->w / 2));
-  std::string y = std::to_string(static_cast<int>(r->y + r->h / 2));
-  return display_.xdotool({"mousemove", "--window", win, x, y, "click", "1"}).exitCode == 0;
+  return r && clickAt(r->x + r->w / 2, r->y + r->h / 2);
+}
+
+bool AppProcess::clickAt(double x, double y) {
+  const std::string win = windowId();
+  return !win.empty() &&
+         display_.xdotool({"mousemove", "--window", win, std::to_string(int(x)), std::to_string(int(y)), "click", "1"})
+                 .exitCode == 0;
 }
 
 bool AppProcess::dragWidget(const std::string& id, double toX, double toY) {
@@ -310,20 +239,19 @@ bool AppProcess::dragWidget(const std::string& id, double toX, double toY) {
   if (!r || win.empty()) return false;
   const double x0 = r->x + r->w / 2;
   const double y0 = r->y + r->h / 2;
-  std::vector<std::string> args{"mousemove", "--window", win, std::to_string(static_cast<int>(x0)),
-                                std::to_string(static_cast<int>(y0)), "mousedown", "1"};
+  const auto moveTo = [&](double x, double y) {
+    return std::vector<std::string>{"mousemove", "--window", win, std::to_string(int(x)), std::to_string(int(y))};
+  };
+  std::vector<std::string> args = moveTo(x0, y0);
+  args.insert(args.end(), {"mousedown", "1"});
   // Steps with pauses, so that the program sees the press and the moves in frames of their own.
   constexpr int kSteps = 6;
   for (int i = 1; i <= kSteps; ++i) {
-    const double x = x0 + (toX - x0) * i / kSteps;
-    const double y = y0 + (toY - y0) * i / kSteps;
-    for (const std::string& a : {std::string("sleep"), std::string("0.1"), std::string("mousemove"),
-                                 std::string("--window"), win, std::to_string(static_cast<int>(x)),
-                                 std::to_string(static_cast<int>(y))}) {
-      args.push_back(a);
-    }
+    args.insert(args.end(), {"sleep", "0.1"});
+    const std::vector<std::string> step = moveTo(x0 + (toX - x0) * i / kSteps, y0 + (toY - y0) * i / kSteps);
+    args.insert(args.end(), step.begin(), step.end());
   }
-  for (const char* a : {"sleep", "0.1", "mouseup", "1"}) args.emplace_back(a);
+  args.insert(args.end(), {"sleep", "0.1", "mouseup", "1"});
   return display_.xdotool(args).exitCode == 0;
 }
 
@@ -335,8 +263,10 @@ bool AppProcess::key(const std::string& name) {
   return display_.xdotool({"key", name}).exitCode == 0;
 }
 
-bool AppProcess::logHas(const std::string& text) const {
-  return readFile(profile_.logPath()).find(text) != std::string::npos;
+std::string AppProcess::log() const { return readFile(profile_.logPath()); }
+
+bool AppProcess::waitForLog(const std::string& text, size_t times, double timeoutSeconds) const {
+  return waitUntil([&] { return logCount(text) >= times; }, timeoutSeconds);
 }
 
 std::string E2EProfile::settingsText() const {

@@ -1,16 +1,9 @@
 // e2e_harness: runs the real program under a virtual X server of its own
-// and talks to it the way a user would.
-//
-//   VirtualDisplay x;                       // Xvfb on a free display number
-//   E2EProfile profile;                     // private HOME and XDG folders
-//   AppProcess app(x, profile, {"--size", "1000x700"});
-//   ASSERT_TRUE(app.waitForWidget("screen.start"));
-//   app.clickWidget("dialog.0");            // xdotool, at the dump's rectangle
-//   app.signal(SIGTERM);
-//   EXPECT_EQ(app.waitExit().exitCode, 0);
-//
-// Every wait polls with a generous deadline, so a loaded machine only makes
-// the tests slower, never wrong. Child processes die with the test process.
+// (VirtualDisplay), with private folders (E2EProfile), and talks to it the
+// way a user would (AppProcess: xdotool at the rectangles of the interface
+// dump, signals, the log). Every wait polls with a generous deadline, so a
+// loaded machine only makes the tests slower, never wrong. Child processes
+// die with the test process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,7 +23,6 @@ namespace testing_support {
 
 // Deadline for anything a healthy program does in well under a second.
 inline constexpr double kE2ETimeout = 30.0;
-
 
 // An Xvfb server on a display number it picks itself (-displayfd).
 class VirtualDisplay {
@@ -59,7 +51,6 @@ class E2EProfile {
  public:
   E2EProfile();
   const std::string& root() const { return dir_.path(); }
-  std::string home() const { return dir_.file("home"); }
   std::string dataDir() const { return dir_.file("data") + "/Korvelle"; }
   std::string runtimeDir() const { return dir_.file("runtime"); }
   std::string logPath() const { return dataDir() + "/Korvelle.log"; }
@@ -116,10 +107,6 @@ class AppProcess {
   // Waits until the program has drawn a frame after this call (the dump
   // file is replaced by every frame that registers widgets).
   bool waitForNextFrame(double timeoutSeconds = kE2ETimeout);
-  // Waits until the program has drawn a frame at least settleSeconds after
-  // the first one seen, nudging the pointer so that frames keep coming (the
-  // window geometry is sampled into the settings only after a settling time).
-  bool waitForFrameAfterStart(double settleSeconds, double timeoutSeconds = kE2ETimeout);
 
   // --- The window, through xdotool ------------------------------------------------
   // The program's X11 window id ("" until it is mapped).
@@ -130,15 +117,21 @@ class AppProcess {
     int x = 0, y = 0, w = 0, h = 0;
   };
   std::optional<Geometry> geometry() const;
-  // Moves the pointer to the widget's centre and clicks the left button.
+  // Moves the pointer to the widget's centre, or to (x, y) in window
+  // coordinates, and clicks the left button.
   bool clickWidget(const std::string& id);
+  bool clickAt(double x, double y);
   // Presses the left button on the widget's centre, moves the pointer to
   // (toX, toY) in window coordinates in a few steps and releases it there.
   bool dragWidget(const std::string& id, double toX, double toY);
   // Sends a key (xdotool key name, e.g. "F9") to the window.
   bool key(const std::string& name);
-  // Whether the log contains text.
-  bool logHas(const std::string& text) const;
+  // The profile's log; whether and how often it contains text.
+  std::string log() const;
+  bool logHas(const std::string& text) const { return logCount(text) > 0; }
+  size_t logCount(const std::string& text) const { return countOf(log(), text); }
+  // Waits until the log contains text at least times times.
+  bool waitForLog(const std::string& text, size_t times = 1, double timeoutSeconds = kE2ETimeout) const;
 
  private:
   const VirtualDisplay& display_;
@@ -157,12 +150,17 @@ inline void terminate(AppProcess& app) {
   EXPECT_EQ(s.exitCode, 0) << app.err();
 }
 
-// The usual frame of an end-to-end test: skipped without Xvfb and xdotool,
-// a display of its own (x) and a private profile.
+// The usual frame of an end-to-end test: a display of its own (x) and a
+// private profile; skipped without Xvfb, xdotool and the tools a test names.
 class E2ETest : public ::testing::Test {
  protected:
+  explicit E2ETest(std::vector<std::string> tools = {}, int displayW = 1920, int displayH = 1080)
+      : tools_(std::move(tools)), x(displayW, displayH) {}
   void SetUp() override {
-    if (!haveTool("Xvfb") || !haveTool("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
+    tools_.insert(tools_.end(), {"Xvfb", "xdotool"});
+    for (const std::string& tool : tools_) {
+      if (!haveTool(tool)) GTEST_SKIP() << tool << " missing (scripts/deps.sh test)";
+    }
     ASSERT_TRUE(x.ok());
   }
   // The run shows the start screen in a mapped window.
@@ -172,6 +170,7 @@ class E2ETest : public ::testing::Test {
     return ::testing::AssertionSuccess();
   }
 
+  std::vector<std::string> tools_;  // before x: initialised first
   VirtualDisplay x;
   E2EProfile profile;
 };

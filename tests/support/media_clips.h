@@ -200,38 +200,28 @@ struct ProbeResult {
   std::map<std::string, std::string> tags;  // container tags, keys lower-cased
 };
 
-inline std::map<std::string, std::string> compactFields(const std::string& line) {
-  std::map<std::string, std::string> fields;
-  std::stringstream ss(line);
-  std::string item;
-  while (std::getline(ss, item, '|')) {
-    const size_t eq = item.find('=');
-    if (eq != std::string::npos) fields[item.substr(0, eq)] = item.substr(eq + 1);
-  }
-  return fields;
-}
-
 inline ProbeResult probe(const std::string& path) {
   ProbeResult r;
   const auto run = runShell(
       "ffprobe -v error -show_entries "
-      "format=format_name:format_tags:stream=codec_type,codec_name,width,height,sample_rate,"
-      "channels -of compact " +
+      "format=format_name:format_tags:stream=codec_type,codec_name,width,height,sample_rate,channels -of compact " +
       q(path));
   std::stringstream lines(run.out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    auto f = compactFields(line);
-    if (line.rfind("stream", 0) == 0) {
-      if (f["codec_type"] == "video" && r.videoCodec.empty()) {
-        r.videoCodec = f["codec_name"];
-        r.width = std::atoi(f["width"].c_str());
-        r.height = std::atoi(f["height"].c_str());
-      } else if (f["codec_type"] == "audio" && r.audioCodec.empty()) {
-        r.audioCodec = f["codec_name"];
-        r.sampleRate = std::atoi(f["sample_rate"].c_str());
-        r.channels = std::atoi(f["channels"].c_str());
-      }
+  for (std::string line; std::getline(lines, line);) {
+    std::map<std::string, std::string> f;  // "section|key=value|…"
+    std::stringstream items(line);
+    for (std::string item; std::getline(items, item, '|');) {
+      const size_t eq = item.find('=');
+      if (eq != std::string::npos) f[item.substr(0, eq)] = item.substr(eq + 1);
+    }
+    if (f["codec_type"] == "video" && r.videoCodec.empty()) {
+      r.videoCodec = f["codec_name"];
+      r.width = std::atoi(f["width"].c_str());
+      r.height = std::atoi(f["height"].c_str());
+    } else if (f["codec_type"] == "audio" && r.audioCodec.empty()) {
+      r.audioCodec = f["codec_name"];
+      r.sampleRate = std::atoi(f["sample_rate"].c_str());
+      r.channels = std::atoi(f["channels"].c_str());
     } else if (line.rfind("format", 0) == 0) {
       r.format = f["format_name"];
       for (const auto& [key, value] : f) {

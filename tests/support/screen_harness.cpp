@@ -18,6 +18,18 @@ void registerFontsOnce() {
 
 }  // namespace
 
+std::vector<DumpEntry> parseDump(const std::string& text) {
+  std::vector<DumpEntry> out;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    DumpEntry e;
+    if (fields >> e.id >> e.rect.x >> e.rect.y >> e.rect.w >> e.rect.h) out.push_back(e);
+  }
+  return out;
+}
+
 ScreenHarness::ScreenHarness(int w, int h, double scale)
     : dumpPath_(dir_.file("ui_dump.txt")), scale_(scale) {
   registerFontsOnce();
@@ -96,12 +108,6 @@ ui::Input ScreenHarness::key(int sym) {
   return in;
 }
 
-ui::Input ScreenHarness::text(const std::string& utf8) {
-  ui::Input in;
-  in.text = utf8;
-  return in;
-}
-
 ui::Input ScreenHarness::drop(std::vector<std::string> paths) {
   ui::Input in;
   in.dropped = std::move(paths);
@@ -117,17 +123,7 @@ bool ScreenHarness::clickWidget(const std::string& id) {
 
 std::string ScreenHarness::dumpText() const { return readFile(dumpPath_); }
 
-std::vector<DumpEntry> ScreenHarness::dump() const {
-  std::vector<DumpEntry> out;
-  std::istringstream lines(dumpText());
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    DumpEntry e;
-    if (fields >> e.id >> e.rect.x >> e.rect.y >> e.rect.w >> e.rect.h) out.push_back(e);
-  }
-  return out;
-}
+std::vector<DumpEntry> ScreenHarness::dump() const { return parseDump(dumpText()); }
 
 std::optional<ui::Rect> ScreenHarness::widget(const std::string& id) const {
   for (const DumpEntry& e : dump()) {

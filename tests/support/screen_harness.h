@@ -30,6 +30,9 @@ struct DumpEntry {
   ui::Rect rect;
 };
 
+// The lines of a dump file's text ("id x y w h" each).
+std::vector<DumpEntry> parseDump(const std::string& text);
+
 class ScreenHarness {
  public:
   // A window of w × h logical pixels drawn at scale physical pixels per
@@ -58,7 +61,6 @@ class ScreenHarness {
   // Press and release in one frame, as a quick click arrives.
   static ui::Input click(double x, double y);
   static ui::Input key(int sym);
-  static ui::Input text(const std::string& utf8);
   static ui::Input drop(std::vector<std::string> paths);
   // Clicks the centre of the widget registered as id in the last dump (one
   // frame of ui::App::update). False when the dump has no such widget.

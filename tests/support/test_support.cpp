@@ -2,16 +2,15 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -22,18 +21,14 @@ namespace testing_support {
 
 namespace {
 
-std::string slurpFd(int fd) {
-  std::string out;
-  char buf[4096];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n > 0) {
-      out.append(buf, static_cast<size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  return out;
+// The raw wait status of pid, or -1 when it cannot be reaped.
+int reapStatus(pid_t pid) {
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(pid, &status, 0);
+  } while (r < 0 && errno == EINTR);
+  return pid > 0 && r == pid ? status : -1;
 }
 
 }  // namespace
@@ -47,7 +42,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  if (!path_.empty()) runShell("rm -rf '" + path_ + "'");
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
@@ -73,46 +69,13 @@ ScopedEnv::~ScopedEnv() {
 RunResult runProcess(const std::vector<std::string>& argv) {
   RunResult result;
   if (argv.empty()) return result;
-  int outPipe[2], errPipe[2];
-  if (pipe(outPipe) != 0) return result;
-  if (pipe(errPipe) != 0) {
-    close(outPipe[0]);
-    close(outPipe[1]);
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-  posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  if (rc != 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    return result;
-  }
-  // stderr is read after stdout; the tools we run print little on stderr, so
-  // a full stderr pipe cannot stall them while we drain stdout.
-  result.out = slurpFd(outPipe[0]);
-  result.err = slurpFd(errPipe[0]);
-  close(outPipe[0]);
-  close(errPipe[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) {
-    result.exitCode = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.signal = WTERMSIG(status);
-  }
+  // Output goes through files, so no full pipe can stall the child.
+  const TempDir dir;
+  const int status = reapStatus(spawnProcess(argv, {}, dir.file("out"), dir.file("err")));
+  result.out = readFile(dir.file("out"));
+  result.err = readFile(dir.file("err"));
+  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (status != -1 && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
 
@@ -162,12 +125,8 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const ProcessEnv& env, 
 }
 
 int waitProcess(pid_t pid) {
-  int status = 0;
-  pid_t r;
-  do {
-    r = waitpid(pid, &status, 0);
-  } while (r < 0 && errno == EINTR);
-  if (pid <= 0 || r != pid) return -1;
+  const int status = reapStatus(pid);
+  if (status == -1) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

@@ -48,7 +48,8 @@ struct RunResult {
   std::string err;       // standard error
 };
 
-// Runs argv[0] with the given arguments and waits (blocks) for it.
+// Runs argv as spawnProcess does and waits (blocks) for it; exit code 127
+// when it cannot be started.
 RunResult runProcess(const std::vector<std::string>& argv);
 
 // Environment of a started program: this process's variables minus those
