@@ -57,39 +57,22 @@ int waitForOutcome(Out* paths, int seconds = 90) {
   return code;
 }
 
-std::string hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
-// A background process (output to a file), ended with the test program and
-// terminated and reaped with the object.
-class Child {
- public:
+// A background process, terminated and reaped with the object.
+struct Child {
   bool start(const std::vector<std::string>& argv, const std::string& output) {
-    pid_ = testing_support::spawnProcess(argv, {}, output, output);
-    return pid_ > 0;
+    return (pid = testing_support::spawnProcess(argv, {}, output, output)) > 0;
   }
   // Its exit code once it ended on its own within `seconds`, else -1.
   int wait(int seconds) {
     int status = 0;
-    if (!waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, seconds)) return -1;
-    pid_ = 0;
+    if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return -1;
+    pid = 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   ~Child() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    testing_support::waitProcess(pid_);
+    if (pid > 0 && kill(pid, SIGTERM) == 0) testing_support::waitProcess(pid);
   }
-
- private:
-  pid_t pid_ = 0;
+  pid_t pid = 0;
 };
 
 // One FileChooser call as the stub portal recorded it.
@@ -114,21 +97,14 @@ class PortalTest : public ::testing::Test {
               "<auth>EXTERNAL</auth><policy context=\"default\">"
               "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
               "<allow own=\"*\"/></policy></busconfig>\n");
+    // The daemon prints its address once it listens.
     ASSERT_TRUE(bus_.start({"/usr/bin/dbus-daemon", "--config-file=" + dir_.file("bus.conf"), "--nofork",
-                            "--nopidfile"},
+                            "--nopidfile", "--print-address=1"},
                            dir_.file("bus.log")))
         << "dbus-daemon missing (scripts/deps.sh test)";
-    address_ = "unix:path=" + socket;
-    busEnv_ = std::make_unique<ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", address_.c_str());
-    ASSERT_TRUE(waitUntil([&] {
-      const auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
-      GDBusConnection* c = g_dbus_connection_new_for_address_sync(address_.c_str(), flags, nullptr, nullptr, nullptr);
-      if (c == nullptr) return false;
-      g_dbus_connection_close_sync(c, nullptr, nullptr);
-      g_object_unref(c);
-      return true;
-    })) << "the private bus did not come up";
+    busEnv_ = std::make_unique<ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket).c_str());
+    ASSERT_TRUE(waitUntil([&] { return contains(readFile(dir_.file("bus.log")), "unix:"); }))
+        << "the private bus did not come up";
   }
 
   // Starts the stub portal with one scripted answer per call (JSON objects).
@@ -167,7 +143,6 @@ class PortalTest : public ::testing::Test {
 
  private:
   TempDir dir_;
-  std::string address_;
   std::unique_ptr<ScopedEnv> busEnv_;
   Child bus_;
   Child portal_;
@@ -256,7 +231,7 @@ TEST_F(PortalTest, OpenAndSaveSendTheirOptionsAndReturnDecodedLocalPaths) {
                                     {"multiple", "b true"},
                                     {"filters", "a(sa(us)) [('Bilder', [(uint32 0, '*.jpg'), (0, '*.png')]), "
                                                 "('Videos', [(0, '*.mp4')])]"},
-                                    {"current_folder", "ay " + hex("/home/u/Fotos ä") + "00"}}));
+                                    {"current_folder", "ay 2f686f6d652f752f466f746f7320c3a400"}}));
   EXPECT_EQ(got[1].fields, (Fields{{"call", "SaveFile"}, {"parent", ""}, {"title", "Speichern unter"},
                                    {"sender", got[1].fields.at("sender")}}));
   EXPECT_EQ(got[1].options, (Fields{{"handle_token", "s 'korvelle" + std::to_string(serial + 1) + "'"},
@@ -264,7 +239,7 @@ TEST_F(PortalTest, OpenAndSaveSendTheirOptionsAndReturnDecodedLocalPaths) {
                                     {"current_name", "s 'strand_v2\uFFFD.jpg'"}}));
   EXPECT_EQ(got[2].options, (Fields{{"handle_token", "s 'korvelle" + std::to_string(serial + 2) + "'"},
                                     {"modal", "b true"},
-                                    {"current_folder", "ay " + hex("/tmp") + "00"}}));
+                                    {"current_folder", "ay 2f746d7000"}}));
 
   const std::string log = logText();
   EXPECT_TRUE(contains(log, "OpenFile, Elternfenster x11:4a00007\n"));
@@ -375,6 +350,7 @@ TEST_F(PortalTest, StoppingEndsAnOpenDialogAndEveryLaterOne) {
     ASSERT_TRUE(child.start({"/proc/self/exe", "--gtest_also_run_disabled_tests",
                              std::string("--gtest_filter=PortalAtExit.DISABLED_") + name},
                             file("child.log")));
+    // Well below the 180 s an unstopped dialog would keep the process.
     EXPECT_EQ(child.wait(120), 0) << name << readFile(file("child.log"));
     EXPECT_TRUE(contains(readFile(file("child.log")), "[  PASSED  ] 1 test.")) << name;
   }
@@ -409,7 +385,6 @@ TEST(LocalPathFromUri, DecodesLocalFilesAndRejectsTheRest) {
       {"file://" + std::string(g_get_host_name()) + "/home/a.jpg", "/home/a.jpg"},  // this machine by name
       {"file:///home/u/My%20Photo%C3%A4.jpg", "/home/u/My Photoä.jpg"},
       {"file://elsewhere/home/a.jpg", ""},
-      {"file://192.168.1.2/home/a.jpg", ""},
       {"file://localhost.example.org/home/a.jpg", ""},
       {"file:///a%zz", ""},   // bad escape
       {"file:///a%2Fb", ""},  // escaped separator

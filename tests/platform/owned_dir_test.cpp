@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,50 +34,6 @@ pid_t deadPid() {
   waitpid(pid, &status, 0);
   return pid;
 }
-
-// A child process that claims a directory below parent and holds it until
-// release() (or the object's end).
-class Holder {
- public:
-  explicit Holder(const std::string& parent) {
-    int up[2];
-    int down[2];
-    if (pipe(up) != 0 || pipe(down) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(up[0]);
-      close(down[1]);
-      platform::OwnedDir dir;
-      dir.claim(parent);
-      const std::string path = dir.path() + "\n";
-      if (write(up[1], path.data(), path.size()) < 0) _exit(1);
-      char c;
-      while (read(down[0], &c, 1) > 0) {
-      }
-      _exit(0);  // the lock goes with the process; the directory stays
-    }
-    close(up[1]);
-    close(down[0]);
-    release_ = down[1];
-    char c;
-    while (read(up[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(up[0]);
-  }
-  ~Holder() { release(); }
-  void release() {
-    if (release_ < 0) return;
-    close(release_);
-    release_ = -1;
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  std::string path_;
-};
 
 TEST(OwnedDir, ClaimRemoveAndEnsure) {
   TempDir tmp;
@@ -136,10 +93,12 @@ TEST(OwnedDir, SweepTakesOnlyWhatEndedProcessesLeft) {
   ASSERT_TRUE(fs::ensureDir(parent));
   const std::string dead = std::to_string(deadPid());
   const std::string alive = std::to_string(getpid());
-  // Held by a running process (which sweeps the still empty parent first).
-  Holder holder(parent);
-  ASSERT_FALSE(holder.path().empty());
-  const std::string held = nameIn(parent, holder.path());
+  // Held (a lock is held against every other open of the file, even in this
+  // process); its claim sweeps the still empty parent first.
+  auto holder = std::make_unique<platform::OwnedDir>();
+  ASSERT_TRUE(holder->claim(parent));
+  const std::string heldPath = holder->path();
+  const std::string held = nameIn(parent, heldPath);
 
   // Left by a crash: unlocked lock file, work files, whatever its pid.
   ASSERT_TRUE(fs::ensureDir(parent + "/" + alive + "-0badf00d/sub"));
@@ -173,17 +132,18 @@ TEST(OwnedDir, SweepTakesOnlyWhatEndedProcessesLeft) {
   EXPECT_TRUE(has(alive + "-00000005"));
   EXPECT_TRUE(has(dead + "-00000004"));  // the one asked to keep
   EXPECT_TRUE(has(held));
-  EXPECT_TRUE(fs::isFile(holder.path() + "/lock"));
+  EXPECT_TRUE(fs::isFile(heldPath + "/lock"));
   for (const char* other : notOurs) EXPECT_TRUE(has(other)) << other;
   EXPECT_TRUE(has("456-deadbeef") && has("789-deadbeef"));
   EXPECT_TRUE(fs::isFile(outside.file("precious")));
 
-  // Once its process has ended, the held one goes too, at the next claim.
-  holder.release();
+  // Once its owner has ended (the lock gone, the directory left), the held
+  // one goes too, at the next claim.
+  holder.reset();
   platform::OwnedDir next;
   ASSERT_TRUE(next.claim(parent));
   EXPECT_EQ(next.sweptAtClaim(), 2);
-  EXPECT_FALSE(fs::isDir(holder.path()));
+  EXPECT_FALSE(fs::isDir(heldPath));
   EXPECT_FALSE(fs::isDir(parent + "/" + dead + "-00000004"));
   EXPECT_TRUE(fs::isDir(parent + "/" + alive + "-00000005"));
 }
