@@ -19,6 +19,7 @@
 #include "platform/crash.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "support/in_child.h"
 #include "support/test_support.h"
 
 using testing_support::countOf;
@@ -30,73 +31,32 @@ namespace fs = platform::fs;
 namespace {
 
 // One run of the program in a child process, started as main starts it (log,
-// crash handler, an earlier run's report taken). Orders: 'w' logs a line naming
-// the process, 'e' ends the run normally, 'c' crashes it.
-class Instance {
+// crash handler, an earlier run's report taken); its reply is the log it
+// writes. Orders: 'w' logs a line naming the process, 'e' ends the run
+// normally, 'c' crashes it.
+class Instance : public testing_support::ForkedChild {
  public:
-  Instance(const std::string& data, const std::string& runtime) {
-    if (pipe(toChild_) != 0 || pipe(fromChild_) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) child(data, runtime);
-    close(toChild_[0]);
-    close(fromChild_[1]);
-  }
-  ~Instance() {
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      finish();
-    }
-    close(toChild_[1]);
-    close(fromChild_[0]);
-  }
-  Instance(const Instance&) = delete;
-  Instance& operator=(const Instance&) = delete;
-
-  // The log this run writes, once it has started ("" when it failed).
-  std::string logPath() {
-    std::string path;
-    char c = 0;
-    while (read(fromChild_[0], &c, 1) == 1 && c != '\n') path += c;
-    return path;
-  }
-  void order(char what) { ASSERT_EQ(write(toChild_[1], &what, 1), 1); }
-  // Waits for the end; the terminating signal, or 0 after a normal exit.
-  int finish() {
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    ended_ = true;
-    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-  pid_t pid() const { return pid_; }
+  Instance(const std::string& data, const std::string& runtime)
+      : ForkedChild([&] { return start(data, runtime); }, obey) {}
+  std::string logPath() const { return reply(); }
   // What the run's 'w' lines say.
-  std::string tag() const { return "Lauf " + std::to_string(pid_); }
+  std::string tag() const { return "Lauf " + std::to_string(pid()); }
 
  private:
-  [[noreturn]] void child(const std::string& data, const std::string& runtime) {
-    rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
+  static std::string start(const std::string& data, const std::string& runtime) {
     setenv("XDG_DATA_HOME", data.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     diag::init();
     platform::installCrashHandler();
     platform::takeLastCrashReport();
-    const std::string line = diag::path() + "\n";
-    if (write(fromChild_[1], line.data(), line.size()) < 0) _exit(1);
-    const std::string me = "Lauf " + std::to_string(getpid());
-    for (char what = 0; read(toChild_[0], &what, 1) == 1;) {
-      if (what == 'w') diag::write("test", me);
-      if (what == 'c') abort();
-      if (what == 'e') break;
-    }
-    diag::shutdown();
-    _exit(0);
+    return diag::path();
   }
-
-  int toChild_[2] = {-1, -1};
-  int fromChild_[2] = {-1, -1};
-  pid_t pid_ = -1;
-  bool ended_ = false;
+  static bool obey(char what) {
+    if (what == 'w') diag::write("test", "Lauf " + std::to_string(getpid()));
+    if (what == 'c') abort();
+    if (what == 'e') diag::shutdown();
+    return what != 'e';
+  }
 };
 
 }  // namespace
