@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -62,7 +63,11 @@ int memoryTier() { return memoryTierFor(totalRamBytes()); }
 // Linux keeps a nice value per thread; the thread id names the caller alone.
 bool lowerThreadPriority() {
   constexpr int kBackgroundNice = 10;  // a tenth of the weight of a normal thread
-  return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kBackgroundNice) == 0;
+  const auto self = static_cast<id_t>(gettid());
+  errno = 0;  // -1 is also a valid nice value
+  const int now = getpriority(PRIO_PROCESS, self);
+  if (errno == 0 && now >= kBackgroundNice) return true;  // never raised: a program started nicer stays so
+  return setpriority(PRIO_PROCESS, self, kBackgroundNice) == 0;
 }
 
 }  // namespace platform

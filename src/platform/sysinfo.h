@@ -14,8 +14,9 @@ int memoryTier();
 int memoryTierFor(uint64_t totalBytes);
 
 // Lowers the calling thread's scheduling priority to that of background work
-// (nice 10), so it yields the cores to the UI and playback; threads it starts
-// afterwards inherit it. Only the calling thread; false when refused.
+// (nice 10, or leaves it when already lower), so it yields the cores to the UI
+// and playback; threads it starts afterwards inherit it. Only the calling
+// thread; false when refused.
 bool lowerThreadPriority();
 
 }  // namespace platform

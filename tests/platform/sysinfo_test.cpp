@@ -1,9 +1,15 @@
-// Machine facts: total memory, read once and logged, and its tier.
+// Machine facts: total memory, read once and logged, and its tier; the
+// background priority of worker threads.
 #include "platform/sysinfo.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <regex>
+#include <thread>
+#include <utility>
 
 #include "support/in_child.h"
 #include "platform/log.h"
@@ -41,4 +47,22 @@ TEST(Sysinfo, TotalRamComesFromMeminfoAndIsLoggedOnce) {
   const std::string line = "] sys    Arbeitsspeicher: " + std::to_string(bytes >> 20) + " MB\n";
   EXPECT_NE(log.find(line), std::string::npos) << log;
   EXPECT_EQ(log.find("Arbeitsspeicher", log.find(line) + line.size()), std::string::npos) << log;
+}
+
+// Linux keeps a nice value per thread: the worker's is lowered, its caller's
+// kept; a worker already nicer keeps its own.
+TEST(Sysinfo, BackgroundPriorityIsTheCallingThreadsAndNeverRaised) {
+  const int mine = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  for (const auto& [start, want] : {std::pair{0, 10}, std::pair{15, 15}}) {
+    int seen = -100;
+    std::thread worker([&, start = start] {
+      const auto self = static_cast<id_t>(gettid());
+      if (setpriority(PRIO_PROCESS, self, std::max(start, mine)) == 0 && platform::lowerThreadPriority()) {
+        seen = getpriority(PRIO_PROCESS, self);
+      }
+    });
+    worker.join();
+    EXPECT_EQ(seen, std::max(want, mine)) << start;
+  }
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), mine);
 }
