@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "media/ffmpeg_compat.h"
 
@@ -195,6 +196,23 @@ int attachLargePlanes(AVFrame* frame, int width, int height, const int align[4])
 }
 
 }  // namespace
+
+bool scaleInto(SwsContext* sws, const AVFrame* frame, int w, int h, uint8_t* out, std::vector<uint8_t>* scratch) {
+  constexpr int kBlock = 16;  // pixels the vectorised pass writes at a time
+  // Only conversions that keep the size take that pass.
+  const bool keeps = frame->width == w && frame->height == h;
+  const int padded = keeps ? (w + kBlock - 1) / kBlock * kBlock : w;
+  // A spare row takes the last row's overrun.
+  if (padded != w) scratch->resize(static_cast<size_t>(padded) * 4 * (static_cast<size_t>(h) + 1));
+  uint8_t* dst[4] = {padded == w ? out : scratch->data(), nullptr, nullptr, nullptr};
+  int dstStride[4] = {padded * 4, 0, 0, 0};
+  if (sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride) <= 0) return false;
+  for (int y = 0; padded != w && y < h; ++y) {
+    std::memcpy(out + static_cast<size_t>(y) * w * 4, scratch->data() + static_cast<size_t>(y) * padded * 4,
+                static_cast<size_t>(w) * 4);
+  }
+  return true;
+}
 
 int getLargeFrameBuffer(AVCodecContext* c, AVFrame* frame, int flags) {
   if (!isLargePlainPicture(frame) || !(c->codec->capabilities & AV_CODEC_CAP_DR1)) {

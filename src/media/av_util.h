@@ -17,6 +17,7 @@ extern "C" {
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace media::av {
 
@@ -80,6 +81,13 @@ void skipUnneededFrames(AVCodecContext* dec, const AVPacket* pkt, AVRational tim
 // range, so HD and full-range phone video convert to the right RGB. Untagged
 // pictures of 1280 × 720 and more are taken as BT.709, smaller ones as BT.601.
 void setSourceColour(SwsContext* sws, const AVFrame* frame);
+// Runs sws on frame into out, w × h pixels of 4 bytes with rows w·4 apart.
+// This libswscale's vectorised YUV-to-RGB pass, taken when the size stays,
+// writes rows in blocks of 16 pixels: for other widths it leaves the last
+// pixels of a row unwritten or runs past its end (past the buffer on the last
+// row). Such conversions go into scratch with rows padded to 16 and are
+// copied. False when sws_scale fails.
+bool scaleInto(SwsContext* sws, const AVFrame* frame, int w, int h, uint8_t* out, std::vector<uint8_t>* scratch);
 
 // --- Large pictures ----------------------------------------------------------
 // A get_buffer2 callback for decoding one large picture. Each plane is a fresh

@@ -78,9 +78,8 @@ bool convertToImage(const AVFrame& src, int maxEdge, bool hasAlpha, Image* out, 
     setError(err, err::kOutOfMemory);
     return false;
   }
-  uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};
-  const int dstStride[4] = {size.width * 4, 0, 0, 0};
-  sws_scale(sws.get(), src.data, src.linesize, 0, src.height, dst, dstStride);
+  std::vector<uint8_t> scratch;
+  av::scaleInto(sws.get(), &src, size.width, size.height, img.pixels.data(), &scratch);
   *out = std::move(img);
   return true;
 }

@@ -430,11 +430,12 @@ class DecodeLoop {
   // pass that scales and converts at once (1080p to 1173 × 660: 10 ms in one
   // pass, 1.5 ms in two).
   bool scaleStandard(const AVFrame* f, Image* out) {
-    const AVFrame* from = f;
-    if ((f->width != m_.outWidth || f->height != m_.outHeight) && shrink(f)) from = shrunk_.get();
-    SwsContext* sws = sws_getCachedContext(
-        m_.scaler.release(), from->width, from->height, static_cast<AVPixelFormat>(from->format),
-        m_.outWidth, m_.outHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    const int w = m_.outWidth;
+    const int h = m_.outHeight;
+    const AVFrame* from = (f->width != w || f->height != h) && shrink(f) ? shrunk_.get() : f;
+    SwsContext* sws = sws_getCachedContext(m_.scaler.release(), from->width, from->height,
+                                           static_cast<AVPixelFormat>(from->format), w, h, AV_PIX_FMT_RGBA,
+                                           SWS_BILINEAR, nullptr, nullptr, nullptr);
     m_.scaler.reset(sws);
     if (!sws) return false;
     if (colourFor_ != sws || colourSpace_ != f->colorspace || colourRange_ != f->color_range) {
@@ -443,10 +444,8 @@ class DecodeLoop {
       colourSpace_ = f->colorspace;
       colourRange_ = f->color_range;
     }
-    Image img = Image::create(m_.outWidth, m_.outHeight, false);
-    uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {m_.outWidth * 4, 0, 0, 0};
-    if (sws_scale(sws, from->data, from->linesize, 0, from->height, dst, dstStride) <= 0) return false;
+    Image img = Image::create(w, h, false);
+    if (!av::scaleInto(sws, from, w, h, img.pixels.data(), &rows_)) return false;
     *out = std::move(img);
     return true;
   }
@@ -462,9 +461,13 @@ class DecodeLoop {
       shrunk_->width = m_.outWidth;
       shrunk_->height = m_.outHeight;
       shrunk_->format = f->format;
+      // Rows are padded (read by the conversion's 16-pixel blocks): zeroed once.
       if (av_frame_get_buffer(shrunk_.get(), 0) < 0) {
         shrunk_.reset();
         return false;
+      }
+      for (AVBufferRef* b : shrunk_->buf) {
+        if (b) std::memset(b->data, 0, b->size);
       }
     }
     SwsContext* sws = sws_getCachedContext(shrinker_.release(), f->width, f->height, format, m_.outWidth,
@@ -517,6 +520,7 @@ class DecodeLoop {
   int appliedEdge_ = m_.maxEdge.load();  // the long edge outWidth × outHeight follow
   av::SwsPtr shrinker_;  // scales in the source's format, before the conversion
   av::FramePtr shrunk_;  // its output, reused from frame to frame
+  std::vector<uint8_t> rows_;  // scratch for conversions of widths off 16 pixels
   // Colour set-up the scaler was last given.
   const SwsContext* colourFor_ = nullptr;
   int colourSpace_ = -1;

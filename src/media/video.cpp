@@ -182,11 +182,8 @@ bool frameToImage(const AVFrame* frame, int maxEdge, Image* out) {
   av::setSourceColour(sws.get(), frame);
   Image img = Image::create(w, h, false);
   if (!img.valid()) return false;
-  uint8_t* dst[4] = {img.pixels.data(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {w * 4, 0, 0, 0};
-  if (sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) <= 0) {
-    return false;
-  }
+  std::vector<uint8_t> scratch;
+  if (!av::scaleInto(sws.get(), frame, w, h, img.pixels.data(), &scratch)) return false;
   *out = std::move(img);
   return true;
 }
