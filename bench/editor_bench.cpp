@@ -99,6 +99,38 @@ double nowMs() {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// The interface's context for a w × h window.
+ui::Ctx windowCtx(int w, int h) {
+  ui::Ctx ctx;
+  ctx.w = w;
+  ctx.h = h;
+  ctx.uiScale = ui::interfaceScale(w, h);
+  return ctx;
+}
+
+// One interface frame at the present time, with the pointer outside the
+// window, drawn into surface after clearing it (through the overlay, which
+// clears only its drawn tiles, when it owns the surface).
+void drawInterface(ui::Ctx& ctx, cairo_surface_t* surface, ui::Overlay* overlay = nullptr) {
+  ctx.now = nowMs() / 1000;
+  ctx.in = ui::Input{};
+  ctx.in.mx = -1e6;
+  ctx.in.my = -1e6;
+  ctx.clickTaken = false;
+  if (overlay) overlay->clear();
+  cairo_t* cr = cairo_create(surface);
+  if (!overlay) {
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+  }
+  ctx.cr = cr;
+  ui::App::instance().update(ctx);
+  ctx.cr = nullptr;
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+}
+
 int decodeSize() { return ui::filmstripTuning(platform::memoryTier()).decodeSize; }
 
 void BM_FilmstripGrabEach(benchmark::State& state) {
@@ -241,31 +273,11 @@ void BM_EditorFramePlaying(benchmark::State& state) {
   if (renderer) ui::gpuInit(renderer);
   cairo_surface_t* surface =
       overlay.surface() ? cairo_surface_reference(overlay.surface()) : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-  ui::Ctx ctx;
-  ctx.w = w;
-  ctx.h = h;
-  ctx.uiScale = ui::interfaceScale(w, h);
+  ui::Ctx ctx = windowCtx(w, h);
   auto frame = [&] {
-    ctx.now = nowMs() / 1000;
-    ctx.in = ui::Input{};
-    ctx.in.mx = -1e6;
-    ctx.in.my = -1e6;
-    ctx.clickTaken = false;
     ui::gpuBeginFrame();
     if (renderer) SDL_RenderClear(renderer);
-    cairo_t* cr = cairo_create(surface);
-    if (overlay.surface()) {
-      overlay.clear();
-    } else {
-      cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-      cairo_paint(cr);
-      cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-    }
-    ctx.cr = cr;
-    ui::App::instance().update(ctx);
-    ctx.cr = nullptr;
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
+    drawInterface(ctx, surface, overlay.surface() ? &overlay : nullptr);
     if (overlay.surface()) {
       overlay.compose(renderer);
       SDL_RenderPresent(renderer);
@@ -344,26 +356,8 @@ void BM_EditorFrameExporting(benchmark::State& state) {
   const bool webm = state.range(0) != 0;
   const int w = 1920, h = 1080;
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-  ui::Ctx ctx;
-  ctx.w = w;
-  ctx.h = h;
-  ctx.uiScale = ui::interfaceScale(w, h);
-  auto frame = [&] {
-    ctx.now = nowMs() / 1000;
-    ctx.in = ui::Input{};
-    ctx.in.mx = -1e6;
-    ctx.in.my = -1e6;
-    ctx.clickTaken = false;
-    cairo_t* cr = cairo_create(surface);
-    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-    ctx.cr = cr;
-    ui::App::instance().update(ctx);
-    ctx.cr = nullptr;
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-  };
+  ui::Ctx ctx = windowCtx(w, h);
+  auto frame = [&] { drawInterface(ctx, surface); };
   settings::mutableData().videoEncoder = webm ? "libvpx-vp9" : "libx264";
   ui::closeDocument();
   doc::Document::instance().openVideo(path);
@@ -419,25 +413,10 @@ void BM_OverlayCompose(benchmark::State& state) {
   overlay.ensure(renderer, w, h);
   ui::TexturePtr whole(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h));
   SDL_SetTextureBlendMode(whole.get(), SDL_BLENDMODE_BLEND);
-  ui::Ctx ctx;
-  ctx.w = w;
-  ctx.h = h;
-  ctx.uiScale = ui::interfaceScale(w, h);
+  ui::Ctx ctx = windowCtx(w, h);
   auto draw = [&] {
-    ctx.now = nowMs() / 1000;
-    ctx.in = ui::Input{};
-    ctx.in.mx = -1e6;
-    ctx.in.my = -1e6;
     ui::gpuBeginFrame();
-    cairo_t* cr = cairo_create(overlay.surface());
-    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-    ctx.cr = cr;
-    ui::App::instance().update(ctx);
-    ctx.cr = nullptr;
-    cairo_destroy(cr);
-    cairo_surface_flush(overlay.surface());
+    drawInterface(ctx, overlay.surface(), &overlay);
   };
   ui::closeDocument();
   doc::Document::instance().openVideo(clip1080());
