@@ -123,10 +123,8 @@ const settings::Data kEveryFieldChanged{
     .windowH = 800, .windowX = 0, .windowY = 33, .maximized = true, .fullscreen = true,
     .lastOpenDir = "/home/j\xC3\xBCrgen/Bilder \"neu\"\t", .lastSaveDir = "/tmp"};
 
-// A missing file and a header-only seal (empty text) both keep the defaults
-// and leave the directory as it is.
-TEST_F(SettingsFile, MissingFileOrEmptySealKeepsTheDefaultsAndWritesNothing) {
-  ChildResult r = run([this] {
+TEST_F(SettingsFile, MissingFileKeepsTheDefaultsAndWritesNothing) {
+  const ChildResult r = run([this] {
     std::string first = describeLoaded();
     // Loaded once per run: a file appearing later is not seen.
     writeFile(path(), "{\"jpegQuality\":10}");
@@ -138,14 +136,6 @@ TEST_F(SettingsFile, MissingFileOrEmptySealKeepsTheDefaultsAndWritesNothing) {
   EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat"});
   EXPECT_EQ(readFile(path()), "{\"jpegQuality\":10}");
   EXPECT_EQ(r.err, "");
-
-  const std::string empty = platform::saveEncrypt("");
-  writeSettings(empty);
-  r = run(describeLoaded);
-  EXPECT_EQ(r.out, defaults);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat"});
-  EXPECT_EQ(readFile(path()), empty);
 }
 
 TEST_F(SettingsFile, SaveAndLoadKeepEveryField) {
@@ -157,9 +147,7 @@ TEST_F(SettingsFile, SaveAndLoadKeepEveryField) {
   EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat"});
 
   // The file holds the compact record, sealed, with words for the enumerations.
-  const std::string bytes = readFile(path());
-  EXPECT_EQ(bytes.find("h264_vaapi"), std::string::npos);
-  const std::string text = unseal(bytes);
+  const std::string text = unseal(readFile(path()));
   const json::Value stored = json::parse(text);
   EXPECT_EQ(stored.dump(), text);
   EXPECT_EQ(stored["imageFitMode"].text, "stretch");
@@ -177,8 +165,7 @@ TEST_F(SettingsFile, EnumerationWordsMapExactlyAndUnknownOnesFallBack) {
       {R"({"imageFormat":"jpeg","imageFitMode":"cover","imagePadMode":"black","videoFitMode":"stretch"})", "1 0 0 2"},
       {R"({"imageFormat":"png","imageFitMode":"stretch","imagePadMode":"white","videoFitMode":"cover"})", "2 2 1 0"},
       {R"({"imageFormat":"webp","imageFitMode":"contain","imagePadMode":"blur","videoFitMode":"contain"})", "3 1 2 1"},
-      {R"({"imageFormat":"auto","imageFitMode":"Cover","imagePadMode":"Black","videoFitMode":"STRETCH"})", "0 1 2 1"},
-      {R"({"imageFormat":"gif","imageFitMode":"","imagePadMode":" black","videoFitMode":"fill"})", "0 1 2 1"},
+      {R"({"imageFormat":"gif","imageFitMode":"Cover","imagePadMode":" black","videoFitMode":"STRETCH"})", "0 1 2 1"},
       {R"({"imageFormat":1,"imageFitMode":0,"imagePadMode":true,"videoFitMode":null})", "0 1 2 1"},
   };
   for (const auto& [file, want] : cases) {
@@ -224,22 +211,14 @@ TEST_F(SettingsFile, PlainFileIsAdoptedAndKeptAsAlt) {
   EXPECT_EQ(sealed["jpegQuality"].number, 80);
   EXPECT_EQ(sealed["language"].text, "de");
   EXPECT_FALSE(sealed.has("unknown"));
-
-  // The next start reads the sealed file and leaves everything as it is.
-  const std::string sealedBytes = readFile(path());
-  EXPECT_EQ(run(describeLoaded).out, describe(want));
-  EXPECT_EQ(readFile(path()), sealedBytes);
-  EXPECT_EQ(readFile(path(".alt")), plain);
 }
 
 TEST_F(SettingsFile, UnparsablePlainFilesChangeNothingButAreStillReplaced) {
-  // An empty file (as a crash during an unsynced write could leave), text that
-  // is not an object, garbage, a file too short to be sealed, one whose magic
-  // is damaged: defaults, the file kept as ".alt", a sealed file in its place.
+  // An empty file (as a crash during an unsynced write could leave), no object,
+  // garbage, a damaged magic: defaults, the file kept as ".alt", a sealed file in its place.
   std::string damagedMagic = platform::saveEncrypt("{\"language\":\"it\"}");
   damagedMagic[1] = 'X';
-  const std::string files[] = {"", "[1,2]", "\"text\"", "{\"a\":", std::string("\x00\xff\x10", 3),
-                               platform::saveEncrypt("{}").substr(0, 44), damagedMagic};
+  const std::string files[] = {"", "[1,2]", std::string("\x00\xff\x10", 3), damagedMagic};
   for (const std::string& bytes : files) {
     writeSettings(bytes);
     EXPECT_EQ(run(describeLoaded).out, describe(settings::Data{})) << bytes;
@@ -255,11 +234,9 @@ TEST_F(SettingsFile, NumbersAreTruncatedAndTheBitRateResetsWhenMissing) {
     const char* field;
     const char* want;
   } cases[] = {
-      {R"({"jpegQuality":80.6})", "jpegQuality", "80"},
       {R"({"windowX":-3.9})", "windowX", "-3"},
-      {R"({"videoBitrate":2500000.9})", "videoBitrate", "2500000"},
-      {R"({"videoBitrate":"8000000"})", "videoBitrate", "0"},  // wrong kind: automatic
       {R"({"videoBitrate":12345678901234567})", "videoBitrate", "12345678901234568"},
+      {R"({"videoBitrate":"8000000"})", "videoBitrate", "0"},  // wrong kind: automatic
       // Out of range for the field: saturated instead of an undefined conversion.
       {R"({"jpegQuality":1e300})", "jpegQuality", "2147483647"},
       {R"({"windowY":-1e300})", "windowY", "-2147483648"},
@@ -280,31 +257,18 @@ TEST_F(SettingsFile, NumbersAreTruncatedAndTheBitRateResetsWhenMissing) {
   EXPECT_EQ(run(describeLoaded).out, describe(settings::Data{.jpegQuality = 70}));
 }
 
-// Which bytes break a seal is save_crypt's matter; here, that a broken one of
-// any kind is set aside once and never read.
-TEST_F(SettingsFile, BrokenSealsAreSetAside) {
-  const std::string good = platform::saveEncrypt("{\"language\":\"it\",\"jpegQuality\":50}");
-  std::string flipped = good;
-  flipped[40] = static_cast<char>(flipped[40] ^ 0x20);  // in the tag
-  std::string otherVersion = good;
-  otherVersion[4] = 2;  // the tag still matches: the version is not authenticated
-  const std::string files[] = {flipped, good.substr(0, good.size() - 1), good.substr(0, 45), good + "\n",
-                               otherVersion};
-  for (const std::string& bad : files) {
-    writeSettings(bad);
-    writeSettings("older", ".manipuliert");
-    ChildResult first = run(describeLoaded);
-    EXPECT_EQ(first.out, describe(settings::Data{})) << bad.size();
-    EXPECT_EQ(first.err, kBrokenSealLine);
-    EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat.manipuliert"});
-    EXPECT_EQ(readFile(path(".manipuliert")), bad);
-
-    // The next start finds no file: defaults, silence, nothing written.
-    ChildResult second = run(describeLoaded);
-    EXPECT_EQ(second.out, describe(settings::Data{}));
-    EXPECT_EQ(second.err, "");
-    EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat.manipuliert"});
-  }
+// Which bytes break a seal is save_crypt's matter; here, that a broken seal
+// is set aside, replacing an older one, and never read.
+TEST_F(SettingsFile, BrokenSealIsSetAside) {
+  std::string bad = platform::saveEncrypt("{\"language\":\"it\",\"jpegQuality\":50}");
+  bad[40] = static_cast<char>(bad[40] ^ 0x20);  // in the tag
+  writeSettings(bad);
+  writeSettings("older", ".manipuliert");
+  const ChildResult r = run(describeLoaded);
+  EXPECT_EQ(r.out, describe(settings::Data{}));
+  EXPECT_EQ(r.err, kBrokenSealLine);
+  EXPECT_EQ(entries(), std::vector<std::string>{"settings.dat.manipuliert"});
+  EXPECT_EQ(readFile(path(".manipuliert")), bad);
 }
 
 TEST_F(SettingsFile, FailedSaveReportsFalseAndKeepsTheOldFile) {

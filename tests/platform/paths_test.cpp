@@ -108,20 +108,3 @@ TEST(Paths, AssetDirTakesTheFirstCandidateThatHoldsTheFonts) {
   EXPECT_EQ(assetDirInChild({emptySnap.c_str(), appdir.c_str(), own.c_str()}),
             appdir + "/usr/share/Korvelle");
 }
-
-TEST(Paths, SplitPathListDropsEmptyItems) {
-  using V = std::vector<std::string>;
-  const std::pair<const char*, V> cases[] = {
-      {"a::b:", {"a", "b"}}, {"/usr/share:/usr/local/share", {"/usr/share", "/usr/local/share"}},
-      {":only", {"only"}},   {"a b", {"a b"}}, {":::", {}}, {"", {}}, {nullptr, {}}};
-  for (const auto& [list, items] : cases) EXPECT_EQ(paths::splitPathList(list), items) << (list ? list : "null");
-}
-
-TEST(Paths, ExeDirHoldsTheRunningTestAndHasNoTrailingSlash) {
-  const std::string dir = paths::exeDir();
-  ASSERT_FALSE(dir.empty());
-  EXPECT_EQ(dir[0], '/');
-  EXPECT_NE(dir.back(), '/');
-  EXPECT_TRUE(fs::isFile(dir + "/platform_paths_test"));
-  EXPECT_EQ(paths::ensureDir(dir), true);
-}
