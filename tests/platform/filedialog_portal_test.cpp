@@ -288,39 +288,34 @@ TEST_F(PortalTest, SecondStartIsIgnoredAndForcedAnswersWinTheNextPoll) {
   EXPECT_TRUE(contains(logText(), "voriger Dialog noch offen — kein neuer"));
 }
 
-TEST_F(PortalTest, UnansweredDialogIsGivenUpAndClosed) {
-  struct RestoreTimeout {
-    ~RestoreTimeout() { platform::setDialogTimeoutForTesting(180000); }
-  } restore;
-  platform::setDialogTimeoutForTesting(1500);
-  ASSERT_NO_FATAL_FAILURE(startBus());
-  ASSERT_NO_FATAL_FAILURE(startPortal(R"([{"never": true}])"));
-  std::vector<std::string> paths{"untouched"};
-  platform::startOpenDialog("Bild", {}, "", false);
-  EXPECT_EQ(waitForOutcome(&paths), platform::kDialogNoFiles);
-  EXPECT_EQ(paths, std::vector<std::string>{"untouched"});
-  EXPECT_TRUE(platform::fileDialogUsesPortal());
-
-  // The abandoned dialog is taken off the desktop (the stub records a Close
-  // only when it reaches the request it exported).
-  EXPECT_EQ(calls().size(), 1u);
-  EXPECT_TRUE(contains(record(), "\nclose /org/freedesktop/portal/desktop/request/")) << record();
-}
-
-TEST_F(PortalTest, RequestPathChosenByThePortalIsFollowed) {
+// A portal older than 0.9 answers on a request path of its own choosing; one
+// that never answers is given up and its dialog closed.
+TEST_F(PortalTest, OwnRequestPathsAreFollowedAndUnansweredDialogsGivenUp) {
   ASSERT_NO_FATAL_FAILURE(startBus());
   const std::string legacy = "/org/freedesktop/portal/desktop/request/alt/r1";
   ASSERT_NO_FATAL_FAILURE(startPortal(R"([{"path": ")" + legacy + R"(", "trigger": ")" + file("go") +
-                                      R"(", "code": 0, "uris": ["file:///tmp/x.jpg"]}])"));
-  std::string path;
+                                      R"(", "code": 0, "uris": ["file:///tmp/x.jpg"]}, {"never": true}])"));
+  std::vector<std::string> paths;
   platform::startOpenDialog("Bild", {}, "", false);
   // The log line comes once the program listens on the returned path.
   const std::string line =
       "Antwortpfad des Portals: " + legacy + " (berechnet war /org/freedesktop/portal/desktop/request/";
   ASSERT_TRUE(waitUntil([&] { return contains(logText(), line); })) << logText();
   ASSERT_TRUE(writeFile(file("go"), "go"));
-  EXPECT_EQ(waitForOutcome(&path), platform::kDialogChosen);
-  EXPECT_EQ(path, "/tmp/x.jpg");
+  EXPECT_EQ(waitForOutcome(&paths), platform::kDialogChosen);
+  EXPECT_EQ(paths, std::vector<std::string>{"/tmp/x.jpg"});
+
+  struct RestoreTimeout {
+    ~RestoreTimeout() { platform::setDialogTimeoutForTesting(180000); }
+  } restore;
+  platform::setDialogTimeoutForTesting(1500);
+  paths = {"untouched"};
+  platform::startOpenDialog("Bild", {}, "", false);
+  EXPECT_EQ(waitForOutcome(&paths), platform::kDialogNoFiles);
+  EXPECT_EQ(paths, std::vector<std::string>{"untouched"});
+  // The stub records a Close only when it reaches the request it exported.
+  EXPECT_EQ(calls().size(), 2u);
+  EXPECT_TRUE(contains(record(), "\nclose /org/freedesktop/portal/desktop/request/")) << record();
 }
 
 // Run as children: one ends the process with its dialog open, the other starts
