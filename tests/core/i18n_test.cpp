@@ -1,5 +1,4 @@
-// Translations: choosing the language, looking texts up and filling their
-// placeholders, the data file reader and checks, and the shipped data files.
+// Translations: language choice, lookups and placeholders, the data file reader and checks, the shipped files.
 #include "core/i18n.h"
 
 #include <gtest/gtest.h>
@@ -113,8 +112,7 @@ TEST(I18n, FillsPlaceholders) {
   EXPECT_NE(crash.find("\n/home/u/r.txt\n"), std::string::npos) << crash;
 }
 
-// The table generator builds with a faulty translation (its texts fall back to
-// English); this is where such a file fails.
+// The table generator builds with a faulty translation (falling back to English); this is where it fails.
 TEST(I18n, ShippedDataFilesAreCompleteTranslations) {
   std::string content, error;
   std::vector<i18n_file::LanguageRow> rows;

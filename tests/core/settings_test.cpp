@@ -1,5 +1,4 @@
-// The settings record and its file. The record and the data directory are
-// fixed once per process, so every scenario runs in a forked child.
+// The settings record and its file, both fixed once per process: every scenario runs in a forked child.
 #include "core/settings.h"
 
 #include <fcntl.h>
@@ -46,8 +45,7 @@ struct ChildResult {
 
 using Env = testing_support::EnvChanges;
 
-// Runs body in a forked child with the given environment changes and its
-// standard error sent to errPath.
+// Runs body in a forked child with the environment changes and its standard error sent to errPath.
 ChildResult inChild(const Env& env, const std::string& errPath,
                     const std::function<std::string()>& body) {
   const testing_support::ChildResult child = testing_support::inChild(env, [&] {
@@ -252,8 +250,7 @@ TEST_F(SettingsFile, NumbersAreTruncatedAndTheBitRateResetsWhenMissing) {
   EXPECT_EQ(run(describeLoaded).out, describe(settings::Data{.jpegQuality = 70}));
 }
 
-// Which bytes break a seal is save_crypt's matter; here, that a broken seal
-// is set aside, replacing an older one, and never read.
+// Which bytes break a seal is save_crypt's matter; here, that a broken one is set aside, replacing an older one.
 TEST_F(SettingsFile, BrokenSealIsSetAside) {
   std::string bad = platform::saveEncrypt("{\"language\":\"it\",\"jpegQuality\":50}");
   bad[40] = static_cast<char>(bad[40] ^ 0x20);  // in the tag
@@ -283,8 +280,7 @@ TEST_F(SettingsFile, FailedSaveReportsFalseAndKeepsTheOldFile) {
   EXPECT_TRUE(fs::is_directory(path(".tmp") + "/keep"));
   fs::remove_all(path(".tmp"));
 
-  // The settings file's name is taken by a directory: nothing to load, the
-  // rename fails, and no temporary is left behind.
+  // The settings file's name is taken by a directory: the rename fails, no temporary is left behind.
   fs::remove(path());
   fs::create_directories(path() + "/keep");
   EXPECT_EQ(run(changeAndSave).out, "failed fi");
@@ -301,8 +297,7 @@ TEST_F(SettingsFile, FailedSaveReportsFalseAndKeepsTheOldFile) {
 }
 
 TEST_F(SettingsFile, PlainFileStaysWhenItsSealedReplacementCannotBeWritten) {
-  // Moving the only copy aside without a sealed file in its place would make
-  // the next start fall back to defaults.
+  // Moving the only copy aside without a sealed one in its place would leave the next start with defaults.
   const std::string plain = "{\"language\":\"de\"}";
   writeSettings(plain);
   fs::create_directories(path(".tmp") + "/keep");

@@ -1,5 +1,4 @@
-// Crash reports: written from the fatal-signal handler of a dying child,
-// moved into the data directory by the next run.
+// Crash reports: written by the fatal-signal handler of a dying child, moved into the data directory by the next run.
 #include "platform/crash.h"
 
 #include <gtest/gtest.h>
@@ -90,8 +89,7 @@ const std::regex kMovedName(R"(.*/Korvelle/Korvelle_crash_\d{8}-\d{6}\.txt)");
 
 }  // namespace
 
-// Every kind of crash leaves its report, the process still dies by its
-// signal; the last action is cut to its first 120 bytes.
+// Every kind of crash leaves its report and still dies by its signal; the last action is cut to 120 bytes.
 TEST(Crash, EveryCrashLeavesItsReportAndStillDiesBySignal) {
   const std::string longAction = "Bild geoeffnet: " + std::string(200, 'a') + "ENDE";
   const std::string segv = "SIGSEGV (Zugriff auf fremden Speicher)";

@@ -82,8 +82,7 @@ class PortalTest : public ::testing::Test {
  protected:
   ~PortalTest() override { ++g_testsWithDialogs; }
 
-  // A session bus of our own (no service activation, so the real portal
-  // never starts on it), which the program is pointed at.
+  // A session bus of our own, without service activation: the real portal never starts on it.
   void startBus() {
     const std::string socket = dir_.file("bus");
     writeFile(dir_.file("bus.conf"),
@@ -268,8 +267,7 @@ TEST_F(PortalTest, SecondStartIsIgnoredAndForcedAnswersWinTheNextPoll) {
   platform::startSaveDialog("Zweiter", {}, "", "b.jpg");
   EXPECT_EQ(platform::pollDialog(&paths), platform::kDialogOpen);
 
-  // Set while the dialog is open: wins too. Until the dialog's own answer
-  // has come no new dialog can start.
+  // Set while the dialog is open: wins too; no new dialog starts until the dialog's own answer came.
   platform::setForcedDialogResult("/f/3.jpg");
   EXPECT_EQ(platform::pollDialog(&path), platform::kDialogChosen);
   EXPECT_EQ(path, "/f/3.jpg");

@@ -161,8 +161,7 @@ TEST(FsReplace, FailuresNameTheirStepAndLeaveTheTargetAlone) {
   EXPECT_TRUE(fs::isDir(tmp.file("dir/inner")));
   EXPECT_EQ(fs::listDir(tmp.path()), (std::vector<std::string>{"dir", "keep"}));
 
-  // A directory appears at the target while the content is written: the
-  // rename fails and the temporary goes.
+  // A directory appears at the target while the content is written: the rename fails, the temporary goes.
   {
     fs::PendingReplace pending;
     ASSERT_TRUE(pending.create(tmp.file("late")));

@@ -1,5 +1,4 @@
-// Two runs at once: each keeps a complete log of its own, and a crash report
-// names the log of the run that crashed.
+// Two runs at once: each keeps a complete log of its own; a crash report names the log of the run that crashed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -101,8 +100,7 @@ TEST(LogInstances, TwoRunsAtOnceEachKeepACompleteLog) {
     }
   }
 
-  // The next single run keeps the first run's log as ".1" and leaves the
-  // second run's own (recent) log alone.
+  // The next single run keeps the first run's log as ".1" and leaves the second run's recent own log alone.
   Instance next(data.path(), runtime.path());
   EXPECT_EQ(next.logPath(), shared);
   next.order('e');
@@ -135,8 +133,7 @@ TEST(LogInstances, ACrashReportNamesTheLogOfTheRunThatCrashed) {
   }
   fs::remove(report);
 
-  // The first window crashes; the next run moves its log to ".1", and the
-  // report it announces names that file.
+  // The first window crashes; the next run moves its log to ".1", and the report it announces names that.
   first.order('w');
   first.order('c');
   EXPECT_EQ(first.finish(), SIGABRT);

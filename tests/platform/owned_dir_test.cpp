@@ -1,5 +1,4 @@
-// Directories owned by a running process: claiming, removing, re-creating,
-// and sweeping away those of processes that have ended.
+// Directories owned by a running process: claiming, removing, re-creating, sweeping those of ended ones.
 #include "platform/owned_dir.h"
 
 #include <gtest/gtest.h>
@@ -132,8 +131,7 @@ TEST(OwnedDir, SweepTakesOnlyWhatEndedProcessesLeft) {
   EXPECT_TRUE(fs::isFile(heldPath + "/lock"));
   EXPECT_TRUE(fs::isFile(outside.file("precious")));
 
-  // Once its owner has ended (the lock gone, the directory left), the held
-  // one goes too, at the next claim.
+  // Once its owner has ended (the lock gone, the directory left), the held one goes at the next claim.
   holder.reset();
   platform::OwnedDir next;
   ASSERT_TRUE(next.claim(parent));

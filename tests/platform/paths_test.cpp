@@ -1,5 +1,4 @@
-// paths: the data, cache and asset directories. Each is fixed once per
-// process, so every case runs in a child of its own.
+// paths: the data, cache and asset directories, fixed once per process: every case runs in a child.
 #include "platform/paths.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +20,7 @@ namespace {
 // Sets (value non-null) or unsets a variable; for use inside a child.
 void setEnv(const char* name, const char* value) { testing_support::applyEnv({{name, value}}); }
 
-// The directory a fresh process reports for data (which) with the given
-// XDG variable, HOME and working directory.
+// The data (or cache) directory a fresh process reports with the given XDG variable, HOME and working directory.
 std::string dirInChild(bool data, const char* xdg, const char* home, const std::string& cwd) {
   return inChild([&] {
            setEnv(data ? "XDG_DATA_HOME" : "XDG_CACHE_HOME", xdg);

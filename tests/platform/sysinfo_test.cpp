@@ -22,8 +22,7 @@ TEST(Sysinfo, MemoryTiersChangeAtTheirBoundariesAndFollowThisMachine) {
   EXPECT_EQ(platform::memoryTier(), platform::memoryTierFor(ram));
 }
 
-// Linux keeps a nice value per thread: the worker's is lowered, its caller's
-// kept; a worker already nicer keeps its own.
+// Linux keeps a nice value per thread: the worker's is lowered, its caller's kept, an already nicer one kept.
 TEST(Sysinfo, BackgroundPriorityIsTheCallingThreadsAndNeverRaised) {
   const int mine = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
   for (const auto& [start, want] : {std::pair{0, 10}, std::pair{15, 15}}) {
