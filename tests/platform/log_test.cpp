@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -97,23 +96,6 @@ TEST(Log, EachRunKeepsThePreviousOneAsDotOneAndLinesOutsideARunAreDropped) {
   EXPECT_EQ(countOf(current, "erster Lauf"), 0u);
   EXPECT_EQ(countOf(previous + current, "vor dem Start"), 0u) << previous;
   EXPECT_EQ(countOf(previous + current, "nach dem Ende"), 0u) << current;
-}
-
-TEST(Log, TimedWritesOnlyOperationsAtOrAboveItsThreshold) {
-  diag::init();
-  { diag::Timed t("kurz", 1e9); }
-  {
-    diag::Timed t("lang", 20.0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  }
-  diag::shutdown();
-
-  const std::string text = readFile(logPath());
-  EXPECT_EQ(countOf(text, "kurz"), 0u) << text;
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(text, m, std::regex(R"(\] zeit   lang: (\d+\.\d) ms\n)"))) << text;
-  EXPECT_GE(std::stod(m[1]), 29.95);  // the time it took, with one decimal
-  EXPECT_EQ(countOf(text, "zeit   lang"), 1u);
 }
 
 TEST(Log, LinesFromManyThreadsNeverInterleave) {
