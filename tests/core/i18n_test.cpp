@@ -1,5 +1,4 @@
-// Translations: choosing the language, looking texts up and filling their
-// placeholders, the data file reader and checks, and the shipped data files.
+// Translations: language choice, lookups and placeholders, the data file reader and checks, the shipped files.
 #include "core/i18n.h"
 
 #include <gtest/gtest.h>
@@ -41,20 +40,11 @@ std::vector<i18n_file::Text> texts(const std::vector<std::pair<std::string, std:
 
 }  // namespace
 
-// Declared first: gtest runs a file's tests in order, and ctest runs each alone.
-TEST(I18n, TranslatesInEnglishBeforeAnyLanguageIsChosen) {
-  EXPECT_EQ(i18n::tr("app.image"), "Image");
-  EXPECT_EQ(i18n::currentLanguage().code, "en");
-  EXPECT_FALSE(i18n::rightToLeft());
-}
-
 TEST(I18n, DetectsTheLanguageFromTheLocaleVariables) {
   const std::pair<const char*, const char*> byLang[] = {
-      {nullptr, "en"},        {"pt_BR.UTF-8", "pt"}, {"pt-BR", "pt"},       {"zh_HK", "zh_TW"},
-      {"ZH_hant", "zh_TW"},   {"zh-Hant-CN", "zh_TW"}, {"zh_MO.UTF-8", "zh_TW"}, {"zh-tw", "zh_TW"},
-      {"zh_CN.UTF-8", "zh"},  {"zh_SG", "zh"},       {"sr@latin", "sr"},    {"DE_de.utf8", "de"},
-      {"nb_NO.UTF-8", "nb"},  {"C", "en"},           {"C.UTF-8", "en"},     {"no_NO", "en"},
-      {"fil_PH", "en"},       {"_DE.UTF-8", "en"},
+      {nullptr, "en"},       {"pt_BR.UTF-8", "pt"}, {"zh_HK", "zh_TW"}, {"ZH_hant", "zh_TW"},
+      {"zh-tw", "zh_TW"},    {"zh_CN.UTF-8", "zh"}, {"sr@latin", "sr"}, {"DE_de.utf8", "de"},
+      {"nb_NO.UTF-8", "nb"}, {"C", "en"},           {"fil_PH", "en"},   {"_DE.UTF-8", "en"},
   };
   for (const auto& [lang, expected] : byLang) {
     Locale locale(nullptr, nullptr, nullptr, lang);
@@ -92,8 +82,6 @@ TEST(I18n, SetLanguageMatchesCodesExactlyAndFollowsTheSystemWhenEmpty) {
     EXPECT_EQ(i18n::currentLanguage().code, "en") << unknown;
     EXPECT_EQ(i18n::tr("app.image"), "Image") << unknown;
   }
-  i18n::setLanguage("zh_TW");
-  EXPECT_EQ(i18n::currentLanguage().englishName, "Chinese (Traditional)");
   i18n::setLanguage("he");
   EXPECT_TRUE(i18n::rightToLeft());
   i18n::setLanguage("en");
@@ -122,14 +110,9 @@ TEST(I18n, FillsPlaceholders) {
   const std::string crash = i18n::tr("errors.crashBody", {{"path", "/home/u/r.txt"}});
   EXPECT_EQ(std::count(crash.begin(), crash.end(), '\n'), 2) << crash;
   EXPECT_NE(crash.find("\n/home/u/r.txt\n"), std::string::npos) << crash;
-
-  i18n::setLanguage("de");
-  EXPECT_EQ(i18n::tr("save.doneBody", {{"name", "strand_v2.jpg"}}), "„strand_v2.jpg“ wurde gespeichert.");
-  i18n::setLanguage("en");
 }
 
-// The table generator builds with a faulty translation (its texts fall back to
-// English); this is where such a file fails.
+// The table generator builds with a faulty translation (falling back to English); this is where it fails.
 TEST(I18n, ShippedDataFilesAreCompleteTranslations) {
   std::string content, error;
   std::vector<i18n_file::LanguageRow> rows;

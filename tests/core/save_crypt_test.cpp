@@ -61,37 +61,24 @@ TEST(SaveCrypt, OpensASealFromAnEarlierBuild) {
 
 // Byte 4, the version, lies outside the authenticated data: only the explicit
 // check refuses another version under a valid tag.
-TEST(SaveCrypt, AnyFlippedBitBreaksTheSeal) {
+TEST(SaveCrypt, FlippedBitsTruncationsAndExtensionsBreakTheSeal) {
   const std::string sealed = saveEncrypt("{\"lastOpenDir\":\"/home/user/Bilder\"}");
+  std::vector<std::string> damaged{sealed + "x"};
   for (size_t i = 0; i < sealed.size(); ++i) {
+    if (i > 0) damaged.push_back(sealed.substr(0, i));
     for (unsigned char mask : {0x01, 0x80}) {
-      std::string bad = sealed;
-      bad[i] = static_cast<char>(bad[i] ^ mask);
-      std::string out = "stale";
-      EXPECT_EQ(saveDecrypt(bad, &out), platform::kUnsealBroken) << "byte " << i;
-      EXPECT_EQ(out, "") << "byte " << i;
+      damaged.push_back(sealed);
+      damaged.back()[i] = static_cast<char>(sealed[i] ^ mask);
     }
   }
-}
-
-TEST(SaveCrypt, TruncatedOrExtendedSealsFail) {
-  const std::string sealed = saveEncrypt("{\"videoFadeMs\":500}");
+  for (const std::string& bad : damaged) {
+    std::string out = "stale";
+    EXPECT_EQ(saveDecrypt(bad, &out), platform::kUnsealBroken) << "case " << (&bad - damaged.data());
+    EXPECT_EQ(out, "") << "case " << (&bad - damaged.data());
+  }
   std::string out = "stale";
   EXPECT_EQ(saveDecrypt("", &out), platform::kUnsealEmpty);
   EXPECT_EQ(out, "");
-  for (size_t n = 1; n < sealed.size(); ++n) {
-    EXPECT_EQ(saveDecrypt(sealed.substr(0, n), &out), platform::kUnsealBroken) << n;
-  }
-  EXPECT_EQ(saveDecrypt(sealed + "x", &out), platform::kUnsealBroken);
-}
-
-TEST(SaveCrypt, LooksSealedChecksLengthAndMagicOnly) {
-  std::string header = "KRVL" + std::string(41, '\x09');
-  EXPECT_TRUE(platform::looksSealed(header));
-  EXPECT_FALSE(platform::looksSealed(header.substr(0, 44)));
-  EXPECT_FALSE(platform::looksSealed("KRVX" + header.substr(4)));
-  EXPECT_FALSE(platform::looksSealed("krvl" + header.substr(4)));
-  EXPECT_FALSE(platform::looksSealed("{\"language\":\"de\",\"jpegQuality\":92,\"x\":1}"));
 }
 
 TEST(SaveCrypt, SealsAndOpensFromManyThreadsAtOnce) {

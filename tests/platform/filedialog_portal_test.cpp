@@ -1,6 +1,5 @@
-// File dialogs through the desktop portal, against a real private session bus
-// (dbus-daemon) and a scripted portal (portal_stub.py) that records what it
-// was asked; and links opened with xdg-open.
+// File dialogs through the desktop portal, against a private dbus-daemon and a
+// scripted portal (portal_stub.py) that records what it was asked; xdg-open links.
 // test-labels: threads
 #include "platform/filedialog_portal.h"
 
@@ -30,15 +29,12 @@ using testing_support::writeFile;
 
 namespace {
 
-// The log's data directory is fixed once per process, so the whole test
-// program shares one, set before anything asks for it.
+// The log's data directory is fixed once per process: one for the whole program.
 auto* const g_xdg = testing_support::useTempXdg(diag::init, diag::shutdown);
 std::string logText() { return readFile(g_xdg->dataDir() + "/Korvelle.log"); }
 
-// Dialog state (the handle serial, "a portal was used") lives for the whole
-// process. ctest runs every test in a process of its own; when the whole
-// program runs at once, checks of the fresh state are limited to the first
-// test that starts dialogs.
+// Dialog state (handle serial, "a portal was used") lives per process: fresh-state
+// checks only in the first test with dialogs when the whole program runs at once.
 int g_testsWithDialogs = 0;
 
 bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
@@ -86,8 +82,7 @@ class PortalTest : public ::testing::Test {
  protected:
   ~PortalTest() override { ++g_testsWithDialogs; }
 
-  // A session bus of our own (no service activation, so the real portal
-  // never starts on it), which the program is pointed at.
+  // A session bus of our own, without service activation: the real portal never starts on it.
   void startBus() {
     const std::string socket = dir_.file("bus");
     writeFile(dir_.file("bus.conf"),
@@ -242,8 +237,6 @@ TEST_F(PortalTest, OpenAndSaveSendTheirOptionsAndReturnDecodedLocalPaths) {
                                     {"current_folder", "ay 2f746d7000"}}));
 
   const std::string log = logText();
-  EXPECT_TRUE(contains(log, "OpenFile, Elternfenster x11:4a00007\n"));
-  EXPECT_TRUE(contains(log, "SaveFile, Elternfenster (keines)\n"));
   EXPECT_TRUE(contains(log, "gewaehlt: " + picked + " · " + second + "\n"));
   EXPECT_TRUE(contains(log, "abgebrochen\n"));
   EXPECT_TRUE(platform::fileDialogUsesPortal());
@@ -254,10 +247,6 @@ TEST_F(PortalTest, OpenAndSaveSendTheirOptionsAndReturnDecodedLocalPaths) {
 TEST_F(PortalTest, SecondStartIsIgnoredAndForcedAnswersWinTheNextPoll) {
   std::string path;
   std::vector<std::string> paths;
-  platform::setForcedDialogResult("/forciert/a.jpg");
-  EXPECT_EQ(platform::pollDialog(&path), platform::kDialogChosen);
-  EXPECT_EQ(path, "/forciert/a.jpg");
-  EXPECT_EQ(platform::pollDialog(&path), platform::kDialogIdle);
   // An empty forced answer is "no files", not the previous dialog's files.
   platform::setForcedDialogResult(std::vector<std::string>{});
   EXPECT_EQ(platform::pollDialog(&paths), platform::kDialogNoFiles);
@@ -276,8 +265,7 @@ TEST_F(PortalTest, SecondStartIsIgnoredAndForcedAnswersWinTheNextPoll) {
   platform::startSaveDialog("Zweiter", {}, "", "b.jpg");
   EXPECT_EQ(platform::pollDialog(&paths), platform::kDialogOpen);
 
-  // Set while the dialog is open: wins too. Until the dialog's own answer
-  // has come no new dialog can start.
+  // Set while the dialog is open: wins too; no new dialog starts until the dialog's own answer came.
   platform::setForcedDialogResult("/f/3.jpg");
   EXPECT_EQ(platform::pollDialog(&path), platform::kDialogChosen);
   EXPECT_EQ(path, "/f/3.jpg");
@@ -296,51 +284,38 @@ TEST_F(PortalTest, SecondStartIsIgnoredAndForcedAnswersWinTheNextPoll) {
   EXPECT_TRUE(contains(logText(), "voriger Dialog noch offen — kein neuer"));
 }
 
-TEST_F(PortalTest, UnansweredDialogIsGivenUpAndClosed) {
-  struct RestoreTimeout {
-    ~RestoreTimeout() { platform::setDialogTimeoutForTesting(180000); }
-  } restore;
-  platform::setDialogTimeoutForTesting(1500);
-  ASSERT_NO_FATAL_FAILURE(startBus());
-  ASSERT_NO_FATAL_FAILURE(startPortal(R"([{"never": true}])"));
-  std::vector<std::string> paths{"untouched"};
-  platform::startOpenDialog("Bild", {}, "", false);
-  EXPECT_EQ(waitForOutcome(&paths), platform::kDialogNoFiles);
-  EXPECT_EQ(paths, std::vector<std::string>{"untouched"});
-  EXPECT_TRUE(platform::fileDialogUsesPortal());
-
-  // The abandoned dialog is taken off the desktop.
-  std::vector<Call> got = calls();
-  ASSERT_EQ(got.size(), 1u);
-  const std::string token = got[0].options["handle_token"];  // "s 'korvelleN'"
-  std::string sender = got[0].fields["sender"].substr(1);
-  for (char& c : sender) c = c == '.' ? '_' : c;
-  EXPECT_TRUE(contains(record(), "close /org/freedesktop/portal/desktop/request/" + sender + "/" +
-                                     token.substr(3, token.size() - 4) + "\n"))
-      << record();
-}
-
-TEST_F(PortalTest, RequestPathChosenByThePortalIsFollowed) {
+// A portal older than 0.9 answers on a request path of its own choosing; one
+// that never answers is given up and its dialog closed.
+TEST_F(PortalTest, OwnRequestPathsAreFollowedAndUnansweredDialogsGivenUp) {
   ASSERT_NO_FATAL_FAILURE(startBus());
   const std::string legacy = "/org/freedesktop/portal/desktop/request/alt/r1";
   ASSERT_NO_FATAL_FAILURE(startPortal(R"([{"path": ")" + legacy + R"(", "trigger": ")" + file("go") +
-                                      R"(", "code": 0, "uris": ["file:///tmp/x.jpg"]}])"));
-  std::string path;
+                                      R"(", "code": 0, "uris": ["file:///tmp/x.jpg"]}, {"never": true}])"));
+  std::vector<std::string> paths;
   platform::startOpenDialog("Bild", {}, "", false);
-  // Such a portal answers only after the user did; the log line comes once
-  // the program listens on the returned path.
+  // The log line comes once the program listens on the returned path.
   const std::string line =
       "Antwortpfad des Portals: " + legacy + " (berechnet war /org/freedesktop/portal/desktop/request/";
   ASSERT_TRUE(waitUntil([&] { return contains(logText(), line); })) << logText();
   ASSERT_TRUE(writeFile(file("go"), "go"));
-  EXPECT_EQ(waitForOutcome(&path), platform::kDialogChosen);
-  EXPECT_EQ(path, "/tmp/x.jpg");
+  EXPECT_EQ(waitForOutcome(&paths), platform::kDialogChosen);
+  EXPECT_EQ(paths, std::vector<std::string>{"/tmp/x.jpg"});
+
+  struct RestoreTimeout {
+    ~RestoreTimeout() { platform::setDialogTimeoutForTesting(180000); }
+  } restore;
+  platform::setDialogTimeoutForTesting(1500);
+  paths = {"untouched"};
+  platform::startOpenDialog("Bild", {}, "", false);
+  EXPECT_EQ(waitForOutcome(&paths), platform::kDialogNoFiles);
+  EXPECT_EQ(paths, std::vector<std::string>{"untouched"});
+  // The stub records a Close only when it reaches the request it exported.
+  EXPECT_EQ(calls().size(), 2u);
+  EXPECT_TRUE(contains(record(), "\nclose /org/freedesktop/portal/desktop/request/")) << record();
 }
 
-// This very program runs the two cases below as children: one returns while
-// its dialog is open, so the process ends with the worker waiting; the other
-// stops the dialogs first. Both dialogs are closed, neither waits the 180 s
-// a dialog may stay open.
+// Run as children: one ends the process with its dialog open, the other starts
+// one after the stop. Both dialogs are closed, neither waits the 180 s limit.
 TEST_F(PortalTest, StoppingEndsAnOpenDialogAndEveryLaterOne) {
   ASSERT_NO_FATAL_FAILURE(startBus());
   ASSERT_NO_FATAL_FAILURE(startPortal(R"([{"never": true}, {"never": true}])"));
@@ -379,16 +354,11 @@ TEST(PortalAtExit, DISABLED_StartsAfterTheStop) {
 
 TEST(LocalPathFromUri, DecodesLocalFilesAndRejectsTheRest) {
   const std::pair<std::string, std::string> cases[] = {
-      {"file:///home/a.jpg", "/home/a.jpg"},
-      {"file://localhost/home/a.jpg", "/home/a.jpg"},
+      // Dropped files cover plain, localhost, other hosts and bad escapes.
       {"file://LOCALHOST/home/a.jpg", "/home/a.jpg"},
       {"file://" + std::string(g_get_host_name()) + "/home/a.jpg", "/home/a.jpg"},  // this machine by name
-      {"file:///home/u/My%20Photo%C3%A4.jpg", "/home/u/My Photoä.jpg"},
-      {"file://elsewhere/home/a.jpg", ""},
       {"file://localhost.example.org/home/a.jpg", ""},
-      {"file:///a%zz", ""},   // bad escape
       {"file:///a%2Fb", ""},  // escaped separator
-      {"file:///a%00b", ""},  // escaped NUL
       {std::string("file:///a\0b", 11), ""},
       {"https://example.com/x.jpg", ""},
       {"file:x.jpg", ""},
@@ -409,12 +379,7 @@ TEST(OpenUri, TestSwitchOnlyLogsOtherwiseTheHandlerRunsDetached) {
   ScopedEnv path("PATH", (dir.path() + ":" + (oldPath ? oldPath : "/usr/bin:/bin")).c_str());
 
   platform::openUri("");
-  {
-    ScopedEnv noOpen("KORVELLE_NO_OPEN", "1");
-    platform::openUri("https://example.org/a?b=1&c=2");
-  }
-  EXPECT_TRUE(contains(logText(), "nicht geoeffnet (Pruefschalter): https://example.org/a?b=1&c=2\n"));
-
+  // The switch set to "1" is seen at the about screens; anything else opens.
   ScopedEnv noOpen("KORVELLE_NO_OPEN", "0");
   platform::openUri("mailto:team@example.org");
   // Returned while the handler still waits for its release.

@@ -21,19 +21,14 @@ namespace fs = platform::fs;
 
 TEST(Fs, ListDirGivesSortedNamesAndNothingForMissingOrEmpty) {
   TempDir tmp;
-  for (const char* name :
-       {"b.png", "a.png", "B.png", "\xc3\xa4.png", "step_010.png", "step_002.png"}) {
-    ASSERT_TRUE(writeFile(tmp.file(name), "x"));
-  }
+  for (const char* name : {"b.png", "a.png", "B.png", "\xc3\xa4.png"}) ASSERT_TRUE(writeFile(tmp.file(name), "x"));
   ASSERT_TRUE(fs::ensureDir(tmp.file("sub")));
   // Byte order: upper case before lower case, UTF-8 (0xC3) after ASCII.
-  EXPECT_EQ(fs::listDir(tmp.path()),
-            (std::vector<std::string>{"B.png", "a.png", "b.png", "step_002.png", "step_010.png",
-                                      "sub", "\xc3\xa4.png"}));
-  EXPECT_TRUE(fs::listDir(tmp.file("sub")).empty());
-  EXPECT_TRUE(fs::listDir(tmp.file("missing")).empty());
-  EXPECT_TRUE(fs::listDir(tmp.file("a.png")).empty());  // a file is no directory
-  EXPECT_TRUE(fs::listDir("").empty());
+  EXPECT_EQ(fs::listDir(tmp.path()), (std::vector<std::string>{"B.png", "a.png", "b.png", "sub", "\xc3\xa4.png"}));
+  // Empty, missing, a file (no directory), no name.
+  for (const std::string& none : {tmp.file("sub"), tmp.file("missing"), tmp.file("a.png"), std::string()}) {
+    EXPECT_TRUE(fs::listDir(none).empty()) << none;
+  }
 }
 
 TEST(Fs, EnsureDirCreatesParentsAndFailsWhereAFileBlocks) {
@@ -67,12 +62,10 @@ TEST(Fs, KindsOfPathsAndRemovingThem) {
   }
   // remove takes files and empty directories only.
   EXPECT_TRUE(fs::remove(tmp.file("f")));
-  EXPECT_FALSE(fs::isFile(tmp.file("f")));
   EXPECT_FALSE(fs::remove(tmp.file("f")));  // nothing left to remove
   EXPECT_TRUE(fs::remove(tmp.file("empty")));
   EXPECT_FALSE(fs::isDir(tmp.file("empty")));
   EXPECT_FALSE(fs::remove(tmp.file("full")));
-  EXPECT_TRUE(fs::isDir(tmp.file("full/inner")));
   EXPECT_FALSE(fs::remove(""));
 }
 
@@ -168,8 +161,7 @@ TEST(FsReplace, FailuresNameTheirStepAndLeaveTheTargetAlone) {
   EXPECT_TRUE(fs::isDir(tmp.file("dir/inner")));
   EXPECT_EQ(fs::listDir(tmp.path()), (std::vector<std::string>{"dir", "keep"}));
 
-  // A directory appears at the target while the content is written: the
-  // rename fails and the temporary goes.
+  // A directory appears at the target while the content is written: the rename fails, the temporary goes.
   {
     fs::PendingReplace pending;
     ASSERT_TRUE(pending.create(tmp.file("late")));

@@ -1,6 +1,4 @@
-// Two runs at once: each keeps a complete log of its own, and a crash report
-// names the log of the run that crashed. Each run is a forked child that
-// starts the log and the crash handler and then waits for orders.
+// Two runs at once: each keeps a complete log of its own; a crash report names the log of the run that crashed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/crash.h"
@@ -30,16 +29,13 @@ namespace fs = platform::fs;
 
 namespace {
 
-// One run of the program in a child process, started as main starts it (log,
-// crash handler, an earlier run's report taken); its reply is the log it
-// writes. Orders: 'w' logs a line naming the process, 'e' ends the run
-// normally, 'c' crashes it.
+// One run started as main starts it, in a child; replies with its log's path.
+// Orders: 'w' logs a line naming the process, 'e' ends the run, 'c' crashes it.
 class Instance : public testing_support::ForkedChild {
  public:
   Instance(const std::string& data, const std::string& runtime)
       : ForkedChild([&] { return start(data, runtime); }, obey) {}
   std::string logPath() const { return reply(); }
-  // What the run's 'w' lines say.
   std::string tag() const { return "Lauf " + std::to_string(pid()); }
 
  private:
@@ -83,16 +79,15 @@ TEST(LogInstances, TwoRunsAtOnceEachKeepACompleteLog) {
     first.order('e');
     EXPECT_EQ(first.finish(), 0);
 
-    const std::string a = readFile(shared);
-    const std::string b = readFile(own);
-    EXPECT_EQ(countOf(a, "=== Pelmora"), 1u);
-    EXPECT_EQ(countOf(a, first.tag()), 2u);
-    EXPECT_EQ(countOf(a, second.tag()), 0u);
-    EXPECT_EQ(countOf(a, "---- Ende ----"), 1u);
-    EXPECT_EQ(countOf(b, "=== Pelmora"), 1u);
-    EXPECT_EQ(countOf(b, second.tag()), 1u);
-    EXPECT_EQ(countOf(b, first.tag()), 0u);
-    EXPECT_EQ(countOf(b, "---- Ende ----"), 1u);
+    // Each log whole: one header, its own lines only, one closing line.
+    for (const auto& [path, mine, other, lines] :
+         {std::tuple{shared, first.tag(), second.tag(), 2u}, std::tuple{own, second.tag(), first.tag(), 1u}}) {
+      const std::string text = readFile(path);
+      EXPECT_EQ(countOf(text, "=== Pelmora"), 1u) << text;
+      EXPECT_EQ(countOf(text, "---- Ende ----"), 1u) << text;
+      EXPECT_EQ(countOf(text, mine), lines) << text;
+      EXPECT_EQ(countOf(text, other), 0u) << text;
+    }
   }
 
   // Own logs of ended runs go after a week; other names stay.
@@ -105,8 +100,7 @@ TEST(LogInstances, TwoRunsAtOnceEachKeepACompleteLog) {
     }
   }
 
-  // The next single run keeps the first run's log as ".1" and leaves the
-  // second run's own (recent) log alone.
+  // The next single run keeps the first run's log as ".1" and leaves the second run's recent own log alone.
   Instance next(data.path(), runtime.path());
   EXPECT_EQ(next.logPath(), shared);
   next.order('e');
@@ -139,8 +133,7 @@ TEST(LogInstances, ACrashReportNamesTheLogOfTheRunThatCrashed) {
   }
   fs::remove(report);
 
-  // The first window crashes; the next run moves its log to ".1", and the
-  // report it announces names that file.
+  // The first window crashes; the next run moves its log to ".1", and the report it announces names that.
   first.order('w');
   first.order('c');
   EXPECT_EQ(first.finish(), SIGABRT);

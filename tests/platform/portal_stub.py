@@ -1,20 +1,9 @@
 #!/usr/bin/python3
-"""A scripted stand-in for the desktop portal's FileChooser, for the file
-dialog tests. It owns org.freedesktop.portal.Desktop on the bus named by
-DBUS_SESSION_BUS_ADDRESS, records every call into a text file and answers
-each request as the answers file (a JSON list, one entry per call) says:
-
-  {"code": 0, "uris": [...]}  Response with these URIs
-  {"code": 1}                  Response "cancelled"
-  {"never": true}              no Response at all (also for calls past the list)
-  "trigger": "/a/file"         wait until that file exists before responding
-  "early": true                send the Response before the method's reply
-  "path": "/some/object"       use this request path instead of the computed one
-
-Record lines per call: "call <method>", "sender <unique name>", "parent <id>",
-"title <text>", "opt <key> <type> <value>" (sorted by key; byte arrays as hex,
-everything else in GVariant text form), "end". A Request.Close writes
-"close <path>". Usage: portal_stub.py <ready file> <record file> <answers file>
+"""Scripted stand-in for the portal's FileChooser on $DBUS_SESSION_BUS_ADDRESS.
+Usage: portal_stub.py <ready file> <record file> <answers file>. One answer per call, JSON:
+{"code": 0, "uris": [...]} | {"code": 1} | {"never": true}, plus "trigger": file to wait for,
+"early": respond before the reply, "path": request path to use. Records "call", "sender",
+"parent", "title", "opt <key> <type> <value>" (sorted; byte arrays in hex), "end"; "close <path>".
 """
 import json
 import os
@@ -50,14 +39,10 @@ def option_lines(options):
     lines = []
     for i in range(options.n_children()):
         entry = options.get_child_value(i)
-        key = entry.get_child_value(0).get_string()
         value = entry.get_child_value(1).get_variant()
         kind = value.get_type_string()
-        if kind == "ay":
-            text = bytes(value.get_data_as_bytes().get_data()).hex()
-        else:
-            text = value.print_(True)
-        lines.append("opt %s %s %s" % (key, kind, text))
+        text = bytes(value.get_data_as_bytes().get_data()).hex() if kind == "ay" else value.print_(True)
+        lines.append("opt %s %s %s" % (entry.get_child_value(0).get_string(), kind, text))
     return sorted(lines)
 
 
@@ -105,15 +90,12 @@ def on_chooser_call(connection, sender, path, interface, method, params, invocat
     if answer.get("early"):
         respond(connection, sender, handle, answer)
     invocation.return_value(GLib.Variant("(o)", (handle,)))
-    trigger = answer.get("trigger")
     if answer.get("never") or answer.get("early"):
         return
-    if trigger is None:
-        respond(connection, sender, handle, answer)
-        return
+    trigger = answer.get("trigger")
 
     def check():
-        if not os.path.exists(trigger):
+        if trigger is not None and not os.path.exists(trigger):
             return GLib.SOURCE_CONTINUE
         respond(connection, sender, handle, answer)
         return GLib.SOURCE_REMOVE
