@@ -97,7 +97,6 @@ TEST_F(DocumentTest, VersionsUndoRedoAndTheRedoTail) {
   ASSERT_TRUE(d.commitImage(solid(20, 10, kBlue), "blue"));
   ASSERT_EQ(d.versions.size(), 3u);
   EXPECT_EQ(d.current, 2);
-  EXPECT_EQ(d.versions[1].path, stepPath(base + 1));
   EXPECT_EQ(std::tie(d.versions[2].path, d.versions[2].label, d.versions[2].width, d.versions[2].height),
             std::make_tuple(stepPath(base + 2), std::string("blue"), 20, 10));
   EXPECT_EQ(std::tie(d.imageInfo.width, d.imageInfo.height), std::make_tuple(20, 10));
@@ -129,7 +128,6 @@ TEST_F(DocumentTest, VersionsUndoRedoAndTheRedoTail) {
   EXPECT_EQ(d.kind, media::MediaKind::Unknown);
   EXPECT_TRUE(d.versions.empty() && d.image.pixels.empty());
   EXPECT_EQ(d.current, -1);
-  EXPECT_EQ(d.imageInfo.width, 0);
   EXPECT_EQ(d.currentPath(), "");
   EXPECT_FALSE(d.undo() || d.redo());
 }
@@ -172,7 +170,6 @@ TEST_F(DocumentTest, FailingOpenLeavesTheOpenDocumentIntact) {
   doc::Document& d = doc();
   open();
   commit(kRed);
-  const std::string current = d.currentPath();
   const std::string text = tmp_.file("notes.txt");
   ASSERT_TRUE(testing_support::writeFile(text, "not a picture at all, just some words\n"));
   std::string err;
@@ -181,7 +178,6 @@ TEST_F(DocumentTest, FailingOpenLeavesTheOpenDocumentIntact) {
   EXPECT_FALSE(d.openImage(tmp_.file("missing.png"), &err));
   EXPECT_FALSE(d.openVideo(text, &err));
   EXPECT_EQ(std::tie(d.kind, d.sourcePath, d.current), std::make_tuple(media::MediaKind::Image, source_, 1));
-  EXPECT_EQ(d.currentPath(), current);
   EXPECT_TRUE(centreIs(d.image, kRed));
 }
 
@@ -210,9 +206,9 @@ TEST_F(DocumentTest, VideoVersions) {
   ASSERT_FALSE(first.empty() || second.empty());
   doc::Document& d = doc();
   ASSERT_TRUE(d.openVideo(first));
-  EXPECT_EQ(d.kind, media::MediaKind::Video);
   ASSERT_EQ(d.versions.size(), 1u);
-  EXPECT_EQ(std::tie(d.current, d.versions[0].width, d.videoInfo.height), std::make_tuple(0, 64, 48));
+  EXPECT_EQ(std::tie(d.kind, d.current, d.versions[0].width, d.videoInfo.height),
+            std::make_tuple(media::MediaKind::Video, 0, 64, 48));
   const double firstDuration = d.videoInfo.durationMs;
   EXPECT_GT(firstDuration, 500);
 
@@ -341,8 +337,6 @@ TEST_F(EditorUndo, StepsFollowEffectsAndVersionsAndMoveTheDocumentOnlyForTheirOw
   EXPECT_EQ(std::tie(state().armedKind, state().draggedEffect, doc().current), std::make_tuple(-1, -1, 2));
   ASSERT_EQ(state().effects.size(), 1u);
   EXPECT_FALSE(ui::canRedoStep());
-  ui::syncUndo();
-  EXPECT_EQ(state().undoSteps.size(), 3u);
 
   // A change after two undos drops both redo steps.
   ASSERT_TRUE(ui::undoStep());
@@ -442,7 +436,6 @@ TEST_F(EditorUndo, CloseDocumentResetsTheWork) {
 
   ui::closeDocument();
   EXPECT_EQ(doc().kind, media::MediaKind::Unknown);
-  EXPECT_EQ(doc().current, -1);
   EXPECT_EQ(std::tie(s.pendingDrop, s.dialogPurpose, s.cutCounter),
             std::make_tuple(std::vector<std::string>{"/tmp/next.png"}, ui::DialogPurpose::OpenImage, 4));
   s.pendingDrop.clear();

@@ -74,7 +74,6 @@ TEST(Filmstrip, FillsEverySlotAndTheSoundCurveAndStartsOverForAnotherVersionOrWi
   EXPECT_EQ(st.peaks, static_cast<size_t>(st.count * 12));
   c.draw(path, 0, 8000);
   EXPECT_TRUE(ui::drawAudioPeaks(c.ctx, ui::Rect{0, 60, 800, 16}));
-  EXPECT_EQ(status().collections, st.collections);
 
   c.draw(path, 0, 8000, 800, 1);
   EXPECT_EQ(status().collections, st.collections + 1);

@@ -123,6 +123,10 @@ TEST(Draw, TextIsPlacedByAlignment) {
     ui::drawText(c.cr, 300, 20, word, {.size = 24, .align = 2});        // right edge at 300
     ui::drawText(c.cr, 300, 120, word, {.size = 24, .align = 1});       // centred on 300
     ui::drawTextIn(c.cr, {100, 200, 400, 80}, word, {.size = 24});     // centred in the box
+    // The layout is reused, whatever the colour.
+    const size_t layouts = ui::cachedTextLayouts();
+    ui::drawTextIn(c.cr, {100, 200, 400, 80}, word, {.size = 24, .color = 0xC0483F});
+    EXPECT_EQ(ui::cachedTextLayouts(), layouts);
   });
   InkBox right = inkIn(h, {0, 15, 600, 40});
   EXPECT_LE(right.right, 301);
