@@ -53,9 +53,9 @@ TEST(Theme, MixClampsAndRoundsPerChannelAndLuminanceIsLinear) {
   EXPECT_EQ(theme::lighten(0x000000, 0.5), 0x808080u);
   EXPECT_EQ(theme::darken(0xFFFFFF, 0.5), 0x808080u);
   // Luminance weighs the channels without gamma.
-  const std::pair<uint32_t, double> luminances[] = {{0xFFFFFF, 1.0},    {0x000000, 0.0},    {0xFF0000, 0.2126},
-                                                    {0x00FF00, 0.7152}, {0x0000FF, 0.0722}, {0x808080, 128.0 / 255.0}};
-  for (const auto& [colour, want] : luminances) EXPECT_NEAR(theme::luminance(colour), want, 1e-12) << std::hex << colour;
+  const std::pair<uint32_t, double> samples[] = {{0xFFFFFF, 1.0},    {0x000000, 0.0},    {0xFF0000, 0.2126},
+                                                 {0x00FF00, 0.7152}, {0x0000FF, 0.0722}, {0x808080, 128.0 / 255.0}};
+  for (const auto& [colour, want] : samples) EXPECT_NEAR(theme::luminance(colour), want, 1e-12) << std::hex << colour;
 }
 
 TEST(Draw, ShrinkToFitScales) {
