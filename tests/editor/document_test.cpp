@@ -3,6 +3,7 @@
 #include "editor/document.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <tuple>
@@ -77,21 +78,17 @@ TEST_F(DocumentTest, TitleIsTheSourceFileName) {
   EXPECT_EQ(d.title(), "");
 }
 
-// The source is version 0; each commit a version more, undo and redo move
-// through them, a commit after an undo replaces the redo tail, and closing
-// empties the document.
+// The source is version 0; a commit after an undo replaces the redo tail.
 TEST_F(DocumentTest, VersionsUndoRedoAndTheRedoTail) {
   doc::Document& d = doc();
   std::string err = "stale";
   ASSERT_TRUE(d.openImage(source_, &err)) << err;
-  EXPECT_EQ(d.kind, media::MediaKind::Image);
-  EXPECT_EQ(d.sourcePath, source_);
+  EXPECT_EQ(std::tie(d.kind, d.sourcePath, d.imageInfo.format),
+            std::make_tuple(media::MediaKind::Image, source_, "PNG"));
   ASSERT_EQ(d.versions.size(), 1u);
   EXPECT_EQ(std::tie(d.versions[0].path, d.versions[0].label, d.versions[0].width, d.versions[0].height),
             std::make_tuple(source_, std::string(), 40, 30));
-  EXPECT_EQ(d.current, 0);
   EXPECT_EQ(d.currentPath(), source_);
-  EXPECT_EQ(d.imageInfo.format, "PNG");
   EXPECT_TRUE(centreIs(d.image, kGrey));
   EXPECT_FALSE(d.undo() || d.redo());
 
@@ -100,11 +97,9 @@ TEST_F(DocumentTest, VersionsUndoRedoAndTheRedoTail) {
   ASSERT_TRUE(d.commitImage(solid(20, 10, kBlue), "blue"));
   ASSERT_EQ(d.versions.size(), 3u);
   EXPECT_EQ(d.current, 2);
-  EXPECT_EQ(d.versions[1].path, stepPath(base + 1));
   EXPECT_EQ(std::tie(d.versions[2].path, d.versions[2].label, d.versions[2].width, d.versions[2].height),
             std::make_tuple(stepPath(base + 2), std::string("blue"), 20, 10));
-  EXPECT_EQ(d.imageInfo.width, 20);
-  EXPECT_EQ(d.imageInfo.height, 10);
+  EXPECT_EQ(std::tie(d.imageInfo.width, d.imageInfo.height), std::make_tuple(20, 10));
   EXPECT_TRUE(centreIs(d.image, kBlue));
   // Work files carry no signature; only saved files do.
   doc::Document::waitForVersionFiles();
@@ -124,9 +119,8 @@ TEST_F(DocumentTest, VersionsUndoRedoAndTheRedoTail) {
   commit(kGreen, "green");
   ASSERT_EQ(d.versions.size(), 3u);
   EXPECT_EQ(d.current, 2);
-  EXPECT_EQ(d.versions[1].label, "red");
-  EXPECT_EQ(d.versions[2].label, "green");
-  EXPECT_EQ(d.versions[2].path, stepPath(base + 3));
+  EXPECT_EQ(std::tie(d.versions[1].label, d.versions[2].label, d.versions[2].path),
+            std::make_tuple("red", "green", stepPath(base + 3)));
   EXPECT_TRUE(fs::isFile(dropped));
   EXPECT_FALSE(d.redo());
 
@@ -134,15 +128,18 @@ TEST_F(DocumentTest, VersionsUndoRedoAndTheRedoTail) {
   EXPECT_EQ(d.kind, media::MediaKind::Unknown);
   EXPECT_TRUE(d.versions.empty() && d.image.pixels.empty());
   EXPECT_EQ(d.current, -1);
-  EXPECT_EQ(d.imageInfo.width, 0);
   EXPECT_EQ(d.currentPath(), "");
   EXPECT_FALSE(d.undo() || d.redo());
 }
 
-// Step files are never reused while the program runs: the number keeps
-// counting across documents and failed saves, and grows past three digits.
-TEST_F(DocumentTest, StepNumbersOnlyGrow) {
+// Step files live in a directory of this process's own (platform::OwnedDir,
+// which keeps other processes' apart) that cleaning takes away and the next
+// commit brings back; their numbers go on across documents and failed commits.
+TEST_F(DocumentTest, StepFilesAreNumberedOnInAPrivateDirectory) {
   doc::Document& d = doc();
+  const std::string dir = doc::Document::workDir();
+  const std::string parent = paths::cacheDir() + "/work";
+  ASSERT_EQ(dir.rfind(parent + "/" + std::to_string(getpid()) + "-", 0), 0u) << dir;
   open();
   const int base = d.stepCounter;
   std::string err;
@@ -153,37 +150,34 @@ TEST_F(DocumentTest, StepNumbersOnlyGrow) {
   EXPECT_TRUE(centreIs(d.image, kGrey));
 
   ASSERT_TRUE(d.openImage(writeSolid(tmp_.file("other.png"), 16, 16, kBlue)));
-  EXPECT_EQ(d.stepCounter, base + 1);
   commit(kGreen);
   EXPECT_EQ(d.currentPath(), stepPath(base + 2));
-  d.close();
-  EXPECT_EQ(d.stepCounter, base + 2);
+  ASSERT_TRUE(testing_support::writeFile(dir + "/schnitt_001.mp4", "partial"));
+  doc::Document::cleanWorkDir();
+  EXPECT_FALSE(fs::isDir(dir));
+  EXPECT_TRUE(fs::isDir(parent));
+  EXPECT_TRUE(fs::isFile(tmp_.file("other.png")));  // the source is never touched
 
-  open();
   d.stepCounter = 999;
   commit(kRed);
-  EXPECT_EQ(d.currentPath(), doc::Document::workDir() + "/step_1000.png");
+  EXPECT_EQ(d.currentPath(), dir + "/step_1000.png");
+  doc::Document::waitForVersionFiles();
+  EXPECT_TRUE(fs::isFile(d.currentPath()));
+  EXPECT_TRUE(fs::isFile(dir + "/lock"));
 }
 
 TEST_F(DocumentTest, FailingOpenLeavesTheOpenDocumentIntact) {
   doc::Document& d = doc();
   open();
   commit(kRed);
-  const std::string current = d.currentPath();
   const std::string text = tmp_.file("notes.txt");
   ASSERT_TRUE(testing_support::writeFile(text, "not a picture at all, just some words\n"));
   std::string err;
   EXPECT_FALSE(d.openImage(text, &err));
   EXPECT_EQ(err, media::err::kUnsupportedFormat);
   EXPECT_FALSE(d.openImage(tmp_.file("missing.png"), &err));
-  err.clear();
   EXPECT_FALSE(d.openVideo(text, &err));
-  EXPECT_FALSE(err.empty());
-
-  EXPECT_EQ(d.kind, media::MediaKind::Image);
-  EXPECT_EQ(d.sourcePath, source_);
-  EXPECT_EQ(d.versions.size(), 2u);
-  EXPECT_EQ(d.currentPath(), current);
+  EXPECT_EQ(std::tie(d.kind, d.sourcePath, d.current), std::make_tuple(media::MediaKind::Image, source_, 1));
   EXPECT_TRUE(centreIs(d.image, kRed));
 }
 
@@ -202,9 +196,8 @@ TEST_F(DocumentTest, StepsKeepTheSourcesDescriptionThroughUndo) {
                      d.imageInfo.height),
             std::make_tuple(std::string("JPEG"), 6, source.make, 30, 20));
   ASSERT_TRUE(d.undo());
-  EXPECT_EQ(d.imageInfo.format, "JPEG");
-  EXPECT_EQ(d.imageInfo.width, source.width);
-  EXPECT_EQ(d.imageInfo.height, source.height);
+  EXPECT_EQ(std::tie(d.imageInfo.format, d.imageInfo.width, d.imageInfo.height),
+            std::tie(source.format, source.width, source.height));
 }
 
 TEST_F(DocumentTest, VideoVersions) {
@@ -213,84 +206,46 @@ TEST_F(DocumentTest, VideoVersions) {
   ASSERT_FALSE(first.empty() || second.empty());
   doc::Document& d = doc();
   ASSERT_TRUE(d.openVideo(first));
-  EXPECT_EQ(d.kind, media::MediaKind::Video);
-  EXPECT_EQ(d.title(), first.substr(first.find_last_of('/') + 1));
   ASSERT_EQ(d.versions.size(), 1u);
-  EXPECT_EQ(d.current, 0);
-  EXPECT_EQ(d.versions[0].width, 64);
-  EXPECT_EQ(d.videoInfo.height, 48);
+  EXPECT_EQ(std::tie(d.kind, d.current, d.versions[0].width, d.videoInfo.height),
+            std::make_tuple(media::MediaKind::Video, 0, 64, 48));
   const double firstDuration = d.videoInfo.durationMs;
   EXPECT_GT(firstDuration, 500);
 
-  // Image commits are refused and write nothing.
+  // Image commits are refused and take no step number.
   const int counter = d.stepCounter;
-  const auto filesBefore = fs::listDir(doc::Document::workDir());
   std::string err;
   EXPECT_FALSE(d.commitImage(solid(8, 8, kRed), "x", &err));
   EXPECT_EQ(err, doc::err::kWrongKind);
   EXPECT_EQ(d.stepCounter, counter);
-  EXPECT_EQ(fs::listDir(doc::Document::workDir()), filesBefore);
   EXPECT_FALSE(d.commitVideo(tmp_.file("schnitt_404.mp4"), "missing", &err));
   EXPECT_EQ(d.versions.size(), 1u);
 
   ASSERT_TRUE(d.commitVideo(second, "cut", &err)) << err;
   ASSERT_EQ(d.versions.size(), 2u);
-  EXPECT_EQ(d.current, 1);
-  EXPECT_EQ(d.versions[1].label, "cut");
-  EXPECT_EQ(d.versions[1].width, 96);
-  EXPECT_EQ(d.videoInfo.width, 96);
+  EXPECT_EQ(std::tie(d.current, d.versions[1].label, d.versions[1].width, d.videoInfo.width),
+            std::make_tuple(1, "cut", 96, 96));
   EXPECT_LT(d.videoInfo.durationMs, firstDuration);
   ASSERT_TRUE(d.undo());
   EXPECT_EQ(d.currentPath(), first);
   EXPECT_EQ(d.videoInfo.width, 64);
   EXPECT_DOUBLE_EQ(d.videoInfo.durationMs, firstDuration);
-  ASSERT_TRUE(d.redo());
-  EXPECT_EQ(d.videoInfo.width, 96);
 
-  // After an undo the next commit drops the tail here too.
-  ASSERT_TRUE(d.undo());
-  ASSERT_TRUE(d.commitVideo(first, "again"));
-  ASSERT_EQ(d.versions.size(), 2u);
-  EXPECT_EQ(d.versions[1].label, "again");
-  EXPECT_FALSE(d.redo());
-
-  // Redo onto a video that can no longer be read still moves (the player
-  // reports the file), keeping the properties it had.
+  // A commit after an undo drops the tail; redo onto a video that can no
+  // longer be read still moves (the player reports it), keeping the properties.
   const std::string gone = tmp_.file("gone.mp4");
   ASSERT_TRUE(testing_support::writeFile(gone, testing_support::readFile(second)));
   ASSERT_TRUE(d.commitVideo(gone, "gone"));
+  ASSERT_EQ(d.versions.size(), 2u);
   ASSERT_TRUE(d.undo());
   ASSERT_TRUE(fs::remove(gone));
   ASSERT_TRUE(d.redo());
-  EXPECT_EQ(d.current, 2);
+  EXPECT_EQ(d.current, 1);
   EXPECT_EQ(d.videoInfo.width, 64);
 }
 
-TEST_F(DocumentTest, WorkingDirectoryIsPrivateAndCleanedAway) {
-  const std::string dir = doc::Document::workDir();
-  const std::string parent = paths::cacheDir() + "/work";
-  ASSERT_EQ(dir.rfind(parent + "/", 0), 0u) << dir;
-
-  open();
-  commit(kRed);
-  commit(kBlue);
-  ASSERT_TRUE(testing_support::writeFile(dir + "/schnitt_001.mp4", "partial"));
-  doc::Document::cleanWorkDir();
-  EXPECT_FALSE(fs::isDir(dir));
-  EXPECT_TRUE(fs::isDir(parent));
-  EXPECT_TRUE(fs::isFile(source_));  // the source is never touched
-
-  // A later commit brings the same directory back.
-  commit(kGreen);
-  EXPECT_EQ(doc::Document::workDir(), dir);
-  doc::Document::waitForVersionFiles();
-  EXPECT_TRUE(fs::isFile(doc().currentPath()));
-  EXPECT_TRUE(fs::isFile(dir + "/lock"));
-}
-
-// A version file that vanished: the document stays where it is, and so does
-// the editor history (stepping it alone would set every later document move
-// one version off).
+// A version file that vanished: document and editor history stay where they are
+// (stepping the history alone would set every later document move one off).
 TEST_F(DocumentTest, AVersionThatCannotLoadMovesNeitherDocumentNorHistory) {
   doc::Document& d = doc();
   open();
@@ -303,9 +258,7 @@ TEST_F(DocumentTest, AVersionThatCannotLoadMovesNeitherDocumentNorHistory) {
   ASSERT_TRUE(fs::remove(red));
 
   EXPECT_FALSE(ui::undoStep());
-  EXPECT_EQ(state().undoPos, 3u);
-  EXPECT_EQ(d.current, 2);
-  EXPECT_TRUE(centreIs(d.image, kBlue));
+  EXPECT_EQ(std::tie(state().undoPos, d.current), std::make_tuple(3u, 2));
   EXPECT_EQ(state().effects.size(), 1u);
 
   ASSERT_FALSE(writeSolid(red, 40, 30, kRed).empty());
@@ -317,13 +270,12 @@ TEST_F(DocumentTest, AVersionThatCannotLoadMovesNeitherDocumentNorHistory) {
   ASSERT_TRUE(fs::remove(d.versions[2].path));
   ASSERT_TRUE(ui::redoStep());  // the effect step needs no file
   EXPECT_FALSE(ui::redoStep());
-  EXPECT_FALSE(d.redo());
-  EXPECT_EQ(d.current, 1);
+  EXPECT_EQ(std::tie(state().undoPos, d.current), std::make_tuple(2u, 1));
   EXPECT_TRUE(centreIs(d.image, kRed));
 }
 
 // The version next to the current one comes from memory (its file is
-// rewritten here, and still not read); one further away is read.
+// rewritten, and not read); pixels handed in (as a worker read them) too.
 TEST_F(DocumentTest, NeighbouringVersionsNeedNoFileRead) {
   doc::Document& d = doc();
   open();
@@ -334,21 +286,13 @@ TEST_F(DocumentTest, NeighbouringVersionsNeedNoFileRead) {
   EXPECT_TRUE(d.holds(1) && !d.holds(0) && d.movesAtOnce(1));
   ASSERT_TRUE(d.undo());
   EXPECT_TRUE(centreIs(d.image, kRed));
-  ASSERT_TRUE(d.redo());  // the version the undo left
-  EXPECT_TRUE(centreIs(d.image, kBlue));
-  ASSERT_TRUE(d.undo());
-  ASSERT_TRUE(d.undo());
-  EXPECT_TRUE(centreIs(d.image, kGreen));
-  EXPECT_EQ(d.imageInfo.format, "PNG");
-
-  // Pixels handed in (as a worker read them) are what the move shows.
-  EXPECT_FALSE(d.hold(0, solid(40, 30, kGrey), {}));  // the current version
-  ASSERT_TRUE(d.hold(1, solid(40, 30, kGrey), {}));
+  EXPECT_FALSE(d.hold(1, solid(40, 30, kGrey), {}));  // the current version
+  ASSERT_TRUE(d.hold(0, solid(40, 30, kGrey), {}));
   EXPECT_FALSE(d.holds(2));
-  ASSERT_TRUE(d.redo());
+  ASSERT_TRUE(d.undo());
   EXPECT_TRUE(centreIs(d.image, kGrey));
   d.dropHeld();
-  EXPECT_FALSE(d.holds(0) || d.movesAtOnce(0));
+  EXPECT_FALSE(d.holds(1) || d.movesAtOnce(2));
 }
 
 // --- The editor's history ------------------------------------------------------------------
@@ -366,19 +310,15 @@ TEST_F(EditorUndo, StepsFollowEffectsAndVersionsAndMoveTheDocumentOnlyForTheirOw
   // Opening is the starting point, not a step.
   EXPECT_FALSE(ui::canUndoStep() || ui::canRedoStep() || ui::undoStep() || ui::redoStep());
   EXPECT_EQ(state().syncedVersion, 0);
-  ui::syncUndo();
-  EXPECT_TRUE(state().undoSteps.empty());
 
   commitStep(kRed);
   placeStep(1000);
   commitStep(kBlue);
   ASSERT_EQ(state().undoSteps.size(), 3u);
-  EXPECT_TRUE(state().undoSteps[0].docStep);
-  EXPECT_FALSE(state().undoSteps[1].docStep);
-  EXPECT_TRUE(state().undoSteps[2].docStep);
+  EXPECT_EQ(std::tie(state().undoSteps[0].docStep, state().undoSteps[1].docStep, state().undoSteps[2].docStep),
+            std::make_tuple(true, false, true));
 
   ASSERT_TRUE(ui::undoStep());
-  EXPECT_EQ(doc().current, 1);
   EXPECT_TRUE(centreIs(doc().image, kRed));
   EXPECT_EQ(state().syncedVersion, 1);
   ui::syncUndo();  // the document's move is the editor's own: no step
@@ -394,21 +334,13 @@ TEST_F(EditorUndo, StepsFollowEffectsAndVersionsAndMoveTheDocumentOnlyForTheirOw
   state().armedKind = Fade::In;
   state().draggedEffect = 0;
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(ui::redoStep()) << i;
-  EXPECT_EQ(state().armedKind, -1);
-  EXPECT_EQ(state().draggedEffect, -1);
-  EXPECT_EQ(doc().current, 2);
-  EXPECT_TRUE(centreIs(doc().image, kBlue));
+  EXPECT_EQ(std::tie(state().armedKind, state().draggedEffect, doc().current), std::make_tuple(-1, -1, 2));
   ASSERT_EQ(state().effects.size(), 1u);
   EXPECT_FALSE(ui::canRedoStep());
-  ui::syncUndo();
-  EXPECT_EQ(state().undoSteps.size(), 3u);
 
   // A change after two undos drops both redo steps.
-  state().armedKind = Fade::Cross;
   ASSERT_TRUE(ui::undoStep());
-  EXPECT_EQ(state().armedKind, -1);
   ASSERT_TRUE(ui::undoStep());
-  EXPECT_EQ(state().undoPos, 1u);
   placeStep(5000);
   EXPECT_EQ(state().undoSteps.size(), 2u);
   EXPECT_EQ(state().undoPos, 2u);
@@ -437,12 +369,12 @@ TEST_F(EditorUndo, ClipsAndBoundsTravelWithTheirStep) {
   EXPECT_EQ(state().clips.size(), 1u);
   EXPECT_TRUE(state().clipBounds.empty() && state().effects.empty());
   ASSERT_TRUE(ui::redoStep());
-  EXPECT_EQ(state().clips.size(), 2u);
-  EXPECT_EQ(state().clipBounds, std::vector<double>{4000});
-  EXPECT_EQ(state().effects.size(), 1u);
+  EXPECT_EQ(std::make_tuple(state().clips.size(), state().clipBounds, state().effects.size()),
+            std::make_tuple(size_t{2}, std::vector<double>{4000}, size_t{1}));
 }
 
-TEST_F(EditorUndo, DragsAreOneStepAndNudgesWithinHalfAMillisecondNone) {
+// Effect drags are one step each too (the timeline's cases show that).
+TEST_F(EditorUndo, GesturesAreOneStepAndNudgesWithinHalfAMillisecondNone) {
   place(1000);
   state().gestureActive = true;
   ui::syncUndo();
@@ -451,28 +383,17 @@ TEST_F(EditorUndo, DragsAreOneStepAndNudgesWithinHalfAMillisecondNone) {
   EXPECT_TRUE(state().undoSteps.empty());
   state().gestureActive = false;
   ui::syncUndo();
-  ASSERT_EQ(state().undoSteps.size(), 1u);  // the whole gesture is one step
+  ASSERT_EQ(state().undoSteps.size(), 1u);
   EXPECT_TRUE(state().undoSteps[0].docStep);
-
-  state().draggedEffect = 0;
-  for (double at : {1600.0, 1700.0, 1800.0}) {
-    state().effects[0].atMs = at;
-    ui::syncUndo();
-  }
-  EXPECT_EQ(state().undoSteps.size(), 1u);
-  state().draggedEffect = -1;
-  ui::syncUndo();
-  ASSERT_EQ(state().undoSteps.size(), 2u);
-  EXPECT_EQ(state().undoSteps[1].effectsBefore[0].atMs, 1500);
-  EXPECT_EQ(state().undoSteps[1].effectsAfter[0].atMs, 1800);
+  EXPECT_EQ(state().undoSteps[0].effectsAfter[0].atMs, 1500);
 
   state().effects[0].atMs += 0.4;
   state().effects[0].lengthMs -= 0.5;
   ui::syncUndo();
-  EXPECT_EQ(state().undoSteps.size(), 2u);
+  EXPECT_EQ(state().undoSteps.size(), 1u);
   state().effects[0].kind = Fade::In;
   ui::syncUndo();
-  EXPECT_EQ(state().undoSteps.size(), 3u);
+  EXPECT_EQ(state().undoSteps.size(), 2u);
 }
 
 TEST_F(EditorUndo, TheDocumentGoingBackByItselfResynchronises) {
@@ -482,9 +403,7 @@ TEST_F(EditorUndo, TheDocumentGoingBackByItselfResynchronises) {
 
   ASSERT_TRUE(doc().openImage(writeSolid(tmp_.file("other.png"), 10, 10, kBlue)));
   placeStep(700);
-  EXPECT_EQ(state().undoSteps.size(), 2u);
-  EXPECT_EQ(state().syncedVersion, 0);
-  ASSERT_EQ(state().syncedEffects.size(), 1u);
+  EXPECT_EQ(std::make_tuple(state().syncedVersion, state().undoSteps.size()), std::make_tuple(0, size_t{2}));
   placeStep(900);
   ASSERT_EQ(state().undoSteps.size(), 3u);
   EXPECT_FALSE(state().undoSteps[2].docStep);
@@ -517,7 +436,6 @@ TEST_F(EditorUndo, CloseDocumentResetsTheWork) {
 
   ui::closeDocument();
   EXPECT_EQ(doc().kind, media::MediaKind::Unknown);
-  EXPECT_EQ(doc().current, -1);
   EXPECT_EQ(std::tie(s.pendingDrop, s.dialogPurpose, s.cutCounter),
             std::make_tuple(std::vector<std::string>{"/tmp/next.png"}, ui::DialogPurpose::OpenImage, 4));
   s.pendingDrop.clear();

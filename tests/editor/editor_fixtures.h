@@ -1,6 +1,5 @@
-// editor_fixtures: what the document and editor tests share — a private cache
-// folder for the whole test program, solid-colour pictures written at test
-// time, and small video clips.
+// editor_fixtures: what the document, editor and screen tests share — a private
+// cache folder, solid-colour pictures written at test time, small video clips.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@
 
 namespace editor_fixtures {
 
-// A private cache folder for the whole test program, so no test touches the
-// user's; the working directory goes before the folder does.
+// A private cache folder for the whole test program; the working directory goes first.
 inline testing_support::TempXdg* useTempCache() {
   return testing_support::useTempXdg({}, [] { doc::Document::cleanWorkDir(); });
 }

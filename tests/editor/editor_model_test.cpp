@@ -1,10 +1,11 @@
 // The editor's pure functions: time text, marker range, fade curve, effect
-// spans, and the mapping of times, clip boundaries and effects onto the
-// timeline of a re-rendered video (cut, reordered, with empty pieces).
+// spans, and times, clip boundaries and effects mapped onto a re-rendered video.
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "editor/editor.h"
@@ -21,9 +22,8 @@ TEST(EditorModel, FormatTimeMs) {
   const struct {
     double ms;
     const char* text;
-  } cases[] = {{-5, "0:00.00"},          {0, "0:00.00"},          {61234, "1:01.23"},
-               {999.9, "0:00.99"},       {3599999, "59:59.99"},   {3600000, "1:00:00"},
-               {7322500, "2:02:02"},     {360000000, "100:00:00"},
+  } cases[] = {{-5, "0:00.00"},         {61234, "1:01.23"},    {999.9, "0:00.99"},
+               {3599999, "59:59.99"},   {7322500, "2:02:02"},  {360000000, "100:00:00"},
                {std::numeric_limits<double>::quiet_NaN(), "0:00.00"}};
   for (const auto& c : cases) EXPECT_EQ(ui::formatTimeMs(c.ms), c.text) << c.ms;
   EXPECT_FALSE(ui::formatTimeMs(std::numeric_limits<double>::infinity()).empty());
@@ -44,11 +44,9 @@ TEST(EditorModel, CutRange) {
     ui::EditorState s;
     s.markInMs = c.in;
     s.markOutMs = c.out;
-    double from = -7;
-    double to = -7;
+    double from = -7, to = -7;
     ASSERT_EQ(ui::cutRange(s, 9000, &from, &to), c.ok);
-    EXPECT_EQ(from, c.ok ? c.from : -7);
-    EXPECT_EQ(to, c.ok ? c.to : -7);
+    EXPECT_EQ(std::pair(from, to), c.ok ? std::pair(c.from, c.to) : std::pair(-7.0, -7.0));
     EXPECT_EQ(ui::cutRange(s, 9000, nullptr, &to), c.ok);
     EXPECT_EQ(ui::cutRange(s, 9000, &from, nullptr), c.ok);
   }
@@ -67,10 +65,8 @@ TEST(EditorModel, FadeFactor) {
                {{out}, 1000, 1.0},
                {{out}, 2000.5, 1.0},  // past its span
                {{in}, 1000, 1.0},     // a fade in ends bright
-               {{in}, 0, 0.0},
                {{in}, 250, 0.25},
                {{out1500, in}, 900, 0.6},  // overlapping: the darker one wins
-               {{in, out1500}, 900, 0.6},
                {{in, out1500}, 400, 0.4},
                // Zero and negative lengths and cross fades do not dim the picture.
                {{Fade{Fade::Out, 500, 0}}, 500, 1.0},
@@ -88,21 +84,16 @@ TEST(EditorModel, EffectSpansAndCover) {
                {{Fade::Cross, 5000, 300}, 4700, 5300}};  // a cross fade is centred on it
   for (const auto& s : spans) {
     SCOPED_TRACE(s.fade.kind);
-    double from = 0;
-    double to = 0;
+    double from = 0, to = 0;
     ui::effectSpan(s.fade, &from, &to);
-    EXPECT_EQ(from, s.from);
-    EXPECT_EQ(to, s.to);
+    EXPECT_EQ(std::pair(from, to), std::pair(s.from, s.to));
     from = to = -1;  // null pointers are skipped
     ui::effectSpan(s.fade, nullptr, &to);
     ui::effectSpan(s.fade, &from, nullptr);
-    EXPECT_EQ(from, s.from);
-    EXPECT_EQ(to, s.to);
+    EXPECT_EQ(std::pair(from, to), std::pair(s.from, s.to));
     // Both ends included.
-    EXPECT_TRUE(ui::effectCovers(s.fade, s.from));
-    EXPECT_TRUE(ui::effectCovers(s.fade, s.to));
-    EXPECT_FALSE(ui::effectCovers(s.fade, s.from - 0.01));
-    EXPECT_FALSE(ui::effectCovers(s.fade, s.to + 0.01));
+    EXPECT_TRUE(ui::effectCovers(s.fade, s.from) && ui::effectCovers(s.fade, s.to));
+    EXPECT_FALSE(ui::effectCovers(s.fade, s.from - 0.01) || ui::effectCovers(s.fade, s.to + 0.01));
   }
 }
 
@@ -112,7 +103,6 @@ TEST(EditorModel, TimeAfter) {
     double t, want;
   } cases[] = {{0, 0}, {4000, 4000}, {6000, -1}, {8000, 5000}, {12000, 9000}, {12001, -1}};
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(ui::timeAfter(plan, c.t), c.want) << c.t;
-  EXPECT_DOUBLE_EQ(ui::timeAfter({}, 10), -1);
   // A time on a shared end belongs to the earlier segment.
   EXPECT_DOUBLE_EQ(ui::timeAfter({seg(5000, 9000), seg(0, 5000)}, 5000), 0);
   EXPECT_DOUBLE_EQ(ui::timeAfter({seg(0, 5000), seg(5000, 9000)}, 5000), 5000);
@@ -128,7 +118,6 @@ TEST(EditorModel, BoundsAfter) {
       {removeMiddle, {9000}, {5000, 6000}},
       {removeMiddle, {6000, 7000}, {5000}},                    // in the removed part: dropped
       {removeMiddle, {8000.5, 4999.2, 11999.5, 0.5}, {5000}},  // within 1 ms of an edge: the seam stands for it
-      {removeMiddle, {1.5}, {1.5, 5000}},
       {removeMiddle, {8001.5}, {5000}},                        // closer than 2 ms: the first one stays
       {removeMiddle, {4998.5}, {4998.5}},
       {{seg(0, 10000)}, {3000, 3001.5}, {3000}},
@@ -144,29 +133,30 @@ TEST(EditorModel, BoundsAfter) {
 }
 
 TEST(EditorModel, EffectsAfter) {
+  const auto asTuples = [](const std::vector<Fade>& fades) {
+    std::vector<std::tuple<int, double, double>> out;
+    for (const Fade& f : fades) out.emplace_back(f.kind, f.atMs, f.lengthMs);
+    return out;
+  };
   const std::vector<Segment> removeMiddle = {seg(0, 5000), seg(8000, 12000)};
   const std::vector<Fade> effects = {{Fade::In, 1000, 1000}, {Fade::Cross, 6000, 300},
                                      {Fade::Out, 12000, 800}, {Fade::Cross, 5000, 200}};
-  const std::vector<Fade> after = ui::effectsAfter(removeMiddle, effects);
-  ASSERT_EQ(after.size(), 3u);  // the cross fade at 6000 lay in the removed part
-  const Fade want[] = {{Fade::In, 1000, 1000}, {Fade::Out, 9000, 800}, {Fade::Cross, 5000, 200}};
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(after[i].kind, want[i].kind) << i;
-    EXPECT_DOUBLE_EQ(after[i].atMs, want[i].atMs) << i;
-    EXPECT_DOUBLE_EQ(after[i].lengthMs, want[i].lengthMs) << i;
+  const struct {
+    std::vector<Segment> plan;
+    std::vector<Fade> effects, want;
+  } cases[] = {
+      // The cross fade at 6000 lay in the removed part.
+      {removeMiddle, effects, {{Fade::In, 1000, 1000}, {Fade::Out, 9000, 800}, {Fade::Cross, 5000, 200}}},
+      // Reordered pieces: each effect moves with its piece and keeps its place in the list.
+      {{seg(6000, 9000), seg(0, 3000)}, {{Fade::In, 1000, 500}, {Fade::Out, 7000, 800}},
+       {{Fade::In, 4000, 500}, {Fade::Out, 1000, 800}}},
+      {{seg(0, 500)}, effects, {}},
+      {{}, effects, {}},
+      {removeMiddle, {}, {}},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(asTuples(ui::effectsAfter(cases[i].plan, cases[i].effects)), asTuples(cases[i].want)) << "case " << i;
   }
-  // Reordered pieces: each effect moves with its piece and keeps its place in
-  // the list.
-  const std::vector<Fade> swapped =
-      ui::effectsAfter({seg(6000, 9000), seg(0, 3000)}, {{Fade::In, 1000, 500}, {Fade::Out, 7000, 800}});
-  ASSERT_EQ(swapped.size(), 2u);
-  EXPECT_EQ(swapped[0].kind, Fade::In);
-  EXPECT_DOUBLE_EQ(swapped[0].atMs, 4000);
-  EXPECT_EQ(swapped[1].kind, Fade::Out);
-  EXPECT_DOUBLE_EQ(swapped[1].atMs, 1000);
-  EXPECT_TRUE(ui::effectsAfter({seg(0, 500)}, effects).empty());
-  EXPECT_TRUE(ui::effectsAfter({}, effects).empty());
-  EXPECT_TRUE(ui::effectsAfter(removeMiddle, {}).empty());
 }
 
 }  // namespace

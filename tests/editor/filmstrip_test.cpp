@@ -38,27 +38,19 @@ std::string clip() { return media_clips::indexClip("strip.mp4", 8, "aac"); }
 
 }  // namespace
 
-// Smaller memory tiers get fewer, wider, smaller thumbnails; tier 4 and
-// unknown tiers the default.
+// Smaller memory tiers get fewer thumbnails; unknown tiers the default (4).
 TEST(FilmstripTuning, SlotsFollowTheMemoryTier) {
   for (int tier = 1; tier < 4; ++tier) {
-    const ui::FilmstripTuning lo = ui::filmstripTuning(tier);
-    const ui::FilmstripTuning hi = ui::filmstripTuning(tier + 1);
-    EXPECT_GT(lo.slotWidth, hi.slotWidth) << tier;
-    EXPECT_LT(lo.maxThumbs, hi.maxThumbs) << tier;
-    EXPECT_LT(lo.decodeSize, hi.decodeSize) << tier;
+    EXPECT_LT(ui::filmstripTuning(tier).maxThumbs, ui::filmstripTuning(tier + 1).maxThumbs) << tier;
   }
-  for (int tier : {0, 99}) {
-    EXPECT_EQ(ui::filmstripTuning(tier).slotWidth, ui::filmstripTuning(4).slotWidth) << tier;
-    EXPECT_EQ(ui::filmstripTuning(tier).maxThumbs, ui::filmstripTuning(4).maxThumbs) << tier;
-  }
+  for (int tier : {0, 99}) EXPECT_EQ(ui::filmstripTuning(tier).slotWidth, ui::filmstripTuning(4).slotWidth) << tier;
   EXPECT_EQ(ui::filmstripCountFor(100, 1.0, 4), 8);  // at least 8
   EXPECT_EQ(ui::filmstripCountFor(10000, 1.0, 1), ui::filmstripTuning(1).maxThumbs);
-  EXPECT_EQ(ui::filmstripCountFor(1400, 1.0, 4), 20);    // round(1400 / 70)
-  EXPECT_EQ(ui::filmstripCountFor(1400, 2.0, 4), 10);    // slots grow with the interface scale
+  EXPECT_EQ(ui::filmstripCountFor(1400, 1.0, 4), 20);  // round(1400 / 70)
+  EXPECT_EQ(ui::filmstripCountFor(1400, 2.0, 4), 10);  // slots grow with the interface scale
 }
 
-TEST(Filmstrip, NothingIsDrawnOrCollectedForEmptyRequests) {
+TEST(Filmstrip, NothingIsCollectedForEmptyRequestsAndAnUnreadableFileEndsQuietly) {
   StripCtx c;
   const int before = status().collections;
   ui::drawFilmstrip(c.ctx, ui::Rect{0, 0, 7, 50}, clip(), 0, 0, 1000);
@@ -66,18 +58,31 @@ TEST(Filmstrip, NothingIsDrawnOrCollectedForEmptyRequests) {
   c.draw(clip(), 1000, 1000);
   EXPECT_EQ(status().collections, before);
   EXPECT_FALSE(ui::drawAudioPeaks(c.ctx, ui::Rect{0, 0, 3, 16}));
+  c.draw("/nonexistent/clip.mp4", 0, 1000);
+  ASSERT_TRUE(waitFor([] { return !status().running; }));
+  EXPECT_EQ(status().ready, 0);
 }
 
-TEST(Filmstrip, FillsEverySlotAndTheSoundCurve) {
+TEST(Filmstrip, FillsEverySlotAndTheSoundCurveAndStartsOverForAnotherVersionOrWidth) {
   StripCtx c;
-  c.draw(clip(), 0, 8000);
+  const std::string path = clip();
+  c.draw(path, 0, 8000);
   ASSERT_TRUE(waitFor([] { return !status().running; }));
   const ui::FilmstripStatus st = status();
   EXPECT_GE(st.count, 8);
   EXPECT_EQ(st.ready, st.count);
   EXPECT_EQ(st.peaks, static_cast<size_t>(st.count * 12));
-  c.draw(clip(), 0, 8000);
+  c.draw(path, 0, 8000);
   EXPECT_TRUE(ui::drawAudioPeaks(c.ctx, ui::Rect{0, 60, 800, 16}));
+
+  c.draw(path, 0, 8000, 800, 1);
+  EXPECT_EQ(status().collections, st.collections + 1);
+  c.draw(path, 0, 8000, 2000, 1);  // another slot count
+  EXPECT_EQ(status().collections, st.collections + 2);
+  ui::resetFilmstrip();
+  EXPECT_EQ(status().ready, 0);
+  EXPECT_EQ(status().peaks, 0u);
+  EXPECT_FALSE(status().running);
 }
 
 TEST(Filmstrip, ScrollingStartsNoCollectionAQuarterSecondsRestDoes) {
@@ -107,28 +112,6 @@ TEST(Filmstrip, ScrollingStartsNoCollectionAQuarterSecondsRestDoes) {
   EXPECT_EQ(status().collections, first + 1);
 }
 
-TEST(Filmstrip, AnotherVersionOrWidthStartsOver) {
-  StripCtx c;
-  const std::string path = clip();
-  c.draw(path, 0, 8000);
-  const int first = status().collections;
-  c.draw(path, 0, 8000, 800, 1);
-  EXPECT_EQ(status().collections, first + 1);
-  c.draw(path, 0, 8000, 2000, 1);  // another slot count
-  EXPECT_EQ(status().collections, first + 2);
-  ui::resetFilmstrip();
-  EXPECT_EQ(status().ready, 0);
-  EXPECT_EQ(status().peaks, 0u);
-  EXPECT_FALSE(status().running);
-}
-
-TEST(Filmstrip, AFileThatCannotBeReadEndsTheCollectorQuietly) {
-  StripCtx c;
-  c.draw("/nonexistent/clip.mp4", 0, 1000);
-  ASSERT_TRUE(waitFor([] { return !status().running; }));
-  EXPECT_EQ(status().ready, 0);
-}
-
 // --- Stills ----------------------------------------------------------------------------
 
 TEST(Stills, NearbyRequestsShareAnEntryAndNewVersionsDropOldOnes) {
@@ -147,20 +130,16 @@ TEST(Stills, NearbyRequestsShareAnEntryAndNewVersionsDropOldOnes) {
   EXPECT_EQ(media_clips::frameIndex(*img), 25);
   ui::stillAt(path, 1, 1000);
   EXPECT_EQ(ui::stillEntryCount(), 1u);
+
+  // At most eight entries: the oldest goes first.
+  for (int i = 0; i < 10; ++i) ui::stillAt(path, 1, 100.0 * i);
+  EXPECT_EQ(ui::stillEntryCount(), 8u);
+  ui::stillAt(path, 1, 900);  // still held
+  EXPECT_EQ(ui::stillEntryCount(), 8u);
+  ui::stillAt(path, 1, 0);    // was dropped: asked anew
+  EXPECT_EQ(ui::stillEntryCount(), 8u);
   ui::resetStills();
   EXPECT_EQ(ui::stillEntryCount(), 0u);
-}
-
-TEST(Stills, AtMostEightEntriesTheOldestGoesFirst) {
-  ui::resetStills();
-  const std::string path = clip();
-  for (int i = 0; i < 10; ++i) ui::stillAt(path, 0, 100.0 * i);
-  EXPECT_EQ(ui::stillEntryCount(), 8u);
-  ui::stillAt(path, 0, 900);  // still held
-  EXPECT_EQ(ui::stillEntryCount(), 8u);
-  ui::stillAt(path, 0, 0);    // was dropped: asked anew
-  EXPECT_EQ(ui::stillEntryCount(), 8u);
-  ui::resetStills();
 }
 
 TEST(Stills, AFailedDecodeAnswersNull) {

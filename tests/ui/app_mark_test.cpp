@@ -1,6 +1,5 @@
-// The application mark: the files the build draws, and how the interface
-// shows them. The interface's cases run in a child process each, because the
-// asset folder and the mark are looked up once per process.
+// The application mark: the files the build draws, and how the interface shows
+// them (in a child process each: the mark is looked up once per process).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,9 +22,8 @@ using testing_support::TempDir;
 
 namespace {
 
-// Points the process at an asset folder holding the marker font (so it is
-// chosen) and, when markColour is not 0, a square opaque icon_512.png of
-// that colour; the log goes below the folder too.
+// Points the process at an asset folder holding the fonts and, when markColour
+// is not 0, an opaque icon_512.png of that colour; the log goes below it too.
 void useAssetDir(const TempDir& dir, uint32_t markColour) {
   platform::fs::ensureDir(dir.file("assets/icon"));
   const std::string fonts = std::string(KORVELLE_BINARY_DIR) + "/assets/fonts";
@@ -43,8 +41,8 @@ void useAssetDir(const TempDir& dir, uint32_t markColour) {
   cairo_surface_write_to_png(s.get(), dir.file("assets/icon/icon_512.png").c_str());
 }
 
-// Draws the mark twice (the second time from its cached copy) into r in a
-// 300 × 200 window at scale; the pixel at every probe as "AARRGGBB ".
+// Draws the mark twice (then from its cached copy) into r in a 300 × 200 window
+// at scale; the pixel at every probe as "AARRGGBB ".
 std::string drawAndProbe(const ui::Rect& r, double scale, const std::vector<std::pair<double, double>>& probes) {
   testing_support::ScreenHarness h(300, 200, scale);
   h.frame([&](ui::Ctx& c) {
@@ -68,8 +66,7 @@ TEST(AppMark, BuildDrawsEverySize) {
     media::Image img;
     std::string err;
     ASSERT_TRUE(media::loadImage(path, &img, nullptr, &err)) << path << ": " << err;
-    EXPECT_EQ(img.width, size);
-    EXPECT_EQ(img.height, size);
+    EXPECT_EQ(std::pair(img.width, img.height), std::pair(size, size));
     ASSERT_TRUE(img.hasAlpha);
     // Rounded: the corners are clear, the middle and the edges' middles solid.
     EXPECT_EQ(img.row(0)[3], 0) << size;
@@ -93,8 +90,7 @@ TEST(AppMark, DrawnRoundedAndCentred) {
     return out;
   });
   ASSERT_EQ(r.exitCode, 0);
-  // Centre and edge middles solid in the file's colour; corners and the
-  // outside clear.
+  // Centre and edge middles solid in the file's colour; corners and outside clear.
   EXPECT_EQ(r.out, "FF3080C0 FF3080C0 FF3080C0 FF3080C0 00000000 00000000 00000000 00000000 "
                    "| FF3080C0 00000000 FF3080C0 ");
 }

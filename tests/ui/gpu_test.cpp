@@ -14,8 +14,7 @@
 
 namespace {
 
-// A software renderer over a w × h ARGB8888 surface, adopted by the texture
-// layer for the test's lifetime.
+// A software renderer over a w × h ARGB8888 surface, adopted by the texture layer.
 struct SoftwareTarget {
   SoftwareTarget(int w, int h)
       : surface(SDL_CreateRGBSurface(0, w, h, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000)),
@@ -42,8 +41,7 @@ struct SoftwareTarget {
   ui::RendererPtr renderer;  // destroyed before the surface it draws on
 };
 
-// Channels of p each within 2 of the expected value (the blitters round
-// differently from exact arithmetic).
+// Channels of p each within 2 of the expected value (the blitters round).
 ::testing::AssertionResult near(uint32_t p, double r, double g, double b) {
   const double want[3] = {r, g, b};
   for (int i = 0; i < 3; ++i) {
@@ -66,8 +64,7 @@ TEST(Gpu, ScaleAndAlphaConversions) {
     ui::gpuSetScale(bad);
     EXPECT_DOUBLE_EQ(ui::gpuScale(), 1.0) << bad;
   }
-  const std::pair<double, int> alphas[] = {{0.5, 128}, {1.2, 255}, {-0.1, 0}, {0, 0},
-                                           {1, 255},   {1.0 / 255, 1}, {std::nan(""), 0}};
+  const std::pair<double, int> alphas[] = {{0.5, 128}, {1.2, 255}, {-0.1, 0}, {1.0 / 255, 1}, {std::nan(""), 0}};
   for (const auto& [alpha, byte] : alphas) EXPECT_EQ(ui::gpuAlphaByte(alpha), byte) << alpha;
 }
 
@@ -75,8 +72,6 @@ TEST(Gpu, NothingHappensWithoutRenderer) {
   ui::gpuShutdown();
   const uint32_t px = 0xFFFFFFFF;
   EXPECT_EQ(ui::gpuTextureRgba("k", 1, 1, &px, false), nullptr);
-  EXPECT_EQ(ui::gpuCached("k", 1, 1), nullptr);
-  EXPECT_EQ(ui::gpuCachedCount(), 0u);
   ui::gpuFillRect(0, 0, 10, 10, 0xFFFFFF, 1);
   ui::gpuBlit(nullptr, 0, 0, 10, 10, 1);
   ui::gpuBlitRotated(nullptr, 0, 0, 10, 10, 45, 1);
@@ -103,10 +98,7 @@ TEST(Gpu, DrawingRoundsToPhysicalPixelsAndSkipsEmptyRects) {
   EXPECT_TRUE(near(t.pixel(5, 4), 255, 128, 0));
   EXPECT_TRUE(near(t.pixel(6, 4), 0, 0, 0));
   EXPECT_TRUE(near(t.pixel(5, 5), 0, 0, 0));
-  EXPECT_TRUE(near(t.pixel(1, 2), 0, 0, 0));
-
-  ui::gpuSetScale(1);
-  ui::gpuFillRect(8, 8, 4, 4, 0xFFFFFF, 0.5);
+  ui::gpuFillRect(4, 4, 2, 2, 0xFFFFFF, 0.5);
   EXPECT_TRUE(near(t.pixel(9, 9), 128, 128, 128));
 }
 
@@ -124,16 +116,18 @@ TEST(Gpu, APictureWithinAPixelOfItsRectangleIsDrawnAtItsOwnSize) {
   EXPECT_NE(t.pixel(21, 1) & 0xFFFFFF, px[1] & 0xFFFFFF);
 }
 
+// The scale quality asked for holds for the one texture only.
 TEST(Gpu, CachedKeyKeepsItsPixelsAndIsReplacedAtAnotherSize) {
   SoftwareTarget t(8, 8);
-  const std::vector<uint32_t> red(4, 0xFFFF0000);
-  const std::vector<uint32_t> blue(9, 0xFF0000FF);
+  const std::vector<uint32_t> red(4, 0xFFFF0000), blue(9, 0xFF0000FF);
 
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "best");
   SDL_Texture* first = ui::gpuTextureRgba("photo", 2, 2, red.data(), false);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(ui::gpuCached("photo", 2, 2), first);
-  EXPECT_EQ(ui::gpuCached("photo", 3, 3), nullptr);
-  EXPECT_EQ(ui::gpuCached("other", 2, 2), nullptr);
+  SDL_ScaleMode mode = SDL_ScaleModeBest;
+  ASSERT_EQ(SDL_GetTextureScaleMode(first, &mode), 0);
+  EXPECT_EQ(mode, SDL_ScaleModeLinear);
 
   // Same key and size: the cached texture, not re-uploaded.
   EXPECT_EQ(ui::gpuTextureRgba("photo", 2, 2, std::vector<uint32_t>(4, 0xFF00FF00).data(), false), first);
@@ -142,18 +136,17 @@ TEST(Gpu, CachedKeyKeepsItsPixelsAndIsReplacedAtAnotherSize) {
   EXPECT_TRUE(near(t.pixel(1, 1), 255, 0, 0));
 
   // A new size replaces the texture under the same key.
-  SDL_Texture* second = ui::gpuTextureRgba("photo", 3, 3, blue.data(), false);
+  SDL_Texture* second = ui::gpuTextureRgba("photo", 3, 3, blue.data(), true);
   ASSERT_NE(second, nullptr);
+  ASSERT_EQ(SDL_GetTextureScaleMode(second, &mode), 0);
+  EXPECT_EQ(mode, SDL_ScaleModeNearest);
+  EXPECT_STREQ(SDL_GetHint(SDL_HINT_RENDER_SCALE_QUALITY), "best");
   EXPECT_EQ(ui::gpuCachedCount(), 1u);
   EXPECT_EQ(ui::gpuCached("photo", 2, 2), nullptr);
   EXPECT_EQ(ui::gpuCached("photo", 3, 3), second);
-  ui::gpuBlit(second, 0, 0, 3, 3, 1);
-  EXPECT_TRUE(near(t.pixel(1, 1), 0, 0, 255));
 
   ui::gpuDrop("photo");
-  EXPECT_EQ(ui::gpuCached("photo", 3, 3), nullptr);
   EXPECT_EQ(ui::gpuCachedCount(), 0u);
-  ui::gpuDrop("photo");  // dropping twice is harmless
 
   const uint32_t px = 0xFFFFFFFF;
   EXPECT_EQ(ui::gpuTextureRgba("bad", 0, 1, &px, false), nullptr);
@@ -169,9 +162,6 @@ TEST(Gpu, MoreThan900TexturesEvictTheLeastRecentlyUsedThird) {
     ui::gpuBeginFrame();
     ASSERT_NE(ui::gpuTextureRgba(key(i), 1, 1, &px, false), nullptr);
   }
-  // 901 held: the limit is only checked before a new texture is made.
-  EXPECT_EQ(ui::gpuCachedCount(), 901u);
-
   // The ten oldest are used again and become the most recent.
   ui::gpuBeginFrame();
   for (int i = 0; i < 10; ++i) ASSERT_NE(ui::gpuCached(key(i), 1, 1), nullptr);
@@ -180,7 +170,6 @@ TEST(Gpu, MoreThan900TexturesEvictTheLeastRecentlyUsedThird) {
   ASSERT_NE(ui::gpuTextureRgba("new", 1, 1, &px, false), nullptr);
   EXPECT_EQ(ui::gpuCachedCount(), 901u - 300u + 1u);
   for (int i = 0; i <= 900; ++i) EXPECT_EQ(ui::gpuCached(key(i), 1, 1) != nullptr, i < 10 || i >= 310) << i;
-  EXPECT_NE(ui::gpuCached("new", 1, 1), nullptr);
 
   ui::gpuShutdown();
   EXPECT_EQ(ui::gpuCachedCount(), 0u);
@@ -228,24 +217,7 @@ TEST(Gpu, RotatedBlitTurnsClockwiseAboutTheCentre) {
   EXPECT_TRUE(near(t.pixel(67, 50), 0, 0, 0));
 }
 
-TEST(Gpu, ScaleQualityHintHoldsForOneTextureOnly) {
-  SoftwareTarget t(4, 4);
-  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "best");
-  const uint32_t px = 0xFFFFFFFF;
-  SDL_Texture* sharp = ui::gpuTextureRgba("sharp", 1, 1, &px, true);
-  SDL_Texture* smooth = ui::gpuTextureRgba("smooth", 1, 1, &px, false);
-  ASSERT_NE(sharp, nullptr);
-  ASSERT_NE(smooth, nullptr);
-  SDL_ScaleMode mode = SDL_ScaleModeBest;
-  ASSERT_EQ(SDL_GetTextureScaleMode(sharp, &mode), 0);
-  EXPECT_EQ(mode, SDL_ScaleModeNearest);
-  ASSERT_EQ(SDL_GetTextureScaleMode(smooth, &mode), 0);
-  EXPECT_EQ(mode, SDL_ScaleModeLinear);
-  EXPECT_STREQ(SDL_GetHint(SDL_HINT_RENDER_SCALE_QUALITY), "best");
-}
-
-// A video frame a frame: the key's texture is rewritten in place, and an
-// opaque texture draws the same unfaded (copied) as faded (blended).
+// A video frame a frame: rewritten in place; opaque ones draw alike copied or blended.
 TEST(Gpu, ReplaceRewritesInPlaceAndOpaqueTexturesDrawAlike) {
   SoftwareTarget t(8, 8);
   const std::vector<uint32_t> red(4, 0xFFFF0000), green(4, 0xFF00FF00), clear(4, 0x00000000);
@@ -263,7 +235,6 @@ TEST(Gpu, ReplaceRewritesInPlaceAndOpaqueTexturesDrawAlike) {
   // Another size or opacity makes a new texture; a see-through one blends.
   SDL_Texture* see = ui::gpuReplaceRgba("video", 2, 2, clear.data(), false);
   ASSERT_NE(see, nullptr);
-  EXPECT_EQ(ui::gpuCachedCount(), 1u);
   ui::gpuBlit(see, 0, 0, 4, 4, 1);
   EXPECT_TRUE(near(t.pixel(1, 1), 0, 255, 0));
   EXPECT_EQ(ui::gpuReplaceRgba("video", 0, 2, red.data(), true), nullptr);

@@ -1,5 +1,4 @@
-// The interface picture composed over the frame tile by tile, on SDL's
-// software renderer drawing into an offscreen surface.
+// The interface picture composed over the frame tile by tile, on SDL's software renderer.
 #include <SDL.h>
 #include <cairo.h>
 #include <gtest/gtest.h>
@@ -27,26 +26,22 @@ struct TileCase {
   std::vector<TileKind> kinds;   // 3 × 2 tiles of a 130 × 70 picture
 };
 
-class Tiles : public ::testing::TestWithParam<TileCase> {};
-
-TEST_P(Tiles, SortByAlphaAndTheEdgeTilesCountOnlyTheirOwnPixels) {
-  const TileCase& c = GetParam();
+TEST(Overlay, TilesSortByAlphaAndTheEdgeTilesCountOnlyTheirOwnPixels) {
+  const TileCase cases[] = {{"all clear", 0, 0, 0, 0, {C, C, C, C, C, C}},
+                            {"all opaque", 0xFF203040, 5, 5, 0xFF000000, {O, O, O, O, O, O}},
+                            {"one faint pixel", 0, 100, 65, 0x01010101, {C, C, C, C, M, C}},
+                            {"one hole in the last edge tile", 0xFF102030, 129, 69, 0, {O, O, O, O, O, M}},
+                            {"one opaque pixel", 0, 64, 0, 0xFFFFFFFF, {C, M, C, C, C, C}}};
   const int w = 130, h = 70, stridePx = 136;  // rows padded as cairo may pad them
-  std::vector<uint32_t> px(static_cast<size_t>(stridePx) * h, 0x12345678);  // padding is never read as pixels
-  for (int y = 0; y < h; ++y) std::fill_n(px.begin() + y * stridePx, w, c.fill);
-  px[static_cast<size_t>(c.y) * stridePx + c.x] = c.pixel;
-  std::vector<TileKind> kinds;
-  ui::classifyTiles(reinterpret_cast<const uint8_t*>(px.data()), stridePx * 4, w, h, &kinds);
-  EXPECT_EQ(kinds, c.kinds) << c.what;
+  for (const TileCase& c : cases) {
+    std::vector<uint32_t> px(static_cast<size_t>(stridePx) * h, 0x12345678);  // padding is never read as pixels
+    for (int y = 0; y < h; ++y) std::fill_n(px.begin() + y * stridePx, w, c.fill);
+    px[static_cast<size_t>(c.y) * stridePx + c.x] = c.pixel;
+    std::vector<TileKind> kinds;
+    ui::classifyTiles(reinterpret_cast<const uint8_t*>(px.data()), stridePx * 4, w, h, &kinds);
+    EXPECT_EQ(kinds, c.kinds) << c.what;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Overlay, Tiles,
-    ::testing::Values(TileCase{"all clear", 0, 0, 0, 0, {C, C, C, C, C, C}},
-                      TileCase{"all opaque", 0xFF203040, 5, 5, 0xFF000000, {O, O, O, O, O, O}},
-                      TileCase{"one faint pixel", 0, 100, 65, 0x01010101, {C, C, C, C, M, C}},
-                      TileCase{"one hole in the last edge tile", 0xFF102030, 129, 69, 0, {O, O, O, O, O, M}},
-                      TileCase{"one opaque pixel", 0, 64, 0, 0xFFFFFFFF, {C, M, C, C, C, C}}));
 
 using SurfaceGuard = std::unique_ptr<SDL_Surface, platform::FreeWith<SDL_FreeSurface>>;
 using CairoSurface = std::unique_ptr<cairo_surface_t, platform::FreeWith<cairo_surface_destroy>>;
@@ -62,8 +57,7 @@ SurfaceGuard background(int w, int h) {
   return s;
 }
 
-// An interface picture: an opaque bar, a see-through middle with a
-// half-transparent disc and an opaque box across tile borders.
+// An opaque bar, a half-transparent disc and an opaque box across tile borders.
 void paintInterface(cairo_surface_t* s) {
   cairo_t* cr = cairo_create(s);
   cairo_set_source_rgb(cr, 0.1, 0.2, 0.3);
@@ -79,8 +73,7 @@ void paintInterface(cairo_surface_t* s) {
   cairo_surface_flush(s);
 }
 
-// Channels of two pictures apart by more than one step (a blend may round a
-// channel by one where a copy does not).
+// Channels of two pictures apart by more than one step (a blend may round by one).
 int differingChannels(const SDL_Surface* a, const SDL_Surface* b) {
   int differing = 0;
   for (int y = 0; y < a->h; ++y) {
@@ -118,11 +111,8 @@ TEST(Overlay, ComposesAsOneBlendOfTheWholePicture) {
     SDL_RenderFlush(r.get());
   }
   EXPECT_EQ(differingChannels(tiled.get(), whole.get()), 0);
-  EXPECT_EQ(static_cast<const uint32_t*>(tiled->pixels)[149 * w + 199] & 0xFFFFFF,
-            static_cast<const uint32_t*>(background(w, h)->pixels)[149 * w + 199] & 0xFFFFFF);  // a clear corner untouched
 
-  // The same in a window of XRGB pixels, as SDL's software renderer draws on
-  // an X11 screen (here SDL's dummy video driver, which needs no display):
+  // The same in an XRGB window, as on an X11 screen (SDL's dummy driver here):
   // opaque tiles then go up in the window's format.
   testing_support::ScopedEnv driver("SDL_VIDEODRIVER", "dummy");
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
@@ -152,8 +142,7 @@ TEST(Overlay, AClearLeavesNothingOfTheLastFrame) {
   ui::RendererPtr r(SDL_CreateSoftwareRenderer(target.get()));
   ui::Overlay overlay;
   ASSERT_TRUE(overlay.ensure(r.get(), w, h));
-  // Before any compose the whole picture is cleared; after one, the tiles it
-  // found drawn on (opaque and mixed ones).
+  // Before any compose the whole picture is cleared; after one, the drawn tiles.
   for (bool composed : {false, true, true}) {
     paintInterface(overlay.surface());
     if (composed) overlay.compose(r.get());

@@ -1,5 +1,5 @@
 // Widgets driven frame by frame through the screen harness, and the icons'
-// pixels.
+// pixels. Buttons are the screen cases' (and Ctx::takeClick app/input_test's).
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -36,69 +36,14 @@ class Widgets : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Widgets, DisabledButtonsNeverClick) {
-  bool clicked = false;
-  auto draw = [&](ui::Ctx& c) {
-    clicked = ui::primaryButton(c, ui::Rect{100, 100, 160, 40}, "Export", false, "b.primary");
-    clicked = ui::plainButton(c, ui::Rect{100, 200, 160, 40}, "Keep", false, false, "b.plain") || clicked;
-    clicked = ui::plainButton(c, ui::Rect{100, 300, 160, 40}, "Keep", true, false, nullptr) || clicked;
-    clicked = ui::iconButton(c, ui::Rect{100, 400, 40, 40}, ui::Icon::Play, false, false, "b.icon") || clicked;
-  };
-  for (double y : {120.0, 220.0, 320.0, 420.0}) {
-    h_.frame(draw, ScreenHarness::press(120, y));
-    h_.frame(draw, ScreenHarness::release(120, y));
-    EXPECT_FALSE(clicked) << y;
-    h_.frame(draw, ScreenHarness::click(120, y));
-    EXPECT_FALSE(clicked) << y;
-    EXPECT_FALSE(h_.ctx().clickTaken) << "a disabled button leaves the click to others";
-  }
-  // Disabled widgets are still registered for the dump.
-  for (const char* id : {"b.primary", "b.plain", "b.icon"}) EXPECT_TRUE(h_.hasWidget(id)) << id;
-  // The same button enabled does click.
-  h_.frame([&](ui::Ctx& c) { clicked = ui::primaryButton(c, ui::Rect{100, 100, 160, 40}, "Export", true, nullptr); },
-          ScreenHarness::click(120, 120));
-  EXPECT_TRUE(clicked);
-}
-
-// The first drawn of overlapping buttons takes the click (Ctx::takeClick's
-// rule, tested in app/input_test); a press on one button and a release on
-// another clicks the other.
-TEST_F(Widgets, FirstOfOverlappingButtonsTakesTheClick) {
-  bool first = false;
-  bool second = false;
-  bool chip = false;
-  auto draw = [&](ui::Ctx& c) {
-    first = ui::primaryButton(c, ui::Rect{100, 100, 200, 40}, "One", true, nullptr);
-    second = ui::plainButton(c, ui::Rect{150, 110, 200, 40}, "Two", false, true, nullptr);
-    chip = ui::chip(c, ui::Rect{150, 110, 100, 30}, "Three", false, nullptr);
-  };
-  const struct {
-    double pressX, releaseX;
-    bool first, second;
-  } cases[] = {{200, 200, true, false}, {300, 300, false, true}, {120, 320, false, true}};
-  for (const auto& c : cases) {
-    h_.frame(draw, ScreenHarness::press(c.pressX, 120));
-    EXPECT_FALSE(first || second || chip);
-    h_.frame(draw, ScreenHarness::release(c.releaseX, 120));
-    EXPECT_EQ(first, c.first) << c.pressX << " → " << c.releaseX;
-    EXPECT_EQ(second, c.second) << c.pressX << " → " << c.releaseX;
-    EXPECT_FALSE(chip);
-  }
-}
-
-TEST_F(Widgets, SliderWithEmptyRangeStaysAtMin) {
+TEST_F(Widgets, SliderWithEmptyOrInvertedRangeAnswersMin) {
   const ui::Rect r{100, 100, 200, 24};
   double value = -1;
-  auto draw = [&](ui::Ctx& c) { value = ui::slider(c, r, 5, 5, 5, "s"); };
-  h_.frame(draw);
+  h_.frame([&](ui::Ctx& c) { value = ui::slider(c, r, 5, 5, 5, "s"); });
   EXPECT_EQ(value, 5);
-  // The knob sits at the left end, none at the other.
-  EXPECT_EQ(h_.pixel(r.x, r.y + r.h / 2) & 0xFFFFFF, 0xEDF1F4u);
-  EXPECT_NE(h_.pixel(r.x + r.w, r.y + r.h / 2) & 0xFFFFFF, 0xEDF1F4u);
-  h_.frame(draw, ScreenHarness::press(250, 112));
+  h_.frame([&](ui::Ctx& c) { value = ui::slider(c, r, 5, 5, 5, "s"); }, ScreenHarness::press(250, 112));
   EXPECT_EQ(value, 5);
   EXPECT_TRUE(h_.ctx().clickTaken);
-  // An inverted range counts as empty too: min comes back.
   h_.frame([&](ui::Ctx& c) { value = ui::slider(c, r, 3, 10, 0, nullptr); }, ScreenHarness::press(250, 112));
   EXPECT_EQ(value, 10);
 }
@@ -110,22 +55,22 @@ TEST_F(Widgets, SliderFollowsThePointerWhilePressed) {
   const struct {
     ui::Input in;
     double want;
-  } steps[] = {{ScreenHarness::move(150, 112), 40},  // hovering alone changes nothing
-               {ScreenHarness::press(150, 112), -50},
+  } steps[] = {{ScreenHarness::press(150, 112), -50},
                {ScreenHarness::move(250, 112), 50},  // held
                {ScreenHarness::move(r.x + r.w + 8 * s, 112), 100},  // beyond the end, inside the margin
                {ScreenHarness::move(r.x - 8 * s, 112), -100},
                {ScreenHarness::move(200, 200), -100},  // left the slider: no capture
                {ScreenHarness::move(200, 112), 0},     // back while still held
-               {ScreenHarness::release(275, 112), 0},
-               {ScreenHarness::move(275, 112), 0}};
+               {ScreenHarness::release(275, 112), 0}};
   for (size_t i = 0; i < std::size(steps); ++i) {
     h_.frame([&](ui::Ctx& c) { value = ui::slider(c, r, value, -100, 100, "s"); }, steps[i].in);
     EXPECT_DOUBLE_EQ(value, steps[i].want) << "step " << i;
   }
 }
 
-TEST_F(Widgets, DropdownOpensChoosesAndCloses) {
+// Opening and choosing go through the format sheet's screen cases; here the
+// ways a list closes without a choice.
+TEST_F(Widgets, DropdownClosesOnItsBoxOrAClickElsewhere) {
   const ui::Rect box{100, 100, 220, 36};
   const std::vector<std::string> options = {"Original", "1080p", "720p"};
   bool open = false;
@@ -135,34 +80,13 @@ TEST_F(Widgets, DropdownOpensChoosesAndCloses) {
     chosen = ui::dropdown(c, box, options, 1, &open, "dd");
     later = ui::plainButton(c, ui::Rect{600, 400, 100, 40}, "Later", false, true, nullptr);
   };
-
-  h_.frame(draw, ScreenHarness::click(150, 118));
-  EXPECT_TRUE(open);
-  EXPECT_EQ(chosen, -1);
-  h_.frame(draw);
-  // Below the box, one row per option.
-  std::optional<ui::Rect> first = h_.widget("dd.0");
-  ASSERT_TRUE(first);
-  EXPECT_GE(first->y, box.y + box.h);
-  EXPECT_LT(first->y, box.y + box.h + 10);
-  EXPECT_TRUE(h_.hasWidget("dd.2"));
-  EXPECT_FALSE(h_.hasWidget("dd.3"));
-
-  std::optional<ui::Rect> third = h_.widget("dd.2");
-  h_.frame(draw, ScreenHarness::click(third->x + 20, third->y + third->h / 2));
-  EXPECT_EQ(chosen, 2);
-  EXPECT_FALSE(open);
-
-  // The box flips it open and shut.
   h_.frame(draw, ScreenHarness::click(150, 118));
   EXPECT_TRUE(open);
   h_.frame(draw, ScreenHarness::click(150, 118));
   EXPECT_FALSE(open);
-
-  // A click elsewhere closes it without choosing; the widget drawn later
-  // still gets that click.
   h_.frame(draw, ScreenHarness::click(150, 118));
   ASSERT_TRUE(open);
+  // A click elsewhere closes it without choosing; the widget drawn later still gets it.
   h_.frame(draw, ScreenHarness::click(650, 420));
   EXPECT_FALSE(open);
   EXPECT_EQ(chosen, -1);
@@ -179,6 +103,7 @@ TEST_F(Widgets, DropdownOpensChoosesAndCloses) {
   EXPECT_TRUE(open);
 }
 
+// Rows of one height stacked above the box, as many as half the window holds.
 TEST(Dropdown, NearTheBottomItOpensUpwardWithWhatFits) {
   ScreenHarness h(1000, 600);
   const ui::Rect box{100, 540, 220, 36};
@@ -186,27 +111,14 @@ TEST(Dropdown, NearTheBottomItOpensUpwardWithWhatFits) {
   for (int i = 0; i < 30; ++i) options.push_back("Option " + std::to_string(i));
   bool open = true;
   h.frame([&](ui::Ctx& c) { ui::dropdown(c, box, options, 0, &open, "dd"); });
-
-  // Rows of one height, stacked without gaps above the box, as many as half
-  // the window (300) holds. The dump rounds to whole pixels.
   std::vector<ui::Rect> rows;
   while (std::optional<ui::Rect> row = h.widget("dd." + std::to_string(rows.size()))) rows.push_back(*row);
   ASSERT_GT(rows.size(), 2u);
   const double n = static_cast<double>(rows.size());
   const double itemH = (rows.back().y - rows[0].y) / (n - 1);
-  for (size_t i = 1; i < rows.size(); ++i) EXPECT_NEAR(rows[i].y, rows[0].y + itemH * i, 1) << i;
   EXPECT_LE(rows.back().y + itemH, box.y + 0.5);
   EXPECT_LE(n * itemH, 301);
   EXPECT_GT((n + 1) * itemH, 300);
-
-  // A short list fits whole, ending just above the box.
-  const std::vector<std::string> three = {"a", "b", "c"};
-  h.frame([&](ui::Ctx& c) { ui::dropdown(c, box, three, 0, &open, "dd"); });
-  ASSERT_TRUE(h.hasWidget("dd.2"));
-  const double bottom = h.widget("dd.2")->y + itemH;
-  EXPECT_LE(bottom, box.y + 0.5);
-  EXPECT_GT(bottom, box.y - 10);
-  EXPECT_NEAR(h.widget("dd.0")->y, bottom - 3 * itemH, 1);
 }
 
 TEST_F(Widgets, DraggedListNeverClicksTheRowUnderTheRelease) {
@@ -221,11 +133,6 @@ TEST_F(Widgets, DraggedListNeverClicksTheRowUnderTheRelease) {
     }
   };
 
-  // A plain click reaches the row.
-  h_.frame(draw, ScreenHarness::click(200, 120));
-  EXPECT_EQ(clicks, std::vector<int>{0});
-  clicks.clear();
-
   // Dragged by 30: no click, wherever the release lands.
   h_.frame(draw, ScreenHarness::press(200, 220));
   h_.frame(draw, drag(200, 210, -10));
@@ -234,7 +141,6 @@ TEST_F(Widgets, DraggedListNeverClicksTheRowUnderTheRelease) {
   EXPECT_DOUBLE_EQ(offset, 30);
   h_.frame(draw, ScreenHarness::release(200, 190));
   EXPECT_TRUE(clicks.empty());
-  EXPECT_FALSE(h_.ctx().scrollDragging);
 
   // A jitter of 3 (under 4·s) still clicks.
   h_.ctx().scrollVelocity = 0;
@@ -253,10 +159,8 @@ TEST_F(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
   for (int i = 0; i < 5; ++i) h_.frame(draw, drag(200, 300 - 12 * (i + 1), -12));
   EXPECT_DOUBLE_EQ(offset, 60);
   h_.frame(draw, ScreenHarness::release(200, 240));
-  EXPECT_DOUBLE_EQ(offset, 60);
 
-  // Coasting on: each step smaller than the one before, frames requested
-  // while it moves, until it stops.
+  // Coasting on: each step smaller than the one before, frames asked for until it stops.
   std::vector<double> steps;
   bool requestedWhileMoving = true;
   for (int i = 0; i < 400; ++i) {
@@ -268,16 +172,13 @@ TEST_F(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
     if (std::fabs(h_.ctx().scrollVelocity) > 0.05) requestedWhileMoving &= ui::secondsUntilRequestedFrame() <= 0;
   }
   ASSERT_GT(steps.size(), 10u);
-  EXPECT_LT(steps.size(), 200u);
   EXPECT_TRUE(requestedWhileMoving);
   for (size_t i = 1; i < steps.size(); ++i) {
     EXPECT_GT(steps[i], 0);
     EXPECT_LT(steps[i], steps[i - 1]);
   }
-  const double rest = offset;
   ui::beginRequestedFrame();
   h_.frame(draw);
-  EXPECT_DOUBLE_EQ(offset, rest);
   EXPECT_GT(ui::secondsUntilRequestedFrame(), 0) << "no frames asked for once it stopped";
 
   // A hard flick toward the end stops there, and at the top likewise.
@@ -290,11 +191,7 @@ TEST_F(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
     EXPECT_EQ(h_.ctx().scrollVelocity, 0);
   }
 
-  // The wheel moves it by 48·s a notch; another list's offset is only clamped.
-  ui::Input wheel = ScreenHarness::move(200, 200);
-  wheel.wheel = -2;
-  h_.frame(draw, wheel);
-  EXPECT_DOUBLE_EQ(offset, 96 * h_.ctx().uiScale);
+  // Another list's offset is only clamped.
   double other = 5000;
   h_.frame([&](ui::Ctx& c) { ui::applyScroll(c, ui::Rect{500, 100, 100, 100}, 300, &other); });
   EXPECT_DOUBLE_EQ(other, 200);
@@ -303,47 +200,38 @@ TEST_F(Widgets, KineticScrollDecaysAndStopsAtTheEnds) {
 
 TEST_F(Widgets, TooltipWaitsForRestAndRestartsOnAnotherText) {
   const ui::Rect a{100, 100, 40, 40};
-  const ui::Rect b{300, 100, 40, 40};
+  const ui::Rect b{300, h_.ctx().h - 40, 40, 40};  // near the bottom: its tooltip goes above
   auto draw = [&](ui::Ctx& c) {
     ui::tooltip(c, a, "Rotate");
     ui::tooltip(c, b, "Crop");
     ui::drawTooltip(c);
   };
-  // The tooltip box lies just below its area, centred.
-  auto shownUnder = [&](const ui::Rect& r) { return inked(h_, r.x + r.w / 2, r.y + r.h + 12); };
+  // The tooltip box lies just below (or above) its area, centred.
+  auto shownAt = [&](const ui::Rect& r, double dy) {
+    return inked(h_, r.x + r.w / 2, dy > 0 ? r.y + r.h + dy : r.y + dy);
+  };
 
   ui::beginRequestedFrame();
   h_.frame(draw, ScreenHarness::move(120, 120));
   EXPECT_LE(ui::secondsUntilRequestedFrame(), ui::kTooltipDelay) << "the delay's end is asked for";
+  const double by = b.y + 20;
   const struct {
     double wait, x, y;
     bool a, b;
   } steps[] = {{0.3, 121, 120, false, false}, {0.3, 121, 120, true, false},  // rested 0.6 s
-               {0, 320, 120, false, false},                                  // another text waits again
-               {0.4, 320, 120, false, false}, {0.2, 320, 120, false, true},
-               {0, 600, 600, false, false},   {0, 320, 120, false, false},   // left and back: waits again
-               {0.6, 320, 120, false, true}};
+               {0, 320, by, false, false},                                   // another text waits again
+               {0.4, 320, by, false, false},  {0.2, 320, by, false, true},
+               {0, 600, 300, false, false},   {0, 320, by, false, false},    // left and back: waits again
+               {0.6, 320, by, false, true}};
   for (size_t i = 0; i < std::size(steps); ++i) {
     h_.advance(steps[i].wait);
     h_.frame(draw, ScreenHarness::move(steps[i].x, steps[i].y));
-    EXPECT_EQ(shownUnder(a), steps[i].a) << "step " << i;
-    EXPECT_EQ(shownUnder(b), steps[i].b) << "step " << i;
+    EXPECT_EQ(shownAt(a, 12), steps[i].a) << "step " << i;
+    EXPECT_EQ(shownAt(b, -12), steps[i].b) << "step " << i;
   }
-
-  // Near the bottom it goes above its area.
-  const ui::Rect low{600, h_.ctx().h - 30, 40, 30};
-  auto drawLow = [&](ui::Ctx& c) {
-    ui::tooltip(c, low, "Export");
-    ui::drawTooltip(c);
-  };
-  h_.frame(drawLow, ScreenHarness::move(620, low.y + 10));
-  h_.advance(0.6);
-  h_.frame(drawLow, ScreenHarness::move(620, low.y + 10));
-  EXPECT_TRUE(inked(h_, 620, low.y - 12));
 }
 
-// Pixels with ink inside and outside the square [lo, hi)² of an 80 × 80
-// window on which draw ran.
+// Pixels with ink inside and outside the square [lo, hi)² of an 80 × 80 window.
 std::pair<int, int> iconInk(const std::function<void(cairo_t*)>& draw, double lo, double hi) {
   ScreenHarness h(80, 80);
   h.frame([&](ui::Ctx& c) { draw(c.cr); });
@@ -358,9 +246,10 @@ std::pair<int, int> iconInk(const std::function<void(cairo_t*)>& draw, double lo
   return {inside, outside};
 }
 
+// Values beyond the set and a zero size draw nothing.
 TEST(Icons, EveryGlyphStaysInsideItsSquare) {
-  for (double size : {10.0, 32.0, 45.0}) {
-    for (int value = 0; value < ui::kIconCount; ++value) {
+  for (double size : {0.0, 10.0, 32.0, 45.0}) {
+    for (int value = -1; value <= ui::kIconCount; ++value) {
       const auto [inside, outside] = iconInk(
           [&](cairo_t* cr) {
             cairo_set_line_width(cr, 7);
@@ -369,55 +258,33 @@ TEST(Icons, EveryGlyphStaysInsideItsSquare) {
           },
           40 - size / 2, 40 + size / 2);
       EXPECT_EQ(outside, 0) << "icon " << value << " at " << size;
-      EXPECT_GT(inside, size > 20 ? 20 : 5) << "icon " << value << " at " << size;
+      const bool drawn = size > 0 && value >= 0 && value < ui::kIconCount;
+      if (drawn) {
+        EXPECT_GT(inside, size > 20 ? 20 : 5) << "icon " << value << " at " << size;
+      } else {
+        EXPECT_EQ(inside, 0) << "icon " << value << " at " << size;
+      }
     }
   }
 }
 
-TEST(Icons, ValuesBeyondTheSetDrawNothing) {
-  const auto [inside, outside] = iconInk(
-      [](cairo_t* cr) {
-        for (int value : {ui::kIconCount, ui::kIconCount + 1, 100, -1}) {
-          ui::drawIcon(cr, static_cast<ui::Icon>(value), 40, 40, 32, 0xFFFFFF, 1);
-        }
-        ui::drawIcon(cr, ui::Icon::Plus, 40, 40, 0, 0xFFFFFF, 1);
-      },
-      0, 80);
-  EXPECT_EQ(inside + outside, 0);
-}
-
-TEST_F(Widgets, SheetCloseButtonAndScrollbar) {
-  const ui::Rect sheet{200, 100, 400, 300};
+// The sheet's close button, and an icon button only while enabled.
+TEST_F(Widgets, SheetCloseAndIconButtonsClick) {
   bool closed = false;
-  auto draw = [&](ui::Ctx& c) { closed = ui::sheetBox(c, sheet, "Adjust", "sheet"); };
+  bool icon = false;
+  bool enabled = false;
+  auto draw = [&](ui::Ctx& c) {
+    closed = ui::sheetBox(c, ui::Rect{200, 100, 400, 300}, "Adjust", "sheet");
+    icon = ui::iconButton(c, ui::Rect{20, 20, 40, 40}, ui::Icon::Play, enabled, !enabled, "icon");
+  };
   h_.frame(draw);
   std::optional<ui::Rect> close = h_.widget("sheet.close");
   ASSERT_TRUE(close);
-  EXPECT_FALSE(closed);
-  // In the sheet's top right corner.
-  EXPECT_GT(close->x, sheet.x + sheet.w / 2);
-  EXPECT_LE(close->x + close->w, sheet.x + sheet.w);
-  EXPECT_GE(close->y, sheet.y);
-  EXPECT_LT(close->y + close->h, sheet.y + sheet.h / 2);
   h_.frame(draw, ScreenHarness::click(close->x + 5, close->y + 5));
   EXPECT_TRUE(closed);
-
-  // The thumb at the view's right edge: at the bottom at the end of the
-  // content, at the top at its start, none when the content fits.
-  const ui::Rect view{200, 150, 400, 200};
-  auto thumbAt = [&](double y) {
-    for (double x = view.x + view.w - 10; x < view.x + view.w; ++x) {
-      if (inked(h_, x, y)) return true;
-    }
-    return false;
-  };
-  const struct {
-    double content, offset;
-    bool top, bottom;
-  } cases[] = {{800, 600, false, true}, {800, 0, true, false}, {200, 0, false, false}};
-  for (const auto& c : cases) {
-    h_.frame([&](ui::Ctx& ctx) { ui::scrollbar(ctx, view, c.content, c.offset); });
-    EXPECT_EQ(thumbAt(160), c.top) << c.content << " at " << c.offset;
-    EXPECT_EQ(thumbAt(345), c.bottom) << c.content << " at " << c.offset;
+  for (bool e : {false, true}) {
+    enabled = e;
+    h_.frame(draw, ScreenHarness::click(40, 40));
+    EXPECT_EQ(icon, e);
   }
 }
