@@ -1,7 +1,6 @@
-// High-dynamic-range phone video: grabbed frames, played frames and exports
-// come out in standard range with their colours, and every export says
-// BT.709. Clips are the colour bars graded at reference white, so a correct
-// conversion gives back the standard-range original.
+// High-dynamic-range video: grabbed, played and exported frames come out in standard range with their
+// colours, tagged BT.709. The clips are colour bars graded at reference white: a correct conversion gives
+// back the standard-range original.
 // test-labels: threads
 #include <gtest/gtest.h>
 

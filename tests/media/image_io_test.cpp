@@ -1,17 +1,9 @@
-// Image file input and output: formats, EXIF orientation, the size limits,
-// the JPEG fast path, camera RAW files, the output format rules, encoder
-// settings and safe saving.
+// Image file input and output: formats, EXIF orientation, size limits, the JPEG fast path, camera RAW
+// files, the output format rules, encoder settings and saving.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -48,17 +40,6 @@ void shell(const std::string& command) {
 
 const uint8_t* pixel(const Image& img, int x, int y) { return img.row(y) + x * 4; }
 
-// Incompressible pixels, so that an encoded file is large.
-Image noise(int w, int h) {
-  Image img = Image::create(w, h, false);
-  uint32_t state = 12345;
-  for (size_t i = 0; i < size_t(w) * h * 4; ++i) {
-    state = state * 1664525u + 1013904223u;
-    img.pixels[i] = i % 4 == 3 ? 255 : uint8_t(state >> 24);
-  }
-  return img;
-}
-
 // A test image with a ramp, so that flips and turns are visible.
 Image ramp(int w, int h, bool alpha) {
   Image img = Image::create(w, h, alpha);
@@ -87,14 +68,6 @@ bool decodeFast(const std::string& bytes, Image* out, int maxEdge = media::kMaxL
   return media::decodeJpegFast(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), maxEdge, maxPixels, out);
 }
 
-// The second value of the first quantisation table of a JPEG; FFmpeg writes
-// (16 × q) >> 3 there for quantiser scale q.
-int firstDqtValue(const std::string& jpeg) {
-  size_t at = jpeg.find("\xFF\xDB");
-  if (at == std::string::npos || at + 6 >= jpeg.size()) return -1;
-  return uint8_t(jpeg[at + 6]);
-}
-
 }  // namespace
 
 TEST(ImageIoFormats, ChooseFormatAndExtensions) {
@@ -114,19 +87,6 @@ TEST(ImageIoFormats, ChooseFormatAndExtensions) {
   for (auto [f, ext] : {std::pair{F::Auto, ".jpg"}, {F::Jpeg, ".jpg"}, {F::Png, ".png"}, {F::WebP, ".webp"},
                         {static_cast<F>(7), ".jpg"}})
     EXPECT_STREQ(media::extensionFor(f), ext);
-}
-
-// Brand parsing is heif_brand's (video_probe_test); here, that AVIF stills,
-// which share the container, are not taken for HEIC.
-TEST(ImageIoFormats, HeicIsRecognisedByItsBrandNotByItsName) {
-  TempDir dir;
-  EXPECT_TRUE(media::isHeicStill(fixture("iphone11pro.heic")));
-  EXPECT_FALSE(media::isHeicStill(fixture("irvine.avif")));
-  EXPECT_FALSE(media::isHeicStill(fixture("orient_1.jpg")));
-  EXPECT_FALSE(media::isHeicStill(dir.file("missing.heic")));
-  const std::string renamed = dir.file("photo.jpg");
-  ASSERT_TRUE(writeFile(renamed, readFile(fixture("iphone11pro.heic"))));
-  EXPECT_TRUE(media::isHeicStill(renamed));
 }
 
 TEST(ImageIoLoad, EveryExifOrientationLoadsUpright) {
@@ -213,8 +173,8 @@ TEST(ImageIoLoad, CommonFormatsLoadWithTheirNames) {
   }
 }
 
-// Pictures of a megapixel and more are decoded into buffers the program maps
-// itself; every pixel layout must come out as FFmpeg's own decoding does.
+// Pictures of a megapixel and more are decoded into buffers mapped here; every layout must come out as
+// FFmpeg's own decoding does (JPEGs take the fast path: JpegFast).
 TEST(ImageIoLoad, LargePicturesDecodeAsTheReferenceDecoderDoes) {
   TempDir dir;
   const std::string scene = "-size 1100x1000 gradient:red-blue -fill white -draw 'circle 550,500 550,200'";
@@ -222,10 +182,6 @@ TEST(ImageIoLoad, LargePicturesDecodeAsTheReferenceDecoderDoes) {
     const char* name;
     std::string options;
   } cases[] = {
-      {"yuv420.jpg", "-sampling-factor 4:2:0 -quality 92"},
-      {"yuv422.jpg", "-sampling-factor 4:2:2 -quality 92"},
-      {"yuv444.jpg", "-sampling-factor 4:4:4 -quality 92"},
-      {"grey.jpg", "-colorspace Gray -quality 92"},
       {"rgb.png", "-depth 8"},
       {"rgba16.png", "-alpha set -channel A -evaluate set 60% +channel -depth 16"},
       {"rgb.tif", "-depth 8"},
@@ -242,14 +198,12 @@ TEST(ImageIoLoad, LargePicturesDecodeAsTheReferenceDecoderDoes) {
     ASSERT_EQ(img.width, 1100);
     ASSERT_EQ(img.height, 1000);
     ASSERT_EQ(ref.size(), size_t(1100) * 1000 * 4);
-    // Converters may round chroma differently; a wrong row stride or plane
-    // would be off by far more everywhere.
+    // Converters round chroma differently; a wrong stride or plane is off by far more everywhere.
     EXPECT_LT(meanRgbDiff(img.pixels.data(), reinterpret_cast<const uint8_t*>(ref.data()), 1100 * 1000), 1.5);
   }
 }
 
-// FFmpeg 5.1 ignores an AVIF's rotation and mirror properties; the loader
-// applies them the way libheif does.
+// FFmpeg 5.1 ignores an AVIF's rotation and mirror properties; the loader applies them as libheif does.
 TEST(ImageIoLoad, AvifRotationAndMirrorAreApplied) {
   TempDir dir;
   const std::string png = dir.file("src.png");
@@ -291,38 +245,13 @@ TEST(ImageIoLoad, AvifRotationAndMirrorAreApplied) {
   }
 }
 
-TEST(ImageIoLoad, AnimationsGiveTheirFirstFrame) {
-  for (const char* name : {"muybridge.gif", "muybridge.apng"}) {
-    const std::string first = media_clips::ffmpegRgba(fixture(name));
-    Image img;
-    ASSERT_TRUE(media::loadImage(fixture(name), &img, nullptr, nullptr));
-    ASSERT_EQ(first.size(), size_t(img.width) * img.height * 4) << name;
-    EXPECT_LT(meanRgbDiff(img.pixels.data(), reinterpret_cast<const uint8_t*>(first.data()), first.size() / 4), 1.0)
-        << name;
-  }
-}
-
-TEST(ImageIoLoad, CameraFilesReportTheirExifAndHeicIsNotTurnedTwice) {
-  const struct {
-    const char* file;
-    const char* make;
-    const char* model;
-    const char* date;
-    int iso, width, height;  // -1, 0: not checked
-  } cameras[] = {{"iphone11pro.heic", "Apple", "iPhone 11 Pro", "2020:05:04 18:39:11", 32, 3024, 4032},
-                 {"camera_canon_1300d.jpg", "Canon", "Canon EOS 1300D", "", 400, 5184, 3456},
-                 {"flower_exif.webp", "", "Canon PowerShot S40", "2003:12:14 12:01:44", -1, 0, 0}};
+// The EXIF of JPEG and WebP files: ExifLocate.CameraFilesMatchExiftool.
+TEST(ImageIoLoad, HeicReportsItsExifAndIsNotTurnedTwice) {
   ImageInfo info;
   std::string err;
-  for (const auto& c : cameras) {
-    SCOPED_TRACE(c.file);
-    ASSERT_TRUE(media::probeImage(fixture(c.file), &info, &err)) << err;
-    if (*c.make) { EXPECT_EQ(info.make, c.make); }
-    EXPECT_EQ(info.model, c.model);
-    if (*c.date) { EXPECT_EQ(info.dateTime, c.date); }
-    if (c.iso >= 0) { EXPECT_EQ(info.iso, c.iso); }
-    if (c.width) { EXPECT_EQ(std::pair(info.width, info.height), std::pair(c.width, c.height)); }
-  }
+  ASSERT_TRUE(media::probeImage(fixture("iphone11pro.heic"), &info, &err)) << err;
+  EXPECT_EQ(std::tuple(info.model, info.dateTime, info.width, info.height),
+            std::tuple("iPhone 11 Pro", "2020:05:04 18:39:11", 3024, 4032));
   Image img;
   ASSERT_TRUE(media::loadImage(fixture("iphone11pro.heic"), &img, &info, &err)) << err;
   EXPECT_EQ(std::pair(info.make, info.iso), std::pair(std::string("Apple"), 32));
@@ -330,8 +259,7 @@ TEST(ImageIoLoad, CameraFilesReportTheirExifAndHeicIsNotTurnedTwice) {
   EXPECT_NEAR(info.focalLength, 4.25, 1e-9);
   EXPECT_EQ(info.orientation, 1);
 
-  // libheif applies the container's rotation; an EXIF orientation in a HEIF
-  // file only describes it and must not turn the picture a second time.
+  // libheif applies the container's rotation; a HEIF file's EXIF orientation must not turn it again.
   TempDir dir;
   const std::string tagged = dir.file("tagged.heic");
   shell("cp '" + fixture("iphone11pro.heic") + "' '" + tagged +
@@ -340,7 +268,6 @@ TEST(ImageIoLoad, CameraFilesReportTheirExifAndHeicIsNotTurnedTwice) {
   EXPECT_EQ(std::pair(info.width, info.height), std::pair(3024, 4032));
   Image again;
   ASSERT_TRUE(media::loadImage(tagged, &again, &info, &err)) << err;
-  EXPECT_EQ(again.width, 3024);
   EXPECT_EQ(info.orientation, 1);
   EXPECT_EQ(again.pixels, img.pixels);
 }
@@ -460,7 +387,7 @@ TEST(ImageIoSave, PngRoundTripsExactlyAndJpegClosely) {
   }
 }
 
-TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndPngWhenAutomatic) {
+TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndOpaqueAutomaticIsPlainLossy) {
   TempDir dir;
   const Image alpha = ramp(64, 48, true);
   OutOptions o;
@@ -479,14 +406,8 @@ TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndPngWhenAutomatic) {
   EXPECT_TRUE(img.hasAlpha);
   EXPECT_LT(meanRgbDiff(img, alpha), 8.0);
 
-  // An automatic choice keeps a transparent image lossless: PNG, whatever the source.
+  // Opaque with a WebP source, chosen automatically: a simple lossy WebP.
   o.format = OutFormat::Auto;
-  ASSERT_TRUE(media::saveImage(dir.file("auto.png"), alpha, o, {}, &err)) << err;
-  ASSERT_TRUE(media::loadImage(dir.file("auto.png"), &img, &info, &err)) << err;
-  EXPECT_EQ(info.format, "PNG");
-  EXPECT_EQ(img.pixels, alpha.pixels);
-
-  // Opaque with a WebP source: a simple lossy WebP.
   const Image opaque = ramp(64, 48, false);
   ASSERT_TRUE(media::saveImage(dir.file("auto.webp"), opaque, o, {}, &err)) << err;
   EXPECT_EQ(readFile(dir.file("auto.webp")).substr(12, 4), "VP8 ");  // the chunk after the RIFF header
@@ -494,22 +415,6 @@ TEST(ImageIoSave, TransparentWebPIsLossyWhenChosenAndPngWhenAutomatic) {
   EXPECT_EQ(info.format, "WebP");
   EXPECT_FALSE(img.hasAlpha);
   EXPECT_LT(meanRgbDiff(img, opaque), 6.0);
-}
-
-TEST(ImageIoSave, JpegQualityMapsToAFixedQuantiser) {
-  TempDir dir;
-  const Image src = ramp(64, 64, false);
-  OutOptions o;
-  o.format = OutFormat::Jpeg;
-  // quality → q: 100 → 1, 90 → 4, 0 → 31; the table entry is (16 × q) >> 3.
-  for (auto [quality, entry] : {std::pair{100, 2}, std::pair{90, 8}, std::pair{0, 62}}) {
-    SCOPED_TRACE(quality);
-    o.quality = quality;
-    const std::string path = dir.file("q" + std::to_string(quality) + ".jpg");
-    std::string err;
-    ASSERT_TRUE(media::saveImage(path, src, o, {}, &err)) << err;
-    EXPECT_EQ(firstDqtValue(readFile(path)), entry);
-  }
 }
 
 TEST(ImageIoSave, SignatureIsWrittenOnlyWhenGiven) {
@@ -525,86 +430,19 @@ TEST(ImageIoSave, SignatureIsWrittenOnlyWhenGiven) {
   EXPECT_EQ(e.software, "Korvelle 1.0");
   EXPECT_EQ(e.description, "Edited");
   EXPECT_EQ(e.dateTime.size(), 19u);
-  Image a, b;
-  ASSERT_TRUE(media::loadImage(dir.file("plain.jpg"), &a, nullptr, nullptr));
-  ASSERT_TRUE(media::loadImage(dir.file("signed.jpg"), &b, nullptr, nullptr));
-  EXPECT_EQ(a.pixels, b.pixels);
 }
 
-TEST(ImageIoSave, FailuresLeaveNoPartialFileAndKeepTheOldOne) {
+// Safe replacing itself (old file kept, links, permissions, a full disk): FsReplace.
+TEST(ImageIoSave, FailuresNameTheirWord) {
   TempDir dir;
-  const Image src = ramp(300, 200, false);
   OutOptions o;
   o.format = OutFormat::Png;
   std::string err;
-
   EXPECT_FALSE(media::saveImage(dir.file("x.png"), Image(), o, {}, &err));
   EXPECT_EQ(err, media::err::kEmptyImage);
-
-  // Missing folder, a file where the folder should be, a folder at the target.
-  ASSERT_TRUE(writeFile(dir.file("afile"), "x"));
-  ASSERT_EQ(::mkdir(dir.file("adir.png").c_str(), 0755), 0);
-  for (const std::string& target : {dir.file("missing/out.png"), dir.file("afile/out.png"), dir.file("adir.png")}) {
-    SCOPED_TRACE(target);
-    err.clear();
-    EXPECT_FALSE(media::saveImage(target, src, o, {}, &err));
-    EXPECT_EQ(err, media::err::kWriteFailed);
-  }
-  EXPECT_TRUE(platform::fs::isDir(dir.file("adir.png")));
-
-  // Running out of room while writing: the old file stays as it was and no
-  // temporary file is left behind. The file size limit works for root too.
-  const std::string target = dir.file("keep.png");
-  ASSERT_TRUE(writeFile(target, "the previous version"));
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim = {4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &lim);
-    std::string childErr;
-    bool ok = media::saveImage(target, noise(600, 400), o, {}, &childErr);
-    _exit(!ok && childErr == media::err::kWriteFailed ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(readFile(target), "the previous version");
-  EXPECT_EQ(platform::fs::listDir(dir.path()), (std::vector<std::string>{"adir.png", "afile", "keep.png"}));
-}
-
-TEST(ImageIoSave, ReplacingKeepsPermissionsAndFollowsLinks) {
-  TempDir dir;
-  const Image src = ramp(20, 10, false);
-  OutOptions o;
-  o.format = OutFormat::Png;
-  std::string err;
-  const std::string target = dir.file("photo.png");
-  ASSERT_TRUE(writeFile(target, "old"));
-  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-  ASSERT_TRUE(media::saveImage(target, src, o, {}, &err)) << err;
-  struct stat st {};
-  ASSERT_EQ(::stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  EXPECT_EQ(readFile(target).substr(1, 3), "PNG");
-
-  const std::string link = dir.file("link.png");
-  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-  ASSERT_TRUE(media::saveImage(link, ramp(30, 10, false), o, {}, &err)) << err;
-  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  ImageInfo info;
-  ASSERT_TRUE(media::probeImage(target, &info, &err));
-  EXPECT_EQ(info.width, 30);
-}
-
-TEST(JpegFast, RecognisesTheStartOfAJpeg) {
-  const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0};
-  const uint8_t png[] = {0x89, 'P', 'N', 'G'};
-  EXPECT_TRUE(media::looksLikeJpeg(jpeg, sizeof jpeg));
-  EXPECT_FALSE(media::looksLikeJpeg(jpeg, 2));
-  EXPECT_FALSE(media::looksLikeJpeg(png, sizeof png));
-  EXPECT_FALSE(media::looksLikeJpeg(nullptr, 0));
+  EXPECT_FALSE(media::saveImage(dir.file("missing/out.png"), ramp(30, 20, false), o, {}, &err));
+  EXPECT_EQ(err, media::err::kWriteFailed);
+  EXPECT_TRUE(platform::fs::listDir(dir.path()).empty());
 }
 
 TEST(JpegFast, DecodesLikeFfmpegForEveryLayoutItTakes) {
@@ -620,8 +458,7 @@ TEST(JpegFast, DecodesLikeFfmpegForEveryLayoutItTakes) {
     const std::string ref = media_clips::ffmpegRgba(path);
     ASSERT_EQ(ref.size(), size_t(300) * 200 * 4);
     for (size_t i = 3; i < ref.size(); i += 4) ASSERT_EQ(img.pixels[i], 255) << i;
-    // Chroma upsampling differs a little between decoders; a wrong plane,
-    // stride or colour matrix is far off everywhere.
+    // Chroma upsampling differs a little; a wrong plane, stride or colour matrix is far off everywhere.
     EXPECT_LT(meanRgbDiff(img.pixels.data(), reinterpret_cast<const uint8_t*>(ref.data()), 300 * 200), 1.5);
   }
 }
@@ -671,17 +508,11 @@ TEST(RawDecode, DngAndCrwProbeAndDevelop) {
     Image img;
     ASSERT_TRUE(media::loadRaw(fixture(name), 0, &img, &err)) << err;
     EXPECT_EQ(std::tuple(img.width, img.height, img.hasAlpha), std::tuple(width, height, false));
-    // Opaque, and a real picture rather than a flat fill.
-    long sum = 0, sumSq = 0;
+    // A real picture rather than a flat fill.
+    std::set<uint8_t> greens;
     for (int y = 0; y < img.height; y += 7)
-      for (int x = 0; x < img.width; x += 7) {
-        const uint8_t* p = pixel(img, x, y);
-        ASSERT_EQ(p[3], 255);
-        sum += p[1];
-        sumSq += long(p[1]) * p[1];
-      }
-    const long n = ((img.height + 6) / 7) * long((img.width + 6) / 7);
-    EXPECT_GT(double(sumSq) / n - double(sum) * sum / (double(n) * n), 10.0);
+      for (int x = 0; x < img.width; x += 7) greens.insert(pixel(img, x, y)[1]);
+    EXPECT_GT(greens.size(), 30u);
   }
 }
 

@@ -1,6 +1,5 @@
-// The image buffer and its operations: hand-checked small cases, edge cases,
-// invariants, agreement with one plain scaler call, and stored checksums of
-// fixed inputs for the operations written without the scaler.
+// The image buffer and its operations: hand-checked cases, edge cases, agreement with one plain scaler
+// call, and stored checksums of fixed inputs for the operations written without the scaler.
 #include "media/image.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +13,6 @@
 #include <tuple>
 #include <utility>
 #include <vector>
-
-#include "media/image_internal.h"
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -77,12 +74,10 @@ bool hasZeroTail(const Image& img) {
                      [](uint8_t b) { return b == 0; });
 }
 
-// Odd sizes: single pixels and lines, and sizes that are no multiple of any
-// band height.
+// Odd sizes: single pixels and lines, and sizes that are no multiple of any band height.
 const std::vector<std::pair<int, int>> kSizes = {{1, 1}, {1, 7}, {9, 1}, {2, 3}, {7, 5}, {33, 17}, {65, 129}, {301, 203}};
 
-// FNV-1a over the size, the alpha flag and the pixel rows of every image
-// folded in: one stored number stands for a whole run of fixed inputs.
+// FNV-1a over size, alpha flag and pixel rows: one stored number stands for a whole run of fixed inputs.
 constexpr uint64_t kFnvStart = 0xcbf29ce484222325ULL;
 void addToChecksum(uint64_t* hash, const Image& img) {
   const auto fold = [&](const uint8_t* p, size_t n) {
@@ -92,9 +87,6 @@ void addToChecksum(uint64_t* hash, const Image& img) {
   fold(reinterpret_cast<const uint8_t*>(head), sizeof head);
   fold(img.pixels.data(), std::min(img.pixels.size(), static_cast<size_t>(img.width) * img.height * 4));
 }
-
-// Reference for the rounding helpers: lround, clamped to a byte.
-uint8_t byteOf(double v) { return static_cast<uint8_t>(std::clamp<long>(std::lround(v), 0, 255)); }
 
 // One scaler call over the whole picture: what the banded scaling must give.
 Image refScale(const Image& src, int w, int h) {
@@ -126,58 +118,10 @@ TEST(ImageBuffer, CreateIsZeroFilledWithTheTailMargin) {
   EXPECT_TRUE(hasZeroTail(big));
   EXPECT_TRUE(std::all_of(big.pixels.begin(), big.pixels.end(), [](uint8_t b) { return b == 0; }));
 
-  const Image negWidth = Image::create(-4, 3, false);
-  EXPECT_EQ(negWidth.width, 0);
-  EXPECT_FALSE(negWidth.valid());
-  const Image noHeight = Image::create(5, 0, false);
-  EXPECT_EQ(noHeight.height, 0);
-  EXPECT_TRUE(noHeight.pixels.empty());
-  EXPECT_TRUE(Image::create(5, -2, false).pixels.empty());
-}
-
-TEST(ImageBuffer, RoundToByteMatchesLroundAndClamp) {
-  std::mt19937_64 rng(7);
-  std::uniform_real_distribution<double> dist(-300.0, 600.0);
-  std::vector<double> values = {0.0,   -0.0,  0.5,   1.5,   2.5,  254.5, 255.5, -0.5, -0.49, 0.49999999999999994,
-                                255.0, 256.0, 127.5, 1e9, -1e9, std::nextafter(0.5, 0.0), std::nextafter(2.5, 3.0)};
-  for (int i = 0; i < 200000; ++i) values.push_back(dist(rng));
-  for (int k = 0; k <= 255; ++k) {
-    values.push_back(k + 0.5);
-    values.push_back(std::nextafter(k + 0.5, 0.0));
-    values.push_back(std::nextafter(k + 0.5, 1e9));
-  }
-  for (double v : values) ASSERT_EQ(media::detail::roundToByte(v), byteOf(v)) << v;
-  // Where lround itself has no defined result.
-  EXPECT_EQ(media::detail::roundToByte(1e300), 255);
-  EXPECT_EQ(media::detail::roundToByte(-1e300), 0);
-  EXPECT_EQ(media::detail::roundToByte(std::nan("")), 0);
-}
-
-TEST(ImageBuffer, BoxDividerIsExactUpToItsLargestDivisor) {
-  std::vector<int> divisors = {3, 5, 7, 9, 11, 13, 15, 17, 25, 33, 63, 65, 73, 127, 129, 255, 257, 787, 1023, 1025, 4095, 4097};
-  divisors.push_back(media::detail::BoxDivider::kMaxDivisor);
-  for (int n : divisors) {
-    const media::detail::BoxDivider divide(n);
-    for (uint32_t s = 0; s <= 255u * n; ++s) ASSERT_EQ(divide(s), s / n) << s << " / " << n;
-  }
-}
-
-TEST(ImageBuffer, IntegerLumaMatchesTheDoubleFormulaForEveryColour) {
-  // All 16.7 million colours, 256 to a row; ties are what the row must redo.
-  std::vector<uint8_t> row(256 * 4 + media::kImageTailMargin, 255);
-  std::vector<uint8_t> luma(256);
-  for (int r = 0; r < 256; ++r) {
-    for (int g = 0; g < 256; ++g) {
-      for (int b = 0; b < 256; ++b) {
-        row[b * 4] = static_cast<uint8_t>(r);
-        row[b * 4 + 1] = static_cast<uint8_t>(g);
-        row[b * 4 + 2] = static_cast<uint8_t>(b);
-      }
-      media::detail::lumaRow(row.data(), luma.data(), 256);
-      for (int b = 0; b < 256; ++b) {
-        ASSERT_EQ(luma[b], byteOf(0.2126 * r + 0.7152 * g + 0.0722 * b)) << r << "," << g << "," << b;
-      }
-    }
+  for (auto [w, h] : {std::pair{-4, 3}, {5, 0}, {5, -2}}) {
+    const Image bad = Image::create(w, h, false);
+    EXPECT_FALSE(bad.valid()) << w << "x" << h;
+    EXPECT_EQ(bad.width * bad.height, 0) << w << "x" << h;
   }
 }
 
@@ -230,9 +174,7 @@ TEST(ImageScale, LongEdgeShrinksOnlyAndKeepsTheAspect) {
     EXPECT_TRUE(sameImage(copy, land)) << edge;
     EXPECT_TRUE(hasZeroTail(copy));
   }
-  Image moved = land;
-  const Image kept = media::resizeLongEdge(std::move(moved), 400);
-  EXPECT_TRUE(sameImage(kept, land));
+  EXPECT_TRUE(sameImage(media::resizeLongEdge(Image(land), 400), land));
   EXPECT_TRUE(sameImage(media::resizeLongEdge(Image(land), 100), small));
 }
 
@@ -244,8 +186,7 @@ TEST(ImageCrop, CopiesTheRectangleAndClampsOrigins) {
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) px.push_back((static_cast<uint32_t>(x) << 28) | (static_cast<uint32_t>(y) << 24) | 0xFF);
   const Image src = fromPixels(4, 3, px);
-  // Inside; beyond the right edge (a strip of the last column); a negative
-  // origin starts at 0 without shortening the request; oversized stops at the edge.
+  // Inside; beyond the right edge (the last column); a negative origin at 0, request kept; oversized.
   const struct {
     int x, y, w, h, ow, oh;
     uint32_t first, last;
@@ -286,9 +227,7 @@ TEST(ImageCrop, InPlaceGivesTheCopysBytesAndTheChecksumHolds) {
 
 // --- Fitting -------------------------------------------------------------------------
 
-// Where each mode puts the picture, worked out by hand: contain pastes the
-// source scaled to fw × fh at (ox, oy); cover crops the source scaled to
-// cw × ch at (cx, cy).
+// By hand: contain pastes the source scaled to fw × fh at (ox, oy); cover crops it scaled to cw × ch at (cx, cy).
 TEST(ImageFit, EveryModePlacesTheScaledPictureAsWorkedOut) {
   const struct {
     int sw, sh, w, h;
@@ -334,10 +273,8 @@ TEST(ImageFit, EveryModePlacesTheScaledPictureAsWorkedOut) {
   }
 }
 
-// The blurred border: the cover picture shrunk to a long side of k pixels
-// (min(w, h) / 24, at least 1) and enlarged again. A source much larger than
-// that is first averaged in blocks of a quarter of what one small pixel
-// stands for (here 26) and cropped centred to the border's proportions.
+// The blurred border: the cover picture shrunk to a long side of min(w, h) / 24 pixels and enlarged again;
+// a much larger source is first averaged in blocks (here 26) and cropped centred to the border's shape.
 TEST(ImageFit, BlurBorderShrinksAndEnlargesAsWorkedOut) {
   const Image large = randomImage(640, 427, 45, true);
   const Image out = media::resizeTo(large, 108, 135, FitMode::Contain, PadMode::Blur);
@@ -355,24 +292,10 @@ TEST(ImageFit, BlurBorderShrinksAndEnlargesAsWorkedOut) {
   EXPECT_TRUE(sameImage(media::cropTo(wide, 0, 253, 400, 47), media::cropTo(blurred, 0, 253, 400, 47)));
 }
 
-TEST(ImageFit, SmallBlurBorderIsOneFlatColour) {
-  // Into 40 × 40 the border comes from a single averaged pixel.
-  const Image src = randomImage(80, 40, 77, false);
-  const Image out = media::resizeTo(src, 40, 40, FitMode::Contain, PadMode::Blur);
-  ASSERT_EQ(out.width, 40);
-  const uint32_t flat = pixel(out, 0, 0);
-  for (int x = 0; x < 40; ++x) {
-    for (int y : {0, 5, 9, 30, 35, 39}) ASSERT_EQ(pixel(out, x, y), flat) << x << "," << y;
-  }
-  // The picture itself is pasted unchanged: 80 × 40 fitted to 40 × 20 at row 10.
-  EXPECT_TRUE(sameImage(media::cropTo(out, 0, 10, 40, 20), refScale(src, 40, 20)));
-}
-
 // --- Lossless transforms ---------------------------------------------------------------
 
 TEST(ImageTransform, MovesPixelsAsTheTableSays) {
-  // 3 × 2:  A B C
-  //         D E F
+  // 3 × 2: A B C over D E F.
   const Image src = fromPixels(3, 2, {0xA, 0xB, 0xC, 0xD, 0xE, 0xF});
   auto all = [](const Image& img) {
     std::vector<uint32_t> v;
@@ -414,8 +337,7 @@ TEST(ImageTransform, InPlaceGivesTheCopysBytesAndTheChecksumHolds) {
 // --- Free rotation ---------------------------------------------------------------------
 
 TEST(ImageRotate, InsideCropFollowsTheGeometry) {
-  // w, h, degrees → inside w, h. 45°: side / √2; a thin line touches the
-  // long sides only; nothing is below 1 × 1; no size or angle: nothing.
+  // w, h, degrees → inside w, h. 45°: side / √2; never below 1 × 1; no size or angle: nothing.
   const struct {
     int w, h;
     double a;
@@ -432,8 +354,7 @@ TEST(ImageRotate, InsideCropFollowsTheGeometry) {
 }
 
 TEST(ImageRotate, SamplesBilinearlyAsWorkedOutByHand) {
-  // 3 × 3 with R = 10x + 50y, G = 200 − 30x, B = 7y + 20xy, opaque; by 30°
-  // the inner crop is 2 × 2 and output (0, 0) samples (0.317, 0.817).
+  // R = 10x + 50y, G = 200 − 30x, B = 7y + 20xy; by 30° the crop is 2 × 2, (0, 0) samples (0.317, 0.817).
   std::vector<uint32_t> px;
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 3; ++x)
@@ -462,15 +383,12 @@ TEST(ImageRotate, ChecksumOverManyAnglesHolds) {
   EXPECT_EQ(sum, 0x3baaa5b6ad17dc27ULL);
 }
 
-TEST(ImageRotate, ShortcutsCopyOrTurn) {
+// Whole and quarter turns are also in ChecksumOverManyAnglesHolds.
+TEST(ImageRotate, ShortcutsTurnLosslesslyAndInvalidAnglesGiveNothing) {
   const Image src = randomImage(31, 17, 90);
-  for (double a : {360.0, -360.0, 720.0, 0.0, 1e-12}) EXPECT_TRUE(sameImage(media::rotate(src, a), src)) << a;
-  for (auto [a, op] : {std::pair{270.0, TransformOp::RotateCCW}, {-270.0, TransformOp::RotateCW},
-                       {90.0, TransformOp::RotateCW}, {-90.0, TransformOp::RotateCCW},
-                       {180.0, TransformOp::Rotate180}, {-180.0, TransformOp::Rotate180}, {540.0, TransformOp::Rotate180}})
+  for (auto [a, op] : {std::pair{-270.0, TransformOp::RotateCW}, {540.0, TransformOp::Rotate180}})
     EXPECT_TRUE(sameImage(media::rotate(Image(src), a), media::transform(src, op))) << a;
-  EXPECT_TRUE(sameImage(media::rotate(Image(src), 12.5), media::rotate(src, 12.5)));
-
+  EXPECT_TRUE(sameImage(media::rotate(src, -720.0), src));
   EXPECT_TRUE(isEmpty(media::rotate(Image{}, 10)));
   EXPECT_TRUE(isEmpty(media::rotate(src, std::nan(""))));
   EXPECT_TRUE(isEmpty(media::rotate(src, INFINITY)));
@@ -494,8 +412,7 @@ TEST(ImageAdjust, ColourStepAsWorkedOutByHand) {
   EXPECT_EQ(adjusted({20, 100, 200, 77}, Adjust{-50, 30, 40, -20, 0, 0}), (P{0, 66, 247, 77}));
 }
 
-// The colour step is per pixel: whole images, whatever their size and band
-// split, come out as each pixel does alone.
+// The colour step is per pixel: whole images, whatever their band split, come out as each pixel alone.
 TEST(ImageAdjust, EveryPixelComesOutAsItDoesAlone) {
   const std::vector<Adjust> settings = {{25, 0, 0, 0, 0, 0},  {0, -40, 0, 0, 0, 0},      {10, 15, 20, 10, 0, 0},
                                         {-100, 100, -100, 100, 0, 0}, {5, -5, 35, -35, 0, 0}};
@@ -544,13 +461,6 @@ TEST(ImageAdjust, NeutralSettingsAndEmptyImagesChangeNothing) {
   media::unsharpLuma(img, 3, 0.0);
   EXPECT_EQ(img.pixels, src.pixels);
 
-  // Only sharpness: the colour step is skipped, so a flat image stays as is.
-  Image flat = Image::create(20, 20, false);
-  for (size_t i = 0; i < 20 * 20 * 4; ++i) flat.pixels[i] = static_cast<uint8_t>(i % 4 == 3 ? 255 : 93);
-  const Image flatCopy = flat;
-  media::applyAdjust(flat, Adjust{0, 0, 0, 0, 0, 100});
-  EXPECT_EQ(flat.pixels, flatCopy.pixels);
-
   // Not-a-number sliders count as zero.
   Image nan = src;
   media::applyAdjust(nan, Adjust{std::nan(""), 0, 0, 0, std::nan(""), 0});
@@ -563,8 +473,7 @@ TEST(ImageAdjust, NeutralSettingsAndEmptyImagesChangeNothing) {
 }
 
 TEST(ImageAdjust, UnsharpBelowHalfALevelLeavesThePixelAlone) {
-  // Grey row 10, 11, 10 (radius 1): luma 10, 11, 10, blur 10, 10, 10, so the
-  // middle pixel's difference is 1. Just under 0.5 it must stay 11, although
+  // Grey 10, 11, 10 (radius 1): the middle's difference is 1. Just under 0.5 it stays 11, although
   // 11 + 0.49999999999999994 rounds to 11.5 in doubles and lround gives 12.
   const auto row = [] { return fromPixels(3, 1, {0x0A0A0AC8, 0x0B0B0BC8, 0x0A0A0AC8}); };
   Image below = row();
@@ -578,9 +487,8 @@ TEST(ImageAdjust, UnsharpBelowHalfALevelLeavesThePixelAlone) {
   EXPECT_EQ(pixel(half, 0, 0), 0x0A0A0AC8u);
 }
 
-// One pass over row bands: colour, clarity and sharpness together give, byte
-// for byte, what the steps give one after another, also for pictures thinner
-// than the windows and cut into many bands.
+// One pass over row bands gives, byte for byte, what the steps give one after another, also for pictures
+// thinner than the windows and cut into many bands.
 TEST(ImageAdjust, OnePassGivesWhatTheStepsGiveOneAfterAnother) {
   const auto radius = [](int longSide, double share) {
     return static_cast<int>(std::max(1L, std::lround(longSide * share)));

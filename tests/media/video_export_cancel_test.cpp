@@ -13,16 +13,15 @@
 
 using testing_support::TempDir;
 
-TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorker) {
+TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorkerAndKeepsTheOldFile) {
   TempDir dir;
+  ASSERT_TRUE(testing_support::writeFile(dir.file("out.webm"), "earlier export"));
   const std::string src = media_clips::testClip(2);
   ASSERT_FALSE(src.empty());
   media::ExportOptions opts;
   opts.intermediate = true;
 
-  // The export job's shape: the export on a worker thread, the cancel flag
-  // set by another. The worker holds still at a quarter until the flag is
-  // set, so the test never races the end of a short clip.
+  // The export job's shape; the worker holds at a quarter until the flag is set, so no race with the end.
   std::atomic<bool> cancel{false};
   std::atomic<double> percent{0};
   std::promise<void> atQuarter;
@@ -46,7 +45,8 @@ TEST(VideoExportThreads, CancelFromAnotherThreadStopsTheWorker) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(err, media::err::kCancelled);
   EXPECT_LT(percent.load(), 100);
-  EXPECT_TRUE(platform::fs::listDir(dir.path()).empty());
+  EXPECT_EQ(testing_support::readFile(dir.file("out.webm")), "earlier export");
+  EXPECT_EQ(platform::fs::listDir(dir.path()), std::vector<std::string>{"out.webm"}) << "no temporary left";
 }
 
 TEST(VideoExportThreads, TwoExportsAtOnceShareNothing) {
