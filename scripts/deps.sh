@@ -17,11 +17,11 @@ test_pkgs=(
   libgtest-dev libgmock-dev clang libclang-rt-14-dev
   ffmpeg imagemagick libimage-exiftool-perl libavif-bin
   xvfb xdotool x11-utils libx11-dev dbus python3-gi gir1.2-glib-2.0
-  desktop-file-utils appstream shared-mime-info dpkg-dev
+  desktop-file-utils appstream shared-mime-info dpkg-dev file
   xdg-desktop-portal xdg-desktop-portal-gtk
 )
 bench_pkgs=(libbenchmark-dev libvips-dev hyperfine time bc)
-package_pkgs=(dpkg-dev lintian)
+package_pkgs=(dpkg-dev file lintian)
 
 want=("${run_pkgs[@]}")
 case "${1:-run}" in
