@@ -1,24 +1,16 @@
-// `cmake --install` into a temporary prefix gives a tree that works on its
-// own: the installed program finds its fonts and pictures there and opens a
-// file named on its command line.
+// `cmake --install` into a temporary prefix gives a tree that works on its own: the installed program
+// finds its fonts and pictures there and opens a file named on its command line.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "media/image.h"
+#include "editor/editor_fixtures.h"
 #include "media/image_io.h"
 #include "support/e2e_harness.h"
 
 using namespace testing_support;
 
 namespace {
-
-// Installs the build tree into dir; false (with the output) on failure.
-bool installInto(const TempDir& dir, std::string* output) {
-  RunResult r = runProcess({KORVELLE_CMAKE, "--install", KORVELLE_BINARY_DIR, "--prefix", dir.path()});
-  *output = r.out + r.err;
-  return r.exitCode == 0;
-}
 
 // Width and height of a PNG file; 0 × 0 when it is none.
 std::pair<int, int> pngSize(const std::string& path) {
@@ -27,18 +19,12 @@ std::pair<int, int> pngSize(const std::string& path) {
   return {info.width, info.height};
 }
 
-bool writeTestPng(const std::string& path) {
-  media::OutOptions o;
-  o.format = media::OutFormat::Png;
-  return media::saveImage(path, media::Image::create(320, 200, false), o, media::Meta{}, nullptr);
-}
-
 }  // namespace
 
-TEST(Install, PrefixHoldsTheProgramItsAssetsAndTheDesktopFiles) {
+TEST(Install, PrefixHoldsEverythingAndItsProgramUsesItsOwnAssetsAndOpensTheImageItIsGiven) {
   TempDir prefix;
-  std::string output;
-  ASSERT_TRUE(installInto(prefix, &output)) << output;
+  const RunResult made = runProcess({KORVELLE_CMAKE, "--install", KORVELLE_BINARY_DIR, "--prefix", prefix.path()});
+  ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
   const std::string share = prefix.path() + "/share";
   for (const char* rel :
        {"/bin/korvelle", "/share/Korvelle/assets/fonts/DejaVuSans.ttf", "/share/Korvelle/assets/fonts/KorvelleCJK.ttf",
@@ -62,18 +48,13 @@ TEST(Install, PrefixHoldsTheProgramItsAssetsAndTheDesktopFiles) {
                                   "KorvelleBeng.ttf", "KorvelleDeva.ttf", "KorvelleThai.ttf"}) {
     EXPECT_NE(copyright.find(std::string("assets/fonts/") + font), std::string::npos) << font;
   }
-}
 
-TEST(Install, InstalledProgramUsesItsOwnAssetsAndOpensTheImageItIsGiven) {
   if (!haveTool("Xvfb") || !haveTool("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
-  TempDir prefix;
-  std::string output;
-  ASSERT_TRUE(installInto(prefix, &output)) << output;
   VirtualDisplay x;
   ASSERT_TRUE(x.ok());
   E2EProfile profile;
-  const std::string image = profile.root() + "/Blue Sky.png";
-  ASSERT_TRUE(writeTestPng(image));
+  const std::string image = editor_fixtures::writeSolid(profile.root() + "/Blue Sky.png", 320, 200, {40, 90, 200});
+  ASSERT_FALSE(image.empty());
   // Variables that would point the lookup elsewhere are cleared.
   AppProcess app(x, profile, {"--size", "1000x700", image}, {{"SNAP", ""}, {"APPDIR", ""}},
                  prefix.path() + "/bin/korvelle");
@@ -84,7 +65,7 @@ TEST(Install, InstalledProgramUsesItsOwnAssetsAndOpensTheImageItIsGiven) {
   // The desktop ties the window to its entry through StartupWMClass.
   ASSERT_TRUE(app.waitForWindow());
   RunResult wmClass = runProcess({"env", "DISPLAY=" + x.name(), "xprop", "-id", app.windowId(), "WM_CLASS"});
-  const std::string entry = readFile(prefix.path() + "/share/applications/software.pelmora.Korvelle.desktop");
+  const std::string entry = readFile(share + "/applications/software.pelmora.Korvelle.desktop");
   const size_t key = entry.find("\nStartupWMClass=");
   ASSERT_NE(key, std::string::npos);
   const std::string wanted = entry.substr(key + 16, entry.find('\n', key + 1) - key - 16);

@@ -2,6 +2,7 @@
 
 #include "core/save_crypt.h"
 
+#include <X11/Xlib.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,8 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
+#include <memory>
 #include <sstream>
 #include <tuple>
 
@@ -54,6 +59,47 @@ std::tuple<ino_t, long long, off_t> stampOf(const std::string& path) {
   return {st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, st.st_size};
 }
 
+// --- X11 messages, as a window manager or a file manager sends them ---------------------
+
+struct DisplayCloser {
+  void operator()(Display* d) const { XCloseDisplay(d); }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+constexpr long kXdndVersion = 5;
+
+Atom atom(Display* dpy, const char* name) { return XInternAtom(dpy, name, False); }
+
+void sendMessage(Display* dpy, Window target, Atom type, std::initializer_list<long> values) {
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = target;
+  ev.xclient.message_type = type;
+  ev.xclient.format = 32;
+  int i = 0;
+  for (long v : values) ev.xclient.data.l[i++] = v;
+  XSendEvent(dpy, target, False, NoEventMask, &ev);
+  XFlush(dpy);
+}
+
+// Hands the dragged data to the target that asks for it as "text/uri-list".
+void serve(Display* dpy, const XSelectionRequestEvent& req, Atom uriList, const std::string& data) {
+  XEvent reply{};
+  reply.xselection.type = SelectionNotify;
+  reply.xselection.requestor = req.requestor;
+  reply.xselection.selection = req.selection;
+  reply.xselection.target = req.target;
+  reply.xselection.time = req.time;
+  reply.xselection.property = None;
+  if (req.target == uriList && req.property != None) {
+    XChangeProperty(dpy, req.requestor, req.property, uriList, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
+    reply.xselection.property = req.property;
+  }
+  XSendEvent(dpy, req.requestor, False, NoEventMask, &reply);
+  XFlush(dpy);
+}
+
 }  // namespace
 
 // --- VirtualDisplay --------------------------------------------------------------
@@ -66,8 +112,7 @@ VirtualDisplay::VirtualDisplay(int width, int height) {
                        "tcp", "-noreset"},
                       {{}, kNotInherited}, "", "", fds[1]);
   close(fds[1]);
-  // Xvfb writes the number, then a line break, once it is ready; a pipe
-  // closed before the line break would end it.
+  // Xvfb writes the number and a line break once ready (closing the pipe before would end it).
   std::string number;
   pollfd p{fds[0], POLLIN, 0};
   for (char c = 0; poll(&p, 1, static_cast<int>(kE2ETimeout * 1000)) > 0 && read(fds[0], &c, 1) == 1 && c != '\n';) {
@@ -104,19 +149,11 @@ E2EProfile::E2EProfile() {
   for (const char* sub : {"home", "data", "cache", "config", "runtime"}) mkdir(dir_.file(sub).c_str(), 0700);
 }
 
-Env E2EProfile::environment(const VirtualDisplay& display) const {
-  Env env = {{"DISPLAY", display.name()},
-             {"HOME", dir_.file("home")},
-             {"XDG_DATA_HOME", dir_.file("data")},
-             {"XDG_CACHE_HOME", dir_.file("cache")},
-             {"XDG_CONFIG_HOME", dir_.file("config")},
-             {"XDG_RUNTIME_DIR", runtimeDir()},
-             {"SDL_VIDEODRIVER", "x11"},
-             {"SDL_AUDIODRIVER", "dummy"},
-             {"LANG", "C.UTF-8"},
-             {"KORVELLE_UI_DUMP", dumpPath()}};
-  if (!usePortal) env.push_back({"KORVELLE_NO_PORTAL", "1"});
-  return env;
+std::string E2EProfile::settingsText() const {
+  std::string sealed = readFile(settingsPath());
+  std::string plain;
+  if (sealed.empty() || platform::saveDecrypt(sealed, &plain) != 0) return "";
+  return plain;
 }
 
 // --- AppProcess ----------------------------------------------------------------------
@@ -125,14 +162,25 @@ AppProcess::AppProcess(const VirtualDisplay& display, const E2EProfile& profile,
                        const std::vector<std::string>& args, const Env& extraEnv, const std::string& exe)
     : display_(display), profile_(profile) {
   static int runs = 0;
-  ++runs;
-  outPath_ = profile.root() + "/run" + std::to_string(runs) + ".out";
-  errPath_ = profile.root() + "/run" + std::to_string(runs) + ".err";
+  const std::string run = profile.root() + "/run" + std::to_string(++runs);
+  outPath_ = run + ".out";
+  errPath_ = run + ".err";
   // A dump left by an earlier run must not be mistaken for this one's.
   std::remove(profile.dumpPath().c_str());
   std::vector<std::string> argv = {exe.empty() ? korvelleExe() : exe};
   argv.insert(argv.end(), args.begin(), args.end());
-  Env env = profile.environment(display);
+  const std::string root = profile.root();
+  Env env = {{"DISPLAY", display.name()},
+             {"HOME", root + "/home"},
+             {"XDG_DATA_HOME", root + "/data"},
+             {"XDG_CACHE_HOME", root + "/cache"},
+             {"XDG_CONFIG_HOME", root + "/config"},
+             {"XDG_RUNTIME_DIR", profile.runtimeDir()},
+             {"SDL_VIDEODRIVER", "x11"},
+             {"SDL_AUDIODRIVER", "dummy"},
+             {"LANG", "C.UTF-8"},
+             {"KORVELLE_UI_DUMP", profile.dumpPath()}};
+  if (!profile.usePortal) env.push_back({"KORVELLE_NO_PORTAL", "1"});
   env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   pid_ = spawnProcess(argv, {env, kNotInherited}, outPath_, errPath_);
 }
@@ -175,23 +223,16 @@ ExitStatus AppProcess::waitExit(double timeoutSeconds) {
   return *status_;
 }
 
-std::vector<DumpEntry> AppProcess::dump() const { return parseDump(readFile(profile_.dumpPath())); }
-
 std::optional<ui::Rect> AppProcess::widget(const std::string& id) const {
-  for (const DumpEntry& e : dump()) {
-    if (e.id == id) return e.rect;
-  }
-  return std::nullopt;
+  return findWidget(parseDump(readFile(profile_.dumpPath())), id);
 }
 
 bool AppProcess::waitForWidget(const std::string& id, bool present, double timeoutSeconds) {
   return waitUntil(
       [&] {
-        if (!running()) return false;
-        std::vector<DumpEntry> lines = dump();
-        bool found = false;
-        for (const DumpEntry& e : lines) found = found || e.id == id;
-        return present ? found : (!lines.empty() && !found);
+        const std::vector<DumpEntry> dump = parseDump(readFile(profile_.dumpPath()));
+        const bool found = findWidget(dump, id).has_value();
+        return running() && (present ? found : !dump.empty() && !found);
       },
       timeoutSeconds);
 }
@@ -202,11 +243,8 @@ bool AppProcess::waitForNextFrame(double timeoutSeconds) {
 }
 
 std::string AppProcess::windowId() const {
-  RunResult r = display_.xdotool({"search", "--pid", std::to_string(pid_)});
-  std::istringstream ids(r.out);
-  std::string id;
-  ids >> id;
-  return r.exitCode == 0 ? id : "";
+  const RunResult r = display_.xdotool({"search", "--pid", std::to_string(pid_)});
+  return r.exitCode == 0 ? r.out.substr(0, r.out.find('\n')) : "";
 }
 
 bool AppProcess::waitForWindow(double timeoutSeconds) {
@@ -263,17 +301,64 @@ bool AppProcess::key(const std::string& name) {
   return display_.xdotool({"key", name}).exitCode == 0;
 }
 
-std::string AppProcess::log() const { return readFile(profile_.logPath()); }
+std::string AppProcess::log() const { return readFile(profile_.dataDir() + "/Korvelle.log"); }
 
 bool AppProcess::waitForLog(const std::string& text, size_t times, double timeoutSeconds) const {
   return waitUntil([&] { return logCount(text) >= times; }, timeoutSeconds);
 }
 
-std::string E2EProfile::settingsText() const {
-  std::string sealed = readFile(settingsPath());
-  std::string plain;
-  if (sealed.empty() || platform::saveDecrypt(sealed, &plain) != 0) return "";
-  return plain;
+bool AppProcess::closeWindow() {
+  DisplayPtr dpy(XOpenDisplay(display_.name().c_str()));
+  const Window target = std::strtoul(windowId().c_str(), nullptr, 0);
+  if (!dpy || target == 0) return false;
+  sendMessage(dpy.get(), target, atom(dpy.get(), "WM_PROTOCOLS"),
+              {static_cast<long>(atom(dpy.get(), "WM_DELETE_WINDOW")), CurrentTime});
+  return true;
+}
+
+bool AppProcess::dropUris(const std::string& uriList, int x, int y) {
+  DisplayPtr owner(XOpenDisplay(display_.name().c_str()));
+  const Window target = std::strtoul(windowId().c_str(), nullptr, 0);
+  if (!owner || target == 0) return false;
+  Display* dpy = owner.get();
+  const Window source = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+  const Atom uriType = atom(dpy, "text/uri-list");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(long(kE2ETimeout * 1000));
+  // Serves data requests until a client message of that type arrives.
+  XEvent ev;
+  const auto waitFor = [&](Atom message) {
+    for (;;) {
+      while (XPending(dpy) > 0) {
+        XNextEvent(dpy, &ev);
+        if (ev.type == SelectionRequest) serve(dpy, ev.xselectionrequest, uriType, uriList);
+        if (ev.type == ClientMessage && ev.xclient.message_type == message) return true;
+      }
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+      poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+    }
+  };
+  const long src = static_cast<long>(source);
+  XSetSelectionOwner(dpy, atom(dpy, "XdndSelection"), source, CurrentTime);
+  int rootX = 0;
+  int rootY = 0;
+  Window child = 0;
+  XTranslateCoordinates(dpy, target, DefaultRootWindow(dpy), x, y, &rootX, &rootY, &child);
+  sendMessage(dpy, target, atom(dpy, "XdndEnter"), {src, kXdndVersion << 24, static_cast<long>(uriType), 0, 0});
+  sendMessage(
+      dpy, target, atom(dpy, "XdndPosition"),
+      {src, 0, (static_cast<long>(rootX) << 16) | rootY, CurrentTime, static_cast<long>(atom(dpy, "XdndActionCopy"))});
+  bool dropped = waitFor(atom(dpy, "XdndStatus")) && (ev.xclient.data.l[1] & 1) != 0;  // bit 0: accepted
+  if (dropped) {
+    sendMessage(dpy, target, atom(dpy, "XdndDrop"), {src, 0, CurrentTime, 0, 0});
+    dropped = waitFor(atom(dpy, "XdndFinished"));
+  } else {
+    sendMessage(dpy, target, atom(dpy, "XdndLeave"), {src, 0, 0, 0, 0});
+  }
+  XDestroyWindow(dpy, source);
+  return dropped;
 }
 
 }  // namespace testing_support

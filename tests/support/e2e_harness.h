@@ -1,16 +1,12 @@
-// e2e_harness: runs the real program under a virtual X server of its own
-// (VirtualDisplay), with private folders (E2EProfile), and talks to it the
-// way a user would (AppProcess: xdotool at the rectangles of the interface
-// dump, signals, the log). Every wait polls with a generous deadline, so a
-// loaded machine only makes the tests slower, never wrong. Child processes
-// die with the test process.
+// e2e_harness: runs the real program under a virtual X server of its own (VirtualDisplay) with private
+// folders (E2EProfile) and talks to it the way a user would (AppProcess: xdotool at the rectangles of the
+// interface dump, signals, the log). Waits poll with generous deadlines; children die with the test.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <csignal>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -53,16 +49,11 @@ class E2EProfile {
   const std::string& root() const { return dir_.path(); }
   std::string dataDir() const { return dir_.file("data") + "/Korvelle"; }
   std::string runtimeDir() const { return dir_.file("runtime"); }
-  std::string logPath() const { return dataDir() + "/Korvelle.log"; }
   std::string settingsPath() const { return dataDir() + "/settings.dat"; }
   std::string dumpPath() const { return dir_.file("ui_dump.txt"); }
-  // The settings file opened with the program's own seal, or "" when absent.
+  // The settings file opened with the program's own seal ("" when absent); whether it contains part.
   std::string settingsText() const;
-  // Whether that text contains part (such as "\"windowW\":1000").
   bool settingsHave(const std::string& part) const { return settingsText().find(part) != std::string::npos; }
-  // Environment of a run: display, folders, drivers, language, dump path,
-  // and KORVELLE_NO_PORTAL unless usePortal is set.
-  std::vector<std::pair<std::string, std::string>> environment(const VirtualDisplay& display) const;
 
   // Runs ask the desktop portal on their session bus (false: the test switch keeps it unasked).
   bool usePortal = false;
@@ -78,8 +69,8 @@ struct ExitStatus {
   int signal = 0;       // terminating signal
 };
 
-// One run of the program (the built one unless exe names another, such as an
-// installed copy); killed when the object goes away while it runs.
+// One run of the program (exe: another copy, such as an installed one) with the profile's folders, X11,
+// no sound, language C.UTF-8 and the interface dump; killed when the object goes away.
 class AppProcess {
  public:
   AppProcess(const VirtualDisplay& display, const E2EProfile& profile, const std::vector<std::string>& args,
@@ -99,13 +90,10 @@ class AppProcess {
   std::string err() const { return readFile(errPath_); }
 
   // --- The interface, through the dump file -----------------------------------
-  std::vector<DumpEntry> dump() const;
   std::optional<ui::Rect> widget(const std::string& id) const;
-  // Waits until the dump lists id (or, with present false, until a dump
-  // exists that does not).
+  // Waits until the dump lists id (or, with present false, until a dump exists that does not).
   bool waitForWidget(const std::string& id, bool present = true, double timeoutSeconds = kE2ETimeout);
-  // Waits until the program has drawn a frame after this call (the dump
-  // file is replaced by every frame that registers widgets).
+  // Waits until the program has drawn a frame after this call (each one replaces the dump file).
   bool waitForNextFrame(double timeoutSeconds = kE2ETimeout);
 
   // --- The window, through xdotool ------------------------------------------------
@@ -117,20 +105,21 @@ class AppProcess {
     int x = 0, y = 0, w = 0, h = 0;
   };
   std::optional<Geometry> geometry() const;
-  // Moves the pointer to the widget's centre, or to (x, y) in window
-  // coordinates, and clicks the left button.
+  // Left click on the widget's centre, or at (x, y) in window coordinates.
   bool clickWidget(const std::string& id);
   bool clickAt(double x, double y);
-  // Presses the left button on the widget's centre, moves the pointer to
-  // (toX, toY) in window coordinates in a few steps and releases it there.
+  // Presses the left button on the widget's centre and releases it at (toX, toY) after a few moves.
   bool dragWidget(const std::string& id, double toX, double toY);
   // Sends a key (xdotool key name, e.g. "F9") to the window.
   bool key(const std::string& name);
-  // The profile's log; whether and how often it contains text.
+  // Asks the window to close (WM_DELETE_WINDOW), as a window manager's close button does.
+  bool closeWindow();
+  // Drops uriList ("text/uri-list" with CR LF, as file managers send it) with XDND at (x, y); blocks.
+  bool dropUris(const std::string& uriList, int x, int y);
+  // The profile's log; how often it contains text; waits until it does at least times times.
   std::string log() const;
   bool logHas(const std::string& text) const { return logCount(text) > 0; }
   size_t logCount(const std::string& text) const { return countOf(log(), text); }
-  // Waits until the log contains text at least times times.
   bool waitForLog(const std::string& text, size_t times = 1, double timeoutSeconds = kE2ETimeout) const;
 
  private:
@@ -150,8 +139,7 @@ inline void terminate(AppProcess& app) {
   EXPECT_EQ(s.exitCode, 0) << app.err();
 }
 
-// The usual frame of an end-to-end test: a display of its own (x) and a
-// private profile; skipped without Xvfb, xdotool and the tools a test names.
+// A test with a display of its own (x) and a private profile; skipped without Xvfb, xdotool and tools.
 class E2ETest : public ::testing::Test {
  protected:
   explicit E2ETest(std::vector<std::string> tools = {}, int displayW = 1920, int displayH = 1080)
@@ -163,9 +151,9 @@ class E2ETest : public ::testing::Test {
     }
     ASSERT_TRUE(x.ok());
   }
-  // The run shows the start screen in a mapped window.
-  static ::testing::AssertionResult started(AppProcess& app) {
-    if (!app.waitForWidget("screen.start")) return ::testing::AssertionFailure() << app.err();
+  // The run shows the widget (by default the start screen) in a mapped window.
+  static ::testing::AssertionResult started(AppProcess& app, const std::string& widget = "screen.start") {
+    if (!app.waitForWidget(widget)) return ::testing::AssertionFailure() << app.err() << app.log();
     if (!app.waitForWindow()) return ::testing::AssertionFailure() << "no window";
     return ::testing::AssertionSuccess();
   }

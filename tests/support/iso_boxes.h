@@ -1,8 +1,6 @@
-// iso_boxes: builds ISO-BMFF boxes (the container of MP4, HEIF and AVIF) byte
-// by byte, for tests and fuzz seeds of the container readers.
+// iso_boxes: builds ISO-BMFF boxes (MP4, HEIF, AVIF) byte by byte for tests and fuzz seeds of readers.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -24,13 +22,10 @@ inline void put32(Bytes& b, uint32_t v) {
 
 // A box: 32-bit size, four-letter type, body.
 inline Bytes box(const char* type, const Bytes& body) {
-  const uint32_t size = uint32_t(8 + body.size());
-  Bytes b(size);
-  for (int i = 0; i < 4; ++i) {
-    b[size_t(i)] = uint8_t(size >> (24 - 8 * i));
-    b[size_t(4 + i)] = uint8_t(type[i]);
-  }
-  std::copy(body.begin(), body.end(), b.begin() + 8);
+  Bytes b;
+  put32(b, uint32_t(8 + body.size()));
+  b.insert(b.end(), type, type + 4);
+  b.insert(b.end(), body.begin(), body.end());
   return b;
 }
 
@@ -50,8 +45,7 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
 // An item's property associations: item id and 1-based property indices.
 using Association = std::pair<uint32_t, std::vector<uint16_t>>;
 
-// "ipma" in the given version (0: 16-bit item ids) and flags (1: 15-bit
-// indices).
+// "ipma" in the given version (0: 16-bit item ids) and flags (1: 15-bit indices).
 inline Bytes ipma(const std::vector<Association>& items, uint8_t version = 0, uint32_t flags = 0) {
   Bytes b;
   put32(b, uint32_t(items.size()));
@@ -73,8 +67,7 @@ inline Bytes ipma(const std::vector<Association>& items, uint8_t version = 0, ui
   return fullBox("ipma", version, flags, b);
 }
 
-// An AVIF-like file head: ftyp, then meta with pitm (primary item 1), and
-// iprp holding the given properties and associations.
+// An AVIF-like file head: ftyp, then meta with pitm and iprp holding the properties and associations.
 inline Bytes heifFile(const std::vector<Bytes>& properties, const Bytes& ipmaBox, uint32_t primary = 1) {
   Bytes ipco;
   for (const Bytes& p : properties) ipco.insert(ipco.end(), p.begin(), p.end());

@@ -1,9 +1,5 @@
-// media_clips: small clips made with the ffmpeg command line at test time,
-// and readers that look at a file through ffprobe and ffmpeg's analysis
-// filters (independent of the program's own decoding).
-//
-// ctest runs every test case in its own process, so clips are made once per
-// build tree (keyed by their ffmpeg arguments) and shared by the processes.
+// media_clips: clips made with the ffmpeg tool once per build tree (keyed by their arguments), and
+// readers that look at a file through ffprobe and ffmpeg's filters, apart from the program's decoding.
 #pragma once
 
 #include <sys/stat.h>
@@ -29,13 +25,7 @@ using testing_support::runShell;
 // The path in single quotes for the shell.
 inline std::string q(const std::string& path) {
   std::string out = "'";
-  for (char c : path) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
+  for (char c : path) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
 
@@ -44,8 +34,7 @@ inline bool ffmpeg(const std::string& args) {
   return runShell("ffmpeg -hide_banner -loglevel error -nostdin -y " + args).exitCode == 0;
 }
 
-// The file `ffmpeg <args> <file>` makes, where the name's extension picks the
-// container; made on first use. Empty when ffmpeg failed.
+// The file `ffmpeg <args> <file>` makes (the name's extension picks the container); "" when ffmpeg failed.
 inline std::string clip(const std::string& name, const std::string& args) {
   const std::string dir = std::string(KORVELLE_BINARY_DIR) + "/test-media";
   mkdir(dir.c_str(), 0755);
@@ -64,9 +53,7 @@ inline std::string clip(const std::string& name, const std::string& args) {
   return path;
 }
 
-// A lavfi video source whose frame N shows N in binary: the picture is cut
-// into eight columns, column k white when bit k of N is set, else black.
-// Survives lossy coding and scaling, so a test can tell which frame came back.
+// A lavfi source whose frame N shows N in binary (column k of eight white for bit k), robust to coding.
 inline std::string indexSource(int width, int height, int fps, double seconds) {
   return "-f lavfi -i \"color=black:size=" + std::to_string(width) + "x" + std::to_string(height) +
          ":rate=" + std::to_string(fps) + ":duration=" + std::to_string(seconds) +
@@ -75,16 +62,13 @@ inline std::string indexSource(int width, int height, int fps, double seconds) {
 
 // A 440 Hz tone at 48 kHz.
 inline std::string toneSource(double seconds) {
-  return "-f lavfi -i \"sine=frequency=440:sample_rate=48000:duration=" + std::to_string(seconds) +
-         "\"";
+  return "-f lavfi -i \"sine=frequency=440:sample_rate=48000:duration=" + std::to_string(seconds) + "\"";
 }
 
 constexpr const char* kH264 = "libx264 -g 12 -pix_fmt yuv420p";
 constexpr const char* kVp9 = "libvpx-vp9 -deadline realtime -cpu-used 8 -g 12";
 
-// Clip of the index pattern: 320 × 240, 25 fps, a key frame every 12 frames
-// (so most times need decoding forward from one). audio: "aac" or "opus"
-// (a tone), or "" for none.
+// The index pattern, 320 × 240 at 25 fps, a key frame every 12; audio "aac", "opus" (a tone) or "".
 inline std::string indexClip(const std::string& name, double seconds, const std::string& audio,
                              const std::string& videoCodec = kH264) {
   std::string args = indexSource(320, 240, 25, seconds);
@@ -98,8 +82,7 @@ inline std::string indexClip(const std::string& name, double seconds, const std:
   return clip(name, args + " -shortest");
 }
 
-// A copy of a clip with a "rotate" tag, which the muxer stores as a display
-// matrix of minus that angle (270 gives -90 degrees: a phone held upright).
+// A copy with a "rotate" tag, stored as a display matrix of minus that angle (270: a phone held upright).
 inline std::string rotatedCopy(const std::string& name, const std::string& src, int tag) {
   return clip(name, "-i '" + src + "' -c copy -metadata:s:v:0 rotate=" + std::to_string(tag));
 }
@@ -107,9 +90,7 @@ inline std::string rotatedCopy(const std::string& name, const std::string& src, 
 // One second of sound without a picture.
 inline std::string soundOnly() { return clip("sound_only.m4a", "-f lavfi -i \"sine=duration=1\" -c:a aac"); }
 
-// The frame number shown by an index-pattern picture. vertical: the columns
-// run top to bottom (the picture was turned clockwise). -1 when a column is
-// neither clearly black nor white.
+// The frame number an index picture shows (vertical: turned clockwise); -1 when a column is unclear.
 inline int frameIndex(const media::Image& img, bool vertical = false) {
   if (!img.valid()) return -1;
   int n = 0;
@@ -129,8 +110,7 @@ inline int frameIndex(const media::Image& img, bool vertical = false) {
   return n;
 }
 
-// The first picture of an image or video file as RGBA bytes, decoded by the
-// ffmpeg tool; empty when it failed.
+// The first picture of an image or video file as RGBA bytes, decoded by the ffmpeg tool; "" on failure.
 inline std::string ffmpegRgba(const std::string& path) {
   const auto r = runShell("ffmpeg -v error -i " + q(path) + " -frames:v 1 -f rawvideo -pix_fmt rgba -");
   return r.exitCode == 0 ? r.out : std::string();
@@ -151,8 +131,7 @@ inline double meanRgbDiff(const media::Image& a, const media::Image& b) {
   return meanRgbDiff(a.pixels.data(), b.pixels.data(), size_t(a.width) * a.height);
 }
 
-// A moving test picture (w × h, fps) with a 440 Hz tone at the given rate
-// and channel count (rate 0: no sound), H.264 and AAC in MP4.
+// A moving test picture with a 440 Hz tone (rate 0: none), H.264 and AAC in MP4.
 inline std::string testClip(double seconds, int w = 320, int h = 240, int fps = 25,
                             int rate = 48000, int channels = 2) {
   std::ostringstream a;
@@ -165,13 +144,8 @@ inline std::string testClip(double seconds, int w = 320, int h = 240, int fps = 
   return clip("test.mp4", a.str());
 }
 
-// A black clip with one white frame and a 50 ms 1 kHz beep at the same
-// moment in every second: at k + 0.48 s (frame 12 of each second at 25 fps;
-// the frame nearest to it at other rates).
-// An export keeps picture and sound in step when the flashes and the beep
-// onsets still agree. ground: a dark grey picture (luma about 64) and a quiet
-// 220 Hz hum (about -37 dB, below the onset threshold of soundOnsets) under
-// them, so that a fade to black and to silence can be seen and heard.
+// A black clip with a white frame and a 50 ms 1 kHz beep at k + 0.48 s of every second, in step. ground:
+// dark grey (luma 64) and a 220 Hz hum (-37 dB, below soundOnsets) under them, so fades show.
 inline std::string syncClip(double seconds, int fps = 25, int rate = 48000, int width = 320,
                             int height = 240, bool ground = false) {
   std::ostringstream a;
@@ -248,8 +222,7 @@ inline std::vector<FrameLuma> frameLuma(const std::string& path, const std::stri
                             "lavfi.signalstats.YAVG -of csv=p=0");
   std::vector<FrameLuma> frames;
   std::stringstream lines(run.out);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     double t = 0;
     double y = 0;
     if (std::sscanf(line.c_str(), "%lf,%lf", &t, &y) == 2) frames.push_back({t, y});
@@ -286,16 +259,14 @@ inline std::vector<double> soundOnsets(const std::string& path) {
                             " -vn -af silencedetect=noise=-30dB:duration=0.2 -f null - 2>&1");
   std::vector<double> out;
   std::stringstream lines(run.out);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     const size_t at = line.find("silence_end: ");
     if (at != std::string::npos) out.push_back(std::atof(line.c_str() + at + 13));
   }
   return out;
 }
 
-// Mean level in dB of the sound between from and to seconds (-91 for
-// digital silence); NaN when the file has no sound there.
+// Mean level in dB of the sound between from and to seconds (-91: digital silence; NaN: no sound).
 inline double meanVolumeDb(const std::string& path, double from, double to) {
   std::ostringstream cmd;
   cmd << "ffmpeg -hide_banner -nostdin -i " << q(path) << " -vn -af atrim=start=" << from
@@ -313,8 +284,7 @@ inline double audioSeconds(const std::string& path) {
       q(path));
   double end = 0;
   std::stringstream lines(run.out);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     double t = 0;
     double d = 0;
     if (std::sscanf(line.c_str(), "%lf,%lf", &t, &d) == 2) end = std::max(end, t + d);
@@ -322,10 +292,7 @@ inline double audioSeconds(const std::string& path) {
   return end;
 }
 
-// Average PSNR (dB) of a's pictures against b's, paired in order (an
-// export's pictures may start a few milliseconds in). Both are decoded into
-// lossless copies first: the psnr filter fed straight from an H.264 file
-// pairs some frames wrongly.
+// Average PSNR (dB) of a's pictures against b's in order, via lossless copies (H.264 pairs wrongly).
 inline double psnr(const std::string& a, const std::string& b) {
   const std::string refA = a + ".a.mkv";
   const std::string refB = a + ".b.mkv";

@@ -11,18 +11,12 @@ namespace {
 
 constexpr double kFrameStep = 1.0 / 60.0;
 
-void registerFontsOnce() {
-  static const bool registered = ui::registerBundledFonts();
-  (void)registered;
-}
-
 }  // namespace
 
 std::vector<DumpEntry> parseDump(const std::string& text) {
   std::vector<DumpEntry> out;
   std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     std::istringstream fields(line);
     DumpEntry e;
     if (fields >> e.id >> e.rect.x >> e.rect.y >> e.rect.w >> e.rect.h) out.push_back(e);
@@ -30,9 +24,16 @@ std::vector<DumpEntry> parseDump(const std::string& text) {
   return out;
 }
 
+std::optional<ui::Rect> findWidget(const std::vector<DumpEntry>& dump, const std::string& id) {
+  for (const DumpEntry& e : dump) {
+    if (e.id == id) return e.rect;
+  }
+  return std::nullopt;
+}
+
 ScreenHarness::ScreenHarness(int w, int h, double scale)
     : dumpPath_(dir_.file("ui_dump.txt")), scale_(scale) {
-  registerFontsOnce();
+  [[maybe_unused]] static const bool fontsRegistered = ui::registerBundledFonts();
   ui::setUiDumpPath(dumpPath_);
   surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::lround(w * scale)),
                                         static_cast<int>(std::lround(h * scale)));
@@ -77,43 +78,6 @@ void ScreenHarness::appFrame(ui::Input in) {
   frame([](ui::Ctx& c) { ui::App::instance().update(c); }, std::move(in));
 }
 
-ui::Input ScreenHarness::move(double x, double y) {
-  ui::Input in;
-  in.mx = x;
-  in.my = y;
-  return in;
-}
-
-ui::Input ScreenHarness::press(double x, double y) {
-  ui::Input in = move(x, y);
-  in.pressed = true;
-  return in;
-}
-
-ui::Input ScreenHarness::release(double x, double y) {
-  ui::Input in = move(x, y);
-  in.released = true;
-  return in;
-}
-
-ui::Input ScreenHarness::click(double x, double y) {
-  ui::Input in = press(x, y);
-  in.released = true;
-  return in;
-}
-
-ui::Input ScreenHarness::key(int sym) {
-  ui::Input in;
-  in.keys.push_back(sym);
-  return in;
-}
-
-ui::Input ScreenHarness::drop(std::vector<std::string> paths) {
-  ui::Input in;
-  in.dropped = std::move(paths);
-  return in;
-}
-
 bool ScreenHarness::clickWidget(const std::string& id) {
   std::optional<ui::Rect> r = widget(id);
   if (!r) return false;
@@ -125,12 +89,7 @@ std::string ScreenHarness::dumpText() const { return readFile(dumpPath_); }
 
 std::vector<DumpEntry> ScreenHarness::dump() const { return parseDump(dumpText()); }
 
-std::optional<ui::Rect> ScreenHarness::widget(const std::string& id) const {
-  for (const DumpEntry& e : dump()) {
-    if (e.id == id) return e.rect;
-  }
-  return std::nullopt;
-}
+std::optional<ui::Rect> ScreenHarness::widget(const std::string& id) const { return findWidget(dump(), id); }
 
 uint32_t ScreenHarness::pixel(double x, double y) const {
   int px = static_cast<int>(std::floor(x * scale_));

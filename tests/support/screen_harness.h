@@ -1,13 +1,5 @@
-// screen_harness: drives screens in-process without a window. A ui::Ctx over
-// an offscreen cairo image surface receives scripted input frames; the
-// interface dump and the pixels are read back after each frame.
-//
-//   ScreenHarness h(1280, 720);
-//   h.appFrame();                       // one frame of ui::App::update
-//   h.clickWidget("dialog.0");          // press + release on its centre
-//   EXPECT_FALSE(h.hasWidget("dialog.0"));
-//
-// One harness at a time per process (the dump path is process-wide).
+// screen_harness: drives screens in-process over an offscreen cairo surface with scripted input frames,
+// reading the interface dump and pixels back. One at a time per process (the dump path is global).
 #pragma once
 
 #include <cairo.h>
@@ -16,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "screens/router.h"
@@ -32,11 +25,12 @@ struct DumpEntry {
 
 // The lines of a dump file's text ("id x y w h" each).
 std::vector<DumpEntry> parseDump(const std::string& text);
+// The rectangle of id in a dump, if it is listed.
+std::optional<ui::Rect> findWidget(const std::vector<DumpEntry>& dump, const std::string& id);
 
 class ScreenHarness {
  public:
-  // A window of w × h logical pixels drawn at scale physical pixels per
-  // logical pixel. Registers the shipped fonts once per process.
+  // A window of w × h logical pixels at scale physical pixels each; registers the shipped fonts once.
   explicit ScreenHarness(int w = 1280, int h = 720, double scale = 1.0);
   ~ScreenHarness();
   ScreenHarness(const ScreenHarness&) = delete;
@@ -45,9 +39,7 @@ class ScreenHarness {
   ui::Ctx& ctx() { return ctx_; }
 
   // --- Frames -----------------------------------------------------------------
-  // One frame: refreshes the context as the main loop does (size, clock, scale,
-  // input with the carried held flag, clickTaken cleared), clears the surface,
-  // calls draw and writes the interface dump.
+  // One frame as the main loop makes it (context refreshed, surface cleared), draw, then the dump.
   void frame(const std::function<void(ui::Ctx&)>& draw, ui::Input in = {});
   // One frame of the whole interface (ui::App::update).
   void appFrame(ui::Input in = {});
@@ -55,15 +47,14 @@ class ScreenHarness {
   void advance(double seconds) { now_ += seconds; }
 
   // --- Scripted input -----------------------------------------------------------
-  static ui::Input move(double x, double y);
-  static ui::Input press(double x, double y);
-  static ui::Input release(double x, double y);
+  static ui::Input move(double x, double y) { return {.mx = x, .my = y}; }
+  static ui::Input press(double x, double y) { return {.mx = x, .my = y, .pressed = true}; }
+  static ui::Input release(double x, double y) { return {.mx = x, .my = y, .released = true}; }
   // Press and release in one frame, as a quick click arrives.
-  static ui::Input click(double x, double y);
-  static ui::Input key(int sym);
-  static ui::Input drop(std::vector<std::string> paths);
-  // Clicks the centre of the widget registered as id in the last dump (one
-  // frame of ui::App::update). False when the dump has no such widget.
+  static ui::Input click(double x, double y) { return {.mx = x, .my = y, .pressed = true, .released = true}; }
+  static ui::Input key(int sym) { return {.keys = {sym}}; }
+  static ui::Input drop(std::vector<std::string> paths) { return {.dropped = std::move(paths)}; }
+  // Clicks the centre of widget id of the last dump in one App frame; false when it is not there.
   bool clickWidget(const std::string& id);
 
   // --- Reading back ------------------------------------------------------------

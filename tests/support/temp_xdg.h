@@ -1,7 +1,5 @@
-// temp_xdg: private XDG data and cache folders for a whole test program.
-// The program's data and cache directories are fixed at their first use in
-// a process (platform/paths.h), so a test program that reaches them
-// registers this once, before any test runs:
+// temp_xdg: private XDG data and cache folders for a whole test program, registered once before any
+// test runs (the program fixes its directories at their first use in a process, platform/paths.h):
 //   auto* const g_xdg = testing_support::useTempXdg(diag::init, diag::shutdown);
 #pragma once
 
@@ -19,8 +17,7 @@ namespace testing_support {
 
 class TempXdg : public ::testing::Environment {
  public:
-  // afterSetUp runs once the variables point at the new folders,
-  // beforeTearDown before the folders are removed.
+  // afterSetUp runs once the variables point at the new folders, beforeTearDown before they go.
   TempXdg(std::function<void()> afterSetUp, std::function<void()> beforeTearDown)
       : afterSetUp_(std::move(afterSetUp)), beforeTearDown_(std::move(beforeTearDown)) {}
   void SetUp() override {

@@ -9,19 +9,17 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
 
 namespace testing_support {
 
-namespace {
-
-// The raw wait status of pid, or -1 when it cannot be reaped.
 int reapStatus(pid_t pid) {
   int status = 0;
   pid_t r;
@@ -31,7 +29,21 @@ int reapStatus(pid_t pid) {
   return pid > 0 && r == pid ? status : -1;
 }
 
-}  // namespace
+void setExit(RunResult* r, int status) {
+  if (status != -1 && WIFEXITED(status)) r->exitCode = WEXITSTATUS(status);
+  if (status != -1 && WIFSIGNALED(status)) r->signal = WTERMSIG(status);
+}
+
+pid_t forkQuietly() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    struct rlimit noCore {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+  }
+  return pid;
+}
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -46,25 +58,23 @@ TempDir::~TempDir() {
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
+void assignEnv(const std::string& name, const char* value) {
+  if (value) {
+    setenv(name.c_str(), value, 1);
+  } else {
+    unsetenv(name.c_str());
+  }
+}
+
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
   if (const char* old = std::getenv(name)) {
     hadOld_ = true;
     old_ = old;
   }
-  if (value) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
+  assignEnv(name_, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (hadOld_) {
-    setenv(name_.c_str(), old_.c_str(), 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
-}
+ScopedEnv::~ScopedEnv() { assignEnv(name_, hadOld_ ? old_.c_str() : nullptr); }
 
 RunResult runProcess(const std::vector<std::string>& argv) {
   RunResult result;
@@ -74,15 +84,13 @@ RunResult runProcess(const std::vector<std::string>& argv) {
   const int status = reapStatus(spawnProcess(argv, {}, dir.file("out"), dir.file("err")));
   result.out = readFile(dir.file("out"));
   result.err = readFile(dir.file("err"));
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  if (status != -1 && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  setExit(&result, status);
   return result;
 }
 
 pid_t spawnProcess(const std::vector<std::string>& argv, const ProcessEnv& env, const std::string& outPath,
                    const std::string& errPath, int keepFd) {
-  // Everything the child needs is built before the fork: after it, only
-  // async-signal-safe calls (the test program may have threads).
+  // Built before the fork: after it only async-signal-safe calls (the test program may have threads).
   std::vector<std::string> envStrings;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
@@ -103,12 +111,10 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const ProcessEnv& env, 
   const bool shared = outPath == errPath;
 
   const pid_t parent = getpid();
-  const pid_t pid = fork();
+  const pid_t pid = forkQuietly();
   if (pid != 0) return pid;
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(127);
-  struct rlimit noCore {0, 0};
-  setrlimit(RLIMIT_CORE, &noCore);
   const int outFd = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int errFd = shared ? outFd : open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int inFd = open("/dev/null", O_RDONLY);
@@ -156,17 +162,12 @@ size_t countOf(const std::string& text, const std::string& part) {
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  return static_cast<bool>(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));
 }
 
 std::string fixture(const std::string& name) {

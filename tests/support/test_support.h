@@ -10,8 +10,7 @@
 
 namespace testing_support {
 
-// A fresh directory below the system temp folder, removed with its contents
-// when the object goes away.
+// A fresh directory below the system temp folder, removed with its contents when the object goes away.
 class TempDir {
  public:
   TempDir();
@@ -25,8 +24,10 @@ class TempDir {
   std::string path_;
 };
 
-// Sets an environment variable for the scope, restoring the old value after.
-// nullptr unsets it.
+// Sets an environment variable; nullptr unsets it.
+void assignEnv(const std::string& name, const char* value);
+
+// Sets an environment variable (nullptr: unsets it) for the scope, restoring the old value after.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value);
@@ -48,22 +49,24 @@ struct RunResult {
   std::string err;       // standard error
 };
 
-// Runs argv as spawnProcess does and waits (blocks) for it; exit code 127
-// when it cannot be started.
+// fork with output flushed first (else both processes write it); the child makes no core dumps.
+pid_t forkQuietly();
+// The raw wait status of pid once it has ended (blocks), or -1 when it cannot be reaped.
+int reapStatus(pid_t pid);
+// Sets r's exitCode and signal from a raw wait status (-1 leaves them).
+void setExit(RunResult* r, int status);
+
+// Runs argv as spawnProcess does and waits (blocks) for it; exit code 127 when it cannot be started.
 RunResult runProcess(const std::vector<std::string>& argv);
 
-// Environment of a started program: this process's variables minus those
-// whose name starts with a prefix in `drop` ("NAME=" for one exact name),
-// plus those in `set`.
+// Environment of a started program: this one's minus names starting with a `drop` prefix, plus `set`.
 struct ProcessEnv {
   std::vector<std::pair<std::string, std::string>> set;
   std::vector<std::string> drop;
 };
 
-// Starts argv (PATH searched) without waiting: standard input from
-// /dev/null, output and error to files ("" = /dev/null; the same name
-// shares one file), no core dumps, killed when the test program ends.
-// keepFd stays open across exec. The pid, or -1.
+// Starts argv (PATH searched), input from /dev/null, output to files ("": /dev/null; one name: one file),
+// keepFd left open; no core dumps, killed when the test program ends. The pid, or -1.
 pid_t spawnProcess(const std::vector<std::string>& argv, const ProcessEnv& env,
                    const std::string& outPath = "", const std::string& errPath = "", int keepFd = -1);
 // Waits (blocks) for a started program: its exit status, 128 + signal when killed.
@@ -72,8 +75,7 @@ int waitProcess(pid_t pid);
 // Runs a shell command line (sh -c) and waits for it; output captured.
 RunResult runShell(const std::string& command);
 
-// Polls cond every pollSeconds until it holds (true) or timeoutSeconds pass
-// (false). Generous deadlines: a loaded machine only makes tests slower.
+// Polls cond every pollSeconds until it holds (true) or timeoutSeconds pass (false).
 bool waitUntil(const std::function<bool()>& cond, double timeoutSeconds = 30, double pollSeconds = 0.02);
 
 // True when a program of that name is on PATH.
