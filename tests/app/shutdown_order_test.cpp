@@ -1,8 +1,5 @@
-// ui::shutDown with both players playing, the working directory in use and
-// the log running: every worker is stopped before what it uses goes away,
-// and the process then ends through its static destructors with nothing of
-// its own left open. Runs in a child that leaves with exit(), so the static
-// destructors really run (and the sanitizer build watches them).
+// ui::shutDown with players playing stops every worker before what it uses goes away; a child
+// leaving through exit() runs the static destructors too (under the sanitizer build).
 // test-labels: asan
 #include <gtest/gtest.h>
 #include <SDL.h>

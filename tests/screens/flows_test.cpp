@@ -1,6 +1,4 @@
-// Bringing files in: the open dialogs and their forced answers, opening lists
-// of files, drops, appending with the format question, reordering, and the
-// message every bad input ends in.
+// Bringing files in: open dialogs, drops, appending, reordering, and the message every bad input ends in.
 #include "screens/flows.h"
 
 #include <glib.h>
@@ -25,15 +23,11 @@ namespace {
 std::string dialogBody() { return ui::dialogOpen() ? ui::currentDialog().body : std::string(); }
 std::string dialogTitle() { return ui::dialogOpen() ? ui::currentDialog().title : std::string(); }
 
-// Makes every bad input in dir and returns them with the part of the message
-// each must show. Root reads files whatever their mode, so "no permission"
-// is a write-only /proc/sys entry (refused even to root) and a pipe with no
-// writer, which would block any reader forever.
+// Bad inputs made in dir, with the part of the message each must show (a pipe would block a reader).
 std::vector<std::pair<std::string, std::string>> makeBadInputs(const std::string& dir) {
   std::vector<std::pair<std::string, std::string>> out;
   for (const auto& [name, bytes, message] :
        {std::tuple<const char*, std::string, const char*>{"empty.jpg", "", "JPG cannot be opened"},
-        {"empty.mp4", "", "MP4 cannot be opened"},
         {"notes.mp4", "This is only text, not a video.\nSecond line.\n", "MP4 cannot be opened"},
         {"notes.jpg", "words, not a picture\n", "JPG cannot be opened"},
         {"notes.txt", "words, not a picture\n", "TXT cannot be opened"},
@@ -43,11 +37,6 @@ std::vector<std::pair<std::string, std::string>> makeBadInputs(const std::string
   }
   mkfifo((dir + "/pipe.jpg").c_str(), 0644);
   out.push_back({dir + "/pipe.jpg", "“pipe.jpg” cannot be read"});
-  symlink((dir + "/gone.jpg").c_str(), (dir + "/dangling.jpg").c_str());
-  out.push_back({dir + "/dangling.jpg", "“dangling.jpg” cannot be read"});
-  if (access("/proc/sys/vm/drop_caches", F_OK) == 0) {
-    out.push_back({"/proc/sys/vm/drop_caches", "“drop_caches” cannot be read"});
-  }
   return out;
 }
 
@@ -61,8 +50,7 @@ class Flows : public ScreenTest {
   }
   // Drops paths in one frame of the whole interface.
   void drop(std::vector<std::string> paths) { harness_.appFrame(ScreenHarness::drop(std::move(paths))); }
-  // Pumps, as the start and editor screens do every frame, until the running
-  // dialog has been collected.
+  // Pumps as the screens do every frame until the running dialog has been collected.
   void pumpUntilCollected() {
     testing_support::waitUntil([&] {
       ui::pumpDialog(harness_.ctx());
@@ -78,7 +66,7 @@ class Flows : public ScreenTest {
 
 TEST_F(Flows, ErrorTextsNameTheFileTheRawExtensionOrTheKind) {
   const std::string readable = image("ok.png");
-  for (const char* name : {"photo.NEF", "x.y.Dng", "noext"}) testing_support::writeFile(dir_.file(name), "x");
+  for (const char* name : {"x.y.Dng", "noext"}) testing_support::writeFile(dir_.file(name), "x");
   using K = media::MediaKind;
   const struct {
     std::string path;
@@ -86,12 +74,10 @@ TEST_F(Flows, ErrorTextsNameTheFileTheRawExtensionOrTheKind) {
     const char* code;
     std::string expected;
   } rows[] = {
-      {dir_.file("missing.jpg"), K::Unknown, "UNSUPPORTED_FORMAT", "“missing.jpg” cannot be read"},
       {dir_.path(), K::Unknown, "", "cannot be read"},
       {readable, K::Image, "DECODE_FAILED", "The image could not be loaded."},
       {readable, K::Video, "NO_VIDEO_TRACK", "The video could not be loaded."},
       {readable, K::Image, "UNSUPPORTED_FORMAT", "PNG cannot be opened on your device."},
-      {dir_.file("photo.NEF"), K::Image, "UNSUPPORTED_FORMAT", "RAW files (NEF)"},
       {dir_.file("x.y.Dng"), K::Image, "UNSUPPORTED_FORMAT", "RAW files (DNG)"},
       // Without a dot the whole path stands for the format.
       {dir_.file("noext"), K::Image, "UNSUPPORTED_FORMAT", dir_.file("noext") + " cannot be opened"},
@@ -112,12 +98,8 @@ TEST_F(Flows, SaveDialogAnswerIsExtendedRememberedAndLogged) {
   platform::setForcedDialogResult(dir_.file("out.JPG"));
   ui::pumpDialog(harness_.ctx());
   EXPECT_EQ(ui::editorState().dialogPurpose, ui::DialogPurpose::None);
-  EXPECT_EQ(ui::withExtension("/t/beach_v2.jpg", ".jpg"), "/t/beach_v2.jpg");
-  EXPECT_EQ(ui::withExtension("/t/clip.webm", ".mp4"), "/t/clip.webm.mp4");
-  EXPECT_EQ(ui::withExtension("", ".png"), ".png");
   // Compared case-sensitively: the lower-case extension follows the upper-case one.
-  EXPECT_TRUE(has(logText(), "Ziel: " + dir_.file("out.JPG.")))
-      << logText();
+  EXPECT_TRUE(has(logText(), "Ziel: " + dir_.file("out.JPG."))) << logText();
   EXPECT_EQ(settings::get().lastSaveDir, dir_.path());
 }
 
@@ -200,31 +182,22 @@ TEST_F(Flows, ThreeVideosFirstUnreadableOpenSecondAppendThirdReportOneSkipped) {
   EXPECT_TRUE(has(logText(), "Hereingezogen: 2 Clips"));
 }
 
+// Unopenable files are counted whether something opens or not; a folder beside one is left out.
 TEST_F(Flows, SkippedFilesAreCountedWhetherSomethingOpensOrNot) {
   TempDir folder;
   const std::string pic = image("pic.png");
   for (const auto& [paths, opened, body] :
        {std::tuple{std::vector<std::string>{folder.path()}, std::string(), "1 file(s)"},
-        {std::vector<std::string>{dir_.file("missing.png"), dir_.file("also-missing.png"), pic}, pic, "2 file(s)"}}) {
+        {std::vector<std::string>{dir_.file("missing.png"), dir_.file("also-missing.png"), pic}, pic, "2 file(s)"},
+        {std::vector<std::string>{folder.path(), pic}, pic, ""}}) {
     resetAll(&harness_);
     drop(paths);
     EXPECT_EQ(document().sourcePath, opened);
-    EXPECT_EQ(dialogBody(), std::string(body) + " skipped — they could not be opened.");
+    EXPECT_EQ(dialogBody(), *body ? std::string(body) + " skipped — they could not be opened." : "");
   }
 }
 
-TEST_F(Flows, FolderBesideAnImageIsLeftOutOfTheFramesList) {
-  TempDir folder;
-  std::string pic = image("pic.png");
-  harness_.frame([](ui::Ctx& c) {
-    ui::handleDroppedFiles(c);
-    ASSERT_EQ(c.in.dropped.size(), 1u);
-  }, ScreenHarness::drop({folder.path(), pic}));
-  EXPECT_EQ(document().sourcePath, pic);
-  EXPECT_FALSE(ui::dialogOpen());
-}
-
-TEST_F(Flows, ImageDroppedOnAnEditedImageAsksAndCancelKeepsEverything) {
+TEST_F(Flows, ImageDroppedOnAnEditedImageAsksCancelKeepsEverythingCloseOpensIt) {
   std::string a = image("a.png", 64, 48);
   std::string b = image("b.png", 32, 32);
   ASSERT_TRUE(document().openImage(a));
@@ -233,10 +206,17 @@ TEST_F(Flows, ImageDroppedOnAnEditedImageAsksAndCancelKeepsEverything) {
   EXPECT_EQ(dialogTitle(), "Close editor?");
   EXPECT_EQ(ui::editorState().pendingDrop, std::vector<std::string>{b});
   ASSERT_TRUE(harness_.clickWidget("dialog.0"));  // Cancel
-  EXPECT_EQ(ui::takeDialogResult(), 0);
+  harness_.appFrame();
+  EXPECT_TRUE(ui::editorState().pendingDrop.empty());
   EXPECT_EQ(document().sourcePath, a);
   EXPECT_EQ(document().current, 1);
   EXPECT_EQ(document().image.width, 20);
+  drop({b});
+  ASSERT_TRUE(harness_.clickWidget("dialog.1"));  // Close
+  harness_.appFrame();
+  EXPECT_EQ(document().sourcePath, b);
+  EXPECT_EQ(document().current, 0);
+  EXPECT_TRUE(has(logText(), "Hereingezogen uebernommen: 1 Datei(en)"));
 }
 
 TEST_F(Flows, ImageDroppedOnAnUneditedImageReplacesItAtOnceWhateverItsName) {
@@ -273,33 +253,16 @@ TEST_F(Flows, EveryBadInputEndsInItsMessage) {
     EXPECT_EQ(document().kind, media::MediaKind::Unknown) << path;
     EXPECT_TRUE(has(dialogBody(), expected)) << path << ": " << dialogBody();
   }
-  // A JPEG cut short opens or says so, but never hangs.
-  resetAll(&harness_);
-  const std::string whole = editor_fixtures::writeSolid(dir_.file("whole.jpg"), 640, 480, {200, 40, 40},
-                                                        media::OutFormat::Jpeg);
-  testing_support::writeFile(dir_.file("cut.jpg"), testing_support::readFile(whole).substr(0, 1024));
-  drop({dir_.file("cut.jpg")});
-  if (document().kind == media::MediaKind::Unknown) {
-    EXPECT_TRUE(has(dialogBody(), "JPG cannot be opened") || has(dialogBody(), "could not be loaded"))
-        << dialogBody();
-  } else {
-    EXPECT_EQ(document().image.width, 640);
-  }
-}
-
-TEST_F(Flows, CommandLineFileGivesTheMessageWithoutADialog) {
-  std::string message;
-  EXPECT_FALSE(ui::openCommandLineFile(dir_.file("nope.jpg"), &message));
-  EXPECT_TRUE(has(message, "“nope.jpg” cannot be read")) << message;
-  EXPECT_FALSE(ui::dialogOpen());
-  std::string pic = image("-dash.png");
-  EXPECT_TRUE(ui::openCommandLineFile(pic, &message));
-  EXPECT_EQ(document().sourcePath, pic);
 }
 
 // --- Appending and reordering ------------------------------------------------------------
 
-TEST_F(Flows, PortraitClipOnAWideWorkAsksAboutTheFormat) {
+TEST_F(Flows, PortraitClipOnAWideWorkAsksAboutTheFormatOnePercentOffDoesNot) {
+  ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
+  EXPECT_TRUE(ui::appendVideoFiles({editor_fixtures::testClip(322, 180, 1)}, 0));  // 0.6 % wider
+  EXPECT_FALSE(ui::editorState().appendAsk);
+  EXPECT_NE(dialogTitle(), "Different formats");
+  resetAll(&harness_);
   ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
   std::string portrait = editor_fixtures::testClip(180, 320, 1);
   EXPECT_TRUE(ui::appendVideoFiles({portrait}, 0));
@@ -314,13 +277,6 @@ TEST_F(Flows, PortraitClipOnAWideWorkAsksAboutTheFormat) {
             (std::array{320, 180, 320, 320}));
   ASSERT_EQ(st.appendBounds.size(), 1u);
   EXPECT_NEAR(st.appendBounds[0], document().videoInfo.durationMs, 1.0);
-}
-
-TEST_F(Flows, RatioWithinOnePercentDoesNotAsk) {
-  ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
-  EXPECT_TRUE(ui::appendVideoFiles({editor_fixtures::testClip(322, 180, 1)}, 0));  // 0.6 % wider
-  EXPECT_FALSE(ui::editorState().appendAsk);
-  EXPECT_NE(dialogTitle(), "Different formats");
 }
 
 TEST_F(Flows, AppendSkipsWhatIsNoVideoAndRefusesWhenNothingIsLeft) {
@@ -339,7 +295,6 @@ TEST_F(Flows, VideosDroppedOnAVideoAreAppended) {
   ASSERT_TRUE(document().openVideo(editor_fixtures::testClip(320, 180, 1)));
   drop({editor_fixtures::testClip(320, 180, 2)});
   EXPECT_EQ(ui::editorState().appendClips.size(), 2u);
-  EXPECT_TRUE(has(logText(), "Anhaengen: 1 Datei(en)"));
 }
 
 TEST_F(Flows, ReorderLogsTheNewOrderAndIgnoresTooFewClips) {
@@ -351,10 +306,7 @@ TEST_F(Flows, ReorderLogsTheNewOrderAndIgnoresTooFewClips) {
   EXPECT_FALSE(has(logText(), "Umsortieren"));
   ui::editorState().gestureActive = false;
   ui::reorderClips({{"/a.mp4", 0, 1000}, {"", 0, 61234}});
-  std::string log = logText();
-  EXPECT_TRUE(has(log, "Umsortieren → 2 Clip(s):")) << log;
-  EXPECT_TRUE(has(log, "  1: /a.mp4  0:00.00–0:01.00"));
-  EXPECT_TRUE(has(log, "  2: <aktueller Stand>  0:00.00–1:01.23"));
+  EXPECT_TRUE(has(logText(), "  2: <aktueller Stand>  0:00.00–1:01.23")) << logText();
 }
 
 }  // namespace

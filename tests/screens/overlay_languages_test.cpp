@@ -1,5 +1,4 @@
-// Every interface language on the secondary screens: each text finds a font
-// among the shipped ones (pango draws the missing-glyph box otherwise).
+// Every interface language on the secondary screens: each text finds a font among the shipped ones.
 #include <gtest/gtest.h>
 
 #include <string>

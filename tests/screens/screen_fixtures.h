@@ -1,7 +1,5 @@
-// screen_fixtures: what the screen tests share — private data, cache and
-// config folders with the log running for the whole test program, the editor,
-// dialog, router and settings returned to a fresh start around each test,
-// pictures and clips made at test time, and driving one sheet alone.
+// screen_fixtures: what the screen tests share — private folders and log per
+// test program, a fresh start around each test, media made at test time.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,12 +30,8 @@
 #include "support/test_support.h"
 #include "ui/dialog.h"
 
-// Under ThreadSanitizer (the threads label): FFmpeg's decoder and encoder
-// threads hand buffers over through C11 atomics inside the system libraries,
-// and pango (not built with the sanitizer) loads fonts through fontconfig on a
-// GLib thread of its own, locking with GLib's futex mutexes; the sanitizer
-// sees neither, so those libraries are not checked. The program's own fields,
-// flags and hand-overs stay checked. Each test program has one source file.
+// Under ThreadSanitizer: FFmpeg's threads hand over through atomics and pango
+// locks with GLib's futexes inside uninstrumented libraries, which are not checked.
 extern "C" const char* __tsan_default_suppressions() {
   return "race:libavutil.so\n"
          "race:libavcodec.so\n"
@@ -60,9 +54,8 @@ namespace screen_fixtures {
 using testing_support::ScreenHarness;
 using testing_support::TempDir;
 
-// Points the folders at a fresh place before anything reads them and starts
-// the log there. No portal unless a test starts one: every file dialog
-// without a forced answer ends at once.
+// Fresh folders and the log before anything reads them; no portal, so a file
+// dialog without a forced answer ends at once.
 class PrivateFolders : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -93,8 +86,7 @@ inline std::string logText() { return testing_support::readFile(paths::dataDir()
 inline bool logHas(const std::string& text) { return logText().find(text) != std::string::npos; }
 inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// Answers an open dialog with its first button, drawn alone in h or, without
-// one, in a harness of its own (only one harness may live at a time).
+// Answers an open dialog with its first button, in h or a harness of its own (one may live at a time).
 inline void closeDialog(ScreenHarness* h = nullptr) {
   if (!ui::dialogOpen()) return;
   std::optional<ScreenHarness> own;
@@ -105,9 +97,8 @@ inline void closeDialog(ScreenHarness* h = nullptr) {
   ui::takeDialogResult();
 }
 
-// Back to what a fresh start has: no job, document, dialog, busy overlay or
-// secondary screen, the flows' and sheets' state cleared, default settings
-// in English.
+// Back to a fresh start: no job, document, dialog or overlay, flow and sheet
+// state cleared, default settings in English.
 inline void resetAll(ScreenHarness* h = nullptr) {
   ui::stopExportJob();
   ui::finishImageEdit();
@@ -190,8 +181,7 @@ inline bool framesUntil(ScreenHarness& h, const std::function<bool()>& cond, dou
   return testing_support::waitUntil([&] { h.appFrame(); return cond(); }, seconds, 0.01);
 }
 
-// Polls the export job once per frame as the editor screen does, until it
-// has been collected (at most about two minutes of frames).
+// Polls the export job once per frame as the editor does until it is collected (about two minutes at most).
 inline bool runJobToEnd(ScreenHarness& h) {
   return testing_support::waitUntil(
       [&] {
@@ -215,8 +205,7 @@ inline bool clickSheet(ScreenHarness& h, const std::string& id) {
 
 // --- An open test picture ----------------------------------------------------------------
 
-// A picture whose left half is red and right half blue under a green band
-// along the top, so flips and crops can be told apart.
+// Left half red, right half blue under a green top band: flips and crops show.
 inline media::Image testPicture(int w, int h) {
   media::Image img = media::Image::create(w, h, false);
   for (int y = 0; y < h; ++y) {

@@ -1,5 +1,4 @@
-// The settings screen: what it offers, what it highlights, what a click
-// changes and saves, the reset question and closing.
+// The settings screen: what it offers and highlights, what a click stores, resetting and closing.
 #include "screens/settings_screen.h"
 
 #include <SDL_keycode.h>
@@ -21,8 +20,7 @@ namespace {
 constexpr int kTallW = 1280;
 constexpr int kTallH = 2600;
 
-// Whether the segment registered as id is drawn highlighted (the selected
-// fill is blue; the bar around it grey).
+// Whether segment id is drawn highlighted (the selected fill is blue, the bar grey).
 bool segmentLit(const ScreenHarness& h, const std::string& id) {
   std::optional<ui::Rect> r = h.widget(id);
   return r && (h.pixel(r->x + 7, r->y + r->h / 2) & 0xFF) > 0x70;
@@ -63,14 +61,6 @@ TEST(SettingsRules, WebPIsOfferedOnlyWhenItCanBeWritten) {
             (V{settings::kFormatAuto, settings::kFormatJpeg, settings::kFormatPng, settings::kFormatWebP}));
 }
 
-TEST_F(SettingsScreen, ShowsTheOutputFormatsThisBuildCanWrite) {
-  showSettings(h_);
-  const std::vector<std::string>& enc = media::capabilities().encode;
-  EXPECT_TRUE(h_.hasWidget("settings.format.2"));
-  EXPECT_EQ(h_.hasWidget("settings.format.3"), std::find(enc.begin(), enc.end(), "webp") != enc.end());
-  EXPECT_FALSE(h_.hasWidget("settings.format.4"));
-}
-
 TEST_F(SettingsScreen, BorderSectionFollowsTheFitChoiceFromTheNextFrame) {
   showSettings(h_);
   EXPECT_TRUE(h_.hasWidget("settings.imagePad.2"));  // default: Fit
@@ -86,7 +76,6 @@ TEST_F(SettingsScreen, BorderSectionFollowsTheFitChoiceFromTheNextFrame) {
   h_.appFrame();
   EXPECT_TRUE(h_.hasWidget("settings.imagePad.0"));
   EXPECT_EQ(settings::get().imageFitMode, settings::kFitContain);
-  EXPECT_NE(logText().find("Einstellung: Einpassen settings.fitContain"), std::string::npos);
 }
 
 TEST_F(SettingsScreen, HandWrittenValuesHighlightNoQualityAndTheDefaultFade) {
@@ -104,11 +93,14 @@ TEST_F(SettingsScreen, HandWrittenValuesHighlightNoQualityAndTheDefaultFade) {
   h_.appFrame();
   EXPECT_EQ(settings::get().jpegQuality, 100);
   EXPECT_TRUE(segmentLit(h_, "settings.quality.3"));
-  EXPECT_NE(logText().find("Einstellung: Qualitaet 100"), std::string::npos);
 }
 
 TEST_F(SettingsScreen, ChoicesAreStoredUnderTheirValues) {
   showSettings(h_);
+  // The output formats this build can write.
+  const std::vector<std::string>& enc = media::capabilities().encode;
+  EXPECT_EQ(h_.hasWidget("settings.format.3"), std::find(enc.begin(), enc.end(), "webp") != enc.end());
+  EXPECT_FALSE(h_.hasWidget("settings.format.4"));
   ASSERT_TRUE(h_.clickWidget("settings.resolution.720"));
   ASSERT_TRUE(h_.clickWidget("settings.bitrate.5000000"));
   ASSERT_TRUE(h_.clickWidget("settings.fade.3"));
@@ -122,11 +114,6 @@ TEST_F(SettingsScreen, ChoicesAreStoredUnderTheirValues) {
   EXPECT_EQ(d.videoFitMode, settings::kFitCover);
   EXPECT_EQ(d.imageFormat, settings::kFormatJpeg);
   EXPECT_EQ(d.imagePadMode, settings::kPadWhite);
-  std::string log = logText();
-  for (const char* line : {"Einstellung: Zielaufloesung 720", "Einstellung: Bitrate 5000000",
-                           "Einstellung: Blendendauer 2000", "Einstellung: Video-Einpassen settings.fitCover",
-                           "Einstellung: Ausgabeformat settings.formatJpeg", "Einstellung: Rand format.pad_white"})
-    EXPECT_NE(log.find(line), std::string::npos) << line;
   // Saved in the frame of the click: the file exists and the screen stays.
   EXPECT_TRUE(testing_support::readFile(paths::dataDir() + "/settings.dat").size() > 0);
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);
@@ -144,9 +131,7 @@ TEST_F(SettingsScreen, ResetAsksThenRestoresDefaultsButKeepsTheLanguage) {
   EXPECT_FALSE(h_.hasWidget("settings.imagePad.0"));
 
   ASSERT_TRUE(h_.clickWidget("settings.reset"));
-  EXPECT_TRUE(ui::dialogOpen());
   h_.appFrame();
-  ASSERT_TRUE(h_.hasWidget("dialog.1"));
   // Cancel first: nothing changes.
   ASSERT_TRUE(h_.clickWidget("dialog.0"));
   h_.appFrame();
@@ -163,13 +148,10 @@ TEST_F(SettingsScreen, ResetAsksThenRestoresDefaultsButKeepsTheLanguage) {
   EXPECT_EQ(ui::App::instance().screen, ui::App::Settings);  // nothing closed
   EXPECT_TRUE(h_.hasWidget("settings.imagePad.0"));
   EXPECT_TRUE(segmentLit(h_, "settings.quality.2"));
-  EXPECT_FALSE(segmentLit(h_, "settings.quality.0"));
   EXPECT_EQ(i18n::currentLanguage().code, "de");
-  EXPECT_NE(logText().find("Einstellungen zurueckgesetzt (Sprache bleibt)"), std::string::npos);
 }
 
-// Escape or the close button (which answers above rows scrolled under the
-// header, while those take no clicks) return to the main screen.
+// Escape or the close button (above rows scrolled under the header) return to the main screen.
 TEST_F(SmallSettings, EscapeAndTheCloseButtonOverScrolledRowsReturnToTheMainScreen) {
   ScreenHarness h(1280, 720);
   showSettings(h);
@@ -177,8 +159,7 @@ TEST_F(SmallSettings, EscapeAndTheCloseButtonOverScrolledRowsReturnToTheMainScre
   EXPECT_EQ(ui::App::instance().screen, ui::App::Main);
   showSettings(h);
   ui::Rect close = *h.widget("settings.close");
-  // Scroll far down: the page moves under the header, whose close button
-  // still answers, and the rows that left the window are not registered.
+  // Far down the rows that left the window are not registered.
   for (int i = 0; i < 20; ++i) {
     ui::Input in = ScreenHarness::move(640, 400);
     in.wheel = -3;

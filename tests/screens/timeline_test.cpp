@@ -1,5 +1,4 @@
-// The video timeline: zoom limits, grid and snapping, the marker range strip,
-// the effects track and its undo steps, clips, seeking and panning.
+// The video timeline: zoom, snapping, the marker range, the effects track, clips, seeking and panning.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -52,27 +51,12 @@ TEST(TimelineZoom, TheNarrowestWindowIsAQuarterSecond) {
   }
 }
 
-TEST(TimelineZoom, TheAnchorKeepsItsPlaceAndTheWindowStaysInside) {
-  ui::EditorState s;
-  ASSERT_TRUE(ui::zoomTimeline(s, 10000, 2, 2500));
-  EXPECT_DOUBLE_EQ(s.zoom, 2);
-  EXPECT_DOUBLE_EQ(s.scrollMs, 1250);  // 2500 was a quarter in, and still is
-  ASSERT_TRUE(ui::zoomTimeline(s, 10000, 2, 6000));
-  EXPECT_DOUBLE_EQ(s.scrollMs, 6000 - 2500 * 0.95);
-  ASSERT_TRUE(ui::zoomTimeline(s, 10000, 2, 20000));
-  EXPECT_DOUBLE_EQ(s.scrollMs, 10000 - 1250);  // clamped at the end
-  ASSERT_TRUE(ui::zoomTimeline(s, 10000, 0.1, 5000));
-  EXPECT_DOUBLE_EQ(s.zoom, 1);
-  EXPECT_DOUBLE_EQ(s.scrollMs, 0);
-}
-
 TEST_F(Timeline, ButtonsZoomAboutTheCentreAndOutIsDisabledAtOne) {
   open(0.8);
   ASSERT_TRUE(h_.clickWidget("timeline.zoomOut"));
   EXPECT_EQ(state().zoom, 1);
   for (int i = 0; i < 8; ++i) ASSERT_TRUE(h_.clickWidget("timeline.zoomIn"));
   EXPECT_DOUBLE_EQ(state().zoom, 4);  // under a second: at most 4
-  EXPECT_TRUE(logHas("Zeitleiste: Zoom 4.00"));
   ASSERT_TRUE(h_.clickWidget("timeline.zoomOut"));
   EXPECT_NEAR(state().zoom, 4 / 1.5, 1e-9);
 }
@@ -126,20 +110,6 @@ TEST(TimelineSnap, ABoundaryWithinSevenPixelsWinsNotAtEight) {
   EXPECT_DOUBLE_EQ(ui::snapTimelineTime(s, 10000, 25, px, 9951), 10000);
 }
 
-TEST_F(Timeline, DraggingInSnapsOntoAClipBoundary) {
-  ui::TimelineView v = open(10);
-  state().clipBounds = {4230};
-  state().markInMs = 1000;
-  state().markOutMs = 8000;
-  h_.appFrame();
-  const double y = rowY("timeline.range");
-  drag(v.pxAt(1000), v.pxAt(4230) + 6.5, y);
-  EXPECT_DOUBLE_EQ(state().markInMs, 4230);
-  EXPECT_TRUE(logHas("IN gezogen: 0:04.23 – 0:08.00"));
-  drag(v.pxAt(4230), v.pxAt(4230) + 8.5, y);
-  EXPECT_GT(state().markInMs, 4230);
-}
-
 // --- Marker range strip ----------------------------------------------------------------------
 
 TEST_F(Timeline, MarkersKeepTenMillisecondsApartAndTheRangeMovesWhole) {
@@ -151,7 +121,6 @@ TEST_F(Timeline, MarkersKeepTenMillisecondsApartAndTheRangeMovesWhole) {
   drag(v.pxAt(3000), v.pxAt(9900), y);
   EXPECT_NEAR(state().markOutMs - state().markInMs, 2000, 1e-6);
   EXPECT_NEAR(state().markOutMs, document().videoInfo.durationMs, 1e-6);  // kept inside the video
-  EXPECT_TRUE(logHas("Bereich verschoben: "));
 
   state().markInMs = 2000;
   state().markOutMs = 4000;
@@ -173,8 +142,6 @@ TEST_F(Timeline, AClickOnTheStripTheBodyOrAnEffectSeeks) {
   EXPECT_NEAR(state().playheadMs, 6123, 10);
   h_.appFrame(ScreenHarness::click(v.pxAt(3000), rowY("timeline")));
   EXPECT_DOUBLE_EQ(state().playheadMs, 3000);  // snapped to the grid line under the pointer
-  EXPECT_TRUE(logHas("Sprung auf 0:03.00"));
-  EXPECT_TRUE(logHas("Zeitleiste angefasst"));
 
   state().effects = {{2, 5000, 1000}};
   h_.appFrame();
@@ -206,7 +173,6 @@ TEST_F(Timeline, DraggingTheBodyPansOnlyWhenZoomedAndTheScrollBarDragsTheWindow)
   const ui::Rect bar = *h_.widget("timeline.scroll");
   drag(bar.x + bar.w / 4, bar.x + bar.w / 2, bar.y + bar.h / 2);
   EXPECT_NEAR(state().scrollMs, 2500, 1e-6);
-  EXPECT_TRUE(logHas("Zeitleiste geschoben auf 0:02.50"));
 }
 
 // --- Effects track ---------------------------------------------------------------------------
@@ -222,7 +188,6 @@ TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
   EXPECT_EQ(state().armedKind, -1);
   h_.appFrame();
   EXPECT_EQ(state().undoSteps.size(), 1u);
-  EXPECT_TRUE(logHas("Effekt gesetzt: Ausblenden bei 0:06.00"));
 
   // Move: the anchor follows; no step until the release.
   h_.appFrame(ScreenHarness::press(v.pxAt(5750), y));
@@ -233,7 +198,6 @@ TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
   h_.appFrame();
   EXPECT_DOUBLE_EQ(state().effects[0].atMs, 7000);
   EXPECT_EQ(state().undoSteps.size(), 2u);
-  EXPECT_TRUE(logHas("Effekt 1 verschoben auf 0:07.00"));
 
   // Resize from the start edge: the anchor stays.
   drag(v.pxAt(6500) + 2, v.pxAt(6000), y);
@@ -241,7 +205,6 @@ TEST_F(Timeline, PlacingMovingAndResizingAreOneUndoStepEach) {
   EXPECT_DOUBLE_EQ(state().effects[0].atMs, 7000);
   EXPECT_DOUBLE_EQ(state().effects[0].lengthMs, 1000);
   EXPECT_EQ(state().undoSteps.size(), 3u);
-  EXPECT_TRUE(logHas("Effekt 1 in der Laenge geaendert: 1000 ms"));
 
   // Each step undoes on its own.
   ASSERT_TRUE(ui::undoStep());
@@ -262,13 +225,10 @@ TEST_F(Timeline, ClipsSelectDeselectAndReorder) {
   ASSERT_TRUE(h_.hasWidget("clip.2"));
   ASSERT_TRUE(h_.clickWidget("clip.1"));
   EXPECT_EQ(state().selectedClip, 1);
-  EXPECT_TRUE(logHas("Clip 2 ausgewaehlt"));
   ASSERT_TRUE(h_.clickWidget("clip.1"));
   EXPECT_EQ(state().selectedClip, -1);
-  EXPECT_TRUE(logHas("Clip-Auswahl aufgehoben"));
 
-  // A new order starts recomposing the work (here from files that do not
-  // exist); the next gesture waits until that is over and answered.
+  // A new order recomposes the work (from missing files here); the next gesture waits for its answer.
   const std::vector<media::Segment> clips = state().clips;
   auto settle = [&] {
     ui::stopExportJob();
