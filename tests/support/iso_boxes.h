@@ -1,6 +1,7 @@
 // iso_boxes: builds ISO-BMFF boxes (MP4, HEIF, AVIF) byte by byte for tests and fuzz seeds of readers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -22,10 +23,15 @@ inline void put32(Bytes& b, uint32_t v) {
 
 // A box: 32-bit size, four-letter type, body.
 inline Bytes box(const char* type, const Bytes& body) {
-  Bytes b;
-  put32(b, uint32_t(8 + body.size()));
-  b.insert(b.end(), type, type + 4);
-  b.insert(b.end(), body.begin(), body.end());
+  // Written into a vector of the final size: growing one by inserts trips
+  // GCC 12's -Wstringop-overread at -O2.
+  const uint32_t size = uint32_t(8 + body.size());
+  Bytes b(size);
+  for (int i = 0; i < 4; ++i) {
+    b[size_t(i)] = uint8_t(size >> (24 - 8 * i));
+    b[size_t(4 + i)] = uint8_t(type[i]);
+  }
+  std::copy(body.begin(), body.end(), b.begin() + 8);
   return b;
 }
 
