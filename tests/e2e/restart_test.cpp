@@ -101,11 +101,17 @@ TEST_F(Restart, ChoicesAndWindowGeometrySurviveRestartsAndWindowedBeatsFullScree
     terminate(app);
   }
   EXPECT_TRUE(profile.settingsHave("\"fullscreen\":false")) << profile.settingsText();
+
+  {
+    AppProcess app(x, profile, {"--fullscreen"});  // full screen from the option alone
+    ASSERT_TRUE(started(app));
+    terminate(app);
+  }
 }
 
-TEST_F(Restart, ACrashIsAnnouncedAtTheNextStartAndASecondSigtermEndsItWith143) {
+TEST_F(Restart, ACrashIsAnnouncedAtTheNextStart) {
   {
-    AppProcess app(x, profile, {"--fullscreen"});  // a run in full screen, from the option
+    AppProcess app(x, profile, {});
     ASSERT_TRUE(app.waitForWidget("screen.start")) << app.err();
     app.signal(SIGSEGV);
     ExitStatus s = app.waitExit();
@@ -122,14 +128,19 @@ TEST_F(Restart, ACrashIsAnnouncedAtTheNextStartAndASecondSigtermEndsItWith143) {
   ASSERT_TRUE(again.waitForWindow());
   ASSERT_TRUE(again.clickWidget("dialog.0"));
   EXPECT_TRUE(again.waitForWidget("dialog.0", false)) << again.err();
+  terminate(again);
+}
 
+TEST_F(Restart, ASecondSigtermEndsAHangingRunWith143) {
+  AppProcess app(x, profile, {});
+  ASSERT_TRUE(started(app));
   // The display stopped, the program hangs in its next X call; after the first handler a second ends it.
   x.pause();
-  again.signal(SIGTERM);
-  ASSERT_TRUE(waitUntil([&] { return !again.signalPending(SIGTERM); }));
-  EXPECT_TRUE(again.running());
-  again.signal(SIGTERM);
-  ExitStatus s = again.waitExit();
+  app.signal(SIGTERM);
+  ASSERT_TRUE(waitUntil([&] { return !app.signalPending(SIGTERM); }));
+  EXPECT_TRUE(app.running());
+  app.signal(SIGTERM);
+  ExitStatus s = app.waitExit();
   x.resume();
   ASSERT_TRUE(s.exited);
   EXPECT_EQ(s.exitCode, 143);
