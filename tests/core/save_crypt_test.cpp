@@ -22,9 +22,8 @@ std::string fromHex(const std::string& hex) {
   return out;
 }
 
-// Sealed by an earlier build. If this stops opening, every user's settings
-// file would be set aside as tampered with at the next start: the key
-// material, the cipher or the layout changed.
+// Sealed by an earlier build. If this stops opening, every user's settings file would be set aside as tampered with at
+// the next start: the key material, the cipher or the layout changed.
 const char kGoldenHex[] =
     "4b52564c01c4f206598484e77899913476c3edfd315badc82ea154ca40257c653a06d2d453947a5600e7be"
     "b99a67aeef3a3c22e6b17405f4c209fc3170529cb4fe7dac9877873ad9f38d9ddad5663f";

@@ -173,9 +173,8 @@ TEST_F(SettingsFile, EnumerationWordsMapExactlyAndUnknownOnesFallBack) {
   EXPECT_EQ(stored["imageFitMode"].text, "contain");
 }
 
-// A plain file is taken over as far as it parses, kept as ".alt" and replaced by
-// a sealed file. Also an empty one (as a crash during an unsynced write could
-// leave), one without an object, garbage and one with a damaged magic.
+// A plain file is taken over as far as it parses, kept as ".alt" and replaced by a sealed file. Also an empty one (as a
+// crash during an unsynced write could leave), one without an object, garbage and one with a damaged magic.
 TEST_F(SettingsFile, PlainFilesAreAdoptedAndKeptAsAlt) {
   std::string damagedMagic = platform::saveEncrypt("{\"language\":\"it\"}");
   damagedMagic[1] = 'X';

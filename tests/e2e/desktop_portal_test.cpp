@@ -81,6 +81,15 @@ std::string waitForDialogWindow(const VirtualDisplay& x, const std::string& titl
   return id;
 }
 
+// Focuses the dialog; a window that went away meanwhile (it can be remapped on a busy machine) is looked up anew.
+bool focusDialog(const VirtualDisplay& x, const std::string& title, std::string* dialog) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!dialog->empty() && x.xdotool({"windowfocus", "--sync", *dialog}).exitCode == 0) return true;
+    *dialog = waitForDialogWindow(x, title);
+  }
+  return false;
+}
+
 class DesktopPortalE2E : public E2ETest {
  protected:
   DesktopPortalE2E() : E2ETest({"gdbus", kPortal, kPortalGtk}, 1600, 1000) {}
@@ -103,7 +112,7 @@ TEST_F(DesktopPortalE2E, TypedPathOpensAndEscapeCancelsSilently) {
   ASSERT_TRUE(app.clickWidget("start.image"));
   std::string dialog = waitForDialogWindow(x, "Choose image");
   ASSERT_FALSE(dialog.empty()) << app.log();
-  ASSERT_EQ(x.xdotool({"windowfocus", "--sync", dialog}).exitCode, 0);
+  ASSERT_TRUE(focusDialog(x, "Choose image", &dialog));
   ASSERT_EQ(x.xdotool({"key", "Escape"}).exitCode, 0);
   ASSERT_TRUE(app.waitForLog("Dialog ohne Ergebnis")) << app.log();
   // The program draws on events only: a pointer move brings the next frame.
@@ -120,7 +129,7 @@ TEST_F(DesktopPortalE2E, TypedPathOpensAndEscapeCancelsSilently) {
   // Ctrl+L opens the location entry (a typed "/" swallows the next key); lost keys: typed again.
   bool opened = false;
   for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
-    ASSERT_EQ(x.xdotool({"windowfocus", "--sync", dialog}).exitCode, 0);
+    ASSERT_TRUE(focusDialog(x, "Choose image", &dialog));
     ASSERT_EQ(x.xdotool({"key", "ctrl+l", "ctrl+a", "BackSpace"}).exitCode, 0);
     ASSERT_EQ(x.xdotool({"type", "--delay", "20", pic}).exitCode, 0);
     ASSERT_EQ(x.xdotool({"key", "Return"}).exitCode, 0);

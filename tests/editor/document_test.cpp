@@ -132,9 +132,8 @@ TEST_F(DocumentTest, VersionsUndoRedoAndTheRedoTail) {
   EXPECT_FALSE(d.undo() || d.redo());
 }
 
-// Step files live in a directory of this process's own (platform::OwnedDir,
-// which keeps other processes' apart) that cleaning takes away and the next
-// commit brings back; their numbers go on across documents and failed commits.
+// Step files live in a directory of this process's own (platform::OwnedDir, which keeps other processes' apart) that
+// cleaning takes away and the next commit brings back; their numbers go on across documents and failed commits.
 TEST_F(DocumentTest, StepFilesAreNumberedOnInAPrivateDirectory) {
   doc::Document& d = doc();
   const std::string dir = doc::Document::workDir();
@@ -410,9 +409,8 @@ TEST_F(EditorUndo, TheDocumentGoingBackByItselfResynchronises) {
   EXPECT_EQ(state().undoSteps[2].effectsBefore.size(), 1u);
 }
 
-// Closing ends the work: a document opened afterwards starts exactly as the
-// first one did, while the flows' own fields (a drop waiting for the close
-// question, the dialog's purpose, the cut counter) outlive it.
+// Closing ends the work: a document opened afterwards starts exactly as the first one did, while the flows' own fields
+// (a drop waiting for the close question, the dialog's purpose, the cut counter) outlive it.
 TEST_F(EditorUndo, CloseDocumentResetsTheWork) {
   ui::EditorState& s = state();
   commit(kRed);
