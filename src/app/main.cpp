@@ -321,7 +321,7 @@ class FrameLoop {
 
   // (Re)creates the interface picture for the renderer's output size.
   bool ensureTarget(int outW, int outH, double scale) {
-    if (!overlay_.ensure(renderer_, outW, outH)) return false;
+    if (!overlay_.ensure(outW, outH)) return false;
     ui::gpuSetScale(scale);
     return true;
   }
@@ -373,7 +373,7 @@ class FrameLoop {
     ctx_.cr = nullptr;
     cairo_destroy(cr);
 
-    overlay_.compose(renderer_);
+    overlay_.compose(renderer_, ui::softwareTarget(window_, renderer_));
     SDL_RenderPresent(renderer_);
     lastPresent_ = nowSeconds();
 

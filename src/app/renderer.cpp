@@ -64,4 +64,13 @@ SDL_Renderer* createRenderer(SDL_Window* window) {
   return SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
 }
 
+SDL_Surface* softwareTarget(SDL_Window* window, SDL_Renderer* renderer) {
+  SDL_RendererInfo info{};
+  if (!window || !renderer || SDL_GetRendererInfo(renderer, &info) != 0) return nullptr;
+  // SDL's software renderer draws into the window's surface and fetches it
+  // anew after a resize, as this does: both always name the same pixels.
+  if (!(info.flags & SDL_RENDERER_SOFTWARE)) return nullptr;
+  return SDL_GetWindowSurface(window);
+}
+
 }  // namespace ui

@@ -4,6 +4,7 @@
 #include <string>
 
 struct SDL_Renderer;
+struct SDL_Surface;
 struct SDL_Window;
 
 namespace ui {
@@ -15,6 +16,11 @@ namespace ui {
 // of the CPU time; SDL_RENDER_DRIVER in the environment overrules this.
 // Call on the thread that draws.
 SDL_Renderer* createRenderer(SDL_Window* window);
+
+// The surface a window's renderer draws into when it is SDL's software
+// renderer (the window's own surface, which the interface may then be drawn
+// into directly); null for any other renderer or when SDL has none.
+SDL_Surface* softwareTarget(SDL_Window* window, SDL_Renderer* renderer);
 
 // Whether an OpenGL renderer string names a software rasteriser.
 bool isSoftwareRasteriser(const std::string& glRenderer);

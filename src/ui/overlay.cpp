@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "ui/gpu.h"
 
 namespace ui {
 
@@ -27,6 +26,39 @@ inline void fold(const uint32_t* p, int n, uint32_t* all, uint32_t* any) {
   }
   *all = a;
   *any = o;
+}
+
+SDL_BlendMode premultipliedBlend() {
+  return SDL_ComposeCustomBlendMode(SDL_BLENDFACTOR_ONE, SDL_BLENDFACTOR_ONE_MINUS_SRC_ALPHA,
+                                    SDL_BLENDOPERATION_ADD, SDL_BLENDFACTOR_ONE,
+                                    SDL_BLENDFACTOR_ONE_MINUS_SRC_ALPHA, SDL_BLENDOPERATION_ADD);
+}
+
+// Whether cairo can draw into target's pixels as RGB24 (X11 screens are
+// XRGB8888) over at least w × h of them.
+bool drawableByCairo(const SDL_Surface* target, int w, int h) {
+  const SDL_PixelFormat* f = target->format;
+  return target->w >= w && target->h >= h && f->BytesPerPixel == 4 && f->Rmask == 0xFF0000u &&
+         f->Gmask == 0xFF00u && f->Bmask == 0xFFu && target->pitch % 4 == 0;
+}
+
+// Calls f(kind, x, y, w, h) for each run of same-kind, non-clear tiles in a row of tiles.
+template <typename F>
+void forEachRun(const std::vector<TileKind>& kinds, int w, int h, F f) {
+  const int cols = (w + kTile - 1) / kTile;
+  const int rows = (h + kTile - 1) / kTile;
+  for (int ty = 0; ty < rows; ++ty) {
+    const TileKind* band = kinds.data() + static_cast<size_t>(ty) * cols;
+    const int y0 = ty * kTile;
+    const int bh = std::min(kTile, h - y0);
+    for (int tx = 0; tx < cols;) {
+      const TileKind kind = band[tx];
+      int end = tx + 1;
+      while (end < cols && band[end] == kind) ++end;
+      if (kind != TileKind::Clear) f(kind, tx * kTile, y0, std::min(w, end * kTile) - tx * kTile, bh);
+      tx = end;
+    }
+  }
 }
 
 TileKind kindOf(uint32_t all, uint32_t any) {
@@ -58,18 +90,12 @@ void classifyTiles(const uint8_t* pixels, int stride, int w, int h, std::vector<
   }
 }
 
-bool Overlay::ensure(SDL_Renderer* renderer, int w, int h) {
-  if (w == w_ && h == h_ && surface_ && texture_) return true;
+bool Overlay::ensure(int w, int h) {
+  if (w == w_ && h == h_ && surface_) return true;
   reset();
   if (w <= 0 || h <= 0) return false;
   surface_.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-  texture_.reset(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h));
-  const uint32_t opaqueFormat = gpuOpaqueFormat(renderer);
-  if (opaqueFormat != SDL_PIXELFORMAT_ARGB8888) {
-    opaqueTexture_.reset(SDL_CreateTexture(renderer, opaqueFormat, SDL_TEXTUREACCESS_STREAMING, w, h));
-    if (opaqueTexture_) SDL_SetTextureBlendMode(opaqueTexture_.get(), SDL_BLENDMODE_NONE);
-  }
-  if (cairo_surface_status(surface_.get()) != CAIRO_STATUS_SUCCESS || !texture_) {
+  if (cairo_surface_status(surface_.get()) != CAIRO_STATUS_SUCCESS) {
     reset();
     return false;
   }
@@ -79,7 +105,6 @@ bool Overlay::ensure(SDL_Renderer* renderer, int w, int h) {
 }
 
 void Overlay::reset() {
-  opaqueTexture_.reset();
   texture_.reset();
   surface_.reset();
   kinds_.clear();
@@ -121,36 +146,58 @@ void Overlay::clear() {
   composed_ = false;
 }
 
-void Overlay::compose(SDL_Renderer* renderer) {
-  if (!surface_ || !texture_) return;
+void Overlay::compose(SDL_Renderer* renderer, SDL_Surface* target) {
+  if (!surface_) return;
   cairo_surface_flush(surface_.get());
+  classifyTiles(cairo_image_surface_get_data(surface_.get()), cairo_image_surface_get_stride(surface_.get()), w_, h_,
+                &kinds_);
+  composed_ = true;
+  if (target && drawableByCairo(target, w_, h_)) {
+    SDL_RenderFlush(renderer);  // what the renderer queued lies below the interface
+    composeOnto(target);
+  } else {
+    composeAsTexture(renderer);
+  }
+}
+
+// Opaque runs are copied and the rest drawn over by cairo itself, so the
+// result is cairo's own premultiplied blend, exact to the last bit.
+void Overlay::composeOnto(SDL_Surface* target) {
+  if (SDL_MUSTLOCK(target) && SDL_LockSurface(target) != 0) return;
+  SurfacePtr frame(cairo_image_surface_create_for_data(static_cast<unsigned char*>(target->pixels),
+                                                       CAIRO_FORMAT_RGB24, w_, h_, target->pitch));
+  CairoPtr cr(cairo_create(frame.get()));
+  cairo_set_source_surface(cr.get(), surface_.get(), 0, 0);
+  for (TileKind pass : {TileKind::Opaque, TileKind::Mixed}) {
+    forEachRun(kinds_, w_, h_, [&](TileKind kind, int x, int y, int w, int h) {
+      if (kind == pass) cairo_rectangle(cr.get(), x, y, w, h);
+    });
+    cairo_set_operator(cr.get(), pass == TileKind::Opaque ? CAIRO_OPERATOR_SOURCE : CAIRO_OPERATOR_OVER);
+    cairo_fill(cr.get());
+  }
+  cr.reset();
+  frame.reset();
+  if (SDL_MUSTLOCK(target)) SDL_UnlockSurface(target);
+}
+
+// Runs of one kind go up in one copy each: opaque ones replace, mixed ones blend.
+void Overlay::composeAsTexture(SDL_Renderer* renderer) {
+  if (!texture_) {
+    texture_.reset(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w_, h_));
+    if (!texture_) return;
+    // cairo's pixels are premultiplied; SDL's plain blend would darken every
+    // half-covered pixel once more. Renderers without the custom mode get it.
+    blend_ = SDL_SetTextureBlendMode(texture_.get(), premultipliedBlend()) == 0 ? premultipliedBlend()
+                                                                              : SDL_BLENDMODE_BLEND;
+  }
   const uint8_t* px = cairo_image_surface_get_data(surface_.get());
   const int stride = cairo_image_surface_get_stride(surface_.get());
-  classifyTiles(px, stride, w_, h_, &kinds_);
-  composed_ = true;
-  const int cols = (w_ + kTile - 1) / kTile;
-  const int rows = (h_ + kTile - 1) / kTile;
-  for (int ty = 0; ty < rows; ++ty) {
-    const TileKind* band = kinds_.data() + static_cast<size_t>(ty) * cols;
-    const int y0 = ty * kTile;
-    const int bh = std::min(kTile, h_ - y0);
-    // Runs of one kind go in one copy: opaque ones replace, mixed ones blend.
-    for (int tx = 0; tx < cols;) {
-      const TileKind kind = band[tx];
-      int end = tx + 1;
-      while (end < cols && band[end] == kind) ++end;
-      if (kind != TileKind::Clear) {
-        const SDL_Rect r{tx * kTile, y0, std::min(w_, end * kTile) - tx * kTile, bh};
-        SDL_Texture* t = kind == TileKind::Opaque && opaqueTexture_ ? opaqueTexture_.get() : texture_.get();
-        SDL_UpdateTexture(t, &r, px + static_cast<size_t>(y0) * stride + r.x * 4, stride);
-        if (t == texture_.get()) {
-          SDL_SetTextureBlendMode(t, kind == TileKind::Opaque ? SDL_BLENDMODE_NONE : SDL_BLENDMODE_BLEND);
-        }
-        SDL_RenderCopy(renderer, t, &r, &r);
-      }
-      tx = end;
-    }
-  }
+  forEachRun(kinds_, w_, h_, [&](TileKind kind, int x, int y, int w, int h) {
+    const SDL_Rect r{x, y, w, h};
+    SDL_UpdateTexture(texture_.get(), &r, px + static_cast<size_t>(y) * stride + x * 4, stride);
+    SDL_SetTextureBlendMode(texture_.get(), kind == TileKind::Opaque ? SDL_BLENDMODE_NONE : blend_);
+    SDL_RenderCopy(renderer, texture_.get(), &r, &r);
+  });
 }
 
 }  // namespace ui

@@ -10,7 +10,6 @@
 
 #include "platform/free_with.h"
 #include "support/test_support.h"
-#include "ui/gpu.h"
 #include "ui/overlay.h"
 
 namespace {
@@ -88,32 +87,43 @@ int differingChannels(const SDL_Surface* a, const SDL_Surface* b) {
   return differing;
 }
 
-TEST(Overlay, ComposesAsOneBlendOfTheWholePicture) {
+// A red bar queued on the renderer, then the interface composed over it.
+void composeFrame(SDL_Renderer* r, SDL_Surface* target, int w, int h) {
+  const SDL_Rect bar{20, 100, 150, 30};
+  SDL_SetRenderDrawColor(r, 255, 0, 0, 255);
+  SDL_RenderFillRect(r, &bar);
+  ui::Overlay overlay;
+  ASSERT_TRUE(overlay.ensure(w, h));
+  paintInterface(overlay.surface());
+  overlay.compose(r, target);
+  SDL_RenderFlush(r);
+}
+
+TEST(Overlay, ComposesAsCairoDrawsTheWholePictureOverTheFrame) {
   const int w = 200, h = 150;
-  SurfaceGuard tiled = background(w, h);
-  SurfaceGuard whole = background(w, h);
+  // What cairo makes of the interface painted over the frame: premultiplied,
+  // so a half-covered white pixel over black is mid grey, not dark grey.
+  SurfaceGuard expected = background(w, h);
+  const SDL_Rect bar{20, 100, 150, 30};
+  SDL_FillRect(expected.get(), &bar, 0xFFFF0000u);
   {
-    ui::RendererPtr r(SDL_CreateSoftwareRenderer(tiled.get()));
-    ui::Overlay overlay;
-    ASSERT_TRUE(overlay.ensure(r.get(), w, h));
-    paintInterface(overlay.surface());
-    overlay.compose(r.get());
-    SDL_RenderFlush(r.get());
-  }
-  {
-    ui::RendererPtr r(SDL_CreateSoftwareRenderer(whole.get()));
+    CairoSurface frame(cairo_image_surface_create_for_data(static_cast<unsigned char*>(expected->pixels),
+                                                           CAIRO_FORMAT_RGB24, w, h, expected->pitch));
     CairoSurface picture(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
     paintInterface(picture.get());
-    ui::TexturePtr t(SDL_CreateTexture(r.get(), SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h));
-    SDL_UpdateTexture(t.get(), nullptr, cairo_image_surface_get_data(picture.get()), cairo_image_surface_get_stride(picture.get()));
-    SDL_SetTextureBlendMode(t.get(), SDL_BLENDMODE_BLEND);
-    SDL_RenderCopy(r.get(), t.get(), nullptr, nullptr);
-    SDL_RenderFlush(r.get());
+    cairo_t* cr = cairo_create(frame.get());
+    cairo_set_source_surface(cr, picture.get(), 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
   }
-  EXPECT_EQ(differingChannels(tiled.get(), whole.get()), 0);
+  SurfaceGuard direct = background(w, h);
+  {
+    ui::RendererPtr r(SDL_CreateSoftwareRenderer(direct.get()));
+    composeFrame(r.get(), direct.get(), w, h);
+  }
+  EXPECT_EQ(differingChannels(direct.get(), expected.get()), 0);
 
-  // The same in an XRGB window, as on an X11 screen (SDL's dummy driver here):
-  // opaque tiles then go up in the window's format.
+  // The same in an XRGB window, as on an X11 screen (SDL's dummy driver here).
   testing_support::ScopedEnv driver("SDL_VIDEODRIVER", "dummy");
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
   std::unique_ptr<SDL_Window, platform::FreeWith<SDL_DestroyWindow>> window(
@@ -122,18 +132,40 @@ TEST(Overlay, ComposesAsOneBlendOfTheWholePicture) {
   {
     ui::RendererPtr r(SDL_CreateRenderer(window.get(), -1, SDL_RENDERER_SOFTWARE));
     ASSERT_TRUE(r);
-    EXPECT_EQ(ui::gpuOpaqueFormat(r.get()), SDL_PIXELFORMAT_RGB888);
     SDL_Surface* screen = SDL_GetWindowSurface(window.get());
+    ASSERT_EQ(screen->format->format, SDL_PIXELFORMAT_RGB888);
     SDL_BlitSurface(background(w, h).get(), nullptr, screen, nullptr);
-    ui::Overlay overlay;
-    ASSERT_TRUE(overlay.ensure(r.get(), w, h));
-    paintInterface(overlay.surface());
-    overlay.compose(r.get());
-    SDL_RenderFlush(r.get());
-    EXPECT_EQ(differingChannels(screen, tiled.get()), 0);
+    composeFrame(r.get(), screen, w, h);
+    EXPECT_EQ(differingChannels(screen, expected.get()), 0);
   }
   window.reset();
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+// Through a texture (a renderer with a graphics card), the tiles give what
+// one blend of the whole picture with the same blend mode gives.
+TEST(Overlay, TilesThroughATextureBlendAsTheWholePictureDoes) {
+  const int w = 200, h = 150;
+  SurfaceGuard tiled = background(w, h);
+  {
+    ui::RendererPtr r(SDL_CreateSoftwareRenderer(tiled.get()));
+    composeFrame(r.get(), nullptr, w, h);
+  }
+  SurfaceGuard whole = background(w, h);
+  {
+    ui::RendererPtr r(SDL_CreateSoftwareRenderer(whole.get()));
+    const SDL_Rect bar{20, 100, 150, 30};
+    SDL_SetRenderDrawColor(r.get(), 255, 0, 0, 255);
+    SDL_RenderFillRect(r.get(), &bar);
+    CairoSurface picture(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+    paintInterface(picture.get());
+    ui::TexturePtr t(SDL_CreateTexture(r.get(), SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h));
+    SDL_UpdateTexture(t.get(), nullptr, cairo_image_surface_get_data(picture.get()), cairo_image_surface_get_stride(picture.get()));
+    SDL_SetTextureBlendMode(t.get(), SDL_BLENDMODE_BLEND);  // this renderer lacks the premultiplied mode
+    SDL_RenderCopy(r.get(), t.get(), nullptr, nullptr);
+    SDL_RenderFlush(r.get());
+  }
+  EXPECT_EQ(differingChannels(tiled.get(), whole.get()), 0);
 }
 
 TEST(Overlay, AClearLeavesNothingOfTheLastFrame) {
@@ -141,7 +173,7 @@ TEST(Overlay, AClearLeavesNothingOfTheLastFrame) {
   SurfaceGuard target = background(w, h);
   ui::RendererPtr r(SDL_CreateSoftwareRenderer(target.get()));
   ui::Overlay overlay;
-  ASSERT_TRUE(overlay.ensure(r.get(), w, h));
+  ASSERT_TRUE(overlay.ensure(w, h));
   // Before any compose the whole picture is cleared; after one, the drawn tiles.
   for (bool composed : {false, true, true}) {
     paintInterface(overlay.surface());

@@ -35,6 +35,7 @@
 #include "ui/dialog.h"
 #include "ui/draw.h"
 #include "ui/gpu.h"
+#include "ui/overlay.h"
 
 namespace screens_tool {
 
@@ -78,7 +79,7 @@ class Window : public Shot {
   Window(int w, int h, const Media& media) : media_(media), w_(w), h_(h) {
     surface_ = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ARGB8888);
     renderer_ = surface_ ? SDL_CreateSoftwareRenderer(surface_) : nullptr;
-    ui_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    overlay_.ensure(w, h);
     if (renderer_) ui::gpuInit(renderer_);
     ui::gpuSetScale(1.0);
     ctx_.w = w;
@@ -86,11 +87,11 @@ class Window : public Shot {
   }
   ~Window() override {
     ui::gpuShutdown();
+    overlay_.reset();
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (surface_) SDL_FreeSurface(surface_);
-    cairo_surface_destroy(ui_);
   }
-  bool ok() const { return renderer_ != nullptr; }
+  bool ok() const { return renderer_ != nullptr && overlay_.surface() != nullptr; }
 
   const Media& media() const override { return media_; }
   double width() const override { return w_; }
@@ -110,15 +111,13 @@ class Window : public Shot {
     ui::gpuBeginFrame();
     SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
     SDL_RenderClear(renderer_);
-    cairo_t* cr = cairo_create(ui_);
-    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    overlay_.clear();
+    cairo_t* cr = cairo_create(overlay_.surface());
     ctx_.cr = cr;
     ui::App::instance().update(ctx_);
     ctx_.cr = nullptr;
     cairo_destroy(cr);
-    cairo_surface_flush(ui_);
+    overlay_.compose(renderer_, surface_);
   }
 
   bool framesUntil(const std::function<bool()>& cond, double limit = 60) override {
@@ -151,16 +150,11 @@ class Window : public Shot {
     ui::takeDialogResult();
   }
 
-  // The textures with the interface over them, as PNG.
+  // The last frame, the interface composed over the textures, as PNG.
   bool write(const std::string& path) {
-    SDL_RenderFlush(renderer_);
     SDL_LockSurface(surface_);
     cairo_surface_t* out = cairo_image_surface_create_for_data(static_cast<unsigned char*>(surface_->pixels),
                                                                CAIRO_FORMAT_RGB24, w_, h_, surface_->pitch);
-    cairo_t* cr = cairo_create(out);
-    cairo_set_source_surface(cr, ui_, 0, 0);
-    cairo_paint(cr);
-    cairo_destroy(cr);
     const bool ok = cairo_surface_write_to_png(out, path.c_str()) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(out);
     SDL_UnlockSurface(surface_);
@@ -173,7 +167,7 @@ class Window : public Shot {
   int h_;
   SDL_Surface* surface_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
-  cairo_surface_t* ui_ = nullptr;
+  ui::Overlay overlay_;
   ui::Ctx ctx_;
 };
 
