@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <initializer_list>
+#include <unordered_map>
 
+#include "ui/cairo_guard.h"
 #include "ui/draw.h"
 
 namespace ui {
@@ -282,19 +285,109 @@ void drawGlyph(const Glyph& g, Icon icon) {
   }
 }
 
-}  // namespace
-
-void drawIcon(cairo_t* cr, Icon icon, double cx, double cy, double size, uint32_t color, double alpha) {
-  const int value = static_cast<int>(icon);
-  if (value < 0 || value >= kIconCount || !(size > 0)) return;
+// Strokes the glyph around the origin (the caller saves the cairo state).
+void strokeGlyph(cairo_t* cr, Icon icon, double size, uint32_t color, double alpha) {
   const double lineWidth = std::max(0.11 * size, 1.0);
-  cairo_save(cr);
-  cairo_translate(cr, cx, cy);
   setColor(cr, color, alpha);
   cairo_set_line_width(cr, lineWidth);
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
   drawGlyph(Glyph(cr, size / 2, lineWidth), icon);
+}
+
+// One look of a glyph on the pixel grid: the same key rasterises to the same
+// pixels, up to a whole-pixel shift.
+struct IconKey {
+  int icon;
+  uint32_t color;
+  double alpha;
+  double size;   // logical pixels
+  double scale;  // device pixels per logical pixel
+  int phaseX;    // the centre's position within its pixel, in 1/256 (cairo's own precision)
+  int phaseY;
+  bool operator==(const IconKey& o) const {
+    return icon == o.icon && color == o.color && alpha == o.alpha && size == o.size && scale == o.scale &&
+           phaseX == o.phaseX && phaseY == o.phaseY;
+  }
+};
+
+struct IconKeyHash {
+  size_t operator()(const IconKey& k) const {
+    size_t h = std::hash<double>()(k.size) ^ std::hash<double>()(k.scale) * 31 ^ std::hash<double>()(k.alpha) * 7;
+    return h ^ (static_cast<size_t>(k.icon) << 48) ^ (static_cast<size_t>(k.color) << 16) ^
+           (static_cast<size_t>(k.phaseX) << 8) ^ static_cast<size_t>(k.phaseY);
+  }
+};
+
+// A screen shows a few dozen icons; sliding and scrolling add a few per frame
+// until the cache is dropped whole.
+constexpr size_t kIconCacheLimit = 256;
+
+std::unordered_map<IconKey, SurfacePtr, IconKeyHash>& iconCache() {
+  static std::unordered_map<IconKey, SurfacePtr, IconKeyHash> cache;
+  return cache;
+}
+
+// The glyph's pixels with its centre at (cx, cy) inside the picture.
+SurfacePtr rasterise(const IconKey& k, double cx, double cy, int side) {
+  SurfacePtr picture(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side));
+  CairoPtr cr(cairo_create(picture.get()));
+  cairo_translate(cr.get(), cx, cy);
+  cairo_scale(cr.get(), k.scale, k.scale);
+  strokeGlyph(cr.get(), static_cast<Icon>(k.icon), k.size, k.color, k.alpha);
+  cr.reset();
+  cairo_surface_flush(picture.get());
+  return picture;
+}
+
+}  // namespace
+
+void drawIconStrokes(cairo_t* cr, Icon icon, double cx, double cy, double size, uint32_t color, double alpha) {
+  const int value = static_cast<int>(icon);
+  if (value < 0 || value >= kIconCount || !(size > 0)) return;
+  cairo_save(cr);
+  cairo_translate(cr, cx, cy);
+  strokeGlyph(cr, icon, size, color, alpha);
+  cairo_restore(cr);
+}
+
+// Stroking every icon anew cost a tenth of an editor frame: an icon drawn
+// upright at an even scale is painted from its rasterised picture instead.
+// The picture keeps the centre's place within its pixel, so the pixels are
+// those the strokes give.
+void drawIcon(cairo_t* cr, Icon icon, double cx, double cy, double size, uint32_t color, double alpha) {
+  const int value = static_cast<int>(icon);
+  if (value < 0 || value >= kIconCount || !(size > 0)) return;
+  cairo_matrix_t m;
+  cairo_get_matrix(cr, &m);
+  if (m.xy != 0 || m.yx != 0 || !(m.xx > 0) || m.xx != m.yy) {
+    drawIconStrokes(cr, icon, cx, cy, size, color, alpha);
+    return;
+  }
+  double dx = cx;
+  double dy = cy;
+  cairo_user_to_device(cr, &dx, &dy);
+  const double qx = std::round(dx * 256) / 256;
+  const double qy = std::round(dy * 256) / 256;
+  const double ink = size * m.xx;
+  // One pixel of room around the square: antialiasing may reach into it.
+  const double originX = std::floor(qx - ink / 2) - 1;
+  const double originY = std::floor(qy - ink / 2) - 1;
+  const double localX = qx - originX;
+  const double localY = qy - originY;
+  const IconKey key{value, color, alpha, size, m.xx, static_cast<int>(std::lround((qx - std::floor(qx)) * 256)),
+                    static_cast<int>(std::lround((qy - std::floor(qy)) * 256))};
+  auto& cache = iconCache();
+  auto it = cache.find(key);
+  if (it == cache.end()) {
+    if (cache.size() >= kIconCacheLimit) cache.clear();
+    const int side = static_cast<int>(std::ceil(std::max(localX, localY) + ink / 2)) + 2;
+    it = cache.emplace(key, rasterise(key, localX, localY, side)).first;
+  }
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_set_source_surface(cr, it->second.get(), originX, originY);
+  cairo_paint(cr);
   cairo_restore(cr);
 }
 

@@ -268,6 +268,53 @@ TEST(Icons, EveryGlyphStaysInsideItsSquare) {
   }
 }
 
+// The pictures icons are painted from give the pixels their strokes give, at
+// any place within a pixel, scale and alpha; turned or mirrored, they are stroked.
+TEST(Icons, PaintedGlyphsMatchTheirStrokes) {
+  struct Case {
+    double cx, cy, size, scale, alpha;
+    bool mirrored;
+  };
+  const Case cases[] = {{40, 40, 22, 1, 1, false},
+                        {40.5, 40.25, 22, 1, 1, false},  // the same look, another place within the pixel
+                        {37.3, 41.71, 22, 1.5, 0.38, false},
+                        {20.5, 19.25, 13.2, 2, 1, false},
+                        {30.1, 30.9, 16, 1, 1, true}};
+  auto pixels = [](const Case& c, ui::Icon icon, bool strokes) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 100, 100);
+    cairo_t* cr = cairo_create(s);
+    cairo_set_source_rgb(cr, 0.08, 0.09, 0.11);  // a panel, as under the tool bar
+    cairo_paint(cr);
+    cairo_scale(cr, c.mirrored ? -c.scale : c.scale, c.scale);
+    const double cx = c.mirrored ? -c.cx : c.cx;
+    (strokes ? ui::drawIconStrokes : ui::drawIcon)(cr, icon, cx, c.cy, c.size, 0xEDF1F4, c.alpha);
+    cairo_destroy(cr);
+    cairo_surface_flush(s);
+    const auto* p = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s));
+    std::vector<uint32_t> out(p, p + 100 * 100);
+    cairo_surface_destroy(s);
+    return out;
+  };
+  for (const Case& c : cases) {
+    for (int value = 0; value < ui::kIconCount; ++value) {
+      const auto icon = static_cast<ui::Icon>(value);
+      const std::vector<uint32_t> painted = pixels(c, icon, false);
+      const std::vector<uint32_t> stroked = pixels(c, icon, true);
+      // Translucent strokes that overlap are blended in the picture first:
+      // those few pixels round once more.
+      const int tolerance = c.alpha < 1 ? 8 : 1;
+      int differing = 0;
+      for (size_t i = 0; i < painted.size(); ++i) {
+        for (int shift = 0; shift < 32; shift += 8) {
+          differing += std::abs(static_cast<int>((painted[i] >> shift) & 0xFF) -
+                                static_cast<int>((stroked[i] >> shift) & 0xFF)) > tolerance;
+        }
+      }
+      EXPECT_EQ(differing, 0) << "icon " << value << " at " << c.cx << ", " << c.cy << " × " << c.scale;
+    }
+  }
+}
+
 // The sheet's close button, and an icon button only while enabled.
 TEST_F(Widgets, SheetCloseAndIconButtonsClick) {
   bool closed = false;
