@@ -44,11 +44,15 @@ int g_prerollFailedVersion = -1;
 double g_awaitFrameUntil = 0;
 bool g_awaitArmed = false;
 
-// Premultiplied ARGB words of an RGBA image, uploaded under key unless cached.
+// Premultiplied ARGB words of an RGBA image, uploaded under key unless
+// cached. replace rewrites the key's texture in place (a video frame).
 SDL_Texture* stageTexture(const media::Image& img, const std::string& key, bool replace = false) {
   if (!img.valid()) return nullptr;
-  if (!replace) {
-    if (SDL_Texture* t = gpuCached(key, img.width, img.height)) return t;
+  if (replace && !img.hasAlpha) return gpuReplaceFrame(key, img.width, img.height, img.pixels.data());
+  if (replace) {
+    gpuDrop(key);
+  } else if (SDL_Texture* t = gpuCached(key, img.width, img.height)) {
+    return t;
   }
   static std::vector<uint32_t> buffer;  // reused between uploads
   buffer.resize(static_cast<size_t>(img.width) * img.height);
@@ -56,8 +60,7 @@ SDL_Texture* stageTexture(const media::Image& img, const std::string& key, bool 
   const uint8_t* p = img.pixels.data();
   uint32_t* out = buffer.data();
   if (!img.hasAlpha) {
-    // Opaque (every video frame): premultiplying changes nothing, only the
-    // byte order; this loop vectorises.
+    // Opaque: premultiplying changes nothing, only the byte order; this loop vectorises.
     for (size_t k = 0; k < n; ++k, p += 4) {
       out[k] = 0xFF000000u | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
     }
@@ -67,8 +70,7 @@ SDL_Texture* stageTexture(const media::Image& img, const std::string& key, bool 
       out[k] = a << 24 | (p[0] * a / 255) << 16 | (p[1] * a / 255) << 8 | (p[2] * a / 255);
     }
   }
-  return replace ? gpuReplaceRgba(key, img.width, img.height, buffer.data(), !img.hasAlpha)
-                 : gpuTextureRgba(key, img.width, img.height, buffer.data(), false, !img.hasAlpha);
+  return gpuTextureRgba(key, img.width, img.height, buffer.data(), false, !img.hasAlpha);
 }
 
 // img (w × h) fitted into the stage, centred.

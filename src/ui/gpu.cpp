@@ -65,16 +65,15 @@ void evictLeastRecentlyUsed() {
   for (size_t i = 0; i < n / 3; ++i) s.textures.erase(ages[i].second);
 }
 
-// Creates a static ARGB8888 texture (opaque ones: gpuOpaqueFormat) with the
-// scale-quality hint set for this
-// texture only; the hint is read when a texture is created, so the previous
-// value is put back right after.
-SDL_Texture* createTexture(int w, int h, bool nearest, bool opaque) {
+// Creates an ARGB8888 texture (opaque ones: gpuOpaqueFormat) with the
+// scale-quality hint set for this texture only; the hint is read when a
+// texture is created, so the previous value is put back right after.
+SDL_Texture* createTexture(int w, int h, bool nearest, bool opaque, int access = SDL_TEXTUREACCESS_STATIC) {
   const char* old = SDL_GetHint(SDL_HINT_RENDER_SCALE_QUALITY);
   const std::string previous = old ? old : "linear";  // copied: setting the hint frees the old text
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, nearest ? "0" : "1");
   const uint32_t format = opaque ? st().opaqueFormat : uint32_t{SDL_PIXELFORMAT_ARGB8888};
-  SDL_Texture* t = SDL_CreateTexture(st().renderer, format, SDL_TEXTUREACCESS_STATIC, w, h);
+  SDL_Texture* t = SDL_CreateTexture(st().renderer, format, access, w, h);
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, previous.c_str());
   return t;
 }
@@ -162,6 +161,17 @@ void setFade(SDL_Texture* texture, double alpha, bool upright) {
   SDL_SetTextureColorMod(texture, c, c, c);
 }
 
+// The cache's blend mode, and the opaque mark where it applies.
+void adopt(SDL_Texture* texture, bool opaque) {
+  if (SDL_SetTextureBlendMode(texture, st().blendMode) != 0) SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+  if (opaque) SDL_SetTextureUserData(texture, const_cast<char*>(&kOpaqueMark));
+}
+
+// Opaque ARGB words of n RGBA pixels; the loop vectorises.
+void opaqueWords(const uint8_t* p, uint32_t* out, int n) {
+  for (int k = 0; k < n; ++k, p += 4) out[k] = 0xFF000000u | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
 }  // namespace
 
 void gpuInit(SDL_Renderer* renderer) {
@@ -227,10 +237,7 @@ SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t
 
   TexturePtr texture(createTexture(w, h, nearest, opaque));
   if (!texture) return nullptr;
-  if (SDL_SetTextureBlendMode(texture.get(), s.blendMode) != 0) {
-    SDL_SetTextureBlendMode(texture.get(), SDL_BLENDMODE_BLEND);
-  }
-  if (opaque) SDL_SetTextureUserData(texture.get(), const_cast<char*>(&kOpaqueMark));
+  adopt(texture.get(), opaque);
   if (!upload(texture.get(), w, h, pixels, opaque)) return nullptr;
 
   SDL_Texture* raw = texture.get();
@@ -238,20 +245,39 @@ SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t
   return raw;
 }
 
-SDL_Texture* gpuReplaceRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool opaque) {
+SDL_Texture* gpuReplaceFrame(const std::string& key, int w, int h, const uint8_t* rgba) {
   State& s = st();
-  auto it = s.textures.find(key);
-  if (it == s.textures.end() || it->second.w != w || it->second.h != h || !pixels ||
-      (SDL_GetTextureUserData(it->second.texture.get()) == &kOpaqueMark) != opaque) {
+  if (!s.renderer || w < 1 || h < 1 || !rgba) {
     gpuDrop(key);
-    return gpuTextureRgba(key, w, h, pixels, false, opaque);
+    return nullptr;
+  }
+  auto it = s.textures.find(key);
+  int access = -1;
+  if (it != s.textures.end() && it->second.w == w && it->second.h == h) {
+    SDL_QueryTexture(it->second.texture.get(), nullptr, &access, nullptr, nullptr);
+  }
+  if (access != SDL_TEXTUREACCESS_STREAMING) {
+    gpuDrop(key);
+    if (s.textures.size() > kMaxCachedTextures) evictLeastRecentlyUsed();
+    TexturePtr texture(createTexture(w, h, false, true, SDL_TEXTUREACCESS_STREAMING));
+    if (!texture) return nullptr;
+    adopt(texture.get(), true);
+    it = s.textures.emplace(key, Entry{std::move(texture), w, h, s.frame}).first;
   }
   it->second.lastUsed = s.frame;
-  if (!upload(it->second.texture.get(), w, h, pixels, opaque)) {
+  SDL_Texture* t = it->second.texture.get();
+  void* pixels = nullptr;
+  int pitch = 0;
+  if (SDL_LockTexture(t, nullptr, &pixels, &pitch) != 0) {
     s.textures.erase(it);
     return nullptr;
   }
-  return it->second.texture.get();
+  for (int y = 0; y < h; ++y) {
+    opaqueWords(rgba + static_cast<size_t>(y) * w * 4,
+                reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) + static_cast<size_t>(y) * pitch), w);
+  }
+  SDL_UnlockTexture(t);
+  return t;
 }
 
 void gpuFillRect(double x, double y, double w, double h, uint32_t color, double alpha) {

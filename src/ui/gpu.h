@@ -54,10 +54,12 @@ void gpuDrop(const std::string& key);
 // SDL cannot create the texture; nothing is cached then.
 SDL_Texture* gpuTextureRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool nearest,
                             bool opaque = false);
-// Always uploads: the key's texture is rewritten in place when it has w × h
-// pixels and the same opacity (a video frame each frame, with no new texture
-// allocated), created as by gpuTextureRgba otherwise. Null as there.
-SDL_Texture* gpuReplaceRgba(const std::string& key, int w, int h, const uint32_t* pixels, bool opaque);
+// A video frame: RGBA bytes (w·h·4, rows without padding, alpha ignored)
+// converted straight into the key's streaming texture, which is made when
+// missing or of another size and rewritten in place after: no allocation and
+// no copy in between. Null (and the key dropped) when w or h is below 1, rgba
+// is null or SDL cannot make or lock the texture.
+SDL_Texture* gpuReplaceFrame(const std::string& key, int w, int h, const uint8_t* rgba);
 
 // --- Drawing on the renderer (logical pixels) -----------------------------------
 // Filled rectangle of 0xRRGGBB at alpha; nothing when w or h is not positive.

@@ -218,12 +218,14 @@ TEST(Gpu, RotatedBlitTurnsClockwiseAboutTheCentre) {
 }
 
 // A video frame a frame: rewritten in place; opaque ones draw alike copied or blended.
-TEST(Gpu, ReplaceRewritesInPlaceAndOpaqueTexturesDrawAlike) {
+TEST(Gpu, AFrameIsRewrittenInPlaceAndDrawsAsAnOpaqueTexture) {
   SoftwareTarget t(8, 8);
-  const std::vector<uint32_t> red(4, 0xFFFF0000), green(4, 0xFF00FF00), clear(4, 0x00000000);
-  SDL_Texture* first = ui::gpuReplaceRgba("video", 2, 2, red.data(), true);
+  // RGBA bytes; the alpha of a video frame is ignored.
+  const std::vector<uint8_t> red{255, 0, 0, 9, 255, 0, 0, 9, 255, 0, 0, 9, 255, 0, 0, 9};
+  const std::vector<uint8_t> green{0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0};
+  SDL_Texture* first = ui::gpuReplaceFrame("video", 2, 2, red.data());
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(ui::gpuReplaceRgba("video", 2, 2, green.data(), true), first);
+  EXPECT_EQ(ui::gpuReplaceFrame("video", 2, 2, green.data()), first);
   t.clear(0, 0, 255);
   ui::gpuBlit(first, 0, 0, 4, 4, 1);
   EXPECT_TRUE(near(t.pixel(1, 1), 0, 255, 0));
@@ -232,10 +234,14 @@ TEST(Gpu, ReplaceRewritesInPlaceAndOpaqueTexturesDrawAlike) {
   ui::gpuBlitRotated(first, 6, 6, 2, 2, 45, 1);  // the corners outside blend away
   EXPECT_TRUE(near(t.pixel(7, 4), 0, 0, 255));
 
-  // Another size or opacity makes a new texture; a see-through one blends.
-  SDL_Texture* see = ui::gpuReplaceRgba("video", 2, 2, clear.data(), false);
-  ASSERT_NE(see, nullptr);
-  ui::gpuBlit(see, 0, 0, 4, 4, 1);
-  EXPECT_TRUE(near(t.pixel(1, 1), 0, 255, 0));
-  EXPECT_EQ(ui::gpuReplaceRgba("video", 0, 2, red.data(), true), nullptr);
+  // A cached picture under the key, or another size, gives way to a new texture.
+  const std::vector<uint32_t> words(4, 0xFFFF0000);
+  ui::gpuDrop("video");
+  ASSERT_NE(ui::gpuTextureRgba("video", 2, 2, words.data(), false, true), nullptr);
+  SDL_Texture* redFrame = ui::gpuReplaceFrame("video", 2, 2, red.data());
+  ASSERT_NE(redFrame, nullptr);
+  ui::gpuBlit(redFrame, 0, 0, 4, 4, 1);
+  EXPECT_TRUE(near(t.pixel(1, 1), 255, 0, 0));
+  EXPECT_EQ(ui::gpuReplaceFrame("video", 0, 2, red.data()), nullptr);
+  EXPECT_EQ(ui::gpuCached("video", 2, 2), nullptr);
 }
