@@ -285,7 +285,11 @@ void updateVideoStage(Ctx& ctx, const Rect& stage) {
   const Rect pic = fitPicture(stage, w, h);
   ctx.hit("editor.picture", pic);
   // After the window changes size, the frames to come follow the picture.
-  const int edge = pictureEdgeFor(stage, w, h);
+  // The video's own size decides: the frames' rounded sizes would move the
+  // edge by a pixel each time, and each move sets up the player's scaler and
+  // the stage's texture anew.
+  const bool sized = d.videoInfo.width > 0 && d.videoInfo.height > 0;
+  const int edge = sized ? pictureEdgeFor(stage) : pictureEdgeFor(stage, w, h);
   if (s.playerReady) s.player.setMaxEdge(edge);
   if (s.prerollReady) s.preroll.setMaxEdge(edge);
   // A new frame rewrites the one texture in place: no allocation per frame.

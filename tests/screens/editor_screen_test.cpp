@@ -295,6 +295,24 @@ TEST_F(Stage, AfterUndoAndRedoThePlayerReopensOnTheCurrentVersion) {
   ASSERT_TRUE(framesUntil(h_, [] { return state().playerVersion == 1 && state().frame.width == 160; }));
 }
 
+// The frames' size follows the stage, not the last frame's rounded size: a
+// size that moved by a pixel each frame made the player set up its scaler
+// anew and the stage its texture.
+TEST_F(Stage, FramesKeepOneSizeWhileTheVideoPlays) {
+  ASSERT_TRUE(openVideo(toneClip(800, 450, 2)));
+  ASSERT_TRUE(untilPicture(h_));
+  const ui::Rect stage = *h_.widget("editor.stage");
+  ASSERT_LT(stage.h * 16 / 9, stage.w) << "a stage bound by its height";
+  state().player.play();
+  std::vector<std::pair<int, int>> sizes;
+  framesUntil(h_, [&] {
+    const std::pair<int, int> size{state().frame.width, state().frame.height};
+    if (sizes.empty() || sizes.back() != size) sizes.push_back(size);
+    return state().playheadMs > 1200;
+  });
+  EXPECT_EQ(sizes.size(), 1u) << sizes.size() << " sizes, last " << sizes.back().first << " × " << sizes.back().second;
+}
+
 TEST_F(Stage, AVideoThatCannotOpenIsReportedOnce) {
   const std::string good = indexClip(2);
   ASSERT_TRUE(openVideo(good));
