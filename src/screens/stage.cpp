@@ -80,6 +80,14 @@ Rect fitPicture(const Rect& stage, double w, double h) {
   return Rect{stage.x + (stage.w - w * f) / 2, stage.y + (stage.h - h * f) / 2, w * f, h * f};
 }
 
+// Where the texture lands when fitted into the stage: on whole pixels, as
+// the renderer draws it.
+Rect landedPicture(SDL_Texture* t, const Rect& stage, double w, double h) {
+  Rect r = fitPicture(stage, w, h);
+  gpuPictureRect(t, &r.x, &r.y, &r.w, &r.h);
+  return r;
+}
+
 void blit(SDL_Texture* t, const Rect& r, double alpha) {
   if (t) gpuBlitPicture(t, r.x, r.y, r.w, r.h, alpha);
 }
@@ -117,7 +125,7 @@ void updateImageStage(Ctx& ctx, const Rect& stage) {
   const std::string key =
       preview ? std::string("stage:preview") : "stage:img:" + std::to_string(d.current) + ":" + d.currentPath();
   SDL_Texture* tex = stageTexture(img, key);
-  const Rect pic = fitPicture(stage, img.width, img.height);
+  const Rect pic = landedPicture(tex, stage, img.width, img.height);
   ctx.hit("editor.picture", pic);
   if (s.sheet == Sheet::Rotate && std::fabs(s.rotateAngle) > 0.01) {
     drawRotatePreview(ctx, tex, stage, pic, img, s.rotateAngle);
@@ -282,7 +290,9 @@ void updateVideoStage(Ctx& ctx, const Rect& stage) {
   }
   const double w = s.frame.valid() ? s.frame.width : d.videoInfo.width;
   const double h = s.frame.valid() ? s.frame.height : d.videoInfo.height;
-  const Rect pic = fitPicture(stage, w, h);
+  // A new frame rewrites the one texture in place: no allocation per frame.
+  SDL_Texture* tex = stageTexture(s.frame, "stage:video", freshFrame);
+  const Rect pic = landedPicture(tex, stage, w, h);
   ctx.hit("editor.picture", pic);
   // After the window changes size, the frames to come follow the picture.
   // The video's own size decides: the frames' rounded sizes would move the
@@ -292,8 +302,7 @@ void updateVideoStage(Ctx& ctx, const Rect& stage) {
   const int edge = sized ? pictureEdgeFor(stage) : pictureEdgeFor(stage, w, h);
   if (s.playerReady) s.player.setMaxEdge(edge);
   if (s.prerollReady) s.preroll.setMaxEdge(edge);
-  // A new frame rewrites the one texture in place: no allocation per frame.
-  blit(stageTexture(s.frame, "stage:video", freshFrame), pic, 1.0);
+  blit(tex, pic, 1.0);
 
   if (s.playerReady) keepPreroll(ctx, stage, duration);
   drawCrossBlend(pic, duration);

@@ -302,15 +302,26 @@ void gpuBlit(SDL_Texture* texture, double x, double y, double w, double h, doubl
   SDL_RenderCopy(r, texture, nullptr, &dst);
 }
 
-void gpuBlitPicture(SDL_Texture* texture, double x, double y, double w, double h, double alpha) {
-  const SDL_Rect dst = physical(x, y, w, h);
+void gpuPictureRect(SDL_Texture* texture, double* x, double* y, double* w, double* h) {
+  const SDL_Rect dst = physical(*x, *y, *w, *h);
+  const double s = st().scale;
   int tw = 0, th = 0;
   if (texture && dst.w > 0 && dst.h > 0 && SDL_QueryTexture(texture, nullptr, nullptr, &tw, &th) == 0 &&
       std::abs(dst.w - tw) <= 1 && std::abs(dst.h - th) <= 1) {
-    const double s = st().scale;
-    gpuBlit(texture, (dst.x + (dst.w - tw) / 2) / s, (dst.y + (dst.h - th) / 2) / s, tw / s, th / s, alpha);
+    *x = (dst.x + (dst.w - tw) / 2) / s;
+    *y = (dst.y + (dst.h - th) / 2) / s;
+    *w = tw / s;
+    *h = th / s;
     return;
   }
+  *x = dst.x / s;
+  *y = dst.y / s;
+  *w = dst.w / s;
+  *h = dst.h / s;
+}
+
+void gpuBlitPicture(SDL_Texture* texture, double x, double y, double w, double h, double alpha) {
+  gpuPictureRect(texture, &x, &y, &w, &h);
   gpuBlit(texture, x, y, w, h, alpha);
 }
 

@@ -71,6 +71,10 @@ void gpuBlit(SDL_Texture* texture, double x, double y, double w, double h, doubl
 // graphics card would resample every pixel. For a picture on its own, where
 // no neighbour shows the pixel row left over.
 void gpuBlitPicture(SDL_Texture* texture, double x, double y, double w, double h, double alpha);
+// The rectangle gpuBlitPicture covers when asked for (x, y, w, h), written
+// back: whole physical pixels, so what is drawn over the picture (a crop
+// frame, its dimming, a fade) can meet its edges exactly.
+void gpuPictureRect(SDL_Texture* texture, double* x, double* y, double* w, double* h);
 // w × h centred on (cx, cy), rotated clockwise by degrees about its centre.
 void gpuBlitRotated(SDL_Texture* texture, double cx, double cy, double w, double h, double degrees,
                     double alpha);

@@ -114,6 +114,15 @@ TEST(Gpu, APictureWithinAPixelOfItsRectangleIsDrawnAtItsOwnSize) {
   ui::gpuBlitPicture(tex, 20, 1, 8, 1, 1);  // twice as wide: stretched over all of it
   EXPECT_NE(t.pixel(27, 1) & 0xFFFFFF, 0u);
   EXPECT_NE(t.pixel(21, 1) & 0xFFFFFF, px[1] & 0xFFFFFF);
+  // What either way covers, on whole pixels, for drawing that must meet its edges.
+  struct Asked {
+    double x, w, coveredX, coveredW;
+  };
+  for (const Asked& a : {Asked{10.3, 4.6, 10, 4}, Asked{20.4, 7.7, 20, 8}}) {
+    double x = a.x, y = 1.2, w = a.w, h = 0.9;
+    ui::gpuPictureRect(tex, &x, &y, &w, &h);
+    EXPECT_EQ(std::vector<double>({x, y, w, h}), std::vector<double>({a.coveredX, 1, a.coveredW, 1})) << a.x;
+  }
 }
 
 // The scale quality asked for holds for the one texture only.
