@@ -322,6 +322,9 @@ struct IconKeyHash {
 // A screen shows a few dozen icons; sliding and scrolling add a few per frame
 // until the cache is dropped whole.
 constexpr size_t kIconCacheLimit = 256;
+// Larger icons (none in the interface today) are stroked: 256 pictures of
+// this side stay under 20 MB.
+constexpr double kIconCacheSide = 128;
 
 std::unordered_map<IconKey, SurfacePtr, IconKeyHash>& iconCache() {
   static std::unordered_map<IconKey, SurfacePtr, IconKeyHash> cache;
@@ -360,7 +363,7 @@ void drawIcon(cairo_t* cr, Icon icon, double cx, double cy, double size, uint32_
   if (value < 0 || value >= kIconCount || !(size > 0)) return;
   cairo_matrix_t m;
   cairo_get_matrix(cr, &m);
-  if (m.xy != 0 || m.yx != 0 || !(m.xx > 0) || m.xx != m.yy) {
+  if (m.xy != 0 || m.yx != 0 || !(m.xx > 0) || m.xx != m.yy || !(size * m.xx <= kIconCacheSide)) {
     drawIconStrokes(cr, icon, cx, cy, size, color, alpha);
     return;
   }
@@ -382,7 +385,12 @@ void drawIcon(cairo_t* cr, Icon icon, double cx, double cy, double size, uint32_
   if (it == cache.end()) {
     if (cache.size() >= kIconCacheLimit) cache.clear();
     const int side = static_cast<int>(std::ceil(std::max(localX, localY) + ink / 2)) + 2;
-    it = cache.emplace(key, rasterise(key, localX, localY, side)).first;
+    SurfacePtr picture = rasterise(key, localX, localY, side);
+    if (cairo_surface_status(picture.get()) != CAIRO_STATUS_SUCCESS) {  // out of memory: a failed source would fail cr
+      drawIconStrokes(cr, icon, cx, cy, size, color, alpha);
+      return;
+    }
+    it = cache.emplace(key, std::move(picture)).first;
   }
   cairo_save(cr);
   cairo_identity_matrix(cr);

@@ -43,8 +43,8 @@ inline constexpr int kIconCount = 24;
 // Draws the glyph centred on (cx, cy) inside a square of side size, in color
 // at alpha, with lines max(0.11·size, 1) wide. Strokes included, nothing
 // leaves the square. Saves and restores the cairo state. Upright at an even
-// scale, the glyph is painted from a picture rasterised on its first use
-// (at most 256 kept).
+// scale and at most 128 device pixels wide, the glyph is painted from a
+// picture rasterised on its first use (at most 256 kept).
 void drawIcon(cairo_t* cr, Icon icon, double cx, double cy, double size, uint32_t color, double alpha);
 // As drawIcon, always stroked anew.
 void drawIconStrokes(cairo_t* cr, Icon icon, double cx, double cy, double size, uint32_t color, double alpha);
