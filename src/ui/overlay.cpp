@@ -123,24 +123,12 @@ void Overlay::clear() {
     std::fill(px, px + static_cast<size_t>(stride) * h_, uint8_t{0});
   } else {
     // Tiles the last compose found clear are still clear: nothing drew since.
-    for (int ty = 0; ty < rows; ++ty) {
-      const TileKind* band = kinds_.data() + static_cast<size_t>(ty) * cols;
-      const int y1 = std::min(h_, (ty + 1) * kTile);
-      for (int tx = 0; tx < cols;) {
-        if (band[tx] == TileKind::Clear) {
-          ++tx;
-          continue;
-        }
-        int end = tx + 1;
-        while (end < cols && band[end] != TileKind::Clear) ++end;
-        const int x0 = tx * kTile;
-        const size_t bytes = static_cast<size_t>(std::min(w_, end * kTile) - x0) * 4;
-        for (int y = ty * kTile; y < y1; ++y) {
-          std::fill_n(px + static_cast<size_t>(y) * stride + x0 * 4, bytes, uint8_t{0});
-        }
-        tx = end;
+    forEachRun(kinds_, w_, h_, [&](TileKind, int x, int y, int w, int h) {
+      for (int row = y; row < y + h; ++row) {
+        std::fill_n(px + static_cast<size_t>(row) * stride + static_cast<size_t>(x) * 4, static_cast<size_t>(w) * 4,
+                    uint8_t{0});
       }
-    }
+    });
   }
   cairo_surface_mark_dirty(surface_.get());
   composed_ = false;
